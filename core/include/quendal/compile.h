@@ -1,0 +1,49 @@
+#pragma once
+// Public C++ API of the Quendal compiler core.
+//
+//   quendal::CompileConfig config;            // script mode, default switches
+//   quendal::CompileResult result = quendal::compile(source, config);
+//
+// `source` must be valid UTF-8. The result holds the serialised chunk (absent
+// when an error was reported) and the encoded diagnostics, five integers per
+// record. Malformed source never throws; `InternalFailure` signals a broken
+// invariant of the compiler itself.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quendal {
+
+enum class InputMode : std::uint8_t { Script = 0, Template = 1 };
+
+enum class PositionUnit : std::uint8_t { Utf8Bytes = 0, Utf16Units = 1, CodePoints = 2 };
+
+struct CompileConfig {
+  InputMode input_mode = InputMode::Script;
+  bool report_errors = true;
+  bool report_warnings = true;
+  bool report_infos = true;
+  bool report_hints = true;
+  bool report_references = true;
+  bool report_tags = false;
+  bool report_source_map = true;
+  PositionUnit position_unit = PositionUnit::CodePoints;
+};
+
+struct CompileResult {
+  std::optional<std::vector<std::uint8_t>> chunk;
+  std::vector<std::uint32_t> diagnostics;
+};
+
+// A state no input can produce. Carries the failure text.
+class InternalFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+CompileResult compile(std::string_view source, const CompileConfig& config);
+
+}  // namespace quendal

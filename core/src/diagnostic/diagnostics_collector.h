@@ -1,0 +1,40 @@
+#pragma once
+#include <memory_resource>
+#include <string_view>
+#include <vector>
+
+#include "config/compile_config.h"
+#include "diagnostic/source_diagnostic.h"
+
+namespace quendal {
+
+// The ordered, configuration-filtered list of records of one compilation.
+class DiagnosticsCollector {
+ public:
+  DiagnosticsCollector(std::string_view source, const CompileConfig& config)
+      : source_(source), config_(&config) {}
+
+  bool accepts(DiagnosticCode code) const;
+  void push(DiagnosticCode code, std::uint64_t start, std::uint64_t end) {
+    if (accepts(code)) diagnostics_.push_back({start, end, code});
+  }
+  // Consumes `records`, keeping what `accepts` keeps, in order.
+  void extend(std::vector<SourceDiagnostic>&& records);
+  // Moves the records out of a list owned elsewhere; `records` is left empty.
+  void append(std::vector<SourceDiagnostic>& records);
+  void append(std::pmr::vector<SourceDiagnostic>& records);
+  // Unfiltered: for producers that test their own switch first.
+  void append_direct(const SourceDiagnostic& record) { diagnostics_.push_back(record); }
+
+  const std::vector<SourceDiagnostic>& diagnostics() const { return diagnostics_; }
+  std::vector<SourceDiagnostic>& diagnostics() { return diagnostics_; }
+  std::string_view source() const { return source_; }
+  const CompileConfig& config() const { return *config_; }
+
+ private:
+  std::vector<SourceDiagnostic> diagnostics_;
+  std::string_view source_;
+  const CompileConfig* config_;
+};
+
+}  // namespace quendal

@@ -1,0 +1,65 @@
+#pragma once
+// One arena per compilation: allocation is a pointer bump, and everything is
+// released at once when the arena dies. Objects placed here are never
+// destroyed, so they may only own memory that also lives in this arena
+// (std::pmr containers bound to it, or string views into arena text).
+#include <cstddef>
+#include <cstring>
+#include <memory_resource>
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace quendal {
+
+class Arena final : public std::pmr::memory_resource {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena() override;
+
+  void* allocate_bytes(std::size_t size, std::size_t align) {
+    std::size_t p = (used_ + align - 1) & ~(align - 1);
+    if (head_ == nullptr || p + size > capacity_) return allocate_slow(size, align);
+    used_ = p + size;
+    return head_->data() + p;
+  }
+
+  template <class T, class... Args>
+  T* make(Args&&... args) {
+    void* p = allocate_bytes(sizeof(T), alignof(T));
+    return ::new (p) T(std::forward<Args>(args)...);
+  }
+
+  // Copies `text` into the arena and returns a view of the copy.
+  std::string_view copy(std::string_view text) {
+    if (text.empty()) return {};
+    char* p = static_cast<char*>(allocate_bytes(text.size(), 1));
+    std::memcpy(p, text.data(), text.size());
+    return {p, text.size()};
+  }
+
+  // Total bytes reserved from the system (for benchmarks).
+  std::size_t reserved_bytes() const { return reserved_; }
+
+ private:
+  struct Block {
+    Block* next;
+    std::size_t size;
+    char* data() { return reinterpret_cast<char*>(this + 1); }
+  };
+
+  void* allocate_slow(std::size_t size, std::size_t align);
+  void* do_allocate(std::size_t bytes, std::size_t align) override { return allocate_bytes(bytes, align); }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  Block* head_ = nullptr;
+  std::size_t used_ = 0;
+  std::size_t capacity_ = 0;
+  std::size_t next_block_ = 16 * 1024;
+  std::size_t reserved_ = 0;
+};
+
+}  // namespace quendal

@@ -1,0 +1,2 @@
+// Placeholder entry; the native driver is being written.
+int main() { return 0; }
