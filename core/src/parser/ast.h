@@ -1,0 +1,563 @@
+#pragma once
+// The syntax tree. Nodes are allocated in the compilation's arena and never
+// destroyed individually; children are arena pointers, lists are std::pmr
+// vectors bound to the same arena. Variant order matches the numbering the
+// rest of the compiler relies on.
+#include <cstdint>
+#include <memory_resource>
+#include <utility>
+
+#include "lexer/token.h"
+#include "support/arena.h"
+
+namespace quendal {
+
+struct SourceRange {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  friend bool operator==(const SourceRange&, const SourceRange&) = default;
+};
+
+// A reference to one token, one machine word: borrowed from the token list
+// (low bit 0) or owned by the tree (low bit 1: an inserted placeholder or a
+// rewritten copy, allocated in the arena). A null reference means "absent"
+// for optional fields; meeting one where a token is required is an internal
+// failure ("Inner token pointer should not be null").
+class TokenRef {
+ public:
+  TokenRef() = default;
+  static TokenRef borrowed(const Token* token) { return TokenRef(reinterpret_cast<std::uintptr_t>(token)); }
+  static TokenRef owned(Token* token) { return TokenRef(reinterpret_cast<std::uintptr_t>(token) | 1u); }
+  // A new owned token in the arena.
+  static TokenRef make_owned(Arena& arena, TokenKind kind, std::uint32_t start, std::uint32_t end);
+
+  bool is_null() const { return bits_ == 0; }
+  explicit operator bool() const { return bits_ != 0; }
+  bool is_owned() const { return (bits_ & 1u) != 0; }
+  // Throws InternalFailure on null.
+  const Token& get() const;
+  Token& get_mut() const;  // only meaningful for owned tokens
+  const Token* operator->() const { return &get(); }
+  const Token& operator*() const { return get(); }
+  SourceRange range() const;
+
+  // Rewrites in place: the kind becomes TokenKind::unknown(old kind) with one
+  // diagnostic over the token. A borrowed token is first copied (the token
+  // list is never modified).
+  void wrap_as_unknown(Arena& arena, DiagnosticCode code);
+  // Borrowed: copies the pointer. Owned: deep-copies the token.
+  TokenRef clone(Arena& arena) const;
+  // Owned token whose kind is Unknown: hands its diagnostics to the collector
+  // and unwraps one level. Borrowed tokens are never touched.
+  void collect_diagnostics(class DiagnosticsCollector& collector) const;
+
+ private:
+  explicit TokenRef(std::uintptr_t bits) : bits_(bits) {}
+  std::uintptr_t bits_ = 0;
+};
+
+using TokenRefList = std::pmr::vector<TokenRef>;
+
+struct Expression;
+struct Statement;
+struct Pattern;
+using StatementList = std::pmr::vector<Statement*>;
+
+// ---------------------------------------------------------------- elements
+
+template <class T>
+struct ListItem {
+  TokenRef comma;  // the separator that followed the element, if any
+  T item;
+};
+
+// `..`/`..<` range: only in array literal elements, for-in sources and
+// index brackets.
+struct RangeNode {
+  Expression* start = nullptr;
+  Expression* end = nullptr;
+  TokenRef op;
+  bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
+};
+
+// Either an expression or a range; exactly one is set.
+struct Iterable {
+  Expression* expression = nullptr;
+  RangeNode* range = nullptr;
+};
+
+// ArrayElementBase<T, S>: Element { value: T } when `spread` is null, else
+// Spread { value: S, token: spread }.
+template <class T, class S>
+struct ArrayElementBase {
+  TokenRef spread;  // the `..` token for a Spread element
+  T element{};      // Element value
+  S* spread_value = nullptr;
+  bool is_spread() const { return !spread.is_null(); }
+};
+
+using ArrayElement = ArrayElementBase<Iterable, Expression>;        // array literals
+using ArgumentElement = ArrayElementBase<Expression*, Expression>;  // call arguments
+using PatternElement = ArrayElementBase<Pattern*, Pattern>;         // array patterns, parameters
+
+enum class RecordElementKind : std::uint8_t { Keyed, ExpressionKeyed, OmittedKey, Positional, Spread };
+
+// RecordElementBase<T, S>. Fields by kind:
+//   Keyed: key (identifier, ordinal or string token), colon, value
+//   ExpressionKeyed: colon, key_node (interpolated-string expression), value
+//   OmittedKey: colon, value
+//   Positional: value
+//   Spread: spread (the `..` token), value
+template <class T, class K>
+struct RecordElementBase {
+  RecordElementKind kind = RecordElementKind::Positional;
+  TokenRef key;
+  K* key_node = nullptr;
+  TokenRef colon;  // `:` or `?:`
+  TokenRef spread;
+  T* value = nullptr;
+  bool optional() const { return !colon.is_null() && colon->kind.is_operator(Operator::QuestionColon); }
+};
+
+using RecordElement = RecordElementBase<Expression, Expression>;
+using PatternRecordElement = RecordElementBase<Pattern, Expression>;
+
+struct Callable {
+  TokenRef token;                    // callee name or the `type` keyword
+  Expression* expression = nullptr;  // or a callee expression
+};
+
+struct ElseBlock {
+  Expression* body = nullptr;  // a Block, or an If for `else if`
+  TokenRef keyword;
+};
+
+struct MatchGuard {
+  TokenRef keyword;  // `if`
+  Expression* condition = nullptr;
+};
+
+struct MatchCase {
+  Expression* body = nullptr;
+  MatchGuard guard;  // guard.condition null when absent
+  Pattern* pattern = nullptr;
+  TokenRef keyword;  // `case` (possibly inserted)
+};
+
+struct ParameterList {
+  explicit ParameterList(std::pmr::memory_resource* r) : parameters(r) {}
+  std::pmr::vector<ListItem<PatternElement>> parameters;
+  TokenRef open, close;
+};
+
+// -------------------------------------------------------------- expressions
+
+enum class ExpressionKind : std::uint8_t {
+  Literal,
+  Interpolation,
+  Variable,
+  Group,
+  Record,
+  Array,
+  Call,
+  TaggedString,
+  ExtensionCall,
+  FieldAccess,
+  IndexAccess,
+  SliceAccess,
+  NonNilAssertion,
+  Prefix,
+  Binary,
+  IsPattern,
+  Block,
+  Loop,
+  While,
+  ForIn,
+  If,
+  Conditional,
+  Match,
+  FunctionLiteral,
+  Unknown,
+};
+
+struct Expression {
+  explicit Expression(ExpressionKind k) : kind(k) {}
+  ExpressionKind kind;
+  template <class T>
+  T& as() { return static_cast<T&>(*this); }
+  template <class T>
+  const T& as() const { return static_cast<const T&>(*this); }
+};
+
+template <ExpressionKind K>
+struct ExpressionOf : Expression {
+  static constexpr ExpressionKind kKind = K;
+  ExpressionOf() : Expression(K) {}
+};
+
+struct LiteralExpression : ExpressionOf<ExpressionKind::Literal> {
+  TokenRef token;
+};
+struct InterpolationExpression : ExpressionOf<ExpressionKind::Interpolation> {
+  explicit InterpolationExpression(std::pmr::memory_resource* r) : parts(r) {}
+  std::pmr::vector<Expression*> parts;  // one per interpolated fragment
+  const Token* token = nullptr;         // the interpolated-string token (not visited)
+};
+struct VariableExpression : ExpressionOf<ExpressionKind::Variable> {
+  TokenRef token;
+};
+struct GroupExpression : ExpressionOf<ExpressionKind::Group> {
+  Expression* expression = nullptr;
+  TokenRef open, close;
+};
+struct RecordExpression : ExpressionOf<ExpressionKind::Record> {
+  explicit RecordExpression(std::pmr::memory_resource* r) : elements(r) {}
+  std::pmr::vector<ListItem<RecordElement>> elements;
+  TokenRef open, close;  // ( ) or { } for a JSON-style record
+};
+struct ArrayExpression : ExpressionOf<ExpressionKind::Array> {
+  explicit ArrayExpression(std::pmr::memory_resource* r) : elements(r) {}
+  std::pmr::vector<ListItem<ArrayElement>> elements;
+  TokenRef open, close;
+};
+using ArgumentList = std::pmr::vector<ListItem<ArgumentElement>>;
+struct CallExpression : ExpressionOf<ExpressionKind::Call> {
+  explicit CallExpression(std::pmr::memory_resource* r) : arguments(r) {}
+  Callable callee;
+  ArgumentList arguments;
+  TokenRef open, close;
+};
+struct TaggedStringExpression : ExpressionOf<ExpressionKind::TaggedString> {
+  Expression* tag = nullptr;
+  Expression* string = nullptr;  // a Literal string or an Interpolation
+};
+struct ExtensionCallExpression : ExpressionOf<ExpressionKind::ExtensionCall> {
+  explicit ExtensionCallExpression(std::pmr::memory_resource* r) : arguments(r) {}
+  Callable callee;
+  ArgumentList arguments;
+  Expression* receiver = nullptr;
+  TokenRef separator;  // `::`
+  TokenRef open, close;
+};
+struct FieldAccessExpression : ExpressionOf<ExpressionKind::FieldAccess> {
+  Expression* object = nullptr;
+  TokenRef dot;
+  TokenRef name;  // identifier or ordinal
+};
+struct IndexAccessExpression : ExpressionOf<ExpressionKind::IndexAccess> {
+  Expression* object = nullptr;
+  Expression* index = nullptr;
+  TokenRef open, close;
+};
+struct SliceAccessExpression : ExpressionOf<ExpressionKind::SliceAccess> {
+  Expression* object = nullptr;
+  TokenRef open;
+  Expression* start = nullptr;  // optional
+  TokenRef op;                  // `..` or `..<`
+  Expression* end = nullptr;    // optional
+  TokenRef close;
+  bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
+};
+struct NonNilAssertionExpression : ExpressionOf<ExpressionKind::NonNilAssertion> {
+  Expression* operand = nullptr;
+  TokenRef op;
+};
+struct PrefixExpression : ExpressionOf<ExpressionKind::Prefix> {
+  Expression* operand = nullptr;
+  TokenRef op;  // + - ! not ?
+};
+struct BinaryExpression : ExpressionOf<ExpressionKind::Binary> {
+  Expression* left = nullptr;
+  Expression* right = nullptr;
+  TokenRef op;
+};
+struct IsPatternExpression : ExpressionOf<ExpressionKind::IsPattern> {
+  Expression* value = nullptr;
+  Pattern* pattern = nullptr;
+  TokenRef op;  // `is`
+};
+struct BlockExpression : ExpressionOf<ExpressionKind::Block> {
+  explicit BlockExpression(std::pmr::memory_resource* r) : statements(r) {}
+  StatementList statements;
+  TokenRef open;
+  Expression* expression = nullptr;  // optional trailing value
+  TokenRef close;
+};
+struct LoopExpression : ExpressionOf<ExpressionKind::Loop> {
+  BlockExpression* body = nullptr;  // without trailing value
+  TokenRef keyword;
+};
+struct WhileExpression : ExpressionOf<ExpressionKind::While> {
+  Expression* condition = nullptr;
+  BlockExpression* body = nullptr;  // without trailing value
+  TokenRef keyword;
+  ElseBlock* else_block = nullptr;  // optional
+};
+struct ForInExpression : ExpressionOf<ExpressionKind::ForIn> {
+  Pattern* pattern = nullptr;
+  Iterable iterable;
+  BlockExpression* body = nullptr;  // without trailing value
+  TokenRef keyword;
+  TokenRef in;
+  ElseBlock* else_block = nullptr;  // optional
+};
+struct IfExpression : ExpressionOf<ExpressionKind::If> {
+  Expression* condition = nullptr;
+  BlockExpression* body = nullptr;
+  TokenRef keyword;
+  ElseBlock* else_block = nullptr;  // optional
+};
+struct ConditionalExpression : ExpressionOf<ExpressionKind::Conditional> {
+  Expression* condition = nullptr;
+  Expression* then = nullptr;
+  Expression* otherwise = nullptr;
+  TokenRef question, colon;
+};
+struct MatchExpression : ExpressionOf<ExpressionKind::Match> {
+  explicit MatchExpression(std::pmr::memory_resource* r) : cases(r) {}
+  std::pmr::vector<MatchCase> cases;
+  Expression* subject = nullptr;
+  TokenRef keyword;
+  TokenRef open, close;
+};
+struct FunctionLiteralExpression : ExpressionOf<ExpressionKind::FunctionLiteral> {
+  ParameterList* parameters = nullptr;  // optional
+  Expression* body = nullptr;           // a Block
+  TokenRef keyword;
+};
+struct UnknownExpression : ExpressionOf<ExpressionKind::Unknown> {
+  explicit UnknownExpression(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
+  TokenRefList tokens;
+  ArenaDiagnostics diagnostics;
+  Expression* inner = nullptr;  // optional
+};
+
+// --------------------------------------------------------------- statements
+
+enum class StatementKind : std::uint8_t {
+  Empty,
+  ExpressionStatement,
+  BareExpression,
+  Module,
+  Bind,
+  Rebind,
+  Const,
+  Assign,
+  Function,
+  Return,
+  Break,
+  Continue,
+  Unknown,
+};
+
+struct Statement {
+  explicit Statement(StatementKind k) : kind(k) {}
+  StatementKind kind;
+  template <class T>
+  T& as() { return static_cast<T&>(*this); }
+  template <class T>
+  const T& as() const { return static_cast<const T&>(*this); }
+};
+
+template <StatementKind K>
+struct StatementOf : Statement {
+  static constexpr StatementKind kKind = K;
+  StatementOf() : Statement(K) {}
+};
+
+struct EmptyStatement : StatementOf<StatementKind::Empty> {
+  TokenRef semicolon;
+};
+struct ExpressionStatement : StatementOf<StatementKind::ExpressionStatement> {
+  Expression* expression = nullptr;
+  TokenRef semicolon;
+};
+struct BareExpressionStatement : StatementOf<StatementKind::BareExpression> {
+  Expression* expression = nullptr;
+};
+struct ModuleStatement : StatementOf<StatementKind::Module> {
+  TokenRef pub;  // optional
+  BlockExpression* body = nullptr;
+  TokenRef keyword;
+  TokenRef name;
+};
+struct BindStatement : StatementOf<StatementKind::Bind> {
+  TokenRef pub;  // optional
+  Pattern* pattern = nullptr;
+  Expression* value = nullptr;
+  TokenRef keyword, op, semicolon;
+};
+struct RebindStatement : StatementOf<StatementKind::Rebind> {
+  Pattern* pattern = nullptr;
+  Expression* value = nullptr;
+  TokenRef op, semicolon;
+};
+struct ConstStatement : StatementOf<StatementKind::Const> {
+  TokenRef pub;  // optional
+  Expression* value = nullptr;
+  TokenRef keyword, name, op, semicolon;
+};
+struct AssignStatement : StatementOf<StatementKind::Assign> {
+  Expression* target = nullptr;
+  Expression* value = nullptr;
+  TokenRef op;  // `=` or a compound assignment operator
+  TokenRef semicolon;
+};
+struct FunctionStatement : StatementOf<StatementKind::Function> {
+  TokenRef pub;                         // optional
+  ParameterList* parameters = nullptr;  // optional
+  Expression* body = nullptr;           // a Block
+  TokenRef keyword, name;
+};
+struct ReturnStatement : StatementOf<StatementKind::Return> {
+  TokenRef keyword;
+  Expression* value = nullptr;  // optional
+  TokenRef semicolon;
+};
+struct BreakStatement : StatementOf<StatementKind::Break> {
+  TokenRef keyword;
+  Expression* value = nullptr;  // optional
+  TokenRef semicolon;
+};
+struct ContinueStatement : StatementOf<StatementKind::Continue> {
+  TokenRef keyword, semicolon;
+};
+struct UnknownStatement : StatementOf<StatementKind::Unknown> {
+  explicit UnknownStatement(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
+  TokenRefList tokens;
+  ArenaDiagnostics diagnostics;
+};
+
+// ----------------------------------------------------------------- patterns
+
+enum class PatternKind : std::uint8_t {
+  Group,
+  Literal,
+  ConstantName,
+  Comparison,
+  Interval,
+  Discard,
+  Binding,
+  Record,
+  Array,
+  Omitted,
+  And,
+  Or,
+  Not,
+  Unknown,
+};
+
+struct Pattern {
+  explicit Pattern(PatternKind k) : kind(k) {}
+  PatternKind kind;
+  template <class T>
+  T& as() { return static_cast<T&>(*this); }
+  template <class T>
+  const T& as() const { return static_cast<const T&>(*this); }
+};
+
+template <PatternKind K>
+struct PatternOf : Pattern {
+  static constexpr PatternKind kKind = K;
+  PatternOf() : Pattern(K) {}
+};
+
+struct GroupPattern : PatternOf<PatternKind::Group> {
+  Pattern* pattern = nullptr;
+  TokenRef open, close;
+};
+struct LiteralPattern : PatternOf<PatternKind::Literal> {
+  TokenRef sign;  // optional prefix operator
+  TokenRef literal;
+};
+struct ConstantNamePattern : PatternOf<PatternKind::ConstantName> {
+  TokenRef name;
+};
+struct ComparisonPattern : PatternOf<PatternKind::Comparison> {
+  Pattern* operand = nullptr;  // Literal or ConstantName (possibly wrapped)
+  TokenRef op;
+};
+struct IntervalPattern : PatternOf<PatternKind::Interval> {
+  Pattern* start = nullptr;
+  Pattern* end = nullptr;
+  TokenRef op;  // `..` or `..<`
+  bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
+};
+struct DiscardPattern : PatternOf<PatternKind::Discard> {
+  TokenRef token;
+};
+struct BindingPattern : PatternOf<PatternKind::Binding> {
+  TokenRef mut;  // optional
+  TokenRef name;
+};
+struct RecordPattern : PatternOf<PatternKind::Record> {
+  explicit RecordPattern(std::pmr::memory_resource* r) : elements(r) {}
+  std::pmr::vector<ListItem<PatternRecordElement>> elements;
+  TokenRef open, close;
+};
+struct ArrayPattern : PatternOf<PatternKind::Array> {
+  explicit ArrayPattern(std::pmr::memory_resource* r) : elements(r) {}
+  std::pmr::vector<ListItem<PatternElement>> elements;
+  TokenRef open, close;
+};
+struct OmittedPattern : PatternOf<PatternKind::Omitted> {
+  std::uint64_t position = 0;
+};
+struct AndPattern : PatternOf<PatternKind::And> {
+  Pattern* left = nullptr;
+  Pattern* right = nullptr;
+  TokenRef op;
+};
+struct OrPattern : PatternOf<PatternKind::Or> {
+  Pattern* left = nullptr;
+  Pattern* right = nullptr;
+  TokenRef op;
+};
+struct NotPattern : PatternOf<PatternKind::Not> {
+  Pattern* pattern = nullptr;
+  TokenRef op;
+};
+struct UnknownPattern : PatternOf<PatternKind::Unknown> {
+  explicit UnknownPattern(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
+  TokenRefList tokens;
+  ArenaDiagnostics diagnostics;
+  Pattern* inner = nullptr;  // optional
+};
+
+// --------------------------------------------------------------------- root
+
+struct Script {
+  explicit Script(std::pmr::memory_resource* r) : statements(r) {}
+  StatementList statements;
+  Expression* expression = nullptr;  // optional trailing value
+  TokenRef eof;
+};
+
+// ------------------------------------------------------------ tree walking
+
+SourceRange range_of(const Expression& node);
+SourceRange range_of(const Statement& node);
+SourceRange range_of(const Pattern& node);
+SourceRange range_of(const RangeNode& node);
+SourceRange range_of(const Iterable& node);
+SourceRange range_of(const Callable& node);
+SourceRange range_of(const ParameterList& node);
+
+// Moves every stored diagnostic into the collector, depth-first in field
+// order. Unknown expressions/patterns with an inner node are replaced in
+// place (through the slot) by that inner node.
+void collect_diagnostics(Expression*& slot, DiagnosticsCollector& collector);
+void collect_diagnostics(Statement& node, DiagnosticsCollector& collector);
+void collect_diagnostics(Pattern*& slot, DiagnosticsCollector& collector);
+
+// Construction helpers.
+UnknownExpression* make_unknown_expression(Arena& arena, TokenRefList tokens, DiagnosticCode code);
+UnknownExpression* wrap_expression_as_unknown(Arena& arena, Expression* inner, TokenRefList tokens,
+                                              DiagnosticCode code);
+UnknownExpression* make_unknown_expression_range(Arena& arena, std::uint64_t start, std::uint64_t end,
+                                                 DiagnosticCode code);
+UnknownStatement* make_unknown_statement(Arena& arena, TokenRef token, DiagnosticCode code);
+UnknownPattern* make_unknown_pattern(Arena& arena, TokenRefList tokens, DiagnosticCode code);
+UnknownPattern* wrap_pattern_as_unknown(Arena& arena, Pattern* inner, TokenRefList tokens, DiagnosticCode code);
+
+}  // namespace quendal
