@@ -1,0 +1,36 @@
+#pragma once
+// The driver of one compilation: owns everything the call allocates (arena,
+// source copy, token list, collector) and runs the stages in order.
+#include <string_view>
+
+#include "diagnostic/diagnostics_collector.h"
+#include "lexer/token.h"
+#include "quendal/compile.h"
+#include "support/arena.h"
+
+namespace quendal {
+
+class Compiler {
+ public:
+  Compiler(std::string_view source, const CompileConfig& config);
+  Compiler(const Compiler&) = delete;
+  Compiler& operator=(const Compiler&) = delete;
+
+  CompileResult run();
+
+ private:
+  // Lexes the source and passes every token through recover_token. Returns
+  // false when the lexer failed (the LexerError is already recorded).
+  bool lex();
+  // Drops the chunk when a kept diagnostic is an error and encodes the
+  // collector's records.
+  CompileResult finish(std::optional<std::vector<std::uint8_t>> chunk);
+
+  Arena arena_;
+  std::string_view source_;  // owned copy in arena_
+  const CompileConfig& config_;
+  DiagnosticsCollector collector_;
+  TokenList tokens_;
+};
+
+}  // namespace quendal
