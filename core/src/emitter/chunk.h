@@ -45,8 +45,13 @@ class Chunk {
   const std::vector<std::uint8_t>& code() const { return code_; }
   // Header + code + constant section, little-endian.
   std::vector<std::uint8_t> serialize() const;
+  // As `serialize`, moving the code buffer instead of copying it; the chunk
+  // is left empty (header only, no constants).
+  std::vector<std::uint8_t> take_serialized();
 
  private:
+  void append_constants(std::vector<std::uint8_t>& out) const;
+
   std::vector<std::uint8_t> code_;
   std::vector<Constant> constants_;
   ConstantIndex index_;

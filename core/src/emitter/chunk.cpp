@@ -1,0 +1,211 @@
+#include "emitter/chunk.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "quendal/compile.h"
+
+namespace quendal {
+namespace {
+
+constexpr std::size_t kHeaderBytes = 8;
+constexpr std::uint8_t kWideFlag = 0x80;
+
+bool is_register(const Operand& o) { return o.kind == Operand::Kind::Register; }
+
+bool fits_short(const Operand& o) {
+  return is_register(o) ? o.value >= 0 && o.value <= 255 : o.value >= -128 && o.value <= 127;
+}
+
+bool is_deferred(OpCode op) {
+  switch (op) {
+    case OpCode::Func:
+    case OpCode::FuncVarg:
+    case OpCode::Loop:
+    case OpCode::LoopFor:
+    case OpCode::LoopRange:
+    case OpCode::LoopRangeExclusive:
+      return true;
+    default:
+      return false;
+  }
+}
+
+[[noreturn]] void fail_operands(OpCode op, std::string_view why) {
+  throw InternalFailure("bad operands for " + std::string(opcode_name(op)) + " (layout \"" +
+                        std::string(opcode_layout(op)) + "\"): " + std::string(why));
+}
+
+// Every writer goes through here: the operands must follow the layout of the
+// operation table row, each value within the range of its kind, and every
+// list as long as the parameter that counts it.
+void check_operands(OpCode op, std::span<const Operand> operands) {
+  std::string_view layout = opcode_layout(op);
+  if (layout == "-") fail_operands(op, "the operation has no fixed layout");
+  for (const Operand& o : operands) {
+    bool in_range = is_register(o) ? o.value >= 0 && o.value <= std::numeric_limits<Register>::max()
+                                   : o.value >= std::numeric_limits<OpParam>::min() &&
+                                         o.value <= std::numeric_limits<OpParam>::max();
+    if (!in_range) fail_operands(op, "operand value out of range");
+  }
+  std::size_t at = 0;
+  std::int64_t last_count = -1;
+  for (char letter : layout) {
+    Operand::Kind kind = (letter == 'R' || letter == 'L') ? Operand::Kind::Register : Operand::Kind::Param;
+    std::int64_t n = 1;
+    if (letter == 'L' || letter == 'M') {
+      if (last_count < 0) fail_operands(op, "list length is negative");
+      n = last_count;
+    }
+    if (static_cast<std::int64_t>(operands.size() - at) < n) fail_operands(op, "too few operands");
+    for (std::int64_t i = 0; i < n; ++i, ++at) {
+      if (operands[at].kind != kind) fail_operands(op, "operand kind does not match");
+    }
+    if (letter == 'P') last_count = operands[at - 1].value;
+  }
+  if (at != operands.size()) fail_operands(op, "too many operands");
+}
+
+bool all_short(std::span<const Operand> operands) {
+  for (const Operand& o : operands) {
+    if (!fits_short(o)) return false;
+  }
+  return true;
+}
+
+// Appends the operands in the chosen form: one byte each, or four bytes
+// little-endian each.
+template <class Out>
+void put_operands(Out& out, std::span<const Operand> operands, bool wide) {
+  for (const Operand& o : operands) {
+    auto v = static_cast<std::uint32_t>(o.value);  // two's complement for params
+    if (wide) {
+      out.push_back(static_cast<std::uint8_t>(v));
+      out.push_back(static_cast<std::uint8_t>(v >> 8));
+      out.push_back(static_cast<std::uint8_t>(v >> 16));
+      out.push_back(static_cast<std::uint8_t>(v >> 24));
+    } else {
+      out.push_back(static_cast<std::uint8_t>(v));
+    }
+  }
+}
+
+void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t value) {
+  if (value > std::numeric_limits<std::uint32_t>::max()) {
+    throw InternalFailure("chunk section larger than 4 GiB");
+  }
+  auto v = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void append_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A fixed-capacity byte buffer for the operands of a deferred instruction.
+struct SmallBytes {
+  std::array<std::uint8_t, 16> data{};
+  std::size_t size = 0;
+  void push_back(std::uint8_t b) {
+    if (size == data.size()) throw InternalFailure("deferred operands longer than 16 bytes");
+    data[size++] = b;
+  }
+};
+
+}  // namespace
+
+Chunk::Chunk() : code_(kHeaderBytes, 0) {}
+
+std::uint32_t Chunk::add_constant(const Constant& constant) {
+  // The pool never holds two equal entries, so the map's entry is the first
+  // (and only) match a scan from index 0 would find.
+  auto [it, inserted] = index_.try_emplace(constant, static_cast<std::uint32_t>(constants_.size()));
+  if (inserted) constants_.push_back(constant);
+  return it->second;
+}
+
+void Chunk::write(OpCode op, std::span<const Operand> operands) {
+  if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
+  check_operands(op, operands);
+  bool wide = !all_short(operands);
+  code_.push_back(static_cast<std::uint8_t>(op) | (wide ? kWideFlag : 0));
+  put_operands(code_, operands, wide);
+}
+
+std::size_t Chunk::begin_deferred(OpCode op) {
+  if (!is_deferred(op)) fail_operands(op, "not an operation with deferred operands");
+  code_.push_back(static_cast<std::uint8_t>(op));
+  return code_.size() - 1;
+}
+
+void Chunk::finish_deferred(std::size_t position, std::span<const Operand> operands) {
+  if (position < kHeaderBytes || position >= code_.size()) {
+    throw InternalFailure("deferred operands for a position outside the code");
+  }
+  std::uint8_t placeholder = code_[position];
+  auto op = static_cast<OpCode>(placeholder);
+  if (placeholder >= kOpCodeCount || !is_deferred(op)) {
+    throw InternalFailure("deferred operands for a byte that is no open placeholder");
+  }
+  check_operands(op, operands);
+  bool wide = !all_short(operands);
+  SmallBytes bytes;
+  put_operands(bytes, operands, wide);
+  if (wide) code_[position] = placeholder | kWideFlag;
+  code_.insert(code_.begin() + static_cast<std::ptrdiff_t>(position) + 1, bytes.data.begin(),
+               bytes.data.begin() + static_cast<std::ptrdiff_t>(bytes.size));
+}
+
+std::vector<std::uint8_t> Chunk::serialize() const {
+  std::vector<std::uint8_t> out;
+  out.reserve(code_.size() + 4 + constants_.size() * 9);
+  out.insert(out.end(), code_.begin(), code_.end());
+  append_constants(out);
+  return out;
+}
+
+std::vector<std::uint8_t> Chunk::take_serialized() {
+  std::vector<std::uint8_t> out = std::move(code_);
+  append_constants(out);
+  code_.assign(kHeaderBytes, 0);
+  constants_.clear();
+  index_.clear();
+  return out;
+}
+
+// `out` holds the header placeholder and the code; appends the constant
+// section and fills the three length fields.
+void Chunk::append_constants(std::vector<std::uint8_t>& out) const {
+  std::size_t code_length = out.size() - kHeaderBytes;
+  std::size_t m_at = out.size();
+  append_u32(out, 0);
+  for (const Constant& c : constants_) {
+    out.push_back(static_cast<std::uint8_t>(c.tag));
+    switch (c.tag) {
+      case Constant::Tag::Integer:
+        append_u32(out, static_cast<std::uint32_t>(c.integer));
+        break;
+      case Constant::Tag::Number: {
+        std::uint64_t bits = c.number_bits();
+        for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+        break;
+      }
+      case Constant::Tag::String: {
+        std::size_t at = out.size();
+        append_u32(out, 0);
+        store_u32(out, at, c.text.size());
+        out.insert(out.end(), c.text.begin(), c.text.end());
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  store_u32(out, m_at, out.size() - m_at - 4);
+  store_u32(out, 4, code_length);
+  store_u32(out, 0, out.size() - 4);
+}
+
+}  // namespace quendal
