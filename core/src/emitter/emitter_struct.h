@@ -1,0 +1,287 @@
+#pragma once
+// The emitter: one walk over the syntax tree that resolves names through
+// register windows and scopes, runs the static checks, records editor
+// annotations and writes instructions and constants into the chunk.
+//
+// Units: emitter_codes (instruction writers), emitter_scope (windows, scopes,
+// variables), emitter_expression, emitter_statement, emitter_closure
+// (functions and loops), emitter_pattern (patterns, `is`, `match`),
+// emitter_pub (module exports), static_checker (pre-pass and checks).
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory_resource>
+#include <new>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "config/compile_config.h"
+#include "diagnostic/diagnostics_collector.h"
+#include "emitter/chunk.h"
+#include "emitter/scope.h"
+#include "emitter/utils.h"
+#include "emitter/variable.h"
+#include "parser/ast.h"
+#include "support/arena.h"
+
+namespace quendal {
+
+class Emitter;
+
+// A callback run exactly once, stored inline (no allocation). It accepts
+// trivially copyable callables only: lambdas capturing registers, texts and
+// ranges by value.
+template <class Signature>
+class OneShot;
+
+template <class R, class... Args>
+class OneShot<R(Args...)> {
+ public:
+  static constexpr std::size_t kCapacity = 48;
+
+  OneShot() = default;
+  template <class F>
+  requires(!std::is_same_v<std::decay_t<F>, OneShot> && std::is_trivially_copyable_v<std::decay_t<F>> &&
+           sizeof(std::decay_t<F>) <= kCapacity && alignof(std::decay_t<F>) <= alignof(std::max_align_t) &&
+           std::is_invocable_r_v<R, std::decay_t<F>&, Args...>)
+      OneShot(F&& f) {  // NOLINT: implicit on purpose
+    using Fn = std::decay_t<F>;
+    ::new (static_cast<void*>(storage_)) Fn(std::forward<F>(f));
+    invoke_ = [](void* p, Args... args) -> R { return (*static_cast<Fn*>(p))(std::forward<Args>(args)...); };
+  }
+
+  explicit operator bool() const { return invoke_ != nullptr; }
+  // Runs the callback and empties it. Running an empty callback does nothing
+  // (for R = void) .
+  R operator()(Args... args) {
+    auto invoke = invoke_;
+    invoke_ = nullptr;
+    if constexpr (std::is_void_v<R>) {
+      if (invoke != nullptr) invoke(storage_, std::forward<Args>(args)...);
+    } else {
+      return invoke(storage_, std::forward<Args>(args)...);
+    }
+  }
+
+ private:
+  alignas(std::max_align_t) unsigned char storage_[kCapacity] = {};
+  R (*invoke_)(void*, Args...) = nullptr;
+};
+
+// Deferred work of the emitter (the second half of an assignment, the field
+// of one exported name).
+using DeferredEmit = OneShot<void(Emitter&)>;
+
+// One function body or loop body.
+struct RegisterWindow {
+  std::uint64_t last_register = 0;  // highest register handed out; final value = register count
+  bool is_function = false;
+};
+
+// Whether code lies directly in a loop body (not in a function nested in it)
+// and the loop's result register in the enclosing window (0: not wanted).
+struct LoopContext {
+  bool in_loop = false;
+  Register result = 0;
+};
+
+// The export context of one module body.
+struct ModuleExportsData {
+  explicit ModuleExportsData(std::pmr::memory_resource* resource) : exports(resource) {}
+  std::pmr::vector<DeferredEmit> exports;  // one field per exported name, in declaration order
+  TokenRef name;                           // the module's name token
+
+  // Builds the module value into `reg`: `Module`, one `Field` per export,
+  // `Freeze`.
+  void commit(Emitter& emitter, std::string_view module_name, Register reg);
+};
+
+inline Operand reg_operand(Register r) { return Operand::reg(r); }
+inline Operand param_operand(OpParam p) { return Operand::param(p); }
+
+class Emitter {
+ public:
+  Emitter(std::string_view source, const CompileConfig& config, Arena& arena);
+  Emitter(const Emitter&) = delete;
+  Emitter& operator=(const Emitter&) = delete;
+
+  // ------------------------------------------------------------------ state
+  Chunk chunk;
+  std::vector<RegisterWindow> windows;
+  Scopes scopes;
+  DiagnosticsCollector diagnostics;  // the emitter's own records
+  std::string_view source;
+  const CompileConfig& config;
+  Arena& arena;
+
+  // ------------------------------------------------------ diagnostics (codes)
+  // Filtered by category (errors, warnings, hints, references...).
+  void push(DiagnosticCode code, SourceRange range) { diagnostics.push(code, range.start, range.end); }
+  // Tags and tag references: appended directly when report_tags is set.
+  void push_tag(DiagnosticCode code, SourceRange range);
+  // Declaration reference of a variable over its range (report_references).
+  void put_decl_ref(const Variable& variable);
+  // EmitterError from the start of `first` to the end of `last`.
+  void unreachable(const Token& first, const Token& last);
+  void unreachable(SourceRange range);
+
+  // ------------------------------------------------------ instruction writers
+  // Every writer appends one instruction and, when report_source_map is set,
+  // one SourceMap record carrying `range`.
+  void op_0(SourceRange range, OpCode op);
+  void op_1(SourceRange range, OpCode op, Operand a);
+  void op_2(SourceRange range, OpCode op, Operand a, Operand b);
+  void op_3(SourceRange range, OpCode op, Operand a, Operand b, Operand c);
+  void op_4(SourceRange range, OpCode op, Operand a, Operand b, Operand c, Operand d);
+  // Concat dst, count, items...
+  void op_variadic(SourceRange range, OpCode op, Register dst, std::span<const Register> items);
+  // Call dst, String(name), count, args..., spread count, spreads...
+  void op_call(SourceRange range, Register dst, std::string_view name, std::span<const Register> arguments,
+               std::span<const OpParam> spreads);
+  void op_call_dyn(SourceRange range, Register dst, Register callee, std::span<const Register> arguments,
+                   std::span<const OpParam> spreads);
+  // Omit dst, src, count, String(key)...
+  void op_omit(SourceRange range, Register dst, Register src, std::span<const std::string_view> keys);
+  void op_else(SourceRange range);
+  void op_if_end(SourceRange range);
+  void op_number(SourceRange range, Register dst, double value);
+  void op_string(SourceRange range, Register dst, std::string_view text);
+  void op_bool(SourceRange range, Register dst, bool value);
+  void op_global(SourceRange range, Register dst, std::string_view name);
+  void op_get(SourceRange range, Register dst, Register object, std::string_view key);
+  void op_format(SourceRange range, Register dst, Register src, std::string_view spec);
+  // `Constant dst, index` for a constant already known.
+  void op_constant(SourceRange range, Register dst, const Constant& constant);
+  // Deferred operands: placeholder opcode byte (with its SourceMap record)
+  // now, operands when the body is complete.
+  std::size_t op_deferred(SourceRange range, OpCode op);
+  void finish_deferred(std::size_t position, std::span<const Operand> operands);
+
+  // ------------------------------------------------ windows, scopes, variables
+  std::uint64_t window_count() const { return windows.size(); }
+  RegisterWindow& top_window();
+  // Increments last_register of the top window and returns it.
+  Register alloc_register();
+  // Gives the variable a register from the top window if it has none; marks
+  // it initialised.
+  void ensure_register(Variable& variable);
+
+  void enter_scope(SourceRange range);
+  // Scope whose window is `window` (the `for` loop's scope, whose window is
+  // pushed later); tag `Scope` over `range`.
+  void enter_scope_in(SourceRange range, std::uint64_t window);
+  void exit_scope();
+
+  std::optional<FoundVariable> find_variable(std::string_view name) const {
+    return scopes.find_variable(name);
+  }
+  Variable* check_local_variable(SourceRange range, std::string_view name);
+  Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
+  Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
+                              VariableKind kind);
+  // Appends an unnamed variable (holders of destructured parameters, `it`)
+  // without a duplicate check.
+  Variable* add_variable(std::string_view name, SourceRange range, Register reg, bool is_mutable,
+                         bool initialized, VariableKind kind);
+  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports);
+  void declare_block(std::span<Statement* const> statements, const Expression* tail,
+                     ModuleExportsData* exports);
+  bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
+  // Reads a resolved variable into dst (Assign or GetUpvalue); records
+  // ReadLocal and runs the initialisation check.
+  void emit_variable_read(SourceRange read, const FoundVariable& found, Register dst);
+  // Stores `src` into the variable: Assign within the current window, else
+  // SetUpvalue at the window distance.
+  void emit_variable_store(SourceRange range, const FoundVariable& found, Register src);
+
+  // ----------------------------------------------------------- expressions
+  void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
+  Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
+  void emit_var_read(const Token& token, Register dst);
+  std::optional<std::string_view> emit_global_access(const Expression& callee);
+  static std::optional<std::int32_t> integer_literal(const Expression& expression);
+  void emit_call(const CallExpression& call, Register dst, LoopContext loop);
+  void emit_extension_call(const ExtensionCallExpression& call, Register dst, LoopContext loop);
+  void emit_tagged_string(const TaggedStringExpression& tagged, Register dst, LoopContext loop);
+
+  // ------------------------------------------------ statements and functions
+  // `range`: the source-map range of the function header; `scope_range`:
+  // the range of the function's scope tag.
+  void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
+                    std::span<Statement* const> statements, const Expression* tail);
+  bool emit_block(std::span<Statement* const> statements, const Expression* tail, std::uint64_t end,
+                  Register dst, LoopContext loop);
+  bool emit_statement(const Statement& statement, LoopContext loop);
+
+  // ------------------------------------------------------- static checks
+  void declare_expression(const Expression& expression);
+  void declare_call(const Expression& call);
+  void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
+  void hint_mislead_nil(std::string_view name, SourceRange range);
+
+  // ------------------------------------------- patterns (emitter_pattern)
+  // Tests the value in `value` against `pattern` and binds its names; `flag`
+  // receives the match result (0: no result wanted, irrefutable use).
+  void emit_pattern(Register flag, const Pattern& pattern, Register value, VariableKind kind);
+  std::optional<Constant> emit_literal_constant(const Pattern& pattern, Register reg);
+  void emit_literal_guard(Register flag, const Pattern& pattern, Register value, const Constant& constant);
+  void emit_constant_guard(Register flag, const Pattern& pattern, Register value, Register constant);
+  void emit_failed_pattern(const Pattern& pattern, VariableKind kind);
+  // `value is pattern` into dst (names declared by the pre-pass).
+  void emit_is_pattern(const IsPatternExpression& expression, Register dst, LoopContext loop);
+  void emit_match(const MatchExpression& match, Register dst, LoopContext loop);
+
+  // ---------------------------------------------- module exports (emitter_pub)
+  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name);
+  void emit_module_statement(const ModuleStatement& statement, LoopContext loop);
+
+  // -------------------------------------------------------------- results
+  std::vector<std::uint8_t> take_chunk_bytes() { return chunk.take_serialized(); }
+
+ private:
+  // Expression forms (emitter_expression).
+  void emit_literal(const LiteralExpression& literal, Register dst);
+  void emit_interpolation(const InterpolationExpression& interpolation, Register dst, LoopContext loop);
+  void emit_array(const ArrayExpression& array, Register dst, LoopContext loop);
+  void emit_record(const RecordExpression& record, Register dst, LoopContext loop);
+  void emit_field_access(const FieldAccessExpression& access, Register dst, LoopContext loop);
+  void emit_index_access(const IndexAccessExpression& access, Register dst, LoopContext loop);
+  void emit_slice_access(const SliceAccessExpression& access, Register dst, LoopContext loop);
+  void emit_prefix(const PrefixExpression& prefix, Register dst, LoopContext loop);
+  void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
+  void emit_expr_callable(const Expression& whole, const Callable& callee, const ArgumentList* arguments,
+                          const Expression* receiver, Register dst, LoopContext loop);
+  // Evaluates the arguments onto the scratch stacks; returns the bases.
+  void build_arguments(const ArgumentList& arguments, const Expression* receiver, LoopContext loop);
+
+  // Block-like forms (emitter_statement, emitter_closure).
+  void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);
+  void emit_if(const IfExpression& expression, Register dst, LoopContext loop);
+  void emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop);
+  void emit_loop(const LoopExpression& expression, Register dst);
+  void emit_while(const WhileExpression& expression, Register dst, LoopContext loop);
+  void emit_for(const ForInExpression& expression, Register dst, LoopContext loop);
+  void emit_function_literal(const FunctionLiteralExpression& expression, Register dst);
+  void emit_else_part(const ElseBlock* else_block, Register result, SourceRange range, LoopContext loop);
+  bool emit_loop_body(const BlockExpression& body, Register result);
+  void emit_assign(const AssignStatement& statement);
+  void emit_bind(const BindStatement& statement);
+  void emit_rebind(const RebindStatement& statement);
+  void emit_const(const ConstStatement& statement);
+  void emit_function_statement(const FunctionStatement& statement);
+  void check_condition_literal(const Expression& condition);
+  void declare_iterable(const Iterable& iterable);
+
+ public:
+  // Scratch stacks for operand lists (arguments, spreads, pieces): used in
+  // stack order by nested constructs, so no list needs its own allocation.
+  std::vector<Register> scratch_registers;
+  std::vector<OpParam> scratch_params;
+  std::vector<std::string_view> scratch_texts;
+};
+
+}  // namespace quendal

@@ -1,0 +1,54 @@
+#pragma once
+// Lexical scopes: the stack of scopes the emitter resolves names through.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "emitter/variable.h"
+
+namespace quendal {
+
+struct Scope {
+  // Declaration order. Variables live in the compilation's arena, so the
+  // pointers stay valid while the scope grows.
+  std::vector<Variable*> variables;
+  // 1-based position on the window stack of the window owning the registers.
+  std::uint64_t window = 0;
+
+  // First variable of that name in declaration order, or null.
+  Variable* find(std::string_view name) const;
+  void add(Variable* variable);
+
+ private:
+  // Built once the scope is large, so lookups stay constant time; keeps the
+  // first declaration of a name.
+  std::unordered_map<std::string_view, Variable*> index_;
+};
+
+struct FoundVariable {
+  std::uint64_t window;  // the window of the scope the variable was found in
+  Variable* variable;
+};
+
+class Scopes {
+ public:
+  void push(std::uint64_t window) { stack_.emplace_back().window = window; }
+  // Pops the innermost scope and hands it to the caller.
+  Scope pop();
+  bool empty() const { return stack_.empty(); }
+  std::size_t size() const { return stack_.size(); }
+  // Internal failure on an empty stack.
+  Scope& innermost();
+
+  // Innermost scope outward; within a scope the first declaration wins.
+  std::optional<FoundVariable> find_variable(std::string_view name) const;
+  // Only the innermost scope.
+  Variable* find_local(std::string_view name) const;
+
+ private:
+  std::vector<Scope> stack_;
+};
+
+}  // namespace quendal

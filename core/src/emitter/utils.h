@@ -1,0 +1,47 @@
+#pragma once
+// Small helpers of the emitter: token ranges, literal values, the
+// operator-to-opcode tables.
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "emitter/opcode.h"
+#include "parser/ast.h"
+
+namespace quendal {
+
+inline SourceRange token_range(const Token& token) { return {token.start, token.end}; }
+inline SourceRange span_of(SourceRange first, SourceRange last) { return {first.start, last.end}; }
+
+// The kind a token stands for, with every Unknown wrapper removed.
+const TokenKind& peeled_kind(const TokenKind& kind);
+inline const TokenKind& peeled_kind(const Token& token) { return peeled_kind(token.kind); }
+
+bool is_identifier(const Token& token);
+bool is_keyword(const Token& token, Keyword keyword);
+bool is_operator(const Token& token, Operator op);
+// The identifier's spelling, or empty.
+std::string_view identifier_text(const Token& token);
+
+// The numeric value of an integer, number, `nan` or `inf` token.
+std::optional<double> literal_number(const Token& token);
+// Integer or number token (not `nan`/`inf`).
+bool is_numeric_literal_token(const Token& token);
+bool is_string_literal_token(const Token& token);
+bool is_boolean_literal_token(const Token& token);
+
+// Binary arithmetic and relation operators with their instruction
+// (+ Add, - Sub, * Mul, / Div, % Mod, ^ Pow, == Eq, != Neq, =~ Aeq, !~ Naeq,
+// > Gt, >= Gte, < Lt, <= Lte); nothing for any other operator.
+std::optional<OpCode> binary_opcode(Operator op);
+// Compound assignment operators: += Add ... ^= Pow.
+std::optional<OpCode> compound_opcode(Operator op);
+
+inline const Expression& unwrap_group(const Expression& expression) {
+  const Expression* e = &expression;
+  while (e->kind == ExpressionKind::Group && e->as<GroupExpression>().expression != nullptr)
+    e = e->as<GroupExpression>().expression;
+  return *e;
+}
+
+}  // namespace quendal

@@ -1,0 +1,66 @@
+#pragma once
+// One declared name of a lexical scope and the kind table that decides its
+// tag, declaration reference and unused hint.
+#include <cstdint>
+#include <memory_resource>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "diagnostic/source_diagnostic.h"
+#include "emitter/opcode.h"
+#include "parser/ast.h"
+
+namespace quendal {
+
+enum class VariableKind : std::uint8_t {
+  LetBinding = 0,
+  LetFunctionBinding = 1,
+  ConstBinding = 2,
+  PatternBinding = 3,
+  NamedParameter = 4,
+  ImplicitParameter = 5,
+  RestParameter = 6,
+  PatternParameter = 7,
+  RestPatternParameter = 8,
+  SubPatternParameter = 9,
+  FnBinding = 10,
+  ModuleBinding = 11,
+  // Not a declaration: a destructuring assignment into existing variables.
+  // Patterns walked with this kind bind no new names.
+  Assignment = 255,
+};
+
+struct VariableKindInfo {
+  DiagnosticCode tag_immutable;
+  DiagnosticCode tag_mutable;
+  DiagnosticCode declaration;
+  std::optional<DiagnosticCode> unused_hint;
+};
+
+// The row of the kind table. `Assignment` has no row (internal failure).
+const VariableKindInfo& variable_kind_info(VariableKind kind);
+
+struct Variable {
+  explicit Variable(std::pmr::memory_resource* resource) : references(resource) {}
+
+  // Tag references collected while the scope is open (ReadLocal,
+  // ReadWriteLocal, WriteLocal, RedeclareLocal, ExportedLocal); they reach
+  // the collector when the scope closes.
+  std::pmr::vector<SourceDiagnostic> references;
+  std::string_view name;  // empty for the holder of a destructured parameter
+  SourceRange range;      // the declaring name
+  Register reg = 0;       // 0: not allocated yet
+  bool is_mutable = false;
+  bool initialized = false;
+  VariableKind kind = VariableKind::LetBinding;
+
+  DiagnosticCode tag() const {
+    const VariableKindInfo& info = variable_kind_info(kind);
+    return is_mutable ? info.tag_mutable : info.tag_immutable;
+  }
+  DiagnosticCode declaration_reference() const { return variable_kind_info(kind).declaration; }
+  void add_reference(DiagnosticCode code, SourceRange at) { references.push_back({at.start, at.end, code}); }
+};
+
+}  // namespace quendal
