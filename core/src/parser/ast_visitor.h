@@ -1,0 +1,24 @@
+#pragma once
+// Ranges of the element types that sit between tree nodes. The node-level
+// walkers (range_of for Expression, Statement, Pattern, ...) are declared
+// with the tree itself.
+#include "parser/ast.h"
+
+namespace quendal {
+
+SourceRange range_of(const ArrayElement& element);
+SourceRange range_of(const ArgumentElement& element);
+SourceRange range_of(const PatternElement& element);
+SourceRange range_of(const RecordElement& element);
+SourceRange range_of(const PatternRecordElement& element);
+SourceRange range_of(const ElseBlock& node);
+
+// item.start .. (comma or item).end
+template <class T>
+SourceRange range_of(const ListItem<T>& item) {
+  SourceRange range = range_of(item.item);
+  if (!item.comma.is_null()) range.end = item.comma.range().end;
+  return range;
+}
+
+}  // namespace quendal
