@@ -84,6 +84,7 @@ struct StringPart {
   std::string_view text;  // literal text before the interpolation, escapes decoded
   TokenList* tokens;      // the interpolation's tokens (empty list for the last part)
   std::string_view format;
+  bool text_owned = false;  // `text` was assembled in the arena rather than borrowed
 };
 
 struct StringInfo {
@@ -137,28 +138,55 @@ struct TokenKind {
 
   TokenKind() : ordinal(0), payload(nullptr) {}
 
-  static TokenKind eof() { TokenKind k; k.tag = TokenTag::Eof; return k; }
+  static TokenKind eof() {
+    TokenKind k;
+    k.tag = TokenTag::Eof;
+    return k;
+  }
   static TokenKind empty() { return TokenKind(); }
   static TokenKind identifier(std::string_view name) {
-    TokenKind k; k.tag = TokenTag::Identifier; k.text = name; return k;
+    TokenKind k;
+    k.tag = TokenTag::Identifier;
+    k.text = name;
+    return k;
   }
   static TokenKind of_ordinal(std::int32_t value) {
-    TokenKind k; k.tag = TokenTag::Ordinal; k.ordinal = value; return k;
+    TokenKind k;
+    k.tag = TokenTag::Ordinal;
+    k.ordinal = value;
+    return k;
   }
   static TokenKind of_number(double value, NumberInfo* info) {
-    TokenKind k; k.tag = TokenTag::Number; k.number = value; k.number_info = info; return k;
+    TokenKind k;
+    k.tag = TokenTag::Number;
+    k.number = value;
+    k.number_info = info;
+    return k;
   }
   static TokenKind of_string(StringInfo* info, std::string_view value) {
-    TokenKind k; k.tag = TokenTag::String; k.string = info; k.text = value; return k;
+    TokenKind k;
+    k.tag = TokenTag::String;
+    k.string = info;
+    k.text = value;
+    return k;
   }
   static TokenKind of_interpolated(StringInfo* info) {
-    TokenKind k; k.tag = TokenTag::InterpolatedString; k.string = info; return k;
+    TokenKind k;
+    k.tag = TokenTag::InterpolatedString;
+    k.string = info;
+    return k;
   }
   static TokenKind of_operator(Operator op) {
-    TokenKind k; k.tag = TokenTag::Operator; k.op = op; return k;
+    TokenKind k;
+    k.tag = TokenTag::Operator;
+    k.op = op;
+    return k;
   }
   static TokenKind of_keyword(Keyword kw) {
-    TokenKind k; k.tag = TokenTag::Keyword; k.keyword = kw; return k;
+    TokenKind k;
+    k.tag = TokenTag::Keyword;
+    k.keyword = kw;
+    return k;
   }
   // Wraps `inner` with exactly one diagnostic (start, end, code).
   static TokenKind unknown(Arena& arena, TokenKind inner, std::uint64_t start, std::uint64_t end,
