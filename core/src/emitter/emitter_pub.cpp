@@ -1,0 +1,64 @@
+// Module exports: `pub` names of a module body are collected while the body
+// is declared, and the module value (one field per exported name) is built
+// before the body's code runs.
+#include <string>
+
+#include "emitter/emitter_struct.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+
+void Emitter::declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
+  if (pub.is_null()) return;
+  if (exports == nullptr) {
+    // Not directly in a module body: the name stays an ordinary local.
+    push(DiagnosticCode::UnexpectedPub, pub.range());
+    return;
+  }
+  const std::string_view text = identifier_text(*name);
+  Variable* variable = scopes.find_local(text);
+  if (variable == nullptr)
+    throw InternalFailure("Variable '" + std::string(text) +
+                          "' not found in current scope when declaring pub");
+  // Exported names count as used.
+  variable->add_reference(DiagnosticCode::ExportedLocal, exports->name.range());
+  const SourceRange pub_range = pub.range();
+  const Register reg = variable->reg;
+  exports->exports.emplace_back([text, pub_range, reg](Emitter& emitter) {
+    const std::uint32_t key = emitter.chunk.add_constant(Constant::of_string(text));
+    emitter.op_2(pub_range, OpCode::Field, param_operand(static_cast<OpParam>(key)), reg_operand(reg));
+  });
+}
+
+void ModuleExportsData::commit(Emitter& emitter, std::string_view module_name, Register reg) {
+  const SourceRange name_range = name.range();
+  const std::uint32_t constant = emitter.chunk.add_constant(Constant::of_string(module_name));
+  emitter.op_2(name_range, OpCode::Module, reg_operand(reg), param_operand(static_cast<OpParam>(constant)));
+  for (DeferredEmit& field : exports) field(emitter);
+  emitter.op_0(name_range, OpCode::Freeze);
+}
+
+// mod name { body }: the module value is built into the module's register
+// first, then the body runs and leaves the exported values in the registers
+// the fields name.
+void Emitter::emit_module_statement(const ModuleStatement& statement, LoopContext loop) {
+  if (statement.name.is_null() || statement.body == nullptr) return;
+  const BlockExpression& body = *statement.body;
+  if (body.expression != nullptr || !is_identifier(*statement.name)) return;
+  const std::string_view name = identifier_text(*statement.name);
+  std::optional<FoundVariable> found = find_variable(name);
+  if (!found || found->variable->kind != VariableKind::ModuleBinding) return;
+  Variable& variable = *found->variable;
+  ensure_register(variable);
+
+  enter_scope(range_of(body));
+  ModuleExportsData exports(&arena);
+  exports.name = statement.name;
+  declare_block(body.statements, nullptr, &exports);
+  exports.commit(*this, name, variable.reg);
+  emit_block(body.statements, nullptr, body.close.is_null() ? range_of(body).end : body.close.range().end, 0,
+             loop);
+  exit_scope();
+}
+
+}  // namespace quendal
