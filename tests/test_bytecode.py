@@ -247,6 +247,15 @@ def test_dis_on_chunk_file(tmp_path, capsys):
     assert "malformed chunk: truncated Add" in capsys.readouterr().err
 
 
+def test_dis_through_package_entry(tmp_path, capsys):
+    from quendal.__main__ import main
+
+    path = tmp_path / "a.qc"
+    path.write_bytes(chunk(bytes([96, 0])))
+    assert main(["dis", str(path), "--chunk"]) == 0
+    assert capsys.readouterr().out.splitlines()[1] == "     0   Return r0"
+
+
 def test_dis_missing_file(tmp_path, capsys):
     assert dis.main([str(tmp_path / "nope.q")]) == 2
     assert "cannot read" in capsys.readouterr().err
