@@ -40,11 +40,11 @@ Token token(Lexer& lx, Token* previous) {
   const bool after_dot = previous != nullptr && previous->kind.is_operator(Operator::Dot);
   skip_blanks(lx);
   const std::uint32_t start = lx.offset();
-  if (lx.at_end()) return Token{TokenKind::eof(), start, start};
-
   const int c = lx.peek();
   TokenKind kind;
-  if (is_digit(c)) {
+  if (c < 0) {
+    kind = TokenKind::eof();
+  } else if (is_digit(c)) {
     kind = after_dot ? ordinal(lx) : number(lx);
   } else if (is_quote(c)) {
     kind = *string(lx);
