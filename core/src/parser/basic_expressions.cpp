@@ -1,0 +1,458 @@
+// Prefix operators, primary expressions and their postfix chains (field and
+// index access, calls, extension calls, tagged strings), `type` calls and
+// interpolated strings.
+#include "parser/parser.h"
+
+namespace quendal {
+
+namespace {
+
+bool is_literal_token(const Token& token) {
+  switch (token.kind.tag) {
+    case TokenTag::String:
+    case TokenTag::Ordinal:
+    case TokenTag::Number:
+      return true;
+    case TokenTag::Keyword:
+      switch (token.kind.keyword) {
+        case Keyword::True:
+        case Keyword::False:
+        case Keyword::Nil:
+        case Keyword::Nan:
+        case Keyword::Inf:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+bool starts_postfix(const Token& token) {
+  switch (token.kind.tag) {
+    case TokenTag::String:
+    case TokenTag::InterpolatedString:
+      return true;
+    case TokenTag::Operator:
+      switch (token.kind.op) {
+        case Operator::Exclamation:
+        case Operator::Dot:
+        case Operator::OpenBracket:
+        case Operator::OpenParen:
+        case Operator::ColonColon:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+bool is_range_operator(const Token* token) {
+  return token != nullptr &&
+         (token->kind.is_operator(Operator::DotDot) || token->kind.is_operator(Operator::DotDotLt));
+}
+
+}  // namespace
+
+LiteralExpression* Parser::literal(TokenRef token) {
+  auto* node = arena_.make<LiteralExpression>();
+  node->token = token;
+  return node;
+}
+
+// pratt_prefix -> prefix-operator pratt | primary postfix*
+ParserResult<Expression*> Parser::pratt_prefix() {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+  const Precedence precedence = precedence_of(*next);
+  if (precedence.is_prefix) {
+    TokenRef op = advance();
+    QUENDAL_TRY(operand, pratt(false, precedence.power));
+    auto* node = arena_.make<PrefixExpression>();
+    node->operand = operand->expression;
+    node->op = op;
+    return node;
+  }
+  QUENDAL_TRY(primary, primary_expression());
+  return postfix_chain(*primary, guard);
+}
+
+ParserResult<Expression*> Parser::primary_expression() {
+  const Token& next = *peek();
+  switch (next.kind.tag) {
+    case TokenTag::Keyword:
+      switch (next.kind.keyword) {
+        case Keyword::Type:
+          return type_call();
+        case Keyword::If:
+          return if_expression();
+        case Keyword::Fn:
+          return function_literal();
+        case Keyword::Loop:
+          return loop_expression();
+        case Keyword::While:
+          return while_expression();
+        case Keyword::Match:
+          return match_expression();
+        case Keyword::For:
+          return for_in_expression();
+        default:
+          break;
+      }
+      break;
+    case TokenTag::Operator:
+      if (next.kind.op == Operator::OpenBrace) {
+        if (at_json_start()) {
+          const std::size_t start = pos_;
+          auto record = json_expression();
+          if (!record.backtracked()) return record;
+          restore(start);
+        }
+        QUENDAL_TRY(block, block_core());
+        return static_cast<Expression*>(*block);
+      }
+      break;
+    case TokenTag::InterpolatedString:
+      return to_interpolate_expr();
+    default:
+      break;
+  }
+  if (is_literal_token(next)) return literal(advance());
+  {
+    auto name = variable_token(false, true);
+    if (name.is_cut()) return name.failure();
+    if (name.ok()) {
+      auto* node = arena_.make<VariableExpression>();
+      node->token = *name;
+      return node;
+    }
+  }
+  if (next.kind.is_operator(Operator::OpenParen)) return record_like();
+  if (next.kind.is_operator(Operator::OpenBracket)) return array();
+  return kBacktrack;
+}
+
+// postfix* -> access_index | call | extension_call | tagged_string
+ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& guard) {
+  bool first = true;
+  while (const Token* next = peek()) {
+    if (!starts_postfix(*next)) break;
+    // Each access after the first deepens the tree by one level.
+    if (!first && !guard.enter()) return cut();
+    const std::size_t start = pos_;
+    auto access = access_index(left);
+    if (access.is_cut()) return access.failure();
+    if (access.ok()) {
+      left = *access;
+      first = false;
+      continue;
+    }
+    restore(start);
+    if (next->kind.is_operator(Operator::OpenParen)) {
+      QUENDAL_TRY(applied, call(left));
+      left = *applied;
+      first = false;
+      continue;
+    }
+    if (next->kind.is_operator(Operator::ColonColon)) {
+      auto applied = extension_call(left);
+      if (applied.is_cut()) return applied.failure();
+      if (applied.ok()) {
+        left = *applied;
+        first = false;
+        continue;
+      }
+      restore(start);
+      break;
+    }
+    if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::InterpolatedString) {
+      QUENDAL_TRY(applied, tagged_string(left));
+      left = *applied;
+      first = false;
+      continue;
+    }
+    break;
+  }
+  return left;
+}
+
+// access_index -> `!` | `.` name | `[` ... `]`
+ParserResult<Expression*> Parser::access_index(Expression* object) {
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+  if (next->kind.is_operator(Operator::Exclamation)) {
+    auto* node = arena_.make<NonNilAssertionExpression>();
+    node->operand = object;
+    node->op = advance();
+    return node;
+  }
+  if (next->kind.is_operator(Operator::Dot)) {
+    const Token* name = peek(1);
+    if (name == nullptr || (name->kind.tag != TokenTag::Identifier && name->kind.tag != TokenTag::Ordinal))
+      return kBacktrack;
+    auto* node = arena_.make<FieldAccessExpression>();
+    node->object = object;
+    node->dot = advance();
+    node->name = advance();
+    return node;
+  }
+  if (next->kind.is_operator(Operator::OpenBracket)) {
+    QUENDAL_TRY(brackets, index_brackets());
+    const IndexBrackets& b = **brackets;
+    if (b.inner.expression != nullptr) {
+      auto* node = arena_.make<IndexAccessExpression>();
+      node->object = object;
+      node->index = b.inner.expression;
+      node->open = b.open;
+      node->close = b.close;
+      return node;
+    }
+    auto* node = arena_.make<SliceAccessExpression>();
+    node->object = object;
+    node->open = b.open;
+    node->close = b.close;
+    if (b.inner.range != nullptr) {
+      node->start = b.inner.range->start;
+      node->op = b.inner.range->op;
+      node->end = b.inner.range->end;
+    } else {
+      node->start = b.start;
+      node->op = b.op;
+      node->end = b.end;
+    }
+    return node;
+  }
+  return kBacktrack;
+}
+
+// `[` (`..` additive? | pratt(ranges) | additive `..`) `]`
+ParserResult<IndexBrackets*> Parser::index_brackets() {
+  return memoized<IndexBrackets>(MemoRule::IndexBrackets, [&]() -> ParserResult<IndexBrackets*> {
+    QUENDAL_TRY(open, token(Operator::OpenBracket));
+    const std::size_t after_open = pos_;
+    auto* result = arena_.make<IndexBrackets>();
+    result->open = *open;
+
+    // `[..end]`, `[..]`
+    if (is_range_operator(peek())) {
+      result->op = advance();
+      const std::size_t before_end = pos_;
+      auto end = additive();
+      if (end.is_cut()) return end.failure();
+      if (end.ok()) {
+        result->end = *end;
+      } else {
+        restore(before_end);
+      }
+      auto close = token(Operator::CloseBracket);
+      if (close.ok()) {
+        result->close = *close;
+        return result;
+      }
+      restore(after_open);
+      result->op = TokenRef();
+      result->end = nullptr;
+    }
+
+    // `[index]`, `[start..end]`
+    {
+      auto inner = pratt(true, 0);
+      if (inner.is_cut()) return inner.failure();
+      if (inner.ok()) {
+        auto close = token(Operator::CloseBracket);
+        if (close.ok()) {
+          result->inner = *inner;
+          result->close = *close;
+          return result;
+        }
+      }
+      restore(after_open);
+    }
+
+    // `[start..]`
+    QUENDAL_TRY(start, additive());
+    if (!is_range_operator(peek())) return kBacktrack;
+    result->start = *start;
+    result->op = advance();
+    QUENDAL_TRY(close, token(Operator::CloseBracket));
+    result->close = *close;
+    return result;
+  });
+}
+
+// call -> `(` arguments `)`
+ParserResult<Expression*> Parser::call(Expression* callee) {
+  QUENDAL_TRY(part, call_arguments());
+  auto* node = arena_.make<CallExpression>(&arena_);
+  node->callee.expression = callee;
+  node->arguments = (*part)->arguments;
+  node->open = (*part)->open;
+  node->close = (*part)->close;
+  return node;
+}
+
+// extension_call -> `::` (record_like | name access_index* | `type`) arguments
+ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
+  TokenRef separator = advance();
+  Callable callee;
+  TokenRef type_keyword;
+  NestingGuard guard(context_);
+  if (at_operator(Operator::OpenParen)) {
+    QUENDAL_TRY(group, record_like());
+    Expression* expression = *group;
+    if (expression->kind == ExpressionKind::Record) {
+      auto& record = expression->as<RecordExpression>();
+      expression = wrap_expression_as_unknown(arena_, expression, token_list({record.open, record.close}),
+                                              DiagnosticCode::RecordLiteralInExtensionCaller);
+    }
+    callee.expression = expression;
+  } else if (at_keyword(Keyword::Type)) {
+    type_keyword = advance();
+    callee.token = type_keyword;
+  } else {
+    QUENDAL_TRY(name, variable_token(false, true));
+    Expression* expression = nullptr;
+    for (;;) {
+      const std::size_t start = pos_;
+      if (expression != nullptr && !guard.enter()) return cut();
+      Expression* object = expression;
+      if (object == nullptr) {
+        auto* variable = arena_.make<VariableExpression>();
+        variable->token = *name;
+        object = variable;
+      }
+      auto access = access_index(object);
+      if (access.is_cut()) return access.failure();
+      if (!access.ok()) {
+        restore(start);
+        break;
+      }
+      expression = *access;
+    }
+    if (expression != nullptr) {
+      callee.expression = expression;
+    } else {
+      callee.token = *name;
+    }
+  }
+
+  QUENDAL_TRY(part, array_base(MemoRule::ExtensionArguments, DiagnosticCode::MissingOpenParenAfterExtension));
+  auto* node = arena_.make<ExtensionCallExpression>(&arena_);
+  node->callee = callee;
+  node->receiver = receiver;
+  node->separator = separator;
+  node->open = (*part)->open;
+  node->close = (*part)->close;
+  node->arguments = (*part)->arguments;
+  if (!type_keyword.is_null() && !node->arguments.empty()) {
+    // `receiver::type()`: the receiver is the argument.
+    node->arguments.clear();
+    ListItem<ArgumentElement> item;
+    item.item.element = make_unknown_expression_range(
+        arena_, type_keyword.range().start, node->close.range().end, DiagnosticCode::InvalidTypeCall);
+    node->arguments.push_back(item);
+  }
+  return node;
+}
+
+// type_call -> `type` `(` arguments `)`: exactly one plain argument.
+ParserResult<Expression*> Parser::type_call() {
+  TokenRef keyword = advance();
+  QUENDAL_TRY(part, array_base(MemoRule::TypeArguments, DiagnosticCode::MissingOpenParenAfterType));
+  auto* node = arena_.make<CallExpression>(&arena_);
+  node->callee.token = keyword;
+  node->open = (*part)->open;
+  node->close = (*part)->close;
+  node->arguments = (*part)->arguments;
+  if (node->arguments.size() != 1 || node->arguments.front().item.is_spread()) {
+    node->arguments.clear();
+    ListItem<ArgumentElement> item;
+    item.item.element = make_unknown_expression_range(arena_, keyword.range().start, node->close.range().end,
+                                                      DiagnosticCode::InvalidTypeCall);
+    node->arguments.push_back(item);
+  }
+  return node;
+}
+
+// A string literal or an interpolated string at the cursor.
+ParserResult<Expression*> Parser::string_expression() {
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+  if (next->kind.tag == TokenTag::String) return literal(advance());
+  if (next->kind.tag == TokenTag::InterpolatedString) return to_interpolate_expr();
+  return kBacktrack;
+}
+
+// tagged_string -> expression string
+ParserResult<Expression*> Parser::tagged_string(Expression* tag) {
+  QUENDAL_TRY(string, string_expression());
+  auto* node = arena_.make<TaggedStringExpression>();
+  node->tag = tag;
+  node->string = *string;
+  return node;
+}
+
+// The interpolated string at the cursor: each interpolation's tokens are
+// parsed on a cursor of their own.
+ParserResult<Expression*> Parser::to_interpolate_expr() {
+  return memoized<Expression>(MemoRule::Interpolation, [&]() -> ParserResult<Expression*> {
+    const Token& string_token = tokens_[pos_];
+    auto* node = arena_.make<InterpolationExpression>(&arena_);
+    node->token = &string_token;
+    const StringInfo* info = string_token.kind.string;
+    const std::size_t count = info != nullptr && !info->parts.empty() ? info->parts.size() - 1 : 0;
+    node->parts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const TokenList* part_tokens = info->parts[i].tokens;
+      if (part_tokens == nullptr || part_tokens->empty()) {
+        node->parts.push_back(make_unknown_expression_range(arena_, string_token.start, string_token.start,
+                                                            DiagnosticCode::EmptyInterpolation));
+        continue;
+      }
+      const std::span<const Token> part(part_tokens->data(), part_tokens->size());
+      TokenRefList all(&arena_);
+      all.reserve(part.size());
+      bool all_empty = true;
+      for (const Token& t : part) {
+        all.push_back(TokenRef::borrowed(&t));
+        all_empty = all_empty && t.kind.tag == TokenTag::Empty;
+      }
+      if (all_empty) {
+        node->parts.push_back(
+            make_unknown_expression(arena_, std::move(all), DiagnosticCode::EmptyInterpolation));
+        continue;
+      }
+      if (part.back().kind.is_eof()) {
+        node->parts.push_back(
+            make_unknown_expression(arena_, std::move(all), DiagnosticCode::UnterminatedInterpolation));
+        continue;
+      }
+      Parser inner(part, context_, false);
+      auto value = inner.expression();
+      if (value.is_cut()) return cut();
+      if (!value.ok()) {
+        node->parts.push_back(
+            make_unknown_expression(arena_, std::move(all), DiagnosticCode::BadInterpolation));
+        continue;
+      }
+      if (!inner.exhausted()) {
+        TokenRefList rest(&arena_);
+        for (std::size_t k = inner.position(); k < part.size(); ++k)
+          rest.push_back(TokenRef::borrowed(&part[k]));
+        node->parts.push_back(
+            wrap_expression_as_unknown(arena_, *value, std::move(rest), DiagnosticCode::BadInterpolation));
+        continue;
+      }
+      node->parts.push_back(*value);
+    }
+    ++pos_;
+    return node;
+  });
+}
+
+}  // namespace quendal

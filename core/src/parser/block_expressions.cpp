@@ -1,0 +1,247 @@
+// Block expressions: blocks, if/else, while, loop, for-in, match and
+// function literals. Missing braces are inserted rather than failing.
+#include "parser/parser.h"
+
+namespace quendal {
+
+namespace {
+
+bool is_block_like(const Expression& expression) {
+  switch (expression.kind) {
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::If:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::While:
+    case ExpressionKind::Match:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// block_expression -> `{` statements expression? `}`, declining a JSON-style
+// record.
+ParserResult<Expression*> Parser::block_expression() {
+  if (at_json_start()) return kBacktrack;
+  QUENDAL_TRY(block, block_core());
+  return static_cast<Expression*>(*block);
+}
+
+ParserResult<BlockExpression*> Parser::block_core() {
+  return memoized<BlockExpression>(MemoRule::Block, [&]() -> ParserResult<BlockExpression*> {
+    auto* block = arena_.make<BlockExpression>(&arena_);
+    block->open = token_or_insert(Operator::OpenBrace, DiagnosticCode::MissingOpenBrace);
+    BlockContents contents(&arena_);
+    QUENDAL_TRY(read, statements_and_expression(contents));
+    block->statements = std::move(contents.statements);
+    block->expression = contents.expression;
+    block->close = token_or_insert(Operator::CloseBrace, DiagnosticCode::MissingCloseBrace);
+    return block;
+  });
+}
+
+// block_expression_no_expr: a block whose trailing value becomes its last
+// statement.
+ParserResult<BlockExpression*> Parser::block_expression_no_expr() {
+  QUENDAL_TRY(core, block_core());
+  BlockExpression* block = *core;
+  if (block->expression == nullptr) return block;
+  // The block found above may be shared with another reading: build a new
+  // node rather than change it.
+  auto* body = arena_.make<BlockExpression>(&arena_);
+  body->open = block->open;
+  body->close = block->close;
+  body->statements.reserve(block->statements.size() + 1);
+  body->statements.assign(block->statements.begin(), block->statements.end());
+  Expression* value = block->expression;
+  if (is_block_like(*value)) {
+    auto* statement = arena_.make<BareExpressionStatement>();
+    statement->expression = value;
+    body->statements.push_back(statement);
+  } else {
+    auto* statement = arena_.make<ExpressionStatement>();
+    statement->expression = value;
+    const auto end = static_cast<std::uint32_t>(range_of(*value).end);
+    statement->semicolon =
+        inserted_token(TokenKind::of_operator(Operator::Semicolon), end, DiagnosticCode::MissingSemicolon);
+    body->statements.push_back(statement);
+  }
+  return body;
+}
+
+// condition -> expression | placeholder before `{` or the end of input
+ParserResult<Expression*> Parser::condition() {
+  const std::size_t start = pos_;
+  auto value = expression();
+  if (!value.backtracked()) return value;
+  restore(start);
+  if (at_end() || at_operator(Operator::OpenBrace)) return expression_expected(placeholder_position());
+  return kBacktrack;
+}
+
+// if_expression -> `if` condition block optional_else
+ParserResult<Expression*> Parser::if_expression() {
+  return memoized<Expression>(MemoRule::If, [&]() -> ParserResult<Expression*> {
+    if (!at_keyword(Keyword::If)) return kBacktrack;
+    TokenRef keyword = advance();
+    QUENDAL_TRY(test, condition());
+    QUENDAL_TRY(body, block_expression());
+    QUENDAL_TRY(otherwise, optional_else());
+    auto* node = arena_.make<IfExpression>();
+    node->condition = *test;
+    node->body = &(*body)->as<BlockExpression>();
+    node->keyword = keyword;
+    node->else_block = *otherwise;
+    return static_cast<Expression*>(node);
+  });
+}
+
+// optional_else -> (`else` (if_expression | block))?
+ParserResult<ElseBlock*> Parser::optional_else() {
+  if (!at_keyword(Keyword::Else)) return static_cast<ElseBlock*>(nullptr);
+  TokenRef keyword = advance();
+  Expression* body = nullptr;
+  if (at_keyword(Keyword::If)) {
+    // Each `else if` nests one level deeper.
+    NestingGuard guard(context_);
+    if (!guard.enter()) return cut();
+    QUENDAL_TRY(chained, if_expression());
+    body = *chained;
+  } else {
+    QUENDAL_TRY(block, block_expression());
+    body = *block;
+  }
+  auto* node = arena_.make<ElseBlock>();
+  node->body = body;
+  node->keyword = keyword;
+  return node;
+}
+
+// while_expression -> `while` condition block optional_else
+ParserResult<Expression*> Parser::while_expression() {
+  return memoized<Expression>(MemoRule::While, [&]() -> ParserResult<Expression*> {
+    if (!at_keyword(Keyword::While)) return kBacktrack;
+    TokenRef keyword = advance();
+    QUENDAL_TRY(test, condition());
+    QUENDAL_TRY(body, block_expression_no_expr());
+    QUENDAL_TRY(otherwise, optional_else());
+    auto* node = arena_.make<WhileExpression>();
+    node->condition = *test;
+    node->body = *body;
+    node->keyword = keyword;
+    node->else_block = *otherwise;
+    return static_cast<Expression*>(node);
+  });
+}
+
+// loop_expression -> `loop` block
+ParserResult<Expression*> Parser::loop_expression() {
+  if (!at_keyword(Keyword::Loop)) return kBacktrack;
+  TokenRef keyword = advance();
+  QUENDAL_TRY(body, block_expression_no_expr());
+  auto* node = arena_.make<LoopExpression>();
+  node->body = *body;
+  node->keyword = keyword;
+  return node;
+}
+
+// for_in_expression -> `for` pattern `in` pratt(ranges) block optional_else
+ParserResult<Expression*> Parser::for_in_expression() {
+  return memoized<Expression>(MemoRule::For, [&]() -> ParserResult<Expression*> {
+    if (!at_keyword(Keyword::For)) return kBacktrack;
+    TokenRef keyword = advance();
+    const std::size_t before_pattern = pos_;
+    Pattern* pattern = nullptr;
+    auto read = or_pattern(PatternMode::Binding);
+    if (read.is_cut()) return read.failure();
+    if (read.ok()) {
+      pattern = *read;
+    } else {
+      restore(before_pattern);
+      pattern = pattern_expected(placeholder_position());
+    }
+    if (!at_keyword(Keyword::In)) return kBacktrack;
+    TokenRef in = advance();
+    QUENDAL_TRY(iterable, pratt(true, 0));
+    QUENDAL_TRY(body, block_expression_no_expr());
+    QUENDAL_TRY(otherwise, optional_else());
+    auto* node = arena_.make<ForInExpression>();
+    node->pattern = pattern;
+    node->iterable = *iterable;
+    node->body = *body;
+    node->keyword = keyword;
+    node->in = in;
+    node->else_block = *otherwise;
+    return static_cast<Expression*>(node);
+  });
+}
+
+// match_expression -> `match` condition `{` (`case`? pattern (`if` condition)? block)* `}`
+ParserResult<Expression*> Parser::match_expression() {
+  return memoized<Expression>(MemoRule::Match, [&]() -> ParserResult<Expression*> {
+    if (!at_keyword(Keyword::Match)) return kBacktrack;
+    auto* node = arena_.make<MatchExpression>(&arena_);
+    node->keyword = advance();
+    QUENDAL_TRY(subject, condition());
+    node->subject = *subject;
+    node->open = token_or_insert(Operator::OpenBrace, DiagnosticCode::MissingOpenBrace);
+    for (;;) {
+      const std::size_t start = pos_;
+      const std::uint32_t case_position = placeholder_position();
+      MatchCase match_case;
+      if (at_keyword(Keyword::Case)) match_case.keyword = advance();
+      auto pattern = or_pattern(PatternMode::Binding);
+      if (pattern.is_cut()) return pattern.failure();
+      if (!pattern.ok()) {
+        restore(start);
+        break;
+      }
+      match_case.pattern = *pattern;
+      if (match_case.keyword.is_null())
+        match_case.keyword =
+            inserted_token(TokenKind::of_keyword(Keyword::Case), case_position, DiagnosticCode::MissingCase);
+      if (at_keyword(Keyword::If)) {
+        match_case.guard.keyword = advance();
+        auto guard = condition();
+        if (guard.is_cut()) return guard.failure();
+        if (!guard.ok()) {
+          restore(start);
+          break;
+        }
+        match_case.guard.condition = *guard;
+      }
+      auto body = block_expression();
+      if (body.is_cut()) return body.failure();
+      if (!body.ok()) {
+        restore(start);
+        break;
+      }
+      match_case.body = *body;
+      node->cases.push_back(match_case);
+      if (pos_ == start) return cut();
+    }
+    node->close = token_or_insert(Operator::CloseBrace, DiagnosticCode::MissingCloseBrace);
+    return static_cast<Expression*>(node);
+  });
+}
+
+// function literal -> `fn` parameter_list? block
+ParserResult<Expression*> Parser::function_literal() {
+  return memoized<Expression>(MemoRule::FunctionLiteral, [&]() -> ParserResult<Expression*> {
+    if (!at_keyword(Keyword::Fn)) return kBacktrack;
+    auto* node = arena_.make<FunctionLiteralExpression>();
+    node->keyword = advance();
+    if (at_operator(Operator::OpenParen)) {
+      QUENDAL_TRY(parameters, parameter_list());
+      node->parameters = *parameters;
+    }
+    QUENDAL_TRY(body, block_expression());
+    node->body = *body;
+    return static_cast<Expression*>(node);
+  });
+}
+
+}  // namespace quendal

@@ -1,0 +1,156 @@
+// Operator expressions: binding powers and the precedence loop.
+#include "parser/parser.h"
+
+namespace quendal {
+
+Precedence precedence_of(const Token& token) {
+  if (token.kind.tag == TokenTag::Operator) {
+    switch (token.kind.op) {
+      case Operator::Question:
+        return {true, true, 30};
+      case Operator::QuestionQuestion:
+        return {false, false, 50};
+      case Operator::OrOr:
+        return {false, false, 60};
+      case Operator::AndAnd:
+        return {false, false, 70};
+      case Operator::EqEq:
+      case Operator::ExclamationEq:
+      case Operator::EqTilde:
+      case Operator::ExclamationTilde:
+        return {false, false, 90};
+      case Operator::Gt:
+      case Operator::GtEq:
+      case Operator::Lt:
+      case Operator::LtEq:
+        return {false, false, 100};
+      case Operator::DotDot:
+      case Operator::DotDotLt:
+        return {false, false, 140};
+      case Operator::Plus:
+      case Operator::Minus:
+        return {true, false, 170};
+      case Operator::Asterisk:
+      case Operator::Slash:
+      case Operator::Percent:
+        return {false, false, 180};
+      case Operator::Exclamation:
+        return {true, false, 190};
+      case Operator::Caret:
+        return {false, true, 200};
+      default:
+        return {};
+    }
+  }
+  if (token.kind.tag == TokenTag::Keyword) {
+    switch (token.kind.keyword) {
+      case Keyword::Or:
+        return {false, false, 60};
+      case Keyword::And:
+        return {false, false, 70};
+      case Keyword::In:
+      case Keyword::NotIn:
+        return {false, false, 100};
+      case Keyword::Is:
+        return {false, false, 120};
+      case Keyword::Not:
+        return {true, false, 190};
+      default:
+        return {};
+    }
+  }
+  return {};
+}
+
+// expression -> basic_expression | unknown_expression
+ParserResult<Expression*> Parser::expression() {
+  const std::size_t start = pos_;
+  auto basic = basic_expression();
+  if (!basic.backtracked()) return basic;
+  restore(start);
+  return unknown_expression();
+}
+
+// basic_expression -> pratt(no ranges, 0)
+ParserResult<Expression*> Parser::basic_expression() {
+  QUENDAL_TRY(result, pratt(false, 0));
+  return result->expression;
+}
+
+// additive -> pratt(no ranges, 142): a slice bound, looser than `+`, tighter
+// than a range.
+ParserResult<Expression*> Parser::additive() {
+  QUENDAL_TRY(result, pratt(false, 142));
+  return result->expression;
+}
+
+// pratt -> pratt_prefix (operator operand)*
+ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
+  QUENDAL_TRY(prefix, pratt_prefix());
+  Expression* left = *prefix;
+  // Every operator after the first deepens the left operand by one level.
+  NestingGuard chain(context_);
+  bool first = true;
+  while (const Token* next = peek()) {
+    const Precedence precedence = precedence_of(*next);
+    if (precedence.power <= minimum_power) break;
+    if (!first && !chain.enter()) return cut();
+    first = false;
+    TokenRef op = advance();
+
+    if (next->kind.is_keyword(Keyword::Is)) {
+      QUENDAL_TRY(pattern, or_pattern(PatternMode::Binding));
+      auto* node = arena_.make<IsPatternExpression>();
+      node->value = left;
+      node->pattern = *pattern;
+      node->op = op;
+      left = node;
+      continue;
+    }
+
+    if (next->kind.is_operator(Operator::Question)) {
+      NestingGuard branches(context_);
+      if (!branches.enter()) return cut();
+      QUENDAL_TRY(then, expression());
+      TokenRef colon = token_or_insert(Operator::Colon, DiagnosticCode::MissingColon);
+      QUENDAL_TRY(otherwise, pratt(false, 29));
+      auto* node = arena_.make<ConditionalExpression>();
+      node->condition = left;
+      node->then = *then;
+      node->otherwise = otherwise->expression;
+      node->question = op;
+      node->colon = colon;
+      left = node;
+      continue;
+    }
+
+    NestingGuard right_guard(context_);
+    if (precedence.right_associative && !right_guard.enter()) return cut();
+    QUENDAL_TRY(right, pratt(false, precedence.power - (precedence.right_associative ? 1 : 0)));
+
+    const bool is_range =
+        next->kind.is_operator(Operator::DotDot) || next->kind.is_operator(Operator::DotDotLt);
+    if (is_range && ranges_allowed) {
+      auto* range = arena_.make<RangeNode>();
+      range->start = left;
+      range->end = right->expression;
+      range->op = op;
+      return Iterable{nullptr, range};
+    }
+    if (is_range) {
+      // A range where none is allowed: reported, and read as an addition.
+      op = TokenRef::make_owned(arena_,
+                                TokenKind::unknown(arena_, TokenKind::of_operator(Operator::Plus),
+                                                   next->start, next->end, DiagnosticCode::UnexpectedToken),
+                                next->start, next->end);
+    }
+    auto* node = arena_.make<BinaryExpression>();
+    node->left = left;
+    node->right = right->expression;
+    node->op = op;
+    left = node;
+  }
+  return Iterable{left, nullptr};
+}
+
+}  // namespace quendal

@@ -1,0 +1,266 @@
+// Shared parser helpers: single-token matches, inserted punctuation,
+// placeholders, unknown runs and the statements-then-value body of blocks.
+#include <algorithm>
+
+#include "parser/parser.h"
+
+namespace quendal {
+
+std::uint32_t Parser::placeholder_position() const {
+  if (pos_ > 0 && pos_ - 1 < tokens_.size()) return tokens_[pos_ - 1].end;
+  if (pos_ < tokens_.size()) return tokens_[pos_].start;
+  return 0;
+}
+
+Failure Parser::cut() {
+  if (top_level_ && !context_.cut_recorded) {
+    context_.cut_recorded = true;
+    context_.cut_position = pos_;
+  }
+  return Failure{Outcome::Cut};
+}
+
+// token(op): the next token if it is exactly that operator.
+ParserResult<TokenRef> Parser::token(Operator op) {
+  if (!at_operator(op)) return kBacktrack;
+  return advance();
+}
+
+TokenRef Parser::inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code) {
+  return TokenRef::make_owned(arena_, TokenKind::unknown(arena_, kind, position, position, code), position,
+                              position);
+}
+
+// token_or_insert(op, code): the operator, or a zero-width inserted one that
+// carries `code`.
+TokenRef Parser::token_or_insert(Operator op, DiagnosticCode code) {
+  if (at_operator(op)) return advance();
+  return inserted_token(TokenKind::of_operator(op), placeholder_position(), code);
+}
+
+// variable_token: an identifier, or a keyword that may stand in a name
+// position (rewritten to carry its diagnostic where it is not allowed).
+ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_global) {
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+  if (next->kind.tag == TokenTag::Identifier) return advance();
+  if (next->kind.tag != TokenTag::Keyword) return kBacktrack;
+  const Keyword keyword = next->kind.keyword;
+  if (keyword == Keyword::Underscore) {
+    TokenRef ref = advance();
+    if (!allow_underscore) ref.wrap_as_unknown(arena_, DiagnosticCode::UnexpectedUnderscore);
+    return ref;
+  }
+  if (keyword == Keyword::Global) {
+    TokenRef ref = advance();
+    if (!allow_global) ref.wrap_as_unknown(arena_, DiagnosticCode::UnexpectedGlobal);
+    return ref;
+  }
+  if (keyword_is_reserved(keyword)) {
+    ++pos_;
+    // The name behaves as `_` from here on.
+    return TokenRef::make_owned(
+        arena_,
+        TokenKind::unknown(arena_, TokenKind::of_keyword(Keyword::Underscore), next->start, next->end,
+                           DiagnosticCode::InvalidReservedKeyword),
+        next->start, next->end);
+  }
+  return kBacktrack;
+}
+
+Expression* Parser::expression_expected(std::uint32_t position) {
+  return make_unknown_expression_range(arena_, position, position, DiagnosticCode::ExpressionExpected);
+}
+
+Pattern* Parser::pattern_expected(std::uint32_t position) {
+  TokenRefList tokens(&arena_);
+  tokens.push_back(TokenRef::make_owned(arena_, TokenKind::empty(), position, position));
+  return make_unknown_pattern(arena_, std::move(tokens), DiagnosticCode::PatternExpected);
+}
+
+// expression_or_insert(follow): an expression, or a placeholder when the next
+// token shows that the expression is missing.
+ParserResult<Expression*> Parser::expression_or_insert(std::initializer_list<Operator> follow) {
+  const std::size_t start = pos_;
+  auto result = expression();
+  if (!result.backtracked()) return result;
+  restore(start);
+  bool insert = at_end();
+  for (Operator op : follow) insert = insert || at_operator(op);
+  if (!insert) return kBacktrack;
+  return expression_expected(placeholder_position());
+}
+
+namespace {
+
+bool stops_unknown_expression(const Token& token) {
+  switch (token.kind.tag) {
+    case TokenTag::Eof:
+      return true;
+    case TokenTag::Keyword:
+      switch (token.kind.keyword) {
+        case Keyword::If:
+        case Keyword::Fn:
+        case Keyword::Loop:
+        case Keyword::Match:
+        case Keyword::For:
+        case Keyword::While:
+        case Keyword::Let:
+        case Keyword::Const:
+          return true;
+        default:
+          return false;
+      }
+    case TokenTag::Operator:
+      switch (token.kind.op) {
+        case Operator::OpenParen:
+        case Operator::CloseParen:
+        case Operator::OpenBracket:
+        case Operator::CloseBracket:
+        case Operator::OpenBrace:
+        case Operator::CloseBrace:
+        case Operator::Semicolon:
+        case Operator::Eq:
+          return true;
+        default:
+          return operator_is_compound(token.kind.op);
+      }
+    default:
+      return false;
+  }
+}
+
+bool stops_unknown_pattern(const Token& token) {
+  switch (token.kind.tag) {
+    case TokenTag::Eof:
+      return true;
+    case TokenTag::Keyword:
+      switch (token.kind.keyword) {
+        case Keyword::If:
+        case Keyword::Fn:
+        case Keyword::While:
+        case Keyword::Loop:
+        case Keyword::Match:
+        case Keyword::For:
+        case Keyword::Let:
+        case Keyword::Const:
+          return true;
+        default:
+          return false;
+      }
+    case TokenTag::Operator:
+      switch (token.kind.op) {
+        case Operator::Comma:
+        case Operator::Eq:
+        case Operator::Semicolon:
+        case Operator::OpenBrace:
+        case Operator::CloseBrace:
+        case Operator::OpenParen:
+        case Operator::CloseParen:
+        case Operator::OpenBracket:
+        case Operator::CloseBracket:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+TokenRefList Parser::consumed_tokens(std::size_t start) const {
+  TokenRefList out(&arena_);
+  out.reserve(pos_ - start);
+  for (std::size_t i = start; i < pos_; ++i) out.push_back(TokenRef::borrowed(&tokens_[i]));
+  return out;
+}
+
+TokenRefList Parser::token_list(std::initializer_list<TokenRef> tokens) const {
+  TokenRefList out(&arena_);
+  out.reserve(tokens.size());
+  for (TokenRef t : tokens)
+    if (!t.is_null()) out.push_back(t);
+  return out;
+}
+
+// unknown_expression: a run of tokens up to a stop token.
+ParserResult<Expression*> Parser::unknown_expression() {
+  const std::size_t start = pos_;
+  while (pos_ < tokens_.size() && !stops_unknown_expression(tokens_[pos_])) ++pos_;
+  if (pos_ == start) return kBacktrack;
+  return make_unknown_expression(arena_, consumed_tokens(start), DiagnosticCode::UnknownExpression);
+}
+
+// unknown_pattern: a run of tokens up to a pattern stop token.
+ParserResult<Pattern*> Parser::unknown_pattern() {
+  const std::size_t start = pos_;
+  while (pos_ < tokens_.size() && !stops_unknown_pattern(tokens_[pos_])) ++pos_;
+  if (pos_ == start) return kBacktrack;
+  return make_unknown_pattern(arena_, consumed_tokens(start), DiagnosticCode::UnknownPattern);
+}
+
+bool Parser::at_list_end_without_separator() const {
+  const Token* next = peek();
+  if (next == nullptr) return true;
+  switch (next->kind.tag) {
+    case TokenTag::Eof:
+      return true;
+    case TokenTag::Operator:
+      switch (next->kind.op) {
+        case Operator::CloseParen:
+        case Operator::CloseBracket:
+        case Operator::Semicolon:
+        case Operator::CloseBrace:
+          return true;
+        default:
+          return false;
+      }
+    case TokenTag::Keyword:
+      switch (next->kind.keyword) {
+        case Keyword::In:
+        case Keyword::NotIn:
+        case Keyword::Else:
+        case Keyword::Case:
+        case Keyword::Break:
+        case Keyword::Continue:
+        case Keyword::Return:
+        case Keyword::Let:
+        case Keyword::Const:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+// statements_and_expression: statements, then an optional trailing value.
+ParserResult<bool> Parser::statements_and_expression(BlockContents& contents) {
+  QUENDAL_TRY(count, statements(contents.statements));
+  const std::size_t start = pos_;
+  auto value = expression();
+  if (value.is_cut()) return value.failure();
+  if (value.ok()) {
+    contents.expression = *value;
+  } else {
+    restore(start);
+  }
+  contents.expression = construct_statements_and_expression(contents.statements, contents.expression);
+  return true;
+}
+
+// A trailing value, or else a final block-like statement, becomes the value.
+Expression* Parser::construct_statements_and_expression(StatementList& statements, Expression* expression) {
+  if (expression != nullptr) return expression;
+  if (!statements.empty() && statements.back()->kind == StatementKind::BareExpression) {
+    Expression* value = statements.back()->as<BareExpressionStatement>().expression;
+    statements.pop_back();
+    return value;
+  }
+  return nullptr;
+}
+
+}  // namespace quendal

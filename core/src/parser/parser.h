@@ -1,0 +1,352 @@
+#pragma once
+// The parser: a cursor over a token list, the three outcomes of a rule, and
+// the rules themselves. Rules are members of Parser, spread over units named
+// after their concern (expression, basic_expressions, expressions,
+// json_expressions, block_expressions, statement, statements,
+// parameter_list, pattern, patterns, helper, script).
+//
+// Every rule returns a ParserResult: success (the value; the cursor is after
+// the consumed tokens), backtrack (the rule does not apply; the caller
+// restores the cursor and may try another reading) or cut (unrecoverable;
+// passed straight up to the script loop).
+//
+// Two devices keep any token list cheap to parse:
+//  - one nesting counter bounds recursion (and therefore tree depth) at
+//    kMaxNestingDepth levels; a rule that would go deeper cuts;
+//  - rules whose result depends only on where they start (bracketed
+//    literals, blocks, block-like constructs, index brackets, argument
+//    lists, interpolations) are memoised per (start token, rule), so a
+//    reading that is abandoned and tried again never re-parses a nested
+//    construct twice.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory_resource>
+#include <span>
+#include <unordered_map>
+#include <utility>
+
+#include "parser/ast.h"
+
+namespace quendal {
+
+inline constexpr int kMaxNestingDepth = 256;
+
+enum class Outcome : std::uint8_t { Success, Backtrack, Cut };
+
+struct Failure {
+  Outcome outcome;
+};
+inline constexpr Failure kBacktrack{Outcome::Backtrack};
+
+template <class T>
+class [[nodiscard]] ParserResult {
+ public:
+  ParserResult(T value) : value_(std::move(value)), outcome_(Outcome::Success) {}
+  ParserResult(Failure failure) : value_(), outcome_(failure.outcome) {}
+
+  bool ok() const { return outcome_ == Outcome::Success; }
+  bool backtracked() const { return outcome_ == Outcome::Backtrack; }
+  bool is_cut() const { return outcome_ == Outcome::Cut; }
+  Outcome outcome() const { return outcome_; }
+  Failure failure() const { return Failure{outcome_}; }
+  T& operator*() { return value_; }
+  const T& operator*() const { return value_; }
+  T* operator->() { return &value_; }
+
+ private:
+  T value_;
+  Outcome outcome_;
+};
+
+// Runs a rule; any outcome other than success leaves the enclosing rule with
+// that outcome.
+#define QUENDAL_TRY(name, expr) \
+  auto name = (expr);           \
+  if (!name.ok()) return name.failure()
+
+enum class PatternMode : std::uint8_t { Binding, Rebinding };
+
+enum class MemoRule : std::uint8_t {
+  RecordLike,
+  Array,
+  Block,
+  Json,
+  If,
+  While,
+  For,
+  Match,
+  FunctionLiteral,
+  IndexBrackets,
+  CallArguments,
+  TypeArguments,
+  ExtensionArguments,
+  Interpolation,
+};
+
+struct MemoKey {
+  const Token* token;
+  MemoRule rule;
+  friend bool operator==(const MemoKey&, const MemoKey&) = default;
+};
+
+struct MemoKeyHash {
+  std::size_t operator()(const MemoKey& key) const noexcept {
+    const auto bits = reinterpret_cast<std::uintptr_t>(key.token);
+    return std::hash<std::uintptr_t>()((bits >> 3) * 31u + static_cast<std::uintptr_t>(key.rule));
+  }
+};
+
+struct MemoEntry {
+  void* value = nullptr;      // null: the rule backtracked here
+  std::uint32_t advance = 0;  // tokens consumed on success
+  std::uint16_t height = 0;   // nesting levels the rule used below its start
+};
+
+// State shared by the parser of a script and the parsers of the
+// interpolations inside it.
+struct ParseContext {
+  explicit ParseContext(Arena& a) : arena(a), memo(&a) {}
+  ParseContext(const ParseContext&) = delete;
+  ParseContext& operator=(const ParseContext&) = delete;
+
+  Arena& arena;
+  int depth = 0;       // current nesting level
+  int high_water = 0;  // deepest level reached inside the current memoised rule
+  // Lowest stack address seen when a level was entered (for measurements).
+  std::uintptr_t stack_low = UINTPTR_MAX;
+  // Where the first cut happened, as an index into the script's token list.
+  bool cut_recorded = false;
+  std::size_t cut_position = 0;
+  std::pmr::unordered_map<MemoKey, MemoEntry, MemoKeyHash> memo;
+};
+
+// Holds nesting levels for the lifetime of a rule invocation.
+class NestingGuard {
+ public:
+  explicit NestingGuard(ParseContext& context) : context_(context) {}
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+  ~NestingGuard() { context_.depth -= count_; }
+
+  // One more level; false (nothing entered) when the limit is reached.
+  [[nodiscard]] bool enter() {
+    if (context_.depth >= kMaxNestingDepth) return false;
+    ++context_.depth;
+    ++count_;
+    if (context_.depth > context_.high_water) context_.high_water = context_.depth;
+    const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (frame < context_.stack_low) context_.stack_low = frame;
+    return true;
+  }
+
+ private:
+  ParseContext& context_;
+  int count_ = 0;
+};
+
+struct BlockContents {
+  explicit BlockContents(std::pmr::memory_resource* r) : statements(r) {}
+  StatementList statements;
+  Expression* expression = nullptr;
+};
+
+// The bracketed part of an index or slice access: `[index]`, `[start..end]`
+// with either bound optional.
+struct IndexBrackets {
+  TokenRef open;
+  Iterable inner;  // index (expression) or a full range; unset for a one-sided slice
+  Expression* start = nullptr;
+  TokenRef op;
+  Expression* end = nullptr;
+  TokenRef close;
+};
+
+struct ArgumentsPart {
+  explicit ArgumentsPart(std::pmr::memory_resource* r) : arguments(r) {}
+  TokenRef open;
+  ArgumentList arguments;
+  TokenRef close;
+};
+
+struct Precedence {
+  bool is_prefix = false;
+  bool right_associative = false;
+  int power = 0;
+};
+
+Precedence precedence_of(const Token& token);
+
+class Parser {
+ public:
+  Parser(std::span<const Token> tokens, ParseContext& context, bool top_level)
+      : tokens_(tokens), context_(context), arena_(context.arena), top_level_(top_level) {}
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  // ---- cursor
+  std::size_t position() const { return pos_; }
+  void restore(std::size_t position) { pos_ = position; }
+  std::size_t size() const { return tokens_.size(); }
+  const Token* peek(std::size_t ahead = 0) const {
+    return pos_ + ahead < tokens_.size() ? &tokens_[pos_ + ahead] : nullptr;
+  }
+  bool exhausted() const { return pos_ >= tokens_.size(); }
+  // No token left, or the Eof token.
+  bool at_end() const { return exhausted() || tokens_[pos_].kind.is_eof(); }
+  bool at_operator(Operator op, std::size_t ahead = 0) const {
+    const Token* t = peek(ahead);
+    return t != nullptr && t->kind.is_operator(op);
+  }
+  bool at_keyword(Keyword keyword, std::size_t ahead = 0) const {
+    const Token* t = peek(ahead);
+    return t != nullptr && t->kind.is_keyword(keyword);
+  }
+  // Consumes the next token (there must be one).
+  TokenRef advance() { return TokenRef::borrowed(&tokens_[pos_++]); }
+  // Where inserted tokens and placeholder nodes go: the end of the token
+  // before the cursor, else the start of the next token, else 0.
+  std::uint32_t placeholder_position() const;
+  // Records where parsing stopped (first cut only) and returns the cut.
+  Failure cut();
+
+  // ---- helper
+  ParserResult<TokenRef> token(Operator op);
+  TokenRef token_or_insert(Operator op, DiagnosticCode code);
+  TokenRef inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code);
+  ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global);
+  Expression* expression_expected(std::uint32_t position);
+  Pattern* pattern_expected(std::uint32_t position);
+  ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow);
+  ParserResult<Expression*> unknown_expression();
+  ParserResult<Pattern*> unknown_pattern();
+  ParserResult<bool> statements_and_expression(BlockContents& contents);
+  Expression* construct_statements_and_expression(StatementList& statements, Expression* expression);
+  // True where a list element takes no separator after it.
+  bool at_list_end_without_separator() const;
+  // The tokens from `start` to the cursor, as borrowed references.
+  TokenRefList consumed_tokens(std::size_t start) const;
+  TokenRefList token_list(std::initializer_list<TokenRef> tokens) const;
+
+  // ---- expression
+  ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
+  ParserResult<Expression*> basic_expression();
+  ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
+  ParserResult<Expression*> additive();
+
+  // ---- basic_expressions
+  ParserResult<Expression*> pratt_prefix();
+  ParserResult<Expression*> primary_expression();
+  ParserResult<Expression*> postfix_chain(Expression* left, NestingGuard& guard);
+  ParserResult<Expression*> access_index(Expression* object);
+  ParserResult<IndexBrackets*> index_brackets();
+  ParserResult<Expression*> call(Expression* callee);
+  ParserResult<Expression*> extension_call(Expression* receiver);
+  ParserResult<Expression*> type_call();
+  ParserResult<Expression*> tagged_string(Expression* tag);
+  ParserResult<Expression*> string_expression();
+  ParserResult<Expression*> to_interpolate_expr();
+  LiteralExpression* literal(TokenRef token);
+
+  // ---- expressions (composite literals)
+  ParserResult<Expression*> array();
+  ParserResult<Expression*> record_like();
+  ParserResult<bool> array_elements(std::pmr::vector<ListItem<ArrayElement>>& elements);
+  ParserResult<bool> argument_elements(ArgumentList& elements);
+  ParserResult<ArgumentsPart*> array_base(MemoRule rule, DiagnosticCode open_code);
+  ParserResult<ArgumentsPart*> call_arguments();
+
+  // ---- json_expressions
+  bool at_json_start() const;
+  ParserResult<Expression*> json_expression();
+
+  // ---- block_expressions
+  ParserResult<Expression*> block_expression();
+  ParserResult<BlockExpression*> block_core();
+  ParserResult<BlockExpression*> block_expression_no_expr();
+  ParserResult<Expression*> condition();
+  ParserResult<Expression*> if_expression();
+  ParserResult<ElseBlock*> optional_else();
+  ParserResult<Expression*> while_expression();
+  ParserResult<Expression*> loop_expression();
+  ParserResult<Expression*> for_in_expression();
+  ParserResult<Expression*> match_expression();
+  ParserResult<Expression*> function_literal();
+
+  // ---- statement / statements
+  ParserResult<Statement*> statement();
+  ParserResult<Statement*> mod_statement();
+  ParserResult<Statement*> fn_statement();
+  ParserResult<Statement*> const_statement();
+  ParserResult<Statement*> bind_statement();
+  ParserResult<Statement*> rebind_statement();
+  ParserResult<Statement*> assign_or_expression_statement();
+  ParserResult<Expression*> statement_value();
+  // Appends statements until the statement rule fails; the count appended.
+  ParserResult<std::size_t> statements(StatementList& out);
+
+  // ---- parameter_list
+  ParserResult<ParameterList*> parameter_list();
+
+  // ---- pattern / patterns
+  ParserResult<Pattern*> or_pattern(PatternMode mode);
+  ParserResult<Pattern*> and_pattern(PatternMode mode);
+  ParserResult<Pattern*> primary_pattern(PatternMode mode);
+  ParserResult<Pattern*> name_pattern(PatternMode mode);
+  ParserResult<Pattern*> constant_or_literal_pattern();
+  ParserResult<Pattern*> signed_literal_pattern();
+  ParserResult<Pattern*> literal_constant_pattern();
+  Pattern* pattern_spread(PatternMode mode, TokenRef dot_dot);
+  ParserResult<ArrayPattern*> array_pattern_like(Operator opener, Operator closer, DiagnosticCode closer_code,
+                                                 PatternMode mode);
+  ParserResult<Pattern*> record_pattern(PatternMode mode);
+
+  Arena& arena() { return arena_; }
+  ParseContext& context() { return context_; }
+
+ private:
+  // Runs `body` once per (start token, rule); later calls at the same token
+  // replay the outcome and the cursor movement.
+  template <class T, class Body>
+  ParserResult<T*> memoized(MemoRule rule, Body&& body);
+
+  std::span<const Token> tokens_;
+  std::size_t pos_ = 0;
+  ParseContext& context_;
+  Arena& arena_;
+  bool top_level_;
+};
+
+template <class T, class Body>
+ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
+  if (exhausted()) return body();
+  const MemoKey key{&tokens_[pos_], rule};
+  if (auto found = context_.memo.find(key); found != context_.memo.end()) {
+    const MemoEntry entry = found->second;
+    if (context_.depth + entry.height > kMaxNestingDepth) return cut();
+    if (context_.depth + entry.height > context_.high_water)
+      context_.high_water = context_.depth + entry.height;
+    if (entry.value == nullptr) return kBacktrack;
+    pos_ += entry.advance;
+    return static_cast<T*>(entry.value);
+  }
+  const int saved_high_water = context_.high_water;
+  context_.high_water = context_.depth;
+  const std::size_t start = pos_;
+  ParserResult<T*> result = body();
+  const int height = context_.high_water - context_.depth;
+  if (saved_high_water > context_.high_water) context_.high_water = saved_high_water;
+  if (!result.is_cut()) {
+    MemoEntry entry;
+    if (result.ok()) {
+      entry.value = *result;
+      entry.advance = static_cast<std::uint32_t>(pos_ - start);
+    }
+    entry.height = static_cast<std::uint16_t>(height < 0 ? 0 : height);
+    context_.memo.emplace(key, entry);
+  }
+  return result;
+}
+
+}  // namespace quendal

@@ -1,0 +1,151 @@
+// Patterns: `or`/`and` chains and the primary pattern alternatives.
+#include "parser/parser.h"
+
+namespace quendal {
+
+namespace {
+
+template <class Node>
+ParserResult<Pattern*> pattern_chain(Parser& p, Keyword keyword, PatternMode mode,
+                                     ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
+  QUENDAL_TRY(first, (p.*operand)(mode));
+  Pattern* left = *first;
+  NestingGuard chain(p.context());
+  bool deepen = false;
+  while (p.at_keyword(keyword)) {
+    const std::size_t start = p.position();
+    if (deepen && !chain.enter()) return p.cut();
+    deepen = true;
+    TokenRef op = p.advance();
+    auto right = (p.*operand)(mode);
+    if (right.is_cut()) return right.failure();
+    if (!right.ok()) {
+      p.restore(start);
+      break;
+    }
+    auto* node = p.arena().make<Node>();
+    node->left = left;
+    node->right = *right;
+    node->op = op;
+    left = node;
+  }
+  return left;
+}
+
+}  // namespace
+
+// or_pattern -> and_pattern (`or` and_pattern)*
+ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
+  return pattern_chain<OrPattern>(*this, Keyword::Or, mode, &Parser::and_pattern);
+}
+
+// and_pattern -> primary_pattern (`and` primary_pattern)*
+ParserResult<Pattern*> Parser::and_pattern(PatternMode mode) {
+  return pattern_chain<AndPattern>(*this, Keyword::And, mode, &Parser::primary_pattern);
+}
+
+// primary_pattern -> comparison | record/group | array | constant/literal/interval
+//                  | name | `not` primary_pattern | unknown_pattern
+ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+  const std::size_t start = pos_;
+
+  if (next->kind.tag == TokenTag::Operator && is_relation(next->kind.op)) {
+    TokenRef op = advance();
+    auto operand = literal_constant_pattern();
+    if (operand.is_cut()) return operand.failure();
+    if (operand.ok()) {
+      auto* node = arena_.make<ComparisonPattern>();
+      node->operand = *operand;
+      node->op = op;
+      return node;
+    }
+    restore(start);
+  }
+
+  if (next->kind.is_operator(Operator::OpenParen)) return record_pattern(mode);
+
+  if (next->kind.is_operator(Operator::OpenBracket)) {
+    QUENDAL_TRY(array, array_pattern_like(Operator::OpenBracket, Operator::CloseBracket,
+                                          DiagnosticCode::MissingCloseBracket, mode));
+    ArrayPattern* node = *array;
+    std::size_t spreads = 0;
+    for (const auto& element : node->elements) spreads += element.item.is_spread() ? 1 : 0;
+    if (spreads > 1) {
+      for (auto& element : node->elements) {
+        PatternElement& item = element.item;
+        if (!item.is_spread()) continue;
+        item.element = wrap_pattern_as_unknown(arena_, item.spread_value, token_list({item.spread}),
+                                               DiagnosticCode::DuplicateSpreadPattern);
+        item.spread = TokenRef();
+        item.spread_value = nullptr;
+      }
+    }
+    return static_cast<Pattern*>(node);
+  }
+
+  {
+    auto constant = constant_or_literal_pattern();
+    if (!constant.backtracked()) return constant;
+    restore(start);
+  }
+  {
+    auto name = name_pattern(mode);
+    if (!name.backtracked()) return name;
+    restore(start);
+  }
+  if (next->kind.is_keyword(Keyword::Not)) {
+    TokenRef op = advance();
+    auto operand = primary_pattern(mode);
+    if (operand.is_cut()) return operand.failure();
+    if (operand.ok()) {
+      auto* node = arena_.make<NotPattern>();
+      node->pattern = *operand;
+      node->op = op;
+      return node;
+    }
+    restore(start);
+  }
+  return unknown_pattern();
+}
+
+// name -> `mut`? variable_token(allow `_`, no `global`)
+ParserResult<Pattern*> Parser::name_pattern(PatternMode mode) {
+  TokenRef mut;
+  if (at_keyword(Keyword::Mut)) mut = advance();
+  auto name = variable_token(true, false);
+  if (name.is_cut()) return name.failure();
+  if (!name.ok()) {
+    if (mut.is_null()) return kBacktrack;
+    return make_unknown_pattern(arena_, token_list({mut}), DiagnosticCode::UnknownPattern);
+  }
+  TokenRef token = *name;
+  if (token.is_owned()) {
+    // A reserved word or `global`: the token carries the diagnostic.
+    auto* node = arena_.make<UnknownPattern>(&arena_);
+    node->tokens = token_list({mut, token});
+    return static_cast<Pattern*>(node);
+  }
+  if (token->kind.is_keyword(Keyword::Underscore)) {
+    if (!mut.is_null())
+      return make_unknown_pattern(arena_, token_list({mut, token}), DiagnosticCode::MutInDiscardPattern);
+    auto* node = arena_.make<DiscardPattern>();
+    node->token = token;
+    return static_cast<Pattern*>(node);
+  }
+  auto* node = arena_.make<BindingPattern>();
+  node->mut = mut;
+  node->name = token;
+  if (mut.is_null()) return static_cast<Pattern*>(node);
+  if (mode == PatternMode::Rebinding) node->mut.wrap_as_unknown(arena_, DiagnosticCode::MutInRebindPattern);
+  const std::string_view text = token->kind.text;
+  if (!text.empty() && text.front() == '@')
+    return wrap_pattern_as_unknown(arena_, node, token_list({mut, token}),
+                                   DiagnosticCode::ConstantInBindPattern);
+  return static_cast<Pattern*>(node);
+}
+
+}  // namespace quendal

@@ -1,0 +1,308 @@
+// Pattern building blocks: literals, constants and intervals, spreads, and
+// the bracketed pattern lists (arrays, parameter lists, records and groups).
+#include "parser/parser.h"
+
+namespace quendal {
+
+namespace {
+
+bool is_literal_token(const Token* token) {
+  if (token == nullptr) return false;
+  switch (token->kind.tag) {
+    case TokenTag::String:
+    case TokenTag::Ordinal:
+    case TokenTag::Number:
+      return true;
+    case TokenTag::Keyword:
+      switch (token->kind.keyword) {
+        case Keyword::True:
+        case Keyword::False:
+        case Keyword::Nil:
+        case Keyword::Nan:
+        case Keyword::Inf:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+bool is_sign(const Token* token) {
+  return token != nullptr &&
+         (token->kind.is_operator(Operator::Plus) || token->kind.is_operator(Operator::Minus) ||
+          token->kind.is_operator(Operator::Exclamation));
+}
+
+bool is_constant_name(const Token* token) {
+  return token != nullptr && token->kind.tag == TokenTag::Identifier && !token->kind.text.empty() &&
+         token->kind.text.front() == '@';
+}
+
+bool at_list_close(const Parser& p) {
+  return p.at_end() || p.at_operator(Operator::CloseParen) || p.at_operator(Operator::CloseBracket) ||
+         p.at_operator(Operator::CloseBrace);
+}
+
+bool at_key_colon(const Parser& p, std::size_t ahead) {
+  return p.at_operator(Operator::Colon, ahead) || p.at_operator(Operator::QuestionColon, ahead);
+}
+
+}  // namespace
+
+// signed literal -> (`+` | `-` | `!`)? literal
+ParserResult<Pattern*> Parser::signed_literal_pattern() {
+  TokenRef sign;
+  if (is_sign(peek()) && is_literal_token(peek(1))) sign = advance();
+  if (!is_literal_token(peek())) return kBacktrack;
+  auto* node = arena_.make<LiteralPattern>();
+  node->sign = sign;
+  node->literal = advance();
+  if (sign.is_null()) return static_cast<Pattern*>(node);
+  if (sign->kind.is_operator(Operator::Exclamation))
+    return wrap_pattern_as_unknown(arena_, node, token_list({sign, node->literal}),
+                                   DiagnosticCode::ExclamationInLiteralPattern);
+  const TokenKind& kind = node->literal->kind;
+  if (kind.tag == TokenTag::Ordinal || kind.tag == TokenTag::Number || kind.is_keyword(Keyword::Inf))
+    return static_cast<Pattern*>(node);
+  return wrap_pattern_as_unknown(arena_, node, token_list({sign, node->literal}),
+                                 DiagnosticCode::NonNumberInArithmetic);
+}
+
+// literal_constant_pattern -> constant name | signed literal
+ParserResult<Pattern*> Parser::literal_constant_pattern() {
+  const std::size_t start = pos_;
+  auto name = variable_token(false, false);
+  if (name.is_cut()) return name.failure();
+  if (name.ok()) {
+    auto* node = arena_.make<ConstantNamePattern>();
+    node->name = *name;
+    if (is_constant_name(&tokens_[start])) return static_cast<Pattern*>(node);
+    return wrap_pattern_as_unknown(arena_, node, token_list({*name}), DiagnosticCode::InvalidConstantLiteral);
+  }
+  restore(start);
+  return signed_literal_pattern();
+}
+
+// constant or literal, optionally the start of an interval:
+//   (constant name | signed literal) ((`..` | `..<`) literal_constant_pattern)?
+ParserResult<Pattern*> Parser::constant_or_literal_pattern() {
+  Pattern* start = nullptr;
+  if (is_constant_name(peek())) {
+    auto* node = arena_.make<ConstantNamePattern>();
+    node->name = advance();
+    start = node;
+  } else {
+    QUENDAL_TRY(literal, signed_literal_pattern());
+    start = *literal;
+  }
+  if (!at_operator(Operator::DotDot) && !at_operator(Operator::DotDotLt)) return start;
+  TokenRef op = advance();
+  QUENDAL_TRY(end, literal_constant_pattern());
+  auto* node = arena_.make<IntervalPattern>();
+  node->start = start;
+  node->end = *end;
+  node->op = op;
+  return static_cast<Pattern*>(node);
+}
+
+// pattern_spread -> or_pattern? (after `..`)
+Pattern* Parser::pattern_spread(PatternMode mode, TokenRef dot_dot) {
+  const std::size_t start = pos_;
+  auto pattern = or_pattern(mode);
+  if (pattern.is_cut()) return nullptr;
+  if (!pattern.ok()) {
+    restore(start);
+    auto* omitted = arena_.make<OmittedPattern>();
+    omitted->position = dot_dot.range().end;
+    return omitted;
+  }
+  if ((*pattern)->kind == PatternKind::Discard)
+    return wrap_pattern_as_unknown(arena_, *pattern, token_list({dot_dot}),
+                                   DiagnosticCode::DiscardInSpreadPattern);
+  return *pattern;
+}
+
+// array_pattern_like -> opener (`,` | `..` pattern_spread | or_pattern) separators closer
+ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator closer,
+                                                       DiagnosticCode closer_code, PatternMode mode) {
+  QUENDAL_TRY(open, token(opener));
+  auto* node = arena_.make<ArrayPattern>(&arena_);
+  node->open = *open;
+  while (!at_list_close(*this)) {
+    const std::size_t start = pos_;
+    ListItem<PatternElement> item;
+    if (at_operator(Operator::Comma)) {
+      TokenRef comma = advance();
+      item.item.element = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
+      item.comma = comma;
+      node->elements.push_back(item);
+      continue;
+    }
+    if (at_operator(Operator::DotDot)) {
+      TokenRef dot_dot = advance();
+      Pattern* value = pattern_spread(mode, dot_dot);
+      if (value == nullptr) return Failure{Outcome::Cut};
+      item.item.spread = dot_dot;
+      item.item.spread_value = value;
+    } else {
+      auto pattern = or_pattern(mode);
+      if (pattern.is_cut()) return pattern.failure();
+      if (!pattern.ok()) {
+        restore(start);
+        break;
+      }
+      Pattern* value = *pattern;
+      // A range inside an array pattern must be parenthesised.
+      if (value->kind == PatternKind::Interval)
+        value = wrap_pattern_as_unknown(
+            arena_, value,
+            token_list({TokenRef::borrowed(&tokens_[start]), TokenRef::borrowed(&tokens_[pos_ - 1])}),
+            DiagnosticCode::AmbiguousRangePattern);
+      item.item.element = value;
+    }
+    if (!at_list_end_without_separator())
+      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+    node->elements.push_back(item);
+    if (pos_ == start) break;
+  }
+  node->close = token_or_insert(closer, closer_code);
+  return node;
+}
+
+// record or group pattern -> `(` record-pattern-element* `)`
+ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
+  QUENDAL_TRY(open, token(Operator::OpenParen));
+  std::pmr::vector<ListItem<PatternRecordElement>> elements(&arena_);
+  while (!at_list_close(*this)) {
+    const std::size_t start = pos_;
+    ListItem<PatternRecordElement> item;
+    PatternRecordElement& element = item.item;
+    bool done = false;
+
+    if (at_operator(Operator::Comma)) {
+      TokenRef comma = advance();
+      element.kind = RecordElementKind::Positional;
+      element.value = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
+      item.comma = comma;
+      elements.push_back(item);
+      continue;
+    }
+    if (at_operator(Operator::DotDot)) {
+      TokenRef dot_dot = advance();
+      Pattern* value = pattern_spread(mode, dot_dot);
+      if (value == nullptr) return Failure{Outcome::Cut};
+      element.kind = RecordElementKind::Spread;
+      element.spread = dot_dot;
+      element.value = value;
+      done = true;
+    }
+    if (!done && at_key_colon(*this, 0)) {
+      TokenRef colon = advance();
+      auto pattern = or_pattern(mode);
+      if (pattern.is_cut()) return pattern.failure();
+      if (pattern.ok()) {
+        Pattern* value = *pattern;
+        // The key is taken from a binding's name.
+        if (value->kind != PatternKind::Binding && value->kind != PatternKind::Unknown)
+          value = wrap_pattern_as_unknown(arena_, value, consumed_tokens(start),
+                                          DiagnosticCode::BadOmitKeyRecordPattern);
+        element.kind = RecordElementKind::OmittedKey;
+        element.colon = colon;
+        element.value = value;
+        done = true;
+      } else {
+        restore(start);
+      }
+    }
+    if (!done) {
+      TokenRef name;
+      const Token* next = peek();
+      if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) {
+        name = advance();
+      } else {
+        auto variable = variable_token(true, true);
+        if (variable.is_cut()) return variable.failure();
+        if (variable.ok()) name = *variable;
+      }
+      if (!name.is_null() && at_key_colon(*this, 0)) {
+        TokenRef colon = advance();
+        const std::size_t before_value = pos_;
+        auto pattern = or_pattern(mode);
+        if (pattern.is_cut()) return pattern.failure();
+        Pattern* value = nullptr;
+        if (pattern.ok()) {
+          value = *pattern;
+        } else {
+          restore(before_value);
+          if (at_end() || at_operator(Operator::Comma) || at_operator(Operator::CloseParen))
+            value = pattern_expected(placeholder_position());
+        }
+        if (value != nullptr) {
+          element.kind = RecordElementKind::Keyed;
+          element.key = name;
+          element.colon = colon;
+          element.value = value;
+          done = true;
+        }
+      }
+      if (!done) restore(start);
+    }
+    if (!done && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(*this, 1)) {
+      TokenRef string = TokenRef::borrowed(peek());
+      QUENDAL_TRY(key, to_interpolate_expr());
+      TokenRef colon = advance();
+      auto pattern = or_pattern(mode);
+      if (pattern.is_cut()) return pattern.failure();
+      if (pattern.ok()) {
+        element.kind = RecordElementKind::ExpressionKeyed;
+        element.key_node = *key;
+        element.colon = colon;
+        element.value = wrap_pattern_as_unknown(arena_, *pattern, token_list({string}),
+                                                DiagnosticCode::InterpolatedNameRecordPattern);
+        done = true;
+      } else {
+        restore(start);
+      }
+    }
+    if (!done) {
+      auto pattern = or_pattern(mode);
+      if (pattern.is_cut()) return pattern.failure();
+      if (!pattern.ok()) {
+        restore(start);
+        break;
+      }
+      element.kind = RecordElementKind::Positional;
+      element.value = *pattern;
+    }
+    if (!at_list_end_without_separator())
+      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+    elements.push_back(item);
+    if (pos_ == start) break;
+  }
+  TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
+
+  if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
+      elements.front().comma.is_null()) {
+    auto* group = arena_.make<GroupPattern>();
+    group->pattern = elements.front().item.value;
+    group->open = *open;
+    group->close = close;
+    return static_cast<Pattern*>(group);
+  }
+  // A spread must come last.
+  for (std::size_t i = 0; i + 1 < elements.size(); ++i) {
+    PatternRecordElement& element = elements[i].item;
+    if (element.kind != RecordElementKind::Spread) continue;
+    element.value = wrap_pattern_as_unknown(arena_, element.value, token_list({element.spread}),
+                                            DiagnosticCode::MispositionedSpreadInRecordPattern);
+  }
+  auto* record = arena_.make<RecordPattern>(&arena_);
+  record->elements = std::move(elements);
+  record->open = *open;
+  record->close = close;
+  return static_cast<Pattern*>(record);
+}
+
+}  // namespace quendal

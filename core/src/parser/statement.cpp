@@ -1,0 +1,267 @@
+// The statement rule: block-like constructs, jumps, empty statements and the
+// ordered alternatives mod, fn, const, let, rebinding and assignment or
+// expression statements.
+#include "parser/parser.h"
+
+namespace quendal {
+
+namespace {
+
+constexpr std::string_view kMissingName = "<name>";
+
+}  // namespace
+
+// The value of a let, rebinding or assignment: an expression, or a
+// placeholder before `;` or the end of input.
+ParserResult<Expression*> Parser::statement_value() { return expression_or_insert({Operator::Semicolon}); }
+
+ParserResult<Statement*> Parser::statement() {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  const Token* next = peek();
+  if (next == nullptr) return kBacktrack;
+
+  if (next->kind.is_operator(Operator::OpenBrace) || next->kind.is_keyword(Keyword::If) ||
+      next->kind.is_keyword(Keyword::Loop) || next->kind.is_keyword(Keyword::While) ||
+      next->kind.is_keyword(Keyword::Match) || next->kind.is_keyword(Keyword::For)) {
+    ParserResult<Expression*> construct = kBacktrack;
+    if (next->kind.tag == TokenTag::Operator) {
+      construct = block_expression();
+    } else {
+      switch (next->kind.keyword) {
+        case Keyword::If:
+          construct = if_expression();
+          break;
+        case Keyword::Loop:
+          construct = loop_expression();
+          break;
+        case Keyword::While:
+          construct = while_expression();
+          break;
+        case Keyword::Match:
+          construct = match_expression();
+          break;
+        default:
+          construct = for_in_expression();
+          break;
+      }
+    }
+    if (!construct.ok()) return construct.failure();
+    auto* node = arena_.make<BareExpressionStatement>();
+    node->expression = *construct;
+    return node;
+  }
+
+  if (next->kind.is_keyword(Keyword::Return) || next->kind.is_keyword(Keyword::Break)) {
+    const bool is_return = next->kind.is_keyword(Keyword::Return);
+    TokenRef keyword = advance();
+    const std::size_t start = pos_;
+    Expression* value = nullptr;
+    auto read = expression();
+    if (read.is_cut()) return read.failure();
+    if (read.ok()) {
+      value = *read;
+    } else {
+      restore(start);
+    }
+    TokenRef semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+    if (is_return) {
+      auto* node = arena_.make<ReturnStatement>();
+      node->keyword = keyword;
+      node->value = value;
+      node->semicolon = semicolon;
+      return node;
+    }
+    auto* node = arena_.make<BreakStatement>();
+    node->keyword = keyword;
+    node->value = value;
+    node->semicolon = semicolon;
+    return node;
+  }
+
+  if (next->kind.is_keyword(Keyword::Continue)) {
+    auto* node = arena_.make<ContinueStatement>();
+    node->keyword = advance();
+    node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+    return node;
+  }
+
+  if (next->kind.is_operator(Operator::Semicolon)) {
+    auto* node = arena_.make<EmptyStatement>();
+    node->semicolon = advance();
+    return node;
+  }
+
+  const std::size_t start = pos_;
+  using Alternative = ParserResult<Statement*> (Parser::*)();
+  static constexpr Alternative kAlternatives[] = {
+      &Parser::mod_statement,  &Parser::fn_statement,     &Parser::const_statement,
+      &Parser::bind_statement, &Parser::rebind_statement, &Parser::assign_or_expression_statement,
+  };
+  for (Alternative alternative : kAlternatives) {
+    auto result = (this->*alternative)();
+    if (!result.backtracked()) return result;
+    restore(start);
+  }
+  // The last alternative, unknown_statement, never produces a statement: the
+  // script loop turns what is left into unknown statements one token at a
+  // time.
+  return kBacktrack;
+}
+
+namespace {
+
+TokenRef optional_pub(Parser& p) { return p.at_keyword(Keyword::Pub) ? p.advance() : TokenRef(); }
+
+}  // namespace
+
+// A missing declaration name: "<name>", zero-width at the end of the keyword.
+static TokenRef missing_name(Parser& p, TokenRef keyword, DiagnosticCode code) {
+  const auto at = static_cast<std::uint32_t>(keyword.range().end);
+  return TokenRef::make_owned(
+      p.arena(), TokenKind::unknown(p.arena(), TokenKind::identifier(kMissingName), at, at, code), at, at);
+}
+
+// mod_statement -> `pub`? `mod` name block
+ParserResult<Statement*> Parser::mod_statement() {
+  TokenRef pub = optional_pub(*this);
+  if (!at_keyword(Keyword::Mod)) return kBacktrack;
+  auto* node = arena_.make<ModuleStatement>();
+  node->pub = pub;
+  node->keyword = advance();
+  auto name = variable_token(false, false);
+  if (name.is_cut()) return name.failure();
+  node->name = name.ok() ? *name : missing_name(*this, node->keyword, DiagnosticCode::MissingModuleName);
+  QUENDAL_TRY(body, block_expression_no_expr());
+  node->body = *body;
+  return node;
+}
+
+// fn_statement -> `pub`? `fn` name parameter_list? block
+ParserResult<Statement*> Parser::fn_statement() {
+  TokenRef pub = optional_pub(*this);
+  if (!at_keyword(Keyword::Fn)) return kBacktrack;
+  auto* node = arena_.make<FunctionStatement>();
+  node->pub = pub;
+  node->keyword = advance();
+  auto name = variable_token(false, false);
+  if (name.is_cut()) return name.failure();
+  if (name.ok()) {
+    node->name = *name;
+    if (node->name->kind.tag == TokenTag::Identifier && node->name->kind.text == "type")
+      node->name.wrap_as_unknown(arena_, DiagnosticCode::MissingOpenParenAfterType);
+  } else {
+    node->name = missing_name(*this, node->keyword, DiagnosticCode::MissingFunctionName);
+  }
+  if (at_operator(Operator::OpenParen)) {
+    QUENDAL_TRY(parameters, parameter_list());
+    node->parameters = *parameters;
+  }
+  QUENDAL_TRY(body, block_expression());
+  node->body = *body;
+  return node;
+}
+
+// const_statement -> `pub`? `const` name `=` value `;`
+ParserResult<Statement*> Parser::const_statement() {
+  TokenRef pub = optional_pub(*this);
+  if (!at_keyword(Keyword::Const)) return kBacktrack;
+  auto* node = arena_.make<ConstStatement>();
+  node->pub = pub;
+  node->keyword = advance();
+  QUENDAL_TRY(name, variable_token(false, false));
+  node->name = *name;
+  if (node->name->kind.tag == TokenTag::Identifier &&
+      (node->name->kind.text.empty() || node->name->kind.text.front() != '@'))
+    node->name.wrap_as_unknown(arena_, DiagnosticCode::InvalidConstantName);
+  node->op = token_or_insert(Operator::Eq, DiagnosticCode::MissingBindOperator);
+  QUENDAL_TRY(value, expression_or_insert({Operator::Semicolon}));
+  node->value = *value;
+  node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+  return node;
+}
+
+// bind_statement -> `pub`? `let` pattern `=` value `;`
+ParserResult<Statement*> Parser::bind_statement() {
+  TokenRef pub = optional_pub(*this);
+  if (!at_keyword(Keyword::Let)) return kBacktrack;
+  auto* node = arena_.make<BindStatement>();
+  node->pub = pub;
+  node->keyword = advance();
+  const std::size_t before_pattern = pos_;
+  auto pattern = or_pattern(PatternMode::Binding);
+  if (pattern.is_cut()) return pattern.failure();
+  if (pattern.ok()) {
+    node->pattern = *pattern;
+  } else {
+    restore(before_pattern);
+    if (!at_end() && !at_operator(Operator::Eq)) return kBacktrack;
+    node->pattern = pattern_expected(placeholder_position());
+  }
+  node->op = token_or_insert(Operator::Eq, DiagnosticCode::MissingBindOperator);
+  QUENDAL_TRY(value, statement_value());
+  node->value = *value;
+  node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+  return node;
+}
+
+// rebind_statement -> pattern `=` value `;`
+ParserResult<Statement*> Parser::rebind_statement() {
+  const std::size_t start = pos_;
+  Pattern* target = nullptr;
+  auto pattern = or_pattern(PatternMode::Rebinding);
+  if (pattern.is_cut()) return pattern.failure();
+  if (pattern.ok()) {
+    target = *pattern;
+  } else {
+    restore(start);
+    if (!at_end() && !at_operator(Operator::Eq)) return kBacktrack;
+    target = pattern_expected(placeholder_position());
+  }
+  QUENDAL_TRY(op, token(Operator::Eq));
+  auto* node = arena_.make<RebindStatement>();
+  node->pattern = target;
+  node->op = *op;
+  QUENDAL_TRY(value, statement_value());
+  node->value = *value;
+  node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+  return node;
+}
+
+// assign_or_expression_statement -> expression ((`=` | compound) value)? `;`
+ParserResult<Statement*> Parser::assign_or_expression_statement() {
+  const std::size_t start = pos_;
+  const auto at_assignment = [this] {
+    const Token* t = peek();
+    return t != nullptr && t->kind.tag == TokenTag::Operator &&
+           (t->kind.op == Operator::Eq || operator_is_compound(t->kind.op));
+  };
+  Expression* target = nullptr;
+  auto read = expression();
+  if (read.is_cut()) return read.failure();
+  if (read.ok()) {
+    target = *read;
+  } else {
+    restore(start);
+    if (!at_end() && !at_assignment()) return kBacktrack;
+    target = expression_expected(placeholder_position());
+  }
+  if (at_assignment()) {
+    auto* node = arena_.make<AssignStatement>();
+    node->target = target;
+    node->op = advance();
+    QUENDAL_TRY(value, statement_value());
+    node->value = *value;
+    node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+    return node;
+  }
+  // Left for the enclosing block or script as its trailing value.
+  if (at_end() || at_operator(Operator::CloseBrace) || at_keyword(Keyword::Case) || at_keyword(Keyword::Else))
+    return kBacktrack;
+  auto* node = arena_.make<ExpressionStatement>();
+  node->expression = target;
+  node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+  return node;
+}
+
+}  // namespace quendal
