@@ -1,0 +1,61 @@
+// Identifier characters against ICU's property API, over every code point.
+#include <gtest/gtest.h>
+#include <unicode/uchar.h>
+
+#include "lexer/identifier.h"
+#include "lexer_test_support.h"
+
+namespace quendal {
+namespace {
+
+TEST(IdentifierClasses, MatchIcuForEveryCodePoint) {
+  int mismatches = 0;
+  for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
+    const bool start = u_hasBinaryProperty(c, UCHAR_XID_START);
+    const bool cont = u_hasBinaryProperty(c, UCHAR_XID_CONTINUE);
+    if (is_xid_start(static_cast<char32_t>(c)) != start ||
+        is_xid_continue(static_cast<char32_t>(c)) != cont) {
+      if (++mismatches < 10) ADD_FAILURE() << "U+" << std::hex << c;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// Every scalar value, lexed on its own: an identifier exactly when it is an
+// XID_Start character (or `_`, `$`, `@`), otherwise one unknown token over its
+// bytes (or an operator, a digit, trivia...). After a letter, a continuation
+// character joins the identifier.
+TEST(IdentifierClasses, LexerAgreesWithIcuOnEveryScalar) {
+  int mismatches = 0;
+  for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    char buffer[8] = {'a'};
+    const std::size_t n = encode_utf8(c, buffer + 1);
+    const std::string_view alone(buffer + 1, n);
+    const std::string_view joined(buffer, n + 1);
+    Arena arena;
+    CompileConfig config;
+    LexResult r = lex(alone, config, arena);
+    const bool start = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_START);
+    const TokenTag expected = start ? TokenTag::Identifier : TokenTag::Unknown;
+    bool ok = r.tokens.size() == 2 && r.tokens[0].kind.tag == expected && r.tokens[0].end == n;
+    LexResult j = lex(joined, config, arena);
+    const bool cont = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_CONTINUE);
+    ok = ok && (j.tokens.size() == (cont ? 2u : 3u)) && j.tokens[0].kind.tag == TokenTag::Identifier &&
+         j.tokens[0].end == (cont ? n + 1 : 1);
+    if (!ok && ++mismatches < 10) ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c);
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST(IdentifierClasses, AsciiFastPath) {
+  for (char32_t c = 0; c < 0x80; ++c) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool digit = c >= '0' && c <= '9';
+    EXPECT_EQ(is_xid_start(c), letter) << static_cast<int>(c);
+    EXPECT_EQ(is_xid_continue(c), letter || digit || c == '_') << static_cast<int>(c);
+  }
+}
+
+}  // namespace
+}  // namespace quendal
