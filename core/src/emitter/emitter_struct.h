@@ -187,7 +187,10 @@ class Emitter {
   // without a duplicate check.
   Variable* add_variable(std::string_view name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind);
-  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports);
+  // `pub`: the statement's `pub` marker, handed to the export step of every
+  // declared name.
+  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                       TokenRef pub = TokenRef());
   void declare_block(std::span<Statement* const> statements, const Expression* tail,
                      ModuleExportsData* exports);
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
@@ -253,10 +256,23 @@ class Emitter {
   void emit_slice_access(const SliceAccessExpression& access, Register dst, LoopContext loop);
   void emit_prefix(const PrefixExpression& prefix, Register dst, LoopContext loop);
   void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
-  void emit_expr_callable(const Expression& whole, const Callable& callee, const ArgumentList* arguments,
-                          const Expression* receiver, Register dst, LoopContext loop);
-  // Evaluates the arguments onto the scratch stacks; returns the bases.
-  void build_arguments(const ArgumentList& arguments, const Expression* receiver, LoopContext loop);
+  // What a call passes: an argument list with an optional receiver (argument
+  // 0 of an extension call), or the string of a tagged string.
+  struct CallArguments {
+    const ArgumentList* list = nullptr;
+    const Expression* receiver = nullptr;
+    const Expression* tagged_string = nullptr;
+  };
+  void emit_expr_callable(SourceRange range, const Callable& callee, const CallArguments& arguments,
+                          Register dst, LoopContext loop);
+  // Evaluates the arguments, pushing their registers onto scratch_registers
+  // and the spread positions onto scratch_params.
+  void build_arguments(SourceRange range, const CallArguments& arguments, LoopContext loop);
+  void build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop);
+  void emit_binary_chain(const BinaryExpression& binary, Register dst, LoopContext loop);
+  void emit_short_circuit(const BinaryExpression& binary, OpCode test, bool to_boolean, Register dst,
+                          LoopContext loop);
+  void check_range_bound(const Expression* bound);
 
   // Block-like forms (emitter_statement, emitter_closure).
   void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);
@@ -268,10 +284,10 @@ class Emitter {
   void emit_function_literal(const FunctionLiteralExpression& expression, Register dst);
   void emit_else_part(const ElseBlock* else_block, Register result, SourceRange range, LoopContext loop);
   bool emit_loop_body(const BlockExpression& body, Register result);
-  void emit_assign(const AssignStatement& statement);
-  void emit_bind(const BindStatement& statement);
-  void emit_rebind(const RebindStatement& statement);
-  void emit_const(const ConstStatement& statement);
+  void emit_assign(const AssignStatement& statement, LoopContext loop);
+  void emit_bind(const BindStatement& statement, LoopContext loop);
+  void emit_rebind(const RebindStatement& statement, LoopContext loop);
+  void emit_const(const ConstStatement& statement, LoopContext loop);
   void emit_function_statement(const FunctionStatement& statement);
   void check_condition_literal(const Expression& condition);
   void declare_iterable(const Iterable& iterable);
@@ -282,6 +298,10 @@ class Emitter {
   std::vector<Register> scratch_registers;
   std::vector<OpParam> scratch_params;
   std::vector<std::string_view> scratch_texts;
+
+ private:
+  std::vector<Operand> operand_buffer_;               // operands of one variadic instruction
+  std::vector<const BinaryExpression*> chain_stack_;  // operator chains walked iteratively
 };
 
 }  // namespace quendal

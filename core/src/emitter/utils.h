@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers of the emitter: token ranges, literal values, the
 // operator-to-opcode tables.
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string_view>

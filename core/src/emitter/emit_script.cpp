@@ -1,0 +1,25 @@
+#include "emitter/emit_script.h"
+
+#include "emitter/emitter_struct.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+
+EmitOutput emit_script(const Script& script, std::string_view source, const CompileConfig& config,
+                       Arena& arena) {
+  if (script.eof.is_null()) throw InternalFailure("Inner token pointer should not be null");
+  Emitter emitter(source, config, arena);
+  // The script is the body of one function without parameters: a synthetic
+  // empty parameter list, destination register 0.
+  auto* parameters = arena.make<ParameterList>(&arena);
+  parameters->open = TokenRef::make_owned(arena, TokenKind::of_operator(Operator::OpenParen), 0, 0);
+  parameters->close = TokenRef::make_owned(arena, TokenKind::of_operator(Operator::CloseParen), 0, 0);
+  const SourceRange scope_range{0, script.eof.range().end};
+  emitter.emit_fn_like({0, 0}, scope_range, 0, parameters, script.statements, script.expression);
+  EmitOutput output;
+  output.chunk = emitter.take_chunk_bytes();
+  output.diagnostics = std::move(emitter.diagnostics.diagnostics());
+  return output;
+}
+
+}  // namespace quendal

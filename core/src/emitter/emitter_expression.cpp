@@ -1,0 +1,808 @@
+// Expressions: literals, strings, names, composite literals, calls,
+// accesses and operators. Each leaves its value in a register.
+#include <bit>
+#include <limits>
+
+#include "emitter/emitter_struct.h"
+#include "parser/ast_visitor.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+namespace {
+
+constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+
+bool is_global_keyword(const Expression& expression) {
+  return expression.kind == ExpressionKind::Variable &&
+         !expression.as<VariableExpression>().token.is_null() &&
+         is_keyword(*expression.as<VariableExpression>().token, Keyword::Global);
+}
+
+// A literal bound of a range that is not an integer, a number or `inf`.
+bool is_non_number_bound(const Expression& bound) {
+  if (bound.kind != ExpressionKind::Literal) return false;
+  const Token& token = *bound.as<LiteralExpression>().token;
+  return !is_numeric_literal_token(token) && !is_keyword(token, Keyword::Inf);
+}
+
+bool is_simple_binary(const Expression& expression) {
+  if (expression.kind != ExpressionKind::Binary) return false;
+  const auto& binary = expression.as<BinaryExpression>();
+  if (binary.left == nullptr || binary.right == nullptr || binary.op.is_null()) return false;
+  const TokenKind& op = peeled_kind(*binary.op);
+  return op.tag == TokenTag::Operator && binary_opcode(op.op).has_value();
+}
+
+}  // namespace
+
+std::optional<std::int32_t> Emitter::integer_literal(const Expression& expression) {
+  const Expression* literal = &expression;
+  bool negate = false;
+  if (expression.kind == ExpressionKind::Prefix) {
+    const auto& prefix = expression.as<PrefixExpression>();
+    if (prefix.operand == nullptr || prefix.op.is_null()) return std::nullopt;
+    if (is_operator(*prefix.op, Operator::Minus)) {
+      negate = true;
+    } else if (!is_operator(*prefix.op, Operator::Plus)) {
+      return std::nullopt;
+    }
+    literal = prefix.operand;
+  }
+  if (literal->kind != ExpressionKind::Literal) return std::nullopt;
+  const Token& token = *literal->as<LiteralExpression>().token;
+  if (!is_numeric_literal_token(token)) return std::nullopt;  // nan and inf never qualify
+  double value = *literal_number(token);
+  if (negate) value = -value;
+  if (!(value >= -2147483648.0 && value <= 2147483647.0) ||
+      value != static_cast<double>(static_cast<std::int64_t>(value)))
+    return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+void Emitter::check_range_bound(const Expression* bound) {
+  if (bound != nullptr && is_non_number_bound(*bound))
+    push(DiagnosticCode::NonNumberInRange, range_of(*bound));
+}
+
+// ---------------------------------------------------------------- dispatch
+
+void Emitter::emit_expression(const Expression& expression, Register dst, LoopContext loop) {
+  switch (expression.kind) {
+    case ExpressionKind::Literal:
+      emit_literal(expression.as<LiteralExpression>(), dst);
+      return;
+    case ExpressionKind::Interpolation:
+      emit_interpolation(expression.as<InterpolationExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Variable:
+      emit_var_read(*expression.as<VariableExpression>().token, dst);
+      return;
+    case ExpressionKind::Group: {
+      const Expression* inner = expression.as<GroupExpression>().expression;
+      if (inner != nullptr) {
+        emit_expression(*inner, dst, loop);
+      } else {
+        op_2(range_of(expression), OpCode::Assign, reg_operand(dst), reg_operand(0));
+      }
+      return;
+    }
+    case ExpressionKind::Record:
+      emit_record(expression.as<RecordExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Array:
+      emit_array(expression.as<ArrayExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Call:
+      emit_call(expression.as<CallExpression>(), dst, loop);
+      return;
+    case ExpressionKind::TaggedString:
+      emit_tagged_string(expression.as<TaggedStringExpression>(), dst, loop);
+      return;
+    case ExpressionKind::ExtensionCall:
+      emit_extension_call(expression.as<ExtensionCallExpression>(), dst, loop);
+      return;
+    case ExpressionKind::FieldAccess:
+      emit_field_access(expression.as<FieldAccessExpression>(), dst, loop);
+      return;
+    case ExpressionKind::IndexAccess:
+      emit_index_access(expression.as<IndexAccessExpression>(), dst, loop);
+      return;
+    case ExpressionKind::SliceAccess:
+      emit_slice_access(expression.as<SliceAccessExpression>(), dst, loop);
+      return;
+    case ExpressionKind::NonNilAssertion: {
+      const auto& assertion = expression.as<NonNilAssertionExpression>();
+      const Register w = dst != 0 ? dst : alloc_register();
+      emit_expression(*assertion.operand, w, loop);
+      op_1(range_of(expression), OpCode::AssertNonNil, reg_operand(w));
+      return;
+    }
+    case ExpressionKind::Prefix:
+      emit_prefix(expression.as<PrefixExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Binary:
+      emit_binary(expression.as<BinaryExpression>(), dst, loop);
+      return;
+    case ExpressionKind::IsPattern:
+      emit_is_pattern(expression.as<IsPatternExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Block:
+      emit_block_expression(expression.as<BlockExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Loop:
+      emit_loop(expression.as<LoopExpression>(), dst);
+      return;
+    case ExpressionKind::While:
+      emit_while(expression.as<WhileExpression>(), dst, loop);
+      return;
+    case ExpressionKind::ForIn:
+      emit_for(expression.as<ForInExpression>(), dst, loop);
+      return;
+    case ExpressionKind::If:
+      emit_if(expression.as<IfExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Conditional:
+      emit_conditional(expression.as<ConditionalExpression>(), dst, loop);
+      return;
+    case ExpressionKind::Match:
+      emit_match(expression.as<MatchExpression>(), dst, loop);
+      return;
+    case ExpressionKind::FunctionLiteral:
+      emit_function_literal(expression.as<FunctionLiteralExpression>(), dst);
+      return;
+    case ExpressionKind::Unknown:
+      // A recovered parse error evaluates to nil.
+      op_2(range_of(expression), OpCode::Assign, reg_operand(dst), reg_operand(0));
+      return;
+  }
+  throw InternalFailure("Unknown expression variant");
+}
+
+Register Emitter::emit_expression_reg(const Expression& expression, LoopContext loop) {
+  const Expression& inner = unwrap_group(expression);
+  if (inner.kind == ExpressionKind::Variable) {
+    const Token& token = *inner.as<VariableExpression>().token;
+    if (is_keyword(token, Keyword::Global)) {
+      push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
+    } else if (is_identifier(token)) {
+      // Fast path: a variable of the innermost scope is used in place.
+      if (Variable* local = scopes.find_local(identifier_text(token))) {
+        const SourceRange read = token_range(token);
+        local->add_reference(DiagnosticCode::ReadLocal, read);
+        if (!check_variable_initialized(read, *local, window_count())) return 0;
+        if (scopes.innermost().window == window_count()) return local->reg;
+        // The scope of a `for` loop whose window is not open yet: its
+        // variables are not reachable from here.
+        return 0;
+      }
+    }
+  }
+  const Register r = alloc_register();
+  emit_expression(inner, r, loop);
+  return r;
+}
+
+// ---------------------------------------------------------------- literals
+
+void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
+  const Token& token = *literal.token;
+  const TokenKind& kind = peeled_kind(token);
+  const SourceRange range = token_range(token);
+  switch (kind.tag) {
+    case TokenTag::String:
+      op_string(range, dst, kind.text);
+      return;
+    case TokenTag::Ordinal:
+    case TokenTag::Number:
+      op_number(range, dst, *literal_number(token));
+      return;
+    case TokenTag::Keyword:
+      switch (kind.keyword) {
+        case Keyword::True:
+          op_bool(range, dst, true);
+          return;
+        case Keyword::False:
+          op_bool(range, dst, false);
+          return;
+        case Keyword::Nil:
+          op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+          return;
+        case Keyword::Nan:
+        case Keyword::Inf:
+          op_number(range, dst, *literal_number(token));
+          return;
+        default:
+          break;
+      }
+      break;
+    default:
+      break;
+  }
+  unreachable(range);
+}
+
+void Emitter::emit_interpolation(const InterpolationExpression& interpolation, Register dst,
+                                 LoopContext loop) {
+  const Token* token = interpolation.token;
+  const TokenKind* kind = token != nullptr ? &peeled_kind(*token) : nullptr;
+  if (kind == nullptr || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
+    SourceRange range = token != nullptr ? token_range(*token) : SourceRange{};
+    if (!interpolation.parts.empty())
+      range = span_of(range_of(*interpolation.parts.front()), range_of(*interpolation.parts.back()));
+    unreachable(range);
+    return;
+  }
+  const SourceRange range = token_range(*token);
+  const std::size_t base_r = scratch_registers.size();
+  const std::size_t base_t = scratch_texts.size();
+  std::size_t next = 0;
+  for (const StringPart& part : kind->string->parts) {
+    if (!part.text.empty()) {
+      const Register r = alloc_register();
+      op_string(range, r, part.text);
+      scratch_registers.push_back(r);
+      scratch_texts.push_back({});
+    }
+    if (next < interpolation.parts.size()) {
+      const Register r = emit_expression_reg(*interpolation.parts[next++], loop);
+      scratch_registers.push_back(r);
+      scratch_texts.push_back(part.format);
+    }
+  }
+  const std::size_t count = scratch_registers.size() - base_r;
+  if (count == 0) {
+    op_string(range, dst, "");
+  } else if (count == 1) {
+    op_format(range, dst, scratch_registers[base_r], scratch_texts[base_t]);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (scratch_texts[base_t + i].empty()) continue;
+      const Register f = alloc_register();
+      op_format(range, f, scratch_registers[base_r + i], scratch_texts[base_t + i]);
+      scratch_registers[base_r + i] = f;
+    }
+    op_variadic(range, OpCode::Concat, dst, std::span(scratch_registers).subspan(base_r, count));
+  }
+  scratch_registers.resize(base_r);
+  scratch_texts.resize(base_t);
+}
+
+// ------------------------------------------------------------------ names
+
+void Emitter::emit_var_read(const Token& token, Register dst) {
+  const SourceRange range = token_range(token);
+  if (is_keyword(token, Keyword::Global)) {
+    push(DiagnosticCode::MisuseOfGlobalKeyword, range);
+    return;
+  }
+  if (!is_identifier(token)) {
+    // A name the parser rewrote during recovery (a reserved word or `_`):
+    // its diagnostic is already recorded; the value is nil.
+    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    return;
+  }
+  const std::string_view name = identifier_text(token);
+  if (auto found = find_variable(name)) {
+    emit_variable_read(range, *found, dst);
+    return;
+  }
+  push_tag(DiagnosticCode::GlobalVariable, range);
+  op_global(range, dst, name);
+  hint_mislead_nil(name, range);
+}
+
+std::optional<std::string_view> Emitter::emit_global_access(const Expression& callee) {
+  if (callee.kind == ExpressionKind::FieldAccess) {
+    const auto& access = callee.as<FieldAccessExpression>();
+    if (access.object == nullptr || !is_global_keyword(*access.object) || access.name.is_null())
+      return std::nullopt;
+    auto field = peeled_kind(*access.name).to_field_name(arena);
+    if (!field) return std::nullopt;
+    push_tag(DiagnosticCode::GlobalVariable, access.name.range());
+    return field->second;
+  }
+  if (callee.kind == ExpressionKind::Variable) {
+    const Token& token = *callee.as<VariableExpression>().token;
+    if (!is_identifier(token)) return std::nullopt;
+    const std::string_view name = identifier_text(token);
+    if (find_variable(name)) return std::nullopt;
+    push_tag(DiagnosticCode::GlobalVariable, token_range(token));
+    hint_mislead_nil(name, token_range(token));
+    return name;
+  }
+  return std::nullopt;
+}
+
+// ------------------------------------------------------ composite literals
+
+void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext loop) {
+  const std::size_t base = scratch_registers.size();
+  // Values first, in order.
+  for (const auto& item : array.elements) {
+    const ArrayElement& element = item.item;
+    if (element.is_spread()) {
+      scratch_registers.push_back(
+          element.spread_value != nullptr ? emit_expression_reg(*element.spread_value, loop) : 0);
+      continue;
+    }
+    if (const RangeNode* range = element.element.range) {
+      check_range_bound(range->start);
+      check_range_bound(range->end);
+      auto start = range->start != nullptr ? integer_literal(*range->start) : std::nullopt;
+      auto end = range->end != nullptr ? integer_literal(*range->end) : std::nullopt;
+      const bool immediate =
+          start && end && !(range->exclusive() && *end == std::numeric_limits<std::int32_t>::min());
+      if (!immediate) {
+        scratch_registers.push_back(range->start != nullptr ? emit_expression_reg(*range->start, loop) : 0);
+        scratch_registers.push_back(range->end != nullptr ? emit_expression_reg(*range->end, loop) : 0);
+      }
+      continue;
+    }
+    scratch_registers.push_back(
+        element.element.expression != nullptr ? emit_expression_reg(*element.element.expression, loop) : 0);
+  }
+  const SourceRange whole = span_of(array.open.range(), array.close.range());
+  op_1(whole, OpCode::Array, reg_operand(dst));
+  std::size_t at = base;
+  for (const auto& item : array.elements) {
+    const ArrayElement& element = item.item;
+    const SourceRange range = range_of(element);
+    if (element.is_spread()) {
+      op_1(range, OpCode::Spread, reg_operand(scratch_registers[at++]));
+      continue;
+    }
+    if (const RangeNode* r = element.element.range) {
+      auto start = r->start != nullptr ? integer_literal(*r->start) : std::nullopt;
+      auto end = r->end != nullptr ? integer_literal(*r->end) : std::nullopt;
+      const bool immediate =
+          start && end && !(r->exclusive() && *end == std::numeric_limits<std::int32_t>::min());
+      if (immediate) {
+        const OpParam last = r->exclusive() ? *end - 1 : *end;
+        op_2(range, OpCode::ItemRange, param_operand(*start), param_operand(last));
+      } else {
+        const Register s = scratch_registers[at++];
+        const Register e = scratch_registers[at++];
+        op_2(range, r->exclusive() ? OpCode::ItemRangeExclusiveDyn : OpCode::ItemRangeDyn, reg_operand(s),
+             reg_operand(e));
+      }
+      continue;
+    }
+    op_1(range, OpCode::Item, reg_operand(scratch_registers[at++]));
+  }
+  op_0(whole, OpCode::Freeze);
+  scratch_registers.resize(base);
+}
+
+void Emitter::emit_record(const RecordExpression& record, Register dst, LoopContext loop) {
+  const SourceRange whole = span_of(record.open.range(), record.close.range());
+  if (!record.open.is_null() && is_operator(*record.open, Operator::OpenBrace))
+    push(DiagnosticCode::PreferParenthesesForRecordLiteral, whole);
+  const std::size_t base = scratch_registers.size();
+  for (const auto& item : record.elements) {
+    const RecordElement& element = item.item;
+    if (element.kind == RecordElementKind::ExpressionKeyed)
+      scratch_registers.push_back(element.key_node != nullptr ? emit_expression_reg(*element.key_node, loop)
+                                                              : 0);
+    scratch_registers.push_back(element.value != nullptr ? emit_expression_reg(*element.value, loop) : 0);
+  }
+  op_1(whole, OpCode::Record, reg_operand(dst));
+  std::size_t at = base;
+  for (const auto& item : record.elements) {
+    const RecordElement& element = item.item;
+    const SourceRange range = range_of(element);
+    const bool optional = element.optional();
+    switch (element.kind) {
+      case RecordElementKind::Keyed: {
+        const Register value = scratch_registers[at++];
+        auto field = element.key.is_null() ? std::nullopt : peeled_kind(*element.key).to_field_name(arena);
+        if (!field) {
+          unreachable(element.key.is_null() ? range : element.key.range());
+          break;
+        }
+        push_tag(field->first, element.key.range());
+        if (field->first == DiagnosticCode::RecordFieldOrdinalName) {
+          op_2(range, optional ? OpCode::FieldOptIndex : OpCode::FieldIndex,
+               param_operand(peeled_kind(*element.key).ordinal), reg_operand(value));
+        } else {
+          const std::uint32_t key = chunk.add_constant(Constant::of_string(field->second));
+          op_2(range, optional ? OpCode::FieldOpt : OpCode::Field, param_operand(static_cast<OpParam>(key)),
+               reg_operand(value));
+        }
+        break;
+      }
+      case RecordElementKind::ExpressionKeyed: {
+        const Register key = scratch_registers[at++];
+        const Register value = scratch_registers[at++];
+        op_2(range, optional ? OpCode::FieldOptDyn : OpCode::FieldDyn, reg_operand(key), reg_operand(value));
+        break;
+      }
+      case RecordElementKind::Positional: {
+        const auto index = static_cast<std::size_t>(at - base);
+        const Register value = scratch_registers[at++];
+        static constexpr DiagnosticCode kUnnamed[] = {
+            DiagnosticCode::UnnamedRecordField0, DiagnosticCode::UnnamedRecordField1,
+            DiagnosticCode::UnnamedRecordField2, DiagnosticCode::UnnamedRecordField3,
+            DiagnosticCode::UnnamedRecordField4, DiagnosticCode::UnnamedRecordField5,
+            DiagnosticCode::UnnamedRecordField6, DiagnosticCode::UnnamedRecordField7,
+            DiagnosticCode::UnnamedRecordField8, DiagnosticCode::UnnamedRecordField9};
+        push_tag(index < 10 ? kUnnamed[index] : DiagnosticCode::UnnamedRecordFieldN, range);
+        op_2(range, OpCode::FieldIndex, param_operand(static_cast<OpParam>(index)), reg_operand(value));
+        break;
+      }
+      case RecordElementKind::OmittedKey: {
+        const Register value = scratch_registers[at++];
+        // The key is the value's own name: a variable's or an accessed field's.
+        const Token* name = nullptr;
+        if (element.value != nullptr && element.value->kind == ExpressionKind::Variable) {
+          name = &*element.value->as<VariableExpression>().token;
+        } else if (element.value != nullptr && element.value->kind == ExpressionKind::FieldAccess &&
+                   !element.value->as<FieldAccessExpression>().name.is_null()) {
+          name = &*element.value->as<FieldAccessExpression>().name;
+        }
+        auto field = name != nullptr ? peeled_kind(*name).to_field_name(arena) : std::nullopt;
+        if (!field) {
+          push(DiagnosticCode::BadOmitKeyRecordExpression,
+               element.value != nullptr ? range_of(*element.value) : range);
+          scratch_registers.resize(base);
+          return;  // the rest of the literal is not emitted
+        }
+        push_tag(DiagnosticCode::OmitNamedRecordField, range);
+        push_tag(DiagnosticCode::OmitNamedRecordFieldName, token_range(*name));
+        const std::uint32_t key = chunk.add_constant(Constant::of_string(field->second));
+        op_2(range, optional ? OpCode::FieldOpt : OpCode::Field, param_operand(static_cast<OpParam>(key)),
+             reg_operand(value));
+        break;
+      }
+      case RecordElementKind::Spread:
+        op_1(range, OpCode::Spread, reg_operand(scratch_registers[at++]));
+        break;
+    }
+  }
+  op_0(whole, OpCode::Freeze);
+  scratch_registers.resize(base);
+}
+
+// ------------------------------------------------------------------- calls
+
+void Emitter::build_arguments(SourceRange range, const CallArguments& arguments, LoopContext loop) {
+  if (arguments.tagged_string != nullptr) {
+    build_tagged_arguments(range, *arguments.tagged_string, loop);
+    return;
+  }
+  if (arguments.receiver != nullptr)
+    scratch_registers.push_back(emit_expression_reg(*arguments.receiver, loop));
+  if (arguments.list == nullptr) return;
+  OpParam position = arguments.receiver != nullptr ? 1 : 0;
+  for (const auto& item : *arguments.list) {
+    const ArgumentElement& element = item.item;
+    const Expression* value = element.is_spread() ? element.spread_value : element.element;
+    if (element.is_spread()) scratch_params.push_back(position);
+    scratch_registers.push_back(value != nullptr ? emit_expression_reg(*value, loop) : 0);
+    ++position;
+  }
+}
+
+void Emitter::build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop) {
+  const Register c = alloc_register();
+  const std::size_t args_at = scratch_registers.size();
+  scratch_registers.push_back(c);
+  const SourceRange string_range = range_of(string);
+  if (string.kind == ExpressionKind::Literal &&
+      is_string_literal_token(*string.as<LiteralExpression>().token)) {
+    const Register l = emit_expression_reg(string, loop);
+    op_1(string_range, OpCode::Array, reg_operand(c));
+    op_1(string_range, OpCode::Item, reg_operand(l));
+    op_0(string_range, OpCode::Freeze);
+    return;
+  }
+  const Token* token =
+      string.kind == ExpressionKind::Interpolation ? string.as<InterpolationExpression>().token : nullptr;
+  const TokenKind* kind = token != nullptr ? &peeled_kind(*token) : nullptr;
+  if (kind == nullptr || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
+    unreachable(string_range);
+    return;
+  }
+  const auto& parts = string.as<InterpolationExpression>().parts;
+  const auto& fragments = kind->string->parts;
+  // One record (value, format) per interpolation.
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const Register o = alloc_register();
+    const Register t = emit_expression_reg(*parts[i], loop);
+    const std::string_view spec = i < fragments.size() ? fragments[i].format : std::string_view{};
+    Register u = 0;
+    if (!spec.empty()) {
+      u = alloc_register();
+      op_string(string_range, u, spec);
+    }
+    op_1(string_range, OpCode::Record, reg_operand(o));
+    op_2(string_range, OpCode::FieldIndex, param_operand(0), reg_operand(t));
+    if (!spec.empty()) op_2(string_range, OpCode::FieldIndex, param_operand(1), reg_operand(u));
+    op_0(string_range, OpCode::Freeze);
+    scratch_registers.push_back(o);
+  }
+  // Then the array of literal texts.
+  const std::size_t texts_at = scratch_registers.size();
+  for (const StringPart& fragment : fragments) {
+    const Register r = alloc_register();
+    op_string(string_range, r, fragment.text);
+    scratch_registers.push_back(r);
+  }
+  op_1(string_range, OpCode::Array, reg_operand(c));
+  for (std::size_t i = texts_at; i < scratch_registers.size(); ++i)
+    op_1(string_range, OpCode::Item, reg_operand(scratch_registers[i]));
+  op_0(string_range, OpCode::Freeze);
+  scratch_registers.resize(texts_at);
+  (void)args_at;
+  (void)range;
+}
+
+void Emitter::emit_expr_callable(SourceRange range, const Callable& callee, const CallArguments& arguments,
+                                 Register dst, LoopContext loop) {
+  const std::size_t base_r = scratch_registers.size();
+  const std::size_t base_p = scratch_params.size();
+  auto emit_global_call = [&](std::string_view name) {
+    build_arguments(range, arguments, loop);
+    op_call(range, dst, name, std::span(scratch_registers).subspan(base_r),
+            std::span(scratch_params).subspan(base_p));
+  };
+  Register callee_reg = 0;
+  bool guarded = false;
+  if (callee.expression != nullptr) {
+    if (auto name = emit_global_access(*callee.expression)) {
+      emit_global_call(*name);
+      scratch_registers.resize(base_r);
+      scratch_params.resize(base_p);
+      return;
+    }
+    callee_reg = emit_expression_reg(*callee.expression, loop);
+    guarded = callee.expression->kind != ExpressionKind::Variable &&
+              callee.expression->kind != ExpressionKind::NonNilAssertion;
+  } else {
+    // A callee given as a bare name token.
+    const Token& token = *callee.token;
+    if (!is_identifier(token)) {
+      unreachable(token_range(token));
+      op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+      return;
+    }
+    const std::string_view name = identifier_text(token);
+    if (!find_variable(name)) {
+      push_tag(DiagnosticCode::GlobalVariable, token_range(token));
+      hint_mislead_nil(name, token_range(token));
+      emit_global_call(name);
+      scratch_registers.resize(base_r);
+      scratch_params.resize(base_p);
+      return;
+    }
+    callee_reg = alloc_register();
+    emit_var_read(token, callee_reg);
+  }
+  if (guarded) op_1(range, OpCode::IfNotNil, reg_operand(callee_reg));
+  build_arguments(range, arguments, loop);
+  op_call_dyn(range, dst, callee_reg, std::span(scratch_registers).subspan(base_r),
+              std::span(scratch_params).subspan(base_p));
+  scratch_registers.resize(base_r);
+  scratch_params.resize(base_p);
+  if (guarded) {
+    op_else(range);
+    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    op_if_end(range);
+  }
+}
+
+void Emitter::emit_call(const CallExpression& call, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(call.callee), call.close.range());
+  if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
+      is_keyword(*call.callee.token, Keyword::Type)) {
+    Register r = 0;
+    if (!call.arguments.empty() && !call.arguments.front().item.is_spread() &&
+        call.arguments.front().item.element != nullptr)
+      r = emit_expression_reg(*call.arguments.front().item.element, loop);
+    op_2(range, OpCode::Type, reg_operand(dst), reg_operand(r));
+    return;
+  }
+  emit_expr_callable(range, call.callee, CallArguments{&call.arguments, nullptr, nullptr}, dst, loop);
+}
+
+void Emitter::emit_extension_call(const ExtensionCallExpression& call, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(*call.receiver), call.close.range());
+  if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
+      is_keyword(*call.callee.token, Keyword::Type)) {
+    const Register r = emit_expression_reg(*call.receiver, loop);
+    op_2(range, OpCode::Type, reg_operand(dst), reg_operand(r));
+    return;
+  }
+  emit_expr_callable(range, call.callee, CallArguments{&call.arguments, call.receiver, nullptr}, dst, loop);
+}
+
+void Emitter::emit_tagged_string(const TaggedStringExpression& tagged, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(*tagged.tag), range_of(*tagged.string));
+  Callable callee;
+  callee.expression = tagged.tag;
+  emit_expr_callable(range, callee, CallArguments{nullptr, nullptr, tagged.string}, dst, loop);
+}
+
+// ---------------------------------------------------------------- accesses
+
+void Emitter::emit_field_access(const FieldAccessExpression& access, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(*access.object), access.name.range());
+  const TokenKind& name = peeled_kind(*access.name);
+  if (is_global_keyword(*access.object)) {
+    auto field = name.to_field_name(arena);
+    if (!field) {
+      unreachable(access.name.range());
+      op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+      return;
+    }
+    push_tag(DiagnosticCode::GlobalVariable, access.name.range());
+    op_global(range, dst, field->second);
+    return;
+  }
+  const Register object = dst != 0 ? dst : alloc_register();
+  emit_expression(*access.object, object, loop);
+  if (name.tag == TokenTag::Identifier) {
+    op_get(range, dst, object, name.text);
+  } else if (name.tag == TokenTag::Ordinal) {
+    op_3(range, OpCode::GetIndex, reg_operand(dst), reg_operand(object), param_operand(name.ordinal));
+  } else {
+    // A field name that is neither a name nor an ordinal after recovery.
+    unreachable(access.name.range());
+    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+  }
+}
+
+void Emitter::emit_index_access(const IndexAccessExpression& access, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(*access.object), access.close.range());
+  if (is_global_keyword(*access.object)) {
+    push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
+    const Register key = emit_expression_reg(*access.index, loop);
+    op_2(range, OpCode::GetGlobalDyn, reg_operand(dst), reg_operand(key));
+    return;
+  }
+  const Register object = dst != 0 ? dst : alloc_register();
+  emit_expression(*access.object, object, loop);
+  const Register key = emit_expression_reg(*access.index, loop);
+  op_3(range, OpCode::GetDyn, reg_operand(dst), reg_operand(object), reg_operand(key));
+}
+
+void Emitter::emit_slice_access(const SliceAccessExpression& access, Register dst, LoopContext loop) {
+  const SourceRange range = span_of(range_of(*access.object), access.close.range());
+  const Register object = emit_expression_reg(*access.object, loop);
+  check_range_bound(access.start);
+  const Register start = access.start != nullptr ? emit_expression_reg(*access.start, loop) : 0;
+  check_range_bound(access.end);
+  const Register end = access.end != nullptr ? emit_expression_reg(*access.end, loop) : 0;
+  op_4(range, access.exclusive() ? OpCode::SliceExclusiveDyn : OpCode::SliceDyn, reg_operand(dst),
+       reg_operand(object), reg_operand(start), reg_operand(end));
+}
+
+// --------------------------------------------------------------- operators
+
+void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopContext loop) {
+  const Token& op = *prefix.op;
+  const SourceRange op_range = token_range(op);
+  const TokenKind& kind = peeled_kind(op);
+  const bool plus = kind.is_operator(Operator::Plus);
+  const bool minus = kind.is_operator(Operator::Minus);
+  if ((plus || minus) && prefix.operand->kind == ExpressionKind::Literal) {
+    const Token& literal = *prefix.operand->as<LiteralExpression>().token;
+    if (auto value = literal_number(literal)) {
+      std::uint64_t bits = std::bit_cast<std::uint64_t>(*value);
+      if (minus) bits ^= kSignBit;
+      op_number(span_of(op_range, token_range(literal)), dst, std::bit_cast<double>(bits));
+      return;
+    }
+  }
+  OpCode code;
+  if (plus) {
+    code = OpCode::Pos;
+  } else if (minus) {
+    code = OpCode::Neg;
+  } else if (kind.is_operator(Operator::Exclamation)) {
+    code = OpCode::Not;
+  } else if (kind.is_keyword(Keyword::Not)) {
+    code = OpCode::Not;
+    push(DiagnosticCode::PreferLogicalOperatorNot, op_range);
+  } else {
+    // `?x` and anything recovery left in an operator position: nil.
+    unreachable(op_range);
+    op_2(op_range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    return;
+  }
+  const Register operand = emit_expression_reg(*prefix.operand, loop);
+  op_2(op_range, code, reg_operand(dst), reg_operand(operand));
+}
+
+void Emitter::emit_short_circuit(const BinaryExpression& binary, OpCode test, bool to_boolean, Register dst,
+                                 LoopContext loop) {
+  const SourceRange op_range = binary.op.range();
+  const Register w = dst != 0 ? dst : alloc_register();
+  emit_expression(*binary.left, w, loop);
+  op_1(op_range, test, reg_operand(w));
+  emit_expression(*binary.right, w, loop);
+  if (to_boolean) op_2(op_range, OpCode::ToBoolean, reg_operand(w), reg_operand(w));
+  op_if_end(op_range);
+}
+
+// `a + b - c * d ...`: a left-nested chain of plain operators is walked
+// iteratively, so long operator chains do not deepen the native stack.
+void Emitter::emit_binary_chain(const BinaryExpression& top, Register dst, LoopContext loop) {
+  const std::size_t base = chain_stack_.size();
+  chain_stack_.push_back(&top);
+  for (;;) {
+    const Expression& left = unwrap_group(*chain_stack_.back()->left);
+    if (!is_simple_binary(left)) break;
+    chain_stack_.push_back(&left.as<BinaryExpression>());
+  }
+  // The registers of the nested operations are allocated outermost first.
+  const std::size_t depth = chain_stack_.size() - base;
+  Register first = 0;
+  for (std::size_t k = 1; k < depth; ++k) {
+    const Register r = alloc_register();
+    if (k == 1) first = r;
+  }
+  Register left = emit_expression_reg(*chain_stack_.back()->left, loop);
+  for (std::size_t k = depth; k-- > 0;) {
+    const BinaryExpression& node = *chain_stack_[base + k];
+    const Register right = emit_expression_reg(*node.right, loop);
+    const Register target = k == 0 ? dst : first + static_cast<Register>(k - 1);
+    const OpCode code = *binary_opcode(peeled_kind(*node.op).op);
+    op_3(node.op.range(), code, reg_operand(target), reg_operand(left), reg_operand(right));
+    left = target;
+  }
+  chain_stack_.resize(base);
+}
+
+void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop) {
+  const Token& op = *binary.op;
+  const SourceRange op_range = token_range(op);
+  const TokenKind& kind = peeled_kind(op);
+  if (kind.tag == TokenTag::Operator) {
+    if (binary_opcode(kind.op)) {
+      emit_binary_chain(binary, dst, loop);
+      return;
+    }
+    switch (kind.op) {
+      case Operator::AndAnd:
+        emit_short_circuit(binary, OpCode::If, true, dst, loop);
+        return;
+      case Operator::OrOr:
+        emit_short_circuit(binary, OpCode::IfNot, true, dst, loop);
+        return;
+      case Operator::QuestionQuestion:
+        emit_short_circuit(binary, OpCode::IfNil, false, dst, loop);
+        return;
+      default:
+        break;
+    }
+  } else if (kind.tag == TokenTag::Keyword) {
+    switch (kind.keyword) {
+      case Keyword::And:
+        push(DiagnosticCode::PreferLogicalOperatorAnd, op_range);
+        emit_short_circuit(binary, OpCode::If, true, dst, loop);
+        return;
+      case Keyword::Or:
+        push(DiagnosticCode::PreferLogicalOperatorOr, op_range);
+        emit_short_circuit(binary, OpCode::IfNot, true, dst, loop);
+        return;
+      case Keyword::In:
+      case Keyword::NotIn: {
+        if (is_global_keyword(*binary.right)) {
+          const Register left = emit_expression_reg(*binary.left, loop);
+          op_2(op_range, OpCode::InGlobal, reg_operand(dst), reg_operand(left));
+        } else {
+          const Register left = emit_expression_reg(*binary.left, loop);
+          const Register right = emit_expression_reg(*binary.right, loop);
+          op_3(op_range, OpCode::In, reg_operand(dst), reg_operand(left), reg_operand(right));
+        }
+        if (kind.keyword == Keyword::NotIn) op_2(op_range, OpCode::Not, reg_operand(dst), reg_operand(dst));
+        return;
+      }
+      default:
+        break;
+    }
+  }
+  unreachable(op_range);
+}
+
+}  // namespace quendal

@@ -1,0 +1,384 @@
+// Register windows, lexical scopes and variables: declaration, lookup, the
+// initialisation check and what closing a scope reports.
+#include <string>
+
+#include "emitter/emitter_struct.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+namespace {
+
+constexpr std::size_t kIndexThreshold = 16;
+
+using DC = DiagnosticCode;
+
+constexpr VariableKindInfo kKindTable[] = {
+    {DC::LocalImmutable, DC::LocalMutable, DC::VariableDeclaredHere, DC::UnusedLocalVariable},  // LetBinding
+    {DC::LocalFunction, DC::LocalFunction, DC::VariableDeclaredHere, DC::UnusedLocalFunction},  // LetFunction
+    {DC::LocalConst, DC::LocalConst, DC::VariableDeclaredHere, DC::UnusedLocalVariable},  // ConstBinding
+    {DC::LocalImmutable, DC::LocalMutable, DC::VariableDeclaredHere,
+     DC::UnusedLocalVariable},  // PatternBinding
+    {DC::ParameterImmutable, DC::ParameterMutable, DC::ParameterDeclaredHere,
+     DC::UnusedLocalVariable},                                                      // NamedParameter
+    {DC::ParameterIt, DC::ParameterIt, DC::ParameterItDeclaredHere, std::nullopt},  // ImplicitParameter
+    {DC::ParameterImmutableRest, DC::ParameterMutableRest, DC::ParameterRestDeclaredHere,
+     DC::UnusedLocalVariable},  // RestParameter
+    {DC::ParameterPattern, DC::ParameterPattern, DC::ParameterDeclaredHere,
+     std::nullopt},  // PatternParameter
+    {DC::ParameterRestPattern, DC::ParameterRestPattern, DC::ParameterRestDeclaredHere,
+     std::nullopt},  // RestPatternParameter
+    {DC::ParameterSubPatternImmutable, DC::ParameterSubPatternMutable, DC::ParameterSubPatternDeclaredHere,
+     DC::UnusedLocalVariable},  // SubPatternParameter
+    {DC::LocalFunction, DC::LocalFunction, DC::FunctionDeclaredHere, DC::UnusedLocalFunction},  // FnBinding
+    {DC::LocalModule, DC::LocalModule, DC::VariableDeclaredHere, DC::UnusedLocalVariable},  // ModuleBinding
+};
+
+}  // namespace
+
+const VariableKindInfo& variable_kind_info(VariableKind kind) {
+  const auto index = static_cast<std::size_t>(kind);
+  if (index >= std::size(kKindTable)) throw InternalFailure("no kind table row for a variable kind");
+  return kKindTable[index];
+}
+
+// ------------------------------------------------------------------- Scope
+
+Variable* Scope::find(std::string_view name) const {
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    return it == index_.end() ? nullptr : it->second;
+  }
+  for (Variable* v : variables) {
+    if (v->name == name) return v;
+  }
+  return nullptr;
+}
+
+void Scope::add(Variable* variable) {
+  variables.push_back(variable);
+  if (!index_.empty()) {
+    index_.emplace(variable->name, variable);
+  } else if (variables.size() >= kIndexThreshold) {
+    index_.reserve(variables.size() * 2);
+    for (Variable* v : variables) index_.emplace(v->name, v);  // emplace keeps the first
+  }
+}
+
+Scope Scopes::pop() {
+  if (stack_.empty()) throw InternalFailure("exit_scope on an empty scope stack");
+  Scope scope = std::move(stack_.back());
+  stack_.pop_back();
+  return scope;
+}
+
+Scope& Scopes::innermost() {
+  if (stack_.empty()) throw InternalFailure("no scope is open");
+  return stack_.back();
+}
+
+std::optional<FoundVariable> Scopes::find_variable(std::string_view name) const {
+  for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
+    if (Variable* v = it->find(name)) return FoundVariable{it->window, v};
+  }
+  return std::nullopt;
+}
+
+Variable* Scopes::find_local(std::string_view name) const {
+  if (stack_.empty()) throw InternalFailure("no scope is open");
+  return stack_.back().find(name);
+}
+
+// ------------------------------------------------------- windows, registers
+
+RegisterWindow& Emitter::top_window() {
+  if (windows.empty()) throw InternalFailure("no register window is open");
+  return windows.back();
+}
+
+Register Emitter::alloc_register() {
+  RegisterWindow& window = top_window();
+  ++window.last_register;
+  if (window.last_register > 0xFFFFFFFFull) throw InternalFailure("register window exhausted");
+  return static_cast<Register>(window.last_register);
+}
+
+void Emitter::ensure_register(Variable& variable) {
+  if (variable.reg == 0) variable.reg = alloc_register();
+  variable.initialized = true;
+}
+
+// ------------------------------------------------------------------ scopes
+
+void Emitter::enter_scope(SourceRange range) { enter_scope_in(range, window_count()); }
+
+void Emitter::enter_scope_in(SourceRange range, std::uint64_t window) {
+  scopes.push(window);
+  push_tag(DiagnosticCode::Scope, range);
+}
+
+void Emitter::exit_scope() {
+  Scope scope = scopes.pop();
+  for (Variable* variable : scope.variables) {
+    push_tag(variable->tag(), variable->range);
+    bool used = false;
+    for (const SourceDiagnostic& reference : variable->references) {
+      if (reference.code == DiagnosticCode::ReadLocal || reference.code == DiagnosticCode::ExportedLocal) {
+        used = true;
+        break;
+      }
+    }
+    diagnostics.append(variable->references);
+    if (!used) {
+      if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+    }
+  }
+}
+
+void Emitter::put_decl_ref(const Variable& variable) {
+  push(variable.declaration_reference(), variable.range);
+}
+
+Variable* Emitter::check_local_variable(SourceRange range, std::string_view name) {
+  Variable* existing = scopes.find_local(name);
+  if (existing == nullptr) return nullptr;
+  push(DiagnosticCode::DuplicateVariableDeclaration, range);
+  put_decl_ref(*existing);
+  existing->add_reference(DiagnosticCode::RedeclareLocal, range);
+  return existing;
+}
+
+Variable* Emitter::add_variable(std::string_view name, SourceRange range, Register reg, bool is_mutable,
+                                bool initialized, VariableKind kind) {
+  Variable* variable = arena.make<Variable>(&arena);
+  variable->name = name;
+  variable->range = range;
+  variable->reg = reg;
+  variable->is_mutable = is_mutable;
+  variable->initialized = initialized;
+  variable->kind = kind;
+  scopes.innermost().add(variable);
+  return variable;
+}
+
+Variable* Emitter::declare_variable(const Token& name, bool is_mutable, VariableKind kind) {
+  if (!is_identifier(name)) throw InternalFailure("a declared name must be an identifier");
+  const std::string_view text = identifier_text(name);
+  const SourceRange range = token_range(name);
+  if (check_local_variable(range, text) != nullptr) return nullptr;
+  const std::uint64_t window = scopes.innermost().window;
+  Register reg = 0;
+  if (window >= 1 && window <= windows.size()) {
+    RegisterWindow& owner = windows[window - 1];
+    ++owner.last_register;
+    if (owner.last_register > 0xFFFFFFFFull) throw InternalFailure("register window exhausted");
+    reg = static_cast<Register>(owner.last_register);
+  }
+  return add_variable(text, range, reg, is_mutable, false, kind);
+}
+
+Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, SourceRange range,
+                                     bool is_mutable, VariableKind kind) {
+  if (!is_identifier(name)) throw InternalFailure("a declared parameter must be an identifier");
+  const std::string_view text = identifier_text(name);
+  if (check_local_variable(range, text) != nullptr) return nullptr;
+  return add_variable(text, range, index + 1, is_mutable, true, kind);
+}
+
+bool Emitter::check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
+  if (variable.initialized) return true;
+  for (std::uint64_t w = window + 1; w <= windows.size(); ++w) {
+    if (w >= 1 && windows[w - 1].is_function) return true;
+  }
+  push(DiagnosticCode::UninitializedVariable, read);
+  put_decl_ref(variable);
+  return false;
+}
+
+void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, Register dst) {
+  Variable& variable = *found.variable;
+  variable.add_reference(DiagnosticCode::ReadLocal, read);
+  if (!check_variable_initialized(read, variable, found.window)) return;
+  const std::uint64_t current = window_count();
+  if (found.window == current) {
+    op_2(read, OpCode::Assign, reg_operand(dst), reg_operand(variable.reg));
+  } else {
+    op_3(read, OpCode::GetUpvalue, reg_operand(dst),
+         param_operand(static_cast<OpParam>(current - found.window)), reg_operand(variable.reg));
+  }
+}
+
+void Emitter::emit_variable_store(SourceRange range, const FoundVariable& found, Register src) {
+  const std::uint64_t current = window_count();
+  if (found.window == current) {
+    op_2(range, OpCode::Assign, reg_operand(found.variable->reg), reg_operand(src));
+  } else {
+    op_3(range, OpCode::SetUpvalue, reg_operand(src),
+         param_operand(static_cast<OpParam>(current - found.window)), reg_operand(found.variable->reg));
+  }
+}
+
+// --------------------------------------------------- declaration pre-pass
+
+void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                              TokenRef pub) {
+  switch (pattern.kind) {
+    case PatternKind::Group: {
+      const auto& group = pattern.as<GroupPattern>();
+      if (group.pattern == nullptr) return;
+      switch (group.pattern->kind) {
+        case PatternKind::Group:
+        case PatternKind::Literal:
+        case PatternKind::ConstantName:
+        case PatternKind::Discard:
+        case PatternKind::Binding:
+        case PatternKind::Record:
+        case PatternKind::Array:
+          push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
+          break;
+        default:
+          break;
+      }
+      declare_pattern(*group.pattern, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Binding: {
+      if (kind == VariableKind::Assignment) return;
+      const auto& binding = pattern.as<BindingPattern>();
+      // A name the parser rewrote during recovery (a keyword in a name
+      // position) declares nothing.
+      if (binding.name.is_null() || !is_identifier(*binding.name)) return;
+      if (declare_variable(*binding.name, !binding.mut.is_null(), kind) != nullptr)
+        declare_pub(exports, pub, binding.name);
+      return;
+    }
+    case PatternKind::Array:
+      for (const auto& item : pattern.as<ArrayPattern>().elements) {
+        const Pattern* element = item.item.is_spread() ? item.item.spread_value : item.item.element;
+        if (element != nullptr) declare_pattern(*element, kind, exports, pub);
+      }
+      return;
+    case PatternKind::Record:
+      for (const auto& item : pattern.as<RecordPattern>().elements) {
+        if (item.item.value != nullptr) declare_pattern(*item.item.value, kind, exports, pub);
+      }
+      return;
+    case PatternKind::And: {
+      const auto& p = pattern.as<AndPattern>();
+      if (p.left != nullptr) declare_pattern(*p.left, kind, exports, pub);
+      if (p.right != nullptr) declare_pattern(*p.right, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Or: {
+      const auto& p = pattern.as<OrPattern>();
+      if (p.left != nullptr) declare_pattern(*p.left, kind, exports, pub);
+      if (p.right != nullptr) declare_pattern(*p.right, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Not: {
+      const auto& p = pattern.as<NotPattern>();
+      if (p.pattern != nullptr) declare_pattern(*p.pattern, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Comparison: {
+      const auto& p = pattern.as<ComparisonPattern>();
+      if (p.operand != nullptr) declare_pattern(*p.operand, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Interval: {
+      const auto& p = pattern.as<IntervalPattern>();
+      if (p.start != nullptr) declare_pattern(*p.start, kind, exports, pub);
+      if (p.end != nullptr) declare_pattern(*p.end, kind, exports, pub);
+      return;
+    }
+    case PatternKind::Unknown: {
+      const auto& p = pattern.as<UnknownPattern>();
+      if (p.inner != nullptr) declare_pattern(*p.inner, kind, exports, pub);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void Emitter::declare_block(std::span<Statement* const> statements, const Expression* tail,
+                            ModuleExportsData* exports) {
+  for (const Statement* statement : statements) {
+    switch (statement->kind) {
+      case StatementKind::Bind: {
+        const auto& bind = statement->as<BindStatement>();
+        if (bind.pattern != nullptr) {
+          VariableKind kind = VariableKind::LetBinding;
+          if (bind.pattern->kind == PatternKind::Binding &&
+              bind.pattern->as<BindingPattern>().mut.is_null() && bind.value != nullptr &&
+              bind.value->kind == ExpressionKind::FunctionLiteral)
+            kind = VariableKind::LetFunctionBinding;
+          declare_pattern(*bind.pattern, kind, exports, bind.pub);
+        }
+        if (bind.value != nullptr) declare_expression(*bind.value);
+        break;
+      }
+      case StatementKind::Rebind: {
+        const auto& rebind = statement->as<RebindStatement>();
+        if (rebind.pattern != nullptr) declare_pattern(*rebind.pattern, VariableKind::Assignment, nullptr);
+        if (rebind.value != nullptr) declare_expression(*rebind.value);
+        break;
+      }
+      case StatementKind::Const: {
+        const auto& constant = statement->as<ConstStatement>();
+        if (!constant.name.is_null() && is_identifier(*constant.name)) {
+          if (declare_variable(*constant.name, false, VariableKind::ConstBinding) != nullptr)
+            declare_pub(exports, constant.pub, constant.name);
+        }
+        if (constant.value != nullptr) declare_expression(*constant.value);
+        break;
+      }
+      case StatementKind::Function: {
+        const auto& function = statement->as<FunctionStatement>();
+        if (!function.name.is_null() && is_identifier(*function.name)) {
+          if (declare_variable(*function.name, false, VariableKind::FnBinding) != nullptr)
+            declare_pub(exports, function.pub, function.name);
+        }
+        break;
+      }
+      case StatementKind::Module: {
+        const auto& module = statement->as<ModuleStatement>();
+        if (!module.name.is_null() && is_identifier(*module.name)) {
+          if (declare_variable(*module.name, false, VariableKind::ModuleBinding) != nullptr)
+            declare_pub(exports, module.pub, module.name);
+        }
+        break;
+      }
+      case StatementKind::Assign: {
+        const auto& assign = statement->as<AssignStatement>();
+        if (assign.target != nullptr) declare_expression(*assign.target);
+        if (assign.value != nullptr) declare_expression(*assign.value);
+        break;
+      }
+      case StatementKind::ExpressionStatement: {
+        const auto& s = statement->as<ExpressionStatement>();
+        if (s.expression != nullptr) declare_expression(*s.expression);
+        break;
+      }
+      case StatementKind::BareExpression: {
+        const auto& s = statement->as<BareExpressionStatement>();
+        if (s.expression != nullptr) declare_expression(*s.expression);
+        break;
+      }
+      case StatementKind::Return: {
+        const auto& s = statement->as<ReturnStatement>();
+        if (s.value != nullptr) declare_expression(*s.value);
+        break;
+      }
+      case StatementKind::Break: {
+        const auto& s = statement->as<BreakStatement>();
+        if (s.value != nullptr) declare_expression(*s.value);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (tail != nullptr) declare_expression(*tail);
+}
+
+}  // namespace quendal

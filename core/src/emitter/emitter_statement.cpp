@@ -1,0 +1,337 @@
+// Statements, blocks, conditionals and assignments.
+#include "emitter/emitter_struct.h"
+#include "parser/ast_visitor.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+namespace {
+
+bool is_global_keyword(const Expression& expression) {
+  return expression.kind == ExpressionKind::Variable &&
+         !expression.as<VariableExpression>().token.is_null() &&
+         is_keyword(*expression.as<VariableExpression>().token, Keyword::Global);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ blocks
+
+bool Emitter::emit_block(std::span<Statement* const> statements, const Expression* tail, std::uint64_t end,
+                         Register dst, LoopContext loop) {
+  // `fn` declarations first, so a function may call one declared later.
+  for (const Statement* statement : statements) {
+    if (statement->kind == StatementKind::Function) emit_statement(*statement, loop);
+  }
+  bool ended = false;
+  for (const Statement* statement : statements) {
+    if (statement->kind != StatementKind::Function && emit_statement(*statement, loop)) ended = true;
+  }
+  if (tail != nullptr) {
+    emit_expression(*tail, dst, loop);
+  } else if (dst != 0 && !ended) {
+    op_2({end, end}, OpCode::Assign, reg_operand(dst), reg_operand(0));
+  }
+  return ended;
+}
+
+void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
+  enter_scope(span_of(block.open.range(), block.close.range()));
+  declare_block(block.statements, block.expression, nullptr);
+  emit_block(block.statements, block.expression, block.close.range().end, dst, loop);
+  exit_scope();
+}
+
+// -------------------------------------------------------------- statements
+
+bool Emitter::emit_statement(const Statement& statement, LoopContext loop) {
+  switch (statement.kind) {
+    case StatementKind::Empty:
+    case StatementKind::Unknown:
+      return false;
+    case StatementKind::ExpressionStatement: {
+      const Expression* expression = statement.as<ExpressionStatement>().expression;
+      if (expression != nullptr) emit_expression(*expression, 0, loop);
+      return false;
+    }
+    case StatementKind::BareExpression: {
+      const Expression* expression = statement.as<BareExpressionStatement>().expression;
+      if (expression != nullptr) emit_expression(*expression, 0, loop);
+      return false;
+    }
+    case StatementKind::Module:
+      emit_module_statement(statement.as<ModuleStatement>(), loop);
+      return false;
+    case StatementKind::Bind:
+      emit_bind(statement.as<BindStatement>(), loop);
+      return false;
+    case StatementKind::Rebind:
+      emit_rebind(statement.as<RebindStatement>(), loop);
+      return false;
+    case StatementKind::Const:
+      emit_const(statement.as<ConstStatement>(), loop);
+      return false;
+    case StatementKind::Assign:
+      emit_assign(statement.as<AssignStatement>(), loop);
+      return false;
+    case StatementKind::Function:
+      emit_function_statement(statement.as<FunctionStatement>());
+      return false;
+    case StatementKind::Return: {
+      const auto& ret = statement.as<ReturnStatement>();
+      const Register value = ret.value != nullptr ? emit_expression_reg(*ret.value, loop) : 0;
+      op_1(range_of(statement), OpCode::Return, reg_operand(value));
+      return true;
+    }
+    case StatementKind::Break: {
+      const auto& brk = statement.as<BreakStatement>();
+      const SourceRange range = range_of(statement);
+      if (!loop.in_loop) {
+        push(DiagnosticCode::UnexpectedBreak, range);
+        return false;
+      }
+      if (brk.value != nullptr) {
+        const Register value = emit_expression_reg(*brk.value, loop);
+        op_3(range, OpCode::SetUpvalue, reg_operand(value), param_operand(1), reg_operand(loop.result));
+      } else if (loop.result != 0) {
+        op_3(range, OpCode::SetUpvalue, reg_operand(0), param_operand(1), reg_operand(loop.result));
+      }
+      op_0(range, OpCode::Break);
+      return true;
+    }
+    case StatementKind::Continue: {
+      const SourceRange range = range_of(statement);
+      if (!loop.in_loop) {
+        push(DiagnosticCode::UnexpectedContinue, range);
+        return false;
+      }
+      op_0(range, OpCode::Continue);
+      return true;
+    }
+  }
+  throw InternalFailure("Unknown statement variant");
+}
+
+void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
+  if (bind.pattern == nullptr || bind.value == nullptr) return;
+  if (bind.pattern->kind == PatternKind::Binding) {
+    const auto& binding = bind.pattern->as<BindingPattern>();
+    if (binding.name.is_null() || !is_identifier(*binding.name)) {
+      emit_expression(*bind.value, 0, loop);
+      return;
+    }
+    auto found = find_variable(identifier_text(*binding.name));
+    if (found && found->window == window_count()) {
+      // Initialised before the value, so a function literal can refer to
+      // itself.
+      ensure_register(*found->variable);
+      emit_expression(*bind.value, found->variable->reg, loop);
+      return;
+    }
+  }
+  const Register value = emit_expression_reg(*bind.value, loop);
+  emit_pattern(0, *bind.pattern, value, VariableKind::LetBinding);
+}
+
+void Emitter::emit_rebind(const RebindStatement& rebind, LoopContext loop) {
+  if (rebind.pattern == nullptr || rebind.value == nullptr) return;
+  const Register value = emit_expression_reg(*rebind.value, loop);
+  emit_pattern(0, *rebind.pattern, value, VariableKind::Assignment);
+}
+
+void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
+  if (constant.value == nullptr) return;
+  Register target = 0;
+  if (!constant.name.is_null() && is_identifier(*constant.name)) {
+    auto found = find_variable(identifier_text(*constant.name));
+    if (found && found->window == window_count()) {
+      ensure_register(*found->variable);
+      target = found->variable->reg;
+    }
+  }
+  emit_expression(*constant.value, target, loop);
+}
+
+void Emitter::emit_function_statement(const FunctionStatement& function) {
+  Register target = 0;
+  if (!function.name.is_null() && is_identifier(*function.name)) {
+    auto found = find_variable(identifier_text(*function.name));
+    if (found && found->window == window_count()) {
+      ensure_register(*found->variable);
+      target = found->variable->reg;
+    }
+  }
+  if (function.body == nullptr || function.body->kind != ExpressionKind::Block) return;
+  const auto& body = function.body->as<BlockExpression>();
+  const SourceRange range = range_of(static_cast<const Statement&>(function));
+  emit_fn_like(range, range, target, function.parameters, body.statements, body.expression);
+}
+
+// Assignment: analyse the target (working register and deferred store),
+// compute the value into the working register, then store.
+void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
+  if (assign.target == nullptr || assign.value == nullptr || assign.op.is_null()) return;
+  const Expression& target = *assign.target;
+  const TokenKind& op = peeled_kind(*assign.op);
+  const bool compound = !op.is_operator(Operator::Eq);
+  const SourceRange target_range = range_of(target);
+  Register work = 0;
+  DeferredEmit store;
+  switch (target.kind) {
+    case ExpressionKind::Variable: {
+      const Token& token = *target.as<VariableExpression>().token;
+      const SourceRange name_range = token_range(token);
+      if (is_keyword(token, Keyword::Global)) {
+        push(DiagnosticCode::MisuseOfGlobalKeyword, name_range);
+        return;
+      }
+      auto found = is_identifier(token) ? find_variable(identifier_text(token)) : std::nullopt;
+      if (!found) {
+        push(DiagnosticCode::UndefinedVariableAssignment, name_range);
+        break;
+      }
+      Variable& variable = *found->variable;
+      variable.add_reference(compound ? DiagnosticCode::ReadWriteLocal : DiagnosticCode::WriteLocal,
+                             name_range);
+      check_variable_initialized(name_range, variable, found->window);
+      if (!variable.is_mutable) {
+        push(DiagnosticCode::ImmutableVariableAssignment, name_range);
+        put_decl_ref(variable);
+        break;
+      }
+      if (found->window == window_count()) {
+        work = variable.reg;
+        break;
+      }
+      work = alloc_register();
+      const auto distance = static_cast<OpParam>(window_count() - found->window);
+      const Register reg = variable.reg;
+      op_3(name_range, OpCode::GetUpvalue, reg_operand(work), param_operand(distance), reg_operand(reg));
+      store = [work, distance, reg, name_range](Emitter& e) {
+        e.op_3(name_range, OpCode::SetUpvalue, reg_operand(work), param_operand(distance), reg_operand(reg));
+      };
+      break;
+    }
+    case ExpressionKind::FieldAccess: {
+      const auto& access = target.as<FieldAccessExpression>();
+      const TokenKind& name = peeled_kind(*access.name);
+      if (is_global_keyword(*access.object) ||
+          (name.tag != TokenTag::Identifier && name.tag != TokenTag::Ordinal)) {
+        push(DiagnosticCode::UnassignableExpression, target_range);
+        return;
+      }
+      const Register object = emit_expression_reg(*access.object, loop);
+      work = alloc_register();
+      const Register w = work;
+      if (name.tag == TokenTag::Identifier) {
+        const std::string_view key = name.text;
+        if (compound) op_get(target_range, w, object, key);
+        store = [w, object, key, target_range](Emitter& e) {
+          const std::uint32_t index = e.chunk.add_constant(Constant::of_string(key));
+          e.op_3(target_range, OpCode::Set, reg_operand(w), reg_operand(object),
+                 param_operand(static_cast<OpParam>(index)));
+        };
+      } else {
+        const OpParam index = name.ordinal;
+        if (compound)
+          op_3(target_range, OpCode::GetIndex, reg_operand(w), reg_operand(object), param_operand(index));
+        store = [w, object, index, target_range](Emitter& e) {
+          e.op_3(target_range, OpCode::SetIndex, reg_operand(w), reg_operand(object), param_operand(index));
+        };
+      }
+      break;
+    }
+    case ExpressionKind::IndexAccess: {
+      const auto& access = target.as<IndexAccessExpression>();
+      if (is_global_keyword(*access.object)) {
+        push(DiagnosticCode::UnassignableExpression, target_range);
+        return;
+      }
+      const Register object = emit_expression_reg(*access.object, loop);
+      const Register key = emit_expression_reg(*access.index, loop);
+      work = alloc_register();
+      const Register w = work;
+      if (compound) op_3(target_range, OpCode::GetDyn, reg_operand(w), reg_operand(object), reg_operand(key));
+      store = [w, object, key, target_range](Emitter& e) {
+        e.op_3(target_range, OpCode::SetDyn, reg_operand(w), reg_operand(object), reg_operand(key));
+      };
+      break;
+    }
+    default:
+      push(DiagnosticCode::UnassignableExpression, target_range);
+      return;
+  }
+
+  const SourceRange op_range = assign.op.range();
+  if (!compound) {
+    emit_expression(*assign.value, work, loop);
+  } else if (op.tag == TokenTag::Operator && compound_opcode(op.op)) {
+    const Register value = emit_expression_reg(*assign.value, loop);
+    op_3(op_range, *compound_opcode(op.op), reg_operand(work), reg_operand(work), reg_operand(value));
+  } else if (op.is_operator(Operator::AndAndEq) || op.is_operator(Operator::OrOrEq) ||
+             op.is_operator(Operator::QuestionQuestionEq)) {
+    const OpCode test = op.is_operator(Operator::AndAndEq) ? OpCode::If
+                        : op.is_operator(Operator::OrOrEq) ? OpCode::IfNot
+                                                           : OpCode::IfNil;
+    op_1(op_range, test, reg_operand(work));
+    emit_expression(*assign.value, work, loop);
+    op_if_end(op_range);
+  } else {
+    // An operator recovery left in the assignment position.
+    unreachable(op_range);
+    return;
+  }
+  store(*this);
+}
+
+// ------------------------------------------------------------ conditionals
+
+void Emitter::check_condition_literal(const Expression& condition) {
+  if (condition.kind == ExpressionKind::Literal &&
+      !is_boolean_literal_token(*condition.as<LiteralExpression>().token))
+    push(DiagnosticCode::NonBooleanInLogical, range_of(condition));
+}
+
+void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext loop) {
+  const SourceRange range = range_of(expression);
+  const SourceRange keyword = expression.keyword.range();
+  push_tag(DiagnosticCode::IfExpression, range);
+  push_tag(DiagnosticCode::KeywordIf, keyword);
+  if (expression.else_block != nullptr)
+    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
+  enter_scope(range);
+  check_condition_literal(*expression.condition);
+  declare_expression(*expression.condition);
+  const Register condition = emit_expression_reg(*expression.condition, loop);
+  op_1(keyword, OpCode::If, reg_operand(condition));
+  emit_block_expression(*expression.body, dst, loop);
+  if (expression.else_block != nullptr && expression.else_block->body != nullptr) {
+    op_else(expression.else_block->keyword.range());
+    emit_expression(*expression.else_block->body, dst, loop);
+  } else if (dst != 0) {
+    op_else(keyword);
+    op_2(keyword, OpCode::Assign, reg_operand(dst), reg_operand(0));
+  }
+  op_if_end(keyword);
+  exit_scope();
+}
+
+void Emitter::emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop) {
+  const SourceRange range = range_of(expression);
+  push(DiagnosticCode::PreferIfExpression, range);
+  push_tag(DiagnosticCode::IfExpression, range);
+  enter_scope(range);
+  check_condition_literal(*expression.condition);
+  declare_expression(*expression.condition);
+  declare_expression(*expression.then);
+  declare_expression(*expression.otherwise);
+  const SourceRange question = expression.question.range();
+  const Register condition = emit_expression_reg(*expression.condition, loop);
+  op_1(question, OpCode::If, reg_operand(condition));
+  emit_expression(*expression.then, dst, loop);
+  op_else(expression.colon.range());
+  emit_expression(*expression.otherwise, dst, loop);
+  op_if_end(question);
+  exit_scope();
+}
+
+}  // namespace quendal

@@ -1,0 +1,271 @@
+// The expression pre-pass: declares the names of pattern tests and reports
+// the static warnings, hints and call annotations of each expression before
+// it is emitted.
+#include "emitter/emitter_struct.h"
+#include "parser/ast_visitor.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+namespace {
+
+bool is_literal_or_interpolation(const Expression& expression) {
+  return expression.kind == ExpressionKind::Literal || expression.kind == ExpressionKind::Interpolation;
+}
+
+bool is_numeric_literal(const TokenKind& kind) {
+  return kind.tag == TokenTag::Ordinal || kind.tag == TokenTag::Number || kind.is_keyword(Keyword::Nan) ||
+         kind.is_keyword(Keyword::Inf);
+}
+
+bool is_boolean_literal(const TokenKind& kind) {
+  return kind.is_keyword(Keyword::True) || kind.is_keyword(Keyword::False);
+}
+
+bool draws_unnecessary_parentheses(const Expression& inner) {
+  switch (inner.kind) {
+    case ExpressionKind::Literal:
+    case ExpressionKind::Interpolation:
+    case ExpressionKind::Variable:
+    case ExpressionKind::Group:
+    case ExpressionKind::Array:
+    case ExpressionKind::Call:
+    case ExpressionKind::ExtensionCall:
+    case ExpressionKind::FieldAccess:
+    case ExpressionKind::IndexAccess:
+    case ExpressionKind::NonNilAssertion:
+      return true;
+    case ExpressionKind::Record: {
+      const TokenRef& open = inner.as<RecordExpression>().open;
+      return open.is_null() || !is_operator(*open, Operator::OpenBrace);
+    }
+    default:
+      return false;
+  }
+}
+
+const Token* literal_token(const Expression* expression) {
+  if (expression == nullptr || expression->kind != ExpressionKind::Literal) return nullptr;
+  const TokenRef& token = expression->as<LiteralExpression>().token;
+  return token.is_null() ? nullptr : &*token;
+}
+
+}  // namespace
+
+void Emitter::hint_mislead_nil(std::string_view name, SourceRange range) {
+  if (name == "null" || name == "Null" || name == "NULL" || name == "None" || name == "Nothing" ||
+      name == "undefined")
+    push(DiagnosticCode::MisleadingNilVariable, range);
+}
+
+void Emitter::check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right) {
+  const TokenKind& op_kind = peeled_kind(op);
+  const TokenKind& kind = peeled_kind(literal);
+  const SourceRange range = token_range(literal);
+  if (op_kind.tag == TokenTag::Keyword) {
+    switch (op_kind.keyword) {
+      case Keyword::In:
+      case Keyword::NotIn:
+        if (literal_is_right && !kind.is_keyword(Keyword::Global)) push(DiagnosticCode::NonCompoundIn, range);
+        return;
+      case Keyword::And:
+      case Keyword::Or:
+      case Keyword::Not:
+        if (!is_boolean_literal(kind)) push(DiagnosticCode::NonBooleanInLogical, range);
+        return;
+      default:
+        return;
+    }
+  }
+  if (op_kind.tag != TokenTag::Operator) return;
+  if (operator_is_arithmetic(op_kind.op)) {
+    if (!is_numeric_literal(kind)) push(DiagnosticCode::NonNumberInArithmetic, range);
+  } else if (operator_is_logical(op_kind.op)) {
+    if (!is_boolean_literal(kind)) push(DiagnosticCode::NonBooleanInLogical, range);
+  } else if (operator_is_comparison(op_kind.op)) {
+    if (!is_numeric_literal(kind) && kind.tag != TokenTag::String)
+      push(DiagnosticCode::NonNumberOrStringInComparison, range);
+  }
+}
+
+void Emitter::declare_call(const Expression& call) {
+  const Callable* callee = nullptr;
+  const ArgumentList* arguments = nullptr;
+  const TokenRef* open = nullptr;
+  const TokenRef* close = nullptr;
+  const SourceRange range = range_of(call);
+  if (call.kind == ExpressionKind::Call) {
+    const auto& c = call.as<CallExpression>();
+    callee = &c.callee;
+    arguments = &c.arguments;
+    open = &c.open;
+    close = &c.close;
+    push_tag(DiagnosticCode::FunctionCall, range);
+  } else if (call.kind == ExpressionKind::ExtensionCall) {
+    const auto& c = call.as<ExtensionCallExpression>();
+    callee = &c.callee;
+    arguments = &c.arguments;
+    open = &c.open;
+    close = &c.close;
+    push_tag(DiagnosticCode::ExtensionCall, range);
+    if (c.receiver != nullptr) push_tag(DiagnosticCode::ArgumentExtension, range_of(*c.receiver));
+  } else {
+    throw InternalFailure("declare_call on an expression that is not a call");
+  }
+  if (callee->expression != nullptr && is_literal_or_interpolation(*callee->expression))
+    push(DiagnosticCode::LiteralNotCallable, range_of(*callee->expression));
+  push_tag(DiagnosticCode::Callable, range_of(*callee));
+  if (!open->is_null()) push_tag(DiagnosticCode::ArgumentStart, open->range());
+  for (const auto& item : *arguments) {
+    if (item.item.is_spread()) push_tag(DiagnosticCode::ArgumentSpread, item.item.spread.range());
+    if (!item.comma.is_null()) push_tag(DiagnosticCode::ArgumentComma, item.comma.range());
+  }
+  if (!close->is_null()) push_tag(DiagnosticCode::ArgumentEnd, close->range());
+
+  if (call.kind == ExpressionKind::ExtensionCall) {
+    const Expression* receiver = call.as<ExtensionCallExpression>().receiver;
+    if (receiver != nullptr) declare_expression(*receiver);
+  }
+  if (callee->expression != nullptr) declare_expression(*callee->expression);
+  for (const auto& item : *arguments) {
+    const Expression* value = item.item.is_spread() ? item.item.spread_value : item.item.element;
+    if (value != nullptr) declare_expression(*value);
+  }
+}
+
+void Emitter::declare_expression(const Expression& expression) {
+  switch (expression.kind) {
+    case ExpressionKind::Literal:
+    case ExpressionKind::Variable:
+    case ExpressionKind::Unknown:
+      return;
+    case ExpressionKind::Interpolation:
+      for (const Expression* part : expression.as<InterpolationExpression>().parts) {
+        if (part != nullptr) declare_expression(*part);
+      }
+      return;
+    case ExpressionKind::Group: {
+      const auto& group = expression.as<GroupExpression>();
+      if (group.expression == nullptr) return;
+      if (draws_unnecessary_parentheses(*group.expression))
+        push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
+      declare_expression(*group.expression);
+      return;
+    }
+    case ExpressionKind::Record:
+      for (const auto& item : expression.as<RecordExpression>().elements) {
+        if (item.item.key_node != nullptr) declare_expression(*item.item.key_node);
+        if (item.item.value != nullptr) declare_expression(*item.item.value);
+      }
+      return;
+    case ExpressionKind::Array:
+      for (const auto& item : expression.as<ArrayExpression>().elements) {
+        const ArrayElement& element = item.item;
+        if (element.is_spread()) {
+          if (element.spread_value != nullptr) declare_expression(*element.spread_value);
+        } else if (element.element.range != nullptr) {
+          if (element.element.range->start != nullptr) declare_expression(*element.element.range->start);
+          if (element.element.range->end != nullptr) declare_expression(*element.element.range->end);
+        } else if (element.element.expression != nullptr) {
+          declare_expression(*element.element.expression);
+        }
+      }
+      return;
+    case ExpressionKind::Call:
+    case ExpressionKind::ExtensionCall:
+      declare_call(expression);
+      return;
+    case ExpressionKind::TaggedString: {
+      const auto& tagged = expression.as<TaggedStringExpression>();
+      if (tagged.tag != nullptr && is_literal_or_interpolation(*tagged.tag))
+        push(DiagnosticCode::LiteralNotCallable, range_of(*tagged.tag));
+      if (tagged.tag != nullptr) declare_expression(*tagged.tag);
+      if (tagged.string != nullptr) declare_expression(*tagged.string);
+      return;
+    }
+    case ExpressionKind::FieldAccess: {
+      const auto& access = expression.as<FieldAccessExpression>();
+      if (is_literal_or_interpolation(*access.object))
+        push(DiagnosticCode::LiteralNotIndexable, range_of(*access.object));
+      declare_expression(*access.object);
+      return;
+    }
+    case ExpressionKind::IndexAccess: {
+      const auto& access = expression.as<IndexAccessExpression>();
+      if (is_literal_or_interpolation(*access.object))
+        push(DiagnosticCode::LiteralNotIndexable, range_of(*access.object));
+      declare_expression(*access.object);
+      if (access.index != nullptr) declare_expression(*access.index);
+      return;
+    }
+    case ExpressionKind::SliceAccess: {
+      const auto& access = expression.as<SliceAccessExpression>();
+      declare_expression(*access.object);
+      if (access.start != nullptr) declare_expression(*access.start);
+      if (access.end != nullptr) declare_expression(*access.end);
+      return;
+    }
+    case ExpressionKind::NonNilAssertion:
+      declare_expression(*expression.as<NonNilAssertionExpression>().operand);
+      return;
+    case ExpressionKind::Prefix: {
+      const auto& prefix = expression.as<PrefixExpression>();
+      if (const Token* literal = literal_token(prefix.operand))
+        check_static_operator_usage(*prefix.op, *literal, true);
+      if (prefix.operand != nullptr) declare_expression(*prefix.operand);
+      return;
+    }
+    case ExpressionKind::Binary: {
+      // A left-nested chain is walked iteratively: checks top-down, then the
+      // innermost left operand, then the right operands bottom-up, which is
+      // the order a recursive walk gives.
+      const std::size_t base = chain_stack_.size();
+      const Expression* node = &expression;
+      while (node != nullptr && node->kind == ExpressionKind::Binary) {
+        const auto& binary = node->as<BinaryExpression>();
+        if (const Token* literal = literal_token(binary.left))
+          check_static_operator_usage(*binary.op, *literal, false);
+        if (const Token* literal = literal_token(binary.right))
+          check_static_operator_usage(*binary.op, *literal, true);
+        chain_stack_.push_back(&binary);
+        node = binary.left;
+      }
+      if (node != nullptr) declare_expression(*node);
+      for (std::size_t k = chain_stack_.size(); k-- > base;) {
+        const Expression* right = chain_stack_[k]->right;
+        if (right != nullptr) declare_expression(*right);
+      }
+      chain_stack_.resize(base);
+      return;
+    }
+    case ExpressionKind::IsPattern: {
+      const auto& test = expression.as<IsPatternExpression>();
+      if (test.value != nullptr) declare_expression(*test.value);
+      if (test.pattern != nullptr) declare_pattern(*test.pattern, VariableKind::PatternBinding, nullptr);
+      return;
+    }
+    case ExpressionKind::Match: {
+      // The arms are declared and pre-passed arm by arm when the match is
+      // emitted; the subject only here.
+      const auto& match = expression.as<MatchExpression>();
+      push_tag(DiagnosticCode::MatchExpression, range_of(expression));
+      push_tag(DiagnosticCode::KeywordMatch, match.keyword.range());
+      for (const MatchCase& arm : match.cases) {
+        if (!arm.keyword.is_null()) push_tag(DiagnosticCode::KeywordCase, arm.keyword.range());
+      }
+      if (match.subject != nullptr) declare_expression(*match.subject);
+      return;
+    }
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::While:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::If:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::FunctionLiteral:
+      // Pre-passed by their own emitters (conditions, iterables and bodies),
+      // which also record their annotations.
+      return;
+  }
+}
+
+}  // namespace quendal

@@ -1,0 +1,104 @@
+#include "emitter/utils.h"
+
+namespace quendal {
+
+const TokenKind& peeled_kind(const TokenKind& kind) {
+  const TokenKind* k = &kind;
+  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) k = &k->unknown_box->inner;
+  return *k;
+}
+
+bool is_identifier(const Token& token) { return peeled_kind(token).tag == TokenTag::Identifier; }
+
+bool is_keyword(const Token& token, Keyword keyword) { return peeled_kind(token).is_keyword(keyword); }
+
+bool is_operator(const Token& token, Operator op) { return peeled_kind(token).is_operator(op); }
+
+std::string_view identifier_text(const Token& token) {
+  const TokenKind& kind = peeled_kind(token);
+  return kind.tag == TokenTag::Identifier ? kind.text : std::string_view{};
+}
+
+std::optional<double> literal_number(const Token& token) {
+  const TokenKind& kind = peeled_kind(token);
+  switch (kind.tag) {
+    case TokenTag::Ordinal:
+      return static_cast<double>(kind.ordinal);
+    case TokenTag::Number:
+      return kind.number;
+    case TokenTag::Keyword:
+      if (kind.keyword == Keyword::Nan) return std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+      if (kind.keyword == Keyword::Inf) return std::bit_cast<double>(std::uint64_t{0x7FF0000000000000});
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool is_numeric_literal_token(const Token& token) {
+  const TokenTag tag = peeled_kind(token).tag;
+  return tag == TokenTag::Ordinal || tag == TokenTag::Number;
+}
+
+bool is_string_literal_token(const Token& token) { return peeled_kind(token).tag == TokenTag::String; }
+
+bool is_boolean_literal_token(const Token& token) {
+  const TokenKind& kind = peeled_kind(token);
+  return kind.is_keyword(Keyword::True) || kind.is_keyword(Keyword::False);
+}
+
+std::optional<OpCode> binary_opcode(Operator op) {
+  switch (op) {
+    case Operator::Plus:
+      return OpCode::Add;
+    case Operator::Minus:
+      return OpCode::Sub;
+    case Operator::Asterisk:
+      return OpCode::Mul;
+    case Operator::Slash:
+      return OpCode::Div;
+    case Operator::Percent:
+      return OpCode::Mod;
+    case Operator::Caret:
+      return OpCode::Pow;
+    case Operator::EqEq:
+      return OpCode::Eq;
+    case Operator::ExclamationEq:
+      return OpCode::Neq;
+    case Operator::EqTilde:
+      return OpCode::Aeq;
+    case Operator::ExclamationTilde:
+      return OpCode::Naeq;
+    case Operator::Gt:
+      return OpCode::Gt;
+    case Operator::GtEq:
+      return OpCode::Gte;
+    case Operator::Lt:
+      return OpCode::Lt;
+    case Operator::LtEq:
+      return OpCode::Lte;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<OpCode> compound_opcode(Operator op) {
+  switch (op) {
+    case Operator::PlusEq:
+      return OpCode::Add;
+    case Operator::MinusEq:
+      return OpCode::Sub;
+    case Operator::AsteriskEq:
+      return OpCode::Mul;
+    case Operator::SlashEq:
+      return OpCode::Div;
+    case Operator::PercentEq:
+      return OpCode::Mod;
+    case Operator::CaretEq:
+      return OpCode::Pow;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace quendal
