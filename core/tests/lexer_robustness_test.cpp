@@ -261,9 +261,10 @@ TEST(RandomInput, ArbitraryBytesDoNotCrash) {
 TEST(RandomInput, RescanTrapsFinish) {
   const std::size_t n = 1 << 20;
   for (const std::string& source :
-       {std::string(n, '/') + "\r", std::string(n, '@'), "'" + std::string(n, '\\'), std::string(n, '$'),
-        "@@@@'" + std::string(n, '\'') + "'", "'$(x:" + std::string(n, '('), std::string(n, '1') + ".5",
-        "'" + std::string(n / 4, '$') + "'", "/*" + std::string(n, '*')}) {
+       {std::string(n, '/').append("\r"), std::string(n, '@'), std::string("'").append(n, '\\'),
+        std::string(n, '$'), std::string("@@@@'").append(n, '\'').append("'"),
+        std::string("'$(x:").append(n, '('), std::string(n, '1').append(".5"),
+        std::string("'").append(n / 4, '$').append("'"), std::string("/*").append(n, '*')}) {
     Arena arena;
     CompileConfig config;
     LexResult r = lex(source, config, arena);

@@ -77,7 +77,9 @@ LexResult lex(std::string_view source, const CompileConfig& config, Arena& arena
   }
   lexer::Lexer lx(source, config, arena);
   TokenList& tokens = result.tokens;
-  tokens.reserve(source.size() / 8 + 16);
+  // Scripts average about five bytes per token; reserving a little more
+  // than that avoids regrowing (and touching) the list in the common case.
+  tokens.reserve(source.size() / 4 + 16);
   for (;;) {
     lexer::skip_leading_trivia(lx);
     Token t = lexer::token(lx, tokens.empty() ? nullptr : &tokens.back());

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/compile_config.h"
 #include "lexer/token.h"
@@ -20,7 +21,9 @@ inline constexpr int kMaxInterpolationDepth = 256;
 
 struct Lexer {
   Lexer(std::string_view source, const CompileConfig& config, Arena& arena)
-      : source(source), arena(arena), config(config) {}
+      : source(source), arena(arena), config(config) {
+    fragment_stack.reserve(64);
+  }
 
   std::string_view source;
   std::size_t pos = 0;
@@ -41,6 +44,10 @@ struct Lexer {
 
   // Reused buffer for number conversions.
   std::string scratch;
+  // Fragments of the strings being lexed, innermost last. A literal collects
+  // its fragments here and copies them into the arena once, at its exact
+  // size, when it is finished.
+  std::vector<StringFragment> fragment_stack;
 
   bool at_end() const { return pos >= source.size(); }
   // The byte at `pos + offset`, or -1 past the end.

@@ -315,9 +315,11 @@ std::string_view join_fragments(Arena& arena, const std::pmr::vector<StringFragm
   return {out, n};
 }
 
-TokenKind finish(Lexer& lx, StringInfo* info, bool unterminated) {
+TokenKind finish(Lexer& lx, StringInfo* info, std::size_t base, bool unterminated) {
   Arena& arena = lx.arena;
   auto& fragments = info->fragments;
+  fragments.assign(lx.fragment_stack.begin() + static_cast<std::ptrdiff_t>(base), lx.fragment_stack.end());
+  lx.fragment_stack.resize(base);
   std::size_t errors = 0, interpolations = 0;
   for (const StringFragment& f : fragments) {
     if (f.kind == StringFragment::Kind::Error) ++errors;
@@ -389,7 +391,10 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
   const std::size_t raw = info->raw_level;
   const bool quoted = info->quote != 0;
   const char quote = info->quote;
-  auto& fragments = info->fragments;
+  // Entries pushed by nested literals are gone again before each push here,
+  // so no reference into the stack is kept across a nested call.
+  auto& fragments = lx.fragment_stack;
+  const std::size_t base = fragments.size();
   bool unterminated = false;
   for (;;) {
     // A run of text up to the next stop character.
@@ -440,7 +445,7 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
     }
     fragments.push_back(text_fragment(s.substr(p, q - p)));
   }
-  return finish(lx, info, unterminated);
+  return finish(lx, info, base, unterminated);
 }
 
 }  // namespace quendal::lexer

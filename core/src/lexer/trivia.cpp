@@ -36,6 +36,8 @@ std::size_t line_break_at(std::string_view s, std::size_t p) {
 
 }  // namespace
 
+bool trivia_may_follow(const Lexer& lx);
+
 // line_comment -> "//" (not "\n" or "\r")* (line break | end of input)
 bool line_comment(Lexer& lx) {
   const std::size_t save = lx.pos;
@@ -87,8 +89,18 @@ bool new_line(Lexer& lx) {
   return true;
 }
 
+// Every recogniser skips blanks and then needs "/", "\n" or "\r"; when none
+// of those follows, nothing can match and the attempts are skipped.
+bool trivia_may_follow(const Lexer& lx) {
+  const std::string_view s = lx.source;
+  std::size_t p = lx.pos;
+  while (p < s.size() && (s[p] == ' ' || s[p] == '\t')) ++p;
+  return p < s.size() && (s[p] == '/' || s[p] == '\n' || s[p] == '\r');
+}
+
 void skip_leading_trivia(Lexer& lx) {
   for (;;) {
+    if (!trivia_may_follow(lx)) return;
     if (line_comment(lx) || block_comment(lx) || new_line(lx)) continue;
     return;
   }
@@ -96,6 +108,7 @@ void skip_leading_trivia(Lexer& lx) {
 
 // tailing_trivia -> block_comment+ (line_comment | new_line) | line_comment | new_line | nothing
 void tailing_trivia(Lexer& lx) {
+  if (!trivia_may_follow(lx)) return;
   const std::size_t save = lx.pos;
   if (block_comment(lx)) {
     while (block_comment(lx)) {
