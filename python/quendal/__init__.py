@@ -18,7 +18,7 @@ def __getattr__(name: str):
     # The extension is imported on first use, so pure-Python helpers of the
     # package stay importable on their own.
     if name == "core":
-        from . import core
+        import importlib
 
-        return core
+        return importlib.import_module(".core", __name__)
     raise AttributeError(f"module 'quendal' has no attribute {name!r}")
