@@ -128,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         TreeCase{"'$(a b)'", R"((script => (interp "" a "")))", "BadInterpolation@5..6"},
         TreeCase{"'$(;)'", R"((script => (interp "" (unknown@3..4 ;) "")))", "BadInterpolation@3..4"},
         TreeCase{"'$if'", R"((script => (interp "" nil "")))", "InvalidKeyword@2..4"},
+        TreeCase{"'${x}'", R"((script => (interp "" (block => x) "")))"},
+        TreeCase{"'$(x:.2f)'", R"((script => (interp "" x "")))"},
         // slices
         TreeCase{"a[..]", "(script => (slice a ~ .. ~))"}, TreeCase{"a[1..]", "(script => (slice a 1 .. ~))"},
         TreeCase{"a[..<2]", "(script => (slice a ~ ..< 2))"},
@@ -167,7 +169,15 @@ INSTANTIATE_TEST_SUITE_P(
         TreeCase{R"({"a": 1, "b": 2,})", R"((script => (json (: "a" 1) (: "b" 2))))"},
         TreeCase{R"({"a": })", R"((script => (json (: "a" (unknown@5 <#empty@5>)))))",
                  "ExpressionExpected@5"},
-        TreeCase{R"({"a": 1 "b": 2})", R"((script => (json (: "a" 1) <,@7> (: "b" 2))))", "MissingComma@7"},
+        // a string directly after a value tags it, so a missing comma before a
+        // string key ends the record early
+        TreeCase{
+            R"({"a": 1 "b": 2})",
+            R"((script (expr (json (: "a" (tagged 1 "b")) <}@11>) <;@11>) (expr (unknown@11..14 : 2) <;@14>) )"
+            R"((unknown@14..15 })))",
+            "MissingCloseBrace@11 MissingSemicolon@11 UnknownExpression@11..14 MissingSemicolon@14 "
+            "UnmatchedCloseBrace@14..15"},
+        TreeCase{R"({"a": 1, "b": 2 , })", R"((script => (json (: "a" 1) (: "b" 2))))"},
         TreeCase{R"({"a": 1)", R"((script => (json (: "a" 1) <}@7>)))", "MissingCloseBrace@7"},
         TreeCase{"{'$(k)': 1}", R"((script => (json (: (interp "" k "") 1))))"},
         // without a colon after the string it is a block
@@ -371,6 +381,14 @@ INSTANTIATE_TEST_SUITE_P(
             "(let x <=@23> 2 <;@25>))",
             "PatternExpected@3 MissingComma@12 MissingCloseParen@14 UnmatchedCloseParen@16..17 "
             "MissingBindOperator@23 MissingSemicolon@25"},
+        TreeCase{"let x = 1 +\nlet y = 2;", "(script (let x (unknown@8..11 1 +) <;@11>) (let y 2))",
+                 "UnknownExpression@8..11 MissingSemicolon@11"},
+        TreeCase{"f(a, b\nx", "(script => (call f a b <,@6> x <)@8>))", "MissingComma@6 MissingCloseParen@8"},
+        TreeCase{"if a { let = ; } else { ) }",
+                 "(script (bare (if a (block (let (unknown@10 <#empty@10>) (unknown@12 <#empty@12>))) "
+                 "(else (block <}@23>)))) (unknown@24..25 )) (unknown@26..27 }))",
+                 "PatternExpected@10 ExpressionExpected@12 MissingCloseBrace@23 UnmatchedCloseParen@24..25 "
+                 "UnmatchedCloseBrace@26..27"},
         TreeCase{"x = ;\n]\nif a { b c }",
                  "(script (rebind x (unknown@3 <#empty@3>)) (unknown@6..7 ]) => (if a (block (expr b <;@16>) "
                  "=> c)))",
@@ -423,6 +441,36 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"let a or b = x;", 0, 15, 4, 10}, RangeCase{"let not a = x;", 0, 14, 4, 9},
         RangeCase{"let 1..2 = x;", 0, 13, 4, 8}, RangeCase{"let > 1 = x;", 0, 12, 4, 7},
         RangeCase{"let = x;", 0, 8, 3, 3}));
+
+TEST(ScriptLoop, TokenListWithoutEofGetsASyntheticEnd) {
+  Arena arena;
+  CompileConfig config;
+  DiagnosticsCollector collector("x; y", config);
+  const Token tokens[] = {{TokenKind::identifier("x"), 0, 1},
+                          {TokenKind::of_operator(Operator::Semicolon), 1, 2},
+                          {TokenKind::identifier("y"), 3, 4}};
+  const ParseOutcome outcome = parse_script(tokens, arena);
+  ASSERT_FALSE(outcome.cut);
+  Script& script = *outcome.script;
+  ASSERT_TRUE(script.eof.is_owned());
+  EXPECT_EQ(dump_script(script), "(script (expr x) => y <#eof@0 !UnexpectedToken>)");
+  for (Statement* s : script.statements) collect_diagnostics(*s, collector);
+  collect_diagnostics(script.expression, collector);
+  script.eof.collect_diagnostics(collector);
+  EXPECT_EQ(dump_diagnostics(collector.diagnostics()), "UnexpectedToken@0");
+  EXPECT_TRUE(script.eof->kind.is_eof());
+}
+
+TEST(TreeDump, TokensOfALexedScript) {
+  Arena arena;
+  CompileConfig config;
+  const LexResult lexed = lex("'a$(x:.2f)b' 0x1F &", config, arena);
+  EXPECT_EQ(dump_tokens(lexed.tokens),
+            "InterpolatedString(\"a\" {Identifier(x)@4..5} :\".2f\" \"b\")@0..12\n"
+            "Number(31 0x1f)@13..17\n"
+            "Unknown(Empty !UnknownToken@18..19)@18..19\n"
+            "Eof@19\n");
+}
 
 }  // namespace
 }  // namespace quendal
