@@ -5,6 +5,8 @@
 #include "compile/recover_token.h"
 #include "diagnostic/encode_diagnostics.h"
 #include "lexer/lex.h"
+#include "emitter/emit_script.h"
+#include "parser/parse_script.h"
 
 namespace quendal {
 
@@ -16,11 +18,13 @@ bool Compiler::lex() {
                                                               : quendal::lex(source_, config_, arena_);
   if (!lexed.ok) {
     if (config_.report_errors) {
-      // Start where the lexer stopped (0 once nothing remained); the second
-      // field holds the number of bytes left unconsumed.
+      // Start where the lexer stopped (0 once nothing remained). The record
+      // spans the unconsumed rest, start + remaining bytes, so both ends stay
+      // on character boundaries inside the source.
       const std::uint64_t stop = std::min<std::uint64_t>(lexed.stop_offset, source_.size());
       const std::uint64_t remaining = source_.size() - stop;
-      collector_.append_direct({remaining == 0 ? 0 : stop, remaining, DiagnosticCode::LexerError});
+      const std::uint64_t start = remaining == 0 ? 0 : stop;
+      collector_.append_direct({start, start + remaining, DiagnosticCode::LexerError});
     }
     return false;
   }
@@ -49,12 +53,25 @@ CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
 CompileResult Compiler::run() {
   if (!lex()) return finish(std::nullopt);
 
-  std::optional<std::vector<std::uint8_t>> chunk;
-  // Parsing and emission plug in here: the script loop over tokens_, the
-  // tree's diagnostics walk into collector_, emit_fn_like for the whole
-  // script, serialisation into `chunk`, and the merge of the emitter's own
-  // records into collector_ (filtered, emission order). Until they exist no
-  // chunk is produced.
+  ParseOutcome parsed = parse_script(tokens_, arena_);
+  if (parsed.cut) {
+    if (config_.report_errors)
+      collector_.append_direct({parsed.error_start, parsed.error_end, DiagnosticCode::ParserError});
+    return finish(std::nullopt);
+  }
+  Script& script = *parsed.script;
+
+  // Diagnostics stored in the tree: statements, the trailing value, then a
+  // synthetic end token (tokens of the list were unwrapped during recovery).
+  for (Statement* statement : script.statements) collect_diagnostics(*statement, collector_);
+  if (script.expression != nullptr) collect_diagnostics(script.expression, collector_);
+  if (script.eof.is_owned()) script.eof.collect_diagnostics(collector_);
+
+  // Emission: the whole script as one function; the emitter's own records
+  // follow in emission order, filtered by the configuration.
+  EmitOutput emitted = emit_script(script, source_, config_, arena_);
+  collector_.extend(std::move(emitted.diagnostics));
+  std::optional<std::vector<std::uint8_t>> chunk = std::move(emitted.chunk);
 
   return finish(std::move(chunk));
 }
