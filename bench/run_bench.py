@@ -216,6 +216,8 @@ def main(argv=None) -> int:
     notes = []
 
     core, why = load_quendal(args.core)
+    # The memory child loads exactly the extension measured here.
+    core_file = args.core or (getattr(core, "__file__", None) if core is not None else None)
     lua_check, lua_version, lua_why = load_lua()
 
     print(f"corpus: quendal {size['q'] / 1e6:.2f} MB, lua {size['lua'] / 1e6:.2f} MB, python {size['py'] / 1e6:.2f} MB; "
@@ -282,7 +284,7 @@ def main(argv=None) -> int:
                                    ("lua", "lua", lua_check is not None)):
             if not wanted:
                 continue
-            mem, err = peak_memory(kind, corpus_dir / f"corpus.{lang}", args.core)
+            mem, err = peak_memory(kind, corpus_dir / f"corpus.{lang}", core_file)
             if mem is None:
                 notes.append(f"peak memory of {kind} not measured: {err}")
             else:
