@@ -58,6 +58,8 @@ const NestingCase kCases[] = {
     {"brace", "{", "x", "}", "", "", "(block => ", ")"},
     {"minus", "-", "x", "", "", "", "(- ", ")"},
     {"array_pattern", "[", "a", "]", "let ", " = x;", "(array ", ")", "(script (let ", " x))"},
+    {"group_pattern", "(", "a", ")", "let ", " = x;", "(group ", ")", "(script (let ", " x))"},
+    {"if_condition", "if ", "x", " {}", "", "", "(if ", " (block))"},
 };
 
 class Nesting : public ::testing::TestWithParam<NestingCase> {};

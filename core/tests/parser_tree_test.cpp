@@ -301,6 +301,11 @@ INSTANTIATE_TEST_SUITE_P(
     Parser, Patterns,
     ::testing::Values(
         TreeCase{"let _ = 1;", "(script (let _ 1))"},
+        TreeCase{"let + = x;", "(script (let (unknown@4..5 +) x))", "UnknownPattern@4..5"},
+        TreeCase{"[a, ..rest] = xs;", "(script (rebind (array a (.. rest)) xs))"},
+        TreeCase{"(a, _) = r;", "(script (rebind (record a _) r))"},
+        TreeCase{"(a: mut b) = r;", "(script (rebind (record (: a (<mut@4..7> b))) r))",
+                 "MutInRebindPattern@4..7"},
         TreeCase{"let (a, b) = r;", "(script (let (record a b) r))"},
         TreeCase{"let (a) = r;", "(script (let (group a) r))"},
         TreeCase{"let (a,) = r;", "(script (let (record a) r))"},
