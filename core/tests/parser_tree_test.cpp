@@ -386,6 +386,17 @@ INSTANTIATE_TEST_SUITE_P(
             "(let x <=@23> 2 <;@25>))",
             "PatternExpected@3 MissingComma@12 MissingCloseParen@14 UnmatchedCloseParen@16..17 "
             "MissingBindOperator@23 MissingSemicolon@25"},
+        // `else` ends an element without a separator; array elements do not
+        // fall back to unknown expressions
+        TreeCase{"[a else b]",
+                 "(script (expr (array a <]@2>) <;@2>) (expr (unknown@3..9 else b) <;@9>) (unknown@9..10 ]))",
+                 "MissingCloseBracket@2 MissingSemicolon@2 UnknownExpression@3..9 MissingSemicolon@9 "
+                 "UnmatchedCloseBracket@9..10"},
+        // a case without a pattern is given back, so the body closes before it
+        TreeCase{
+            "match x { case }",
+            "(script (bare (match x <}@9>)) (expr (unknown@10..14 case) <;@14>) (unknown@15..16 }))",
+            "MissingCloseBrace@9 UnknownExpression@10..14 MissingSemicolon@14 UnmatchedCloseBrace@15..16"},
         TreeCase{"let x = 1 +\nlet y = 2;", "(script (let x (unknown@8..11 1 +) <;@11>) (let y 2))",
                  "UnknownExpression@8..11 MissingSemicolon@11"},
         TreeCase{"f(a, b\nx", "(script => (call f a b <,@6> x <)@8>))", "MissingComma@6 MissingCloseParen@8"},
