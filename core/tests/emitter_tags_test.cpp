@@ -17,7 +17,8 @@ namespace {
 using Record = std::tuple<int, int, int>;  // code, start, end
 
 // Single-line ASCII sources: columns are byte offsets + 1.
-std::vector<Record> records(std::string_view source, const CompileConfig& config, bool keep_source_map = false) {
+std::vector<Record> records(std::string_view source, const CompileConfig& config,
+                            bool keep_source_map = false) {
   const CompileResult result = compile(source, config);
   std::vector<Record> out;
   for (std::size_t i = 0; i + 5 <= result.diagnostics.size(); i += 5) {
@@ -52,28 +53,39 @@ INSTANTIATE_TEST_SUITE_P(
         // the script scope, then each variable's tag followed by its references
         TagCase{"let x = 1; x", {{10034, 0, 12}, {10002, 4, 5}, {11001, 11, 12}}},
         TagCase{"let mut x = 1; x += 1; x = 2; x",
-                {{10034, 0, 32}, {10003, 8, 9}, {11002, 15, 16}, {11003, 23, 24}, {11001, 31, 32}}},
-        TagCase{"let a = 1; let a = 2; a",
-                {{10034, 0, 23}, {1065, 15, 16}, {5001, 4, 5}, {10002, 4, 5}, {11004, 15, 16}, {11001, 22, 23}}},
+                {{10034, 0, 31}, {10003, 8, 9}, {11002, 15, 16}, {11003, 23, 24}, {11001, 30, 31}}},
+        TagCase{
+            "let a = 1; let a = 2; a",
+            {{10034, 0, 23}, {1065, 15, 16}, {5001, 4, 5}, {10002, 4, 5}, {11004, 15, 16}, {11001, 22, 23}}},
         TagCase{"const @c = 1; fn f() {} let g = fn {}; mod m {} f; g; m; @c",
-                {{10034, 0, 59},  {10034, 17, 23}, {10034, 32, 37}, {10006, 32, 37}, {10034, 45, 47},
-                 {10001, 6, 8},   {11001, 57, 59}, {10004, 17, 18}, {11001, 48, 49}, {10004, 28, 29},
-                 {11001, 51, 52}, {10005, 43, 44}, {11001, 54, 55}}},
-        TagCase{"fn f(a, mut b, ..c, ..[d]) { a; b; c; d; } f",
-                {{10034, 0, 44},
-                 {10034, 0, 42},
+                {{10034, 0, 59},
+                 {10034, 14, 23},
+                 {10034, 32, 37},
+                 {10006, 32, 37},
+                 {10034, 45, 47},
+                 {10001, 6, 8},
+                 {11001, 57, 59},
+                 {10004, 17, 18},
+                 {11001, 48, 49},
+                 {10004, 28, 29},
+                 {11001, 51, 52},
+                 {10005, 43, 44},
+                 {11001, 54, 55}}},
+        TagCase{"fn f(a, mut b, ..[d]) { a; b; d; } f",
+                {{10034, 0, 36},
+                 {10034, 0, 34},
                  {10007, 5, 6},
-                 {11001, 29, 30},
+                 {11001, 24, 25},
                  {10008, 12, 13},
-                 {11001, 32, 33},
-                 {10009, 17, 18},
-                 {11001, 35, 36},
-                 {10012, 22, 25},
-                 {10013, 23, 24},
-                 {11003, 23, 24}, 
-                 {11001, 38, 39},
+                 {11001, 27, 28},
+                 {10012, 17, 20},
+                 {10013, 18, 19},
+                 {11001, 30, 31},
                  {10004, 3, 4},
-                 {11001, 43, 44}}},
+                 {11001, 35, 36}}},
+        TagCase{
+            "fn g(..c) { c } g",
+            {{10034, 0, 17}, {10034, 0, 15}, {10009, 7, 8}, {11001, 12, 13}, {10004, 3, 4}, {11001, 16, 17}}},
         // calls: call tag, callee, parentheses, commas and spreads; then the
         // global-name tags of emission
         TagCase{"f(a, ..b)",
@@ -88,20 +100,43 @@ INSTANTIATE_TEST_SUITE_P(
                  {10015, 2, 3},
                  {10015, 7, 8}}},
         TagCase{"r::g(1)",
-                {{10034, 0, 7}, {10033, 0, 7}, {11007, 0, 1}, {11006, 3, 4}, {11008, 4, 5}, {11009, 6, 7},
-                 {10015, 3, 4}, {10015, 0, 1}}},
+                {{10034, 0, 7},
+                 {10033, 0, 7},
+                 {11007, 0, 1},
+                 {11006, 3, 4},
+                 {11008, 4, 5},
+                 {11009, 6, 7},
+                 {10015, 3, 4},
+                 {10015, 0, 1}}},
         TagCase{"global.x; global[k]", {{10034, 0, 19}, {10015, 7, 8}, {10016, 17, 18}, {10015, 17, 18}}},
         // loops and conditionals: expression tag, keyword references, scopes
         TagCase{"loop { break; }", {{10034, 0, 15}, {10039, 0, 15}, {11015, 0, 4}, {10034, 5, 15}}},
         TagCase{"while c {} else {}",
-                {{10034, 0, 18}, {10038, 0, 18}, {11014, 0, 5}, {11019, 11, 15}, {10034, 8, 10}, {10015, 6, 7},
+                {{10034, 0, 18},
+                 {10038, 0, 18},
+                 {11014, 0, 5},
+                 {11019, 11, 15},
+                 {10034, 8, 10},
+                 {10015, 6, 7},
                  {10034, 16, 18}}},
         TagCase{"for i in xs { i; }",
-                {{10034, 0, 18}, {10037, 0, 18}, {11012, 0, 3}, {11013, 6, 8}, {10034, 12, 18}, {10015, 9, 11},
-                 {10002, 4, 5}, {11001, 14, 15}}},
+                {{10034, 0, 18},
+                 {10037, 0, 18},
+                 {11012, 0, 3},
+                 {11013, 6, 8},
+                 {10034, 12, 18},
+                 {10015, 9, 11},
+                 {10002, 4, 5},
+                 {11001, 14, 15}}},
         TagCase{"if c {} else {}",
-                {{10034, 0, 15}, {10042, 0, 15}, {11018, 0, 2}, {11019, 8, 12}, {10034, 0, 15}, {10015, 3, 4},
-                 {10034, 5, 7}, {10034, 13, 15}}},
+                {{10034, 0, 15},
+                 {10042, 0, 15},
+                 {11018, 0, 2},
+                 {11019, 8, 12},
+                 {10034, 0, 15},
+                 {10015, 3, 4},
+                 {10034, 5, 7},
+                 {10034, 13, 15}}},
         TagCase{"c ? 1 : 2", {{10034, 0, 9}, {4007, 0, 9}, {10042, 0, 9}, {10034, 0, 9}, {10015, 0, 1}}},
         // record fields
         TagCase{"(a: 1, \"b\": 2, 0: 3, x, :y)",
@@ -117,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {11024, 25, 26}}}));
 
 TEST(EmitterTags, OffByDefault) {
-  for (const char* source : {"let x = 1; x", "f(a, ..b)", "if c {} else {}", "(a: 1, x)", "loop { break; }"}) {
+  for (const char* source :
+       {"let x = 1; x", "f(a, ..b)", "if c {} else {}", "(a: 1, x)", "loop { break; }"}) {
     for (const auto& [code, start, end] : records(source, CompileConfig{})) {
       EXPECT_FALSE(code >= 10000 && code < 12000) << source << " " << code;
     }
@@ -130,8 +166,8 @@ TEST(EmitterTags, UnnamedFieldsBeyondNine) {
   for (const auto& [code, start, end] : out) {
     if (code >= 10020 && code <= 10030) unnamed.push_back(code);
   }
-  EXPECT_EQ(unnamed, (std::vector<int>{10020, 10021, 10022, 10023, 10024, 10025, 10026, 10027, 10028, 10029,
-                                       10030}));
+  EXPECT_EQ(unnamed,
+            (std::vector<int>{10020, 10021, 10022, 10023, 10024, 10025, 10026, 10027, 10028, 10029, 10030}));
 }
 
 TEST(EmitterSwitches, EachCategoryHonoursItsSwitch) {
