@@ -2,17 +2,40 @@
 
 #include <mimalloc.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace quendal {
 
 Arena::~Arena() {
   while (head_ != nullptr) {
     Block* next = head_->next;
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    std::free(head_);
+#else
     mi_free(head_);
+#endif
     head_ = next;
   }
 }
+
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+void* Arena::allocate_separate(std::size_t size, std::size_t align) {
+  // The block header keeps the data 16-byte aligned; only larger alignments
+  // need slack, so for all others the block ends exactly at the object's end.
+  const std::size_t slack = align > alignof(std::max_align_t) ? align : 0;
+  void* raw = std::malloc(sizeof(Block) + size + slack);
+  if (raw == nullptr) throw std::bad_alloc();
+  reserved_ += sizeof(Block) + size + slack;
+  Block* b = static_cast<Block*>(raw);
+  b->next = head_;
+  b->size = size + slack;
+  head_ = b;
+  const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(b->data());
+  return b->data() + (((base + align - 1) & ~(std::uintptr_t{align} - 1)) - base);
+}
+#endif
 
 void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   std::size_t need = size + align;

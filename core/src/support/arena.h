@@ -10,6 +10,17 @@
 #include <string_view>
 #include <utility>
 
+// Under AddressSanitizer every allocation gets a heap block of its own, so
+// reads and writes past an object are caught instead of landing in the
+// neighbouring bump-allocated object.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUENDAL_ARENA_SEPARATE_BLOCKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUENDAL_ARENA_SEPARATE_BLOCKS 1
+#endif
+#endif
+
 namespace quendal {
 
 class Arena final : public std::pmr::memory_resource {
@@ -20,6 +31,9 @@ class Arena final : public std::pmr::memory_resource {
   ~Arena() override;
 
   void* allocate_bytes(std::size_t size, std::size_t align) {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return allocate_separate(size, align);
+#endif
     std::size_t p = (used_ + align - 1) & ~(align - 1);
     if (head_ == nullptr || p + size > capacity_) return allocate_slow(size, align);
     used_ = p + size;
@@ -51,6 +65,9 @@ class Arena final : public std::pmr::memory_resource {
   };
 
   void* allocate_slow(std::size_t size, std::size_t align);
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  void* allocate_separate(std::size_t size, std::size_t align);
+#endif
   void* do_allocate(std::size_t bytes, std::size_t align) override { return allocate_bytes(bytes, align); }
   void do_deallocate(void*, std::size_t, std::size_t) override {}
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
