@@ -269,3 +269,42 @@ TEST(EmitterDepth, NestedConstructsFitInOneMebibyteOfStack) {
 
 }  // namespace
 }  // namespace quendal
+
+namespace quendal {
+namespace {
+
+// Random token sequences with every annotation switched on: each call ends
+// with a result, never an internal failure.
+TEST(EmitterRobustness, RandomTokenSequencesWithTagsOn) {
+  static const char* const kVocabulary[] = {
+      "let", "mut",  "const", "fn",    "mod",      "pub",      "if",     "else", "while", "loop", "for",
+      "in",  "not",  "match", "case",  "break",    "continue", "return", "is",   "and",   "or",   "global",
+      "_",   "type", "true",  "nil",   "nan",      "inf",      "try",    "use",  "(",     ")",    "[",
+      "]",   "{",    "}",     ",",     ";",        ":",        "?",      "?:",   "::",    ".",    "..",
+      "..<", "+",    "-",     "*",     "^",        "!",        "&&",     "||",   "??",    "=",    "==",
+      "<",   ">=",   "+=",    "??=",   "&&=",      "x",        "y",      "f",    "it",    "null", "@c",
+      "0",   "1",    "2.5",   "\"s\"", "'t $x u'", "\"${x}\"", "`q`",    "1e999"};
+  CompileConfig config;
+  config.report_tags = true;
+  std::uint64_t state = 88172645463325252ull;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  constexpr std::size_t kCount = sizeof(kVocabulary) / sizeof(kVocabulary[0]);
+  for (int round = 0; round < 4000; ++round) {
+    std::string source;
+    const int length = 1 + static_cast<int>(next() % 40);
+    for (int i = 0; i < length; ++i) {
+      source += kVocabulary[next() % kCount];
+      source += ' ';
+    }
+    const CompileResult result = compile(source, config);
+    EXPECT_EQ(result.diagnostics.size() % 5, 0u) << source;
+  }
+}
+
+}  // namespace
+}  // namespace quendal
