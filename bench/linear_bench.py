@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Compile time of pathological inputs as they grow: each case is built at
+1x, 4x and 16x its base size and compiled; the table shows nanoseconds per
+source byte at each size and the ratio 16x/1x. A flat curve (ratio near 1)
+means the compiler is linear on that shape; a ratio near 16 means quadratic.
+
+    python bench/linear_bench.py [--base BYTES] [--repeat N] [--only NAME]
+
+Uses the installed quendal package. This is a measurement, not a test.
+"""
+import argparse
+import sys
+import time
+
+from quendal import core
+
+
+def repeat_to(unit, size):
+    return unit * max(1, size // len(unit))
+
+
+def long_line(size):
+    return "let x = 1; x" + repeat_to(" + x * 2", size)
+
+
+def diagnostics_one_line(size):
+    return repeat_to(") ", size)  # one UnmatchedCloseParen per two bytes
+
+
+def diagnostics_many_lines(size):
+    return repeat_to(")\n", size)
+
+
+def distinct_numbers(size):
+    parts, total, i = [], 0, 0
+    while total < size:
+        text = f"{i}.5, "
+        parts.append(text)
+        total += len(text)
+        i += 1
+    return "[" + "".join(parts) + "]"
+
+
+def distinct_strings(size):
+    parts, total, i = [], 0, 0
+    while total < size:
+        text = f"'s{i}', "
+        parts.append(text)
+        total += len(text)
+        i += 1
+    return "[" + "".join(parts) + "]"
+
+
+def many_variables(size):
+    parts, total, i = [], 0, 0
+    while total < size:
+        text = f"let v{i} = v{i // 2} ;\n" if i else "let v0 = 0;\n"
+        parts.append(text)
+        total += len(text)
+        i += 1
+    return "".join(parts) + "v0"
+
+
+def nested_parens_at_limit(size):
+    return repeat_to("(" * 250 + "1" + ")" * 250 + ";\n", size)
+
+
+def nested_blocks_at_limit(size):
+    return repeat_to("if x { " * 120 + "1" + " }" * 120 + ";\n", size)
+
+
+def nested_functions(size):
+    return repeat_to("fn(a) { " * 60 + "a" + " }" * 60 + ";\n", size)
+
+
+def interpolation_chain(size):
+    return "'" + repeat_to("$(x) and ", size) + "'"
+
+
+def nested_interpolations(size):
+    return repeat_to("'$(" * 60 + "x" + ")'" * 60 + ";\n", size)
+
+
+def template_text(size):
+    return repeat_to("Hello $(name), you have ${count} items.\n", size)
+
+
+def huge_decimal(size):
+    return "1" * size
+
+
+def huge_fraction(size):
+    return "0." + "1" * size + "e5"
+
+
+def huge_hex(size):
+    return "0x" + "f" * size
+
+
+def underscored_number(size):
+    return "1" + "_1" * (size // 2)
+
+
+def long_string(size):
+    return "'" + repeat_to("abc\\n\\u{1F600}é", size) + "'"
+
+
+def long_comment(size):
+    return "/*" + "x" * size + "*/ 1"
+
+
+def unknown_characters(size):
+    return repeat_to("# ", size)
+
+
+CASES = {
+    "long line": (long_line, {}),
+    "diagnostics, one line": (diagnostics_one_line, {}),
+    "diagnostics, many lines": (diagnostics_many_lines, {}),
+    "distinct numbers": (distinct_numbers, {}),
+    "distinct strings": (distinct_strings, {}),
+    "variables in one scope": (many_variables, {}),
+    "parens at nesting limit": (nested_parens_at_limit, {}),
+    "nested if blocks": (nested_blocks_at_limit, {}),
+    "nested functions": (nested_functions, {}),
+    "interpolation chain": (interpolation_chain, {}),
+    "nested interpolations": (nested_interpolations, {}),
+    "template": (template_text, {"input_mode": "template"}),
+    "huge decimal literal": (huge_decimal, {}),
+    "huge fraction literal": (huge_fraction, {}),
+    "huge hex literal": (huge_hex, {}),
+    "underscored number": (underscored_number, {}),
+    "long string": (long_string, {}),
+    "long comment": (long_comment, {}),
+    "unknown characters": (unknown_characters, {}),
+}
+
+
+def measure(source, config, repeat):
+    best = float("inf")
+    result = None
+    for _ in range(repeat):
+        start = time.perf_counter()
+        result = core.compile(source, config)
+        best = min(best, time.perf_counter() - start)
+    return best, result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--base", type=int, default=64 * 1024, help="base size in bytes (default 64 KiB)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs per size; the fastest counts")
+    parser.add_argument("--only", help="run only the cases whose name contains this text")
+    args = parser.parse_args()
+    factors = (1, 4, 16)
+    print(f"{'case':26} " + " ".join(f"{f'{f}x ns/B':>10}" for f in factors) + f" {'16x/1x':>7} {'records@16x':>12}")
+    worst = 0.0
+    for name, (build, keywords) in CASES.items():
+        if args.only and args.only not in name:
+            continue
+        config = core.Config(**keywords)
+        per_byte = []
+        records = 0
+        for factor in factors:
+            source = build(args.base * factor)
+            seconds, (_, encoded) = measure(source, config, args.repeat)
+            per_byte.append(seconds * 1e9 / len(source.encode("utf-8")))
+            records = len(encoded) // 5
+        ratio = per_byte[-1] / per_byte[0]
+        worst = max(worst, ratio)
+        print(f"{name:26} " + " ".join(f"{v:10.1f}" for v in per_byte) + f" {ratio:7.2f} {records:12}")
+        sys.stdout.flush()
+    print(f"worst 16x/1x ratio: {worst:.2f}")
+
+
+if __name__ == "__main__":
+    main()
