@@ -65,10 +65,11 @@ LiteralExpression* Parser::literal(TokenRef token) {
 
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 ParserResult<Expression*> Parser::pratt_prefix() {
-  NestingGuard guard(context_);
-  if (!guard.enter()) return cut();
   const Token* next = peek();
   if (next == nullptr) return kBacktrack;
+  // One level per operand; blocks and JSON-style records count their own.
+  NestingGuard guard(context_);
+  if (!next->kind.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();
   const Precedence precedence = precedence_of(*next);
   if (precedence.is_prefix) {
     TokenRef op = advance();

@@ -32,6 +32,8 @@ ParserResult<Expression*> Parser::block_expression() {
 
 ParserResult<BlockExpression*> Parser::block_core() {
   return memoized<BlockExpression>(MemoRule::Block, [&]() -> ParserResult<BlockExpression*> {
+    NestingGuard guard(context_);
+    if (!guard.enter()) return cut();
     auto* block = arena_.make<BlockExpression>(&arena_);
     block->open = token_or_insert(Operator::OpenBrace, DiagnosticCode::MissingOpenBrace);
     BlockContents contents(&arena_);

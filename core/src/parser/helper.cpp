@@ -1,6 +1,7 @@
 // Shared parser helpers: single-token matches, inserted punctuation,
 // placeholders, unknown runs and the statements-then-value body of blocks.
 #include <algorithm>
+#include <functional>
 
 #include "parser/parser.h"
 
@@ -189,6 +190,7 @@ TokenRefList Parser::token_list(std::initializer_list<TokenRef> tokens) const {
 ParserResult<Expression*> Parser::unknown_expression() {
   const std::size_t start = pos_;
   while (pos_ < tokens_.size() && !stops_unknown_expression(tokens_[pos_])) ++pos_;
+  context_.tokens_scanned += pos_ - start + 1;
   if (pos_ == start) return kBacktrack;
   return make_unknown_expression(arena_, consumed_tokens(start), DiagnosticCode::UnknownExpression);
 }
@@ -196,8 +198,22 @@ ParserResult<Expression*> Parser::unknown_expression() {
 // unknown_pattern: a run of tokens up to a pattern stop token.
 ParserResult<Pattern*> Parser::unknown_pattern() {
   const std::size_t start = pos_;
-  while (pos_ < tokens_.size() && !stops_unknown_pattern(tokens_[pos_])) ++pos_;
-  if (pos_ == start) return kBacktrack;
+  const Token* here = tokens_.data() + pos_;
+  std::size_t stop = pos_;
+  const std::less<const Token*> before;
+  if (context_.run_begin != nullptr && !before(here, context_.run_begin) && before(here, context_.run_stop)) {
+    stop = static_cast<std::size_t>(context_.run_stop - tokens_.data());
+  } else {
+    while (stop < tokens_.size() && !stops_unknown_pattern(tokens_[stop])) ++stop;
+    context_.tokens_scanned += stop - start + 1;
+    context_.run_begin = here;
+    context_.run_stop = tokens_.data() + stop;
+  }
+  if (stop == start) return kBacktrack;
+  if (probing_rebind_ && pattern_brackets_ == 0 &&
+      !(stop < tokens_.size() && tokens_[stop].kind.is_operator(Operator::Eq)))
+    return kBacktrack;
+  pos_ = stop;
   return make_unknown_pattern(arena_, consumed_tokens(start), DiagnosticCode::UnknownPattern);
 }
 

@@ -14,6 +14,8 @@ bool Parser::at_json_start() const {
 // json_expression -> `{` (json_field_name `:` value `,`)* `}`
 ParserResult<Expression*> Parser::json_expression() {
   return memoized<Expression>(MemoRule::Json, [&]() -> ParserResult<Expression*> {
+    NestingGuard guard(context_);
+    if (!guard.enter()) return cut();
     QUENDAL_TRY(open, token(Operator::OpenBrace));
     auto* record = arena_.make<RecordExpression>(&arena_);
     record->open = *open;

@@ -83,6 +83,10 @@ enum class MemoRule : std::uint8_t {
   TypeArguments,
   ExtensionArguments,
   Interpolation,
+  RecordPatternBinding,
+  RecordPatternRebinding,
+  ArrayPatternBinding,
+  ArrayPatternRebinding,
 };
 
 struct MemoKey {
@@ -114,12 +118,20 @@ struct ParseContext {
   Arena& arena;
   int depth = 0;       // current nesting level
   int high_water = 0;  // deepest level reached inside the current memoised rule
+  // Work done, for measurements: levels entered and tokens scanned by the
+  // unknown-run rules.
+  std::uint64_t levels_entered = 0;
+  std::uint64_t tokens_scanned = 0;
   // Lowest stack address seen when a level was entered (for measurements).
   std::uintptr_t stack_low = UINTPTR_MAX;
   // Where the first cut happened, as an index into the script's token list.
   bool cut_recorded = false;
   std::size_t cut_position = 0;
   std::pmr::unordered_map<MemoKey, MemoEntry, MemoKeyHash> memo;
+  // The last run of tokens scanned by unknown_pattern: [run_begin, run_stop)
+  // holds no pattern stop token, so any start inside it stops at run_stop.
+  const Token* run_begin = nullptr;
+  const Token* run_stop = nullptr;
 };
 
 // Holds nesting levels for the lifetime of a rule invocation.
@@ -135,6 +147,7 @@ class NestingGuard {
     if (context_.depth >= kMaxNestingDepth) return false;
     ++context_.depth;
     ++count_;
+    ++context_.levels_entered;
     if (context_.depth > context_.high_water) context_.high_water = context_.depth;
     const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     if (frame < context_.stack_low) context_.stack_low = frame;
@@ -177,6 +190,11 @@ struct Precedence {
 };
 
 Precedence precedence_of(const Token& token);
+
+// The script loop over `tokens` with a caller-provided context (parse_script
+// makes its own).
+struct ParseOutcome;
+ParseOutcome parse_tokens(std::span<const Token> tokens, ParseContext& context);
 
 class Parser {
  public:
@@ -301,6 +319,7 @@ class Parser {
   ParserResult<ArrayPattern*> array_pattern_like(Operator opener, Operator closer, DiagnosticCode closer_code,
                                                  PatternMode mode);
   ParserResult<Pattern*> record_pattern(PatternMode mode);
+  ParserResult<Pattern*> array_pattern(PatternMode mode);
 
   Arena& arena() { return arena_; }
   ParseContext& context() { return context_; }
@@ -316,6 +335,24 @@ class Parser {
   ParseContext& context_;
   Arena& arena_;
   bool top_level_;
+  // Set while a rebinding statement reads its pattern: an unknown run outside
+  // brackets ends that pattern, so unless `=` follows it the statement
+  // cannot be a rebinding and the run need not be built.
+  bool probing_rebind_ = false;
+  int pattern_brackets_ = 0;
+
+ public:
+  // Marks a bracketed pattern list being read.
+  class BracketScope {
+   public:
+    explicit BracketScope(Parser& parser) : parser_(parser) { ++parser_.pattern_brackets_; }
+    BracketScope(const BracketScope&) = delete;
+    BracketScope& operator=(const BracketScope&) = delete;
+    ~BracketScope() { --parser_.pattern_brackets_; }
+
+   private:
+    Parser& parser_;
+  };
 };
 
 template <class T, class Body>

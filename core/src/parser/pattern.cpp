@@ -68,24 +68,7 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
 
   if (next->kind.is_operator(Operator::OpenParen)) return record_pattern(mode);
 
-  if (next->kind.is_operator(Operator::OpenBracket)) {
-    QUENDAL_TRY(array, array_pattern_like(Operator::OpenBracket, Operator::CloseBracket,
-                                          DiagnosticCode::MissingCloseBracket, mode));
-    ArrayPattern* node = *array;
-    std::size_t spreads = 0;
-    for (const auto& element : node->elements) spreads += element.item.is_spread() ? 1 : 0;
-    if (spreads > 1) {
-      for (auto& element : node->elements) {
-        PatternElement& item = element.item;
-        if (!item.is_spread()) continue;
-        item.element = wrap_pattern_as_unknown(arena_, item.spread_value, token_list({item.spread}),
-                                               DiagnosticCode::DuplicateSpreadPattern);
-        item.spread = TokenRef();
-        item.spread_value = nullptr;
-      }
-    }
-    return static_cast<Pattern*>(node);
-  }
+  if (next->kind.is_operator(Operator::OpenBracket)) return array_pattern(mode);
 
   {
     auto constant = constant_or_literal_pattern();

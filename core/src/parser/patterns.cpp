@@ -128,6 +128,7 @@ Pattern* Parser::pattern_spread(PatternMode mode, TokenRef dot_dot) {
 ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator closer,
                                                        DiagnosticCode closer_code, PatternMode mode) {
   QUENDAL_TRY(open, token(opener));
+  BracketScope brackets(*this);
   auto* node = arena_.make<ArrayPattern>(&arena_);
   node->open = *open;
   while (!at_list_close(*this)) {
@@ -173,136 +174,165 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
 
 // record or group pattern -> `(` record-pattern-element* `)`
 ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
-  QUENDAL_TRY(open, token(Operator::OpenParen));
-  std::pmr::vector<ListItem<PatternRecordElement>> elements(&arena_);
-  while (!at_list_close(*this)) {
-    const std::size_t start = pos_;
-    ListItem<PatternRecordElement> item;
-    PatternRecordElement& element = item.item;
-    bool done = false;
+  const MemoRule rule =
+      mode == PatternMode::Binding ? MemoRule::RecordPatternBinding : MemoRule::RecordPatternRebinding;
+  return memoized<Pattern>(rule, [&]() -> ParserResult<Pattern*> {
+    QUENDAL_TRY(open, token(Operator::OpenParen));
+    BracketScope brackets(*this);
+    std::pmr::vector<ListItem<PatternRecordElement>> elements(&arena_);
+    while (!at_list_close(*this)) {
+      const std::size_t start = pos_;
+      ListItem<PatternRecordElement> item;
+      PatternRecordElement& element = item.item;
+      bool done = false;
 
-    if (at_operator(Operator::Comma)) {
-      TokenRef comma = advance();
-      element.kind = RecordElementKind::Positional;
-      element.value = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
-      item.comma = comma;
-      elements.push_back(item);
-      continue;
-    }
-    if (at_operator(Operator::DotDot)) {
-      TokenRef dot_dot = advance();
-      Pattern* value = pattern_spread(mode, dot_dot);
-      if (value == nullptr) return Failure{Outcome::Cut};
-      element.kind = RecordElementKind::Spread;
-      element.spread = dot_dot;
-      element.value = value;
-      done = true;
-    }
-    if (!done && at_key_colon(*this, 0)) {
-      TokenRef colon = advance();
-      auto pattern = or_pattern(mode);
-      if (pattern.is_cut()) return pattern.failure();
-      if (pattern.ok()) {
-        Pattern* value = *pattern;
-        // The key is taken from a binding's name.
-        if (value->kind != PatternKind::Binding && value->kind != PatternKind::Unknown)
-          value = wrap_pattern_as_unknown(arena_, value, consumed_tokens(start),
-                                          DiagnosticCode::BadOmitKeyRecordPattern);
-        element.kind = RecordElementKind::OmittedKey;
-        element.colon = colon;
+      if (at_operator(Operator::Comma)) {
+        TokenRef comma = advance();
+        element.kind = RecordElementKind::Positional;
+        element.value = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
+        item.comma = comma;
+        elements.push_back(item);
+        continue;
+      }
+      if (at_operator(Operator::DotDot)) {
+        TokenRef dot_dot = advance();
+        Pattern* value = pattern_spread(mode, dot_dot);
+        if (value == nullptr) return Failure{Outcome::Cut};
+        element.kind = RecordElementKind::Spread;
+        element.spread = dot_dot;
         element.value = value;
         done = true;
-      } else {
-        restore(start);
       }
-    }
-    if (!done) {
-      TokenRef name;
-      const Token* next = peek();
-      if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) {
-        name = advance();
-      } else {
-        auto variable = variable_token(true, true);
-        if (variable.is_cut()) return variable.failure();
-        if (variable.ok()) name = *variable;
-      }
-      if (!name.is_null() && at_key_colon(*this, 0)) {
+      if (!done && at_key_colon(*this, 0)) {
         TokenRef colon = advance();
-        const std::size_t before_value = pos_;
         auto pattern = or_pattern(mode);
         if (pattern.is_cut()) return pattern.failure();
-        Pattern* value = nullptr;
         if (pattern.ok()) {
-          value = *pattern;
-        } else {
-          restore(before_value);
-          if (at_end() || at_operator(Operator::Comma) || at_operator(Operator::CloseParen))
-            value = pattern_expected(placeholder_position());
-        }
-        if (value != nullptr) {
-          element.kind = RecordElementKind::Keyed;
-          element.key = name;
+          Pattern* value = *pattern;
+          // The key is taken from a binding's name.
+          if (value->kind != PatternKind::Binding && value->kind != PatternKind::Unknown)
+            value = wrap_pattern_as_unknown(arena_, value, consumed_tokens(start),
+                                            DiagnosticCode::BadOmitKeyRecordPattern);
+          element.kind = RecordElementKind::OmittedKey;
           element.colon = colon;
           element.value = value;
           done = true;
+        } else {
+          restore(start);
         }
       }
-      if (!done) restore(start);
-    }
-    if (!done && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(*this, 1)) {
-      TokenRef string = TokenRef::borrowed(peek());
-      QUENDAL_TRY(key, to_interpolate_expr());
-      TokenRef colon = advance();
-      auto pattern = or_pattern(mode);
-      if (pattern.is_cut()) return pattern.failure();
-      if (pattern.ok()) {
-        element.kind = RecordElementKind::ExpressionKeyed;
-        element.key_node = *key;
-        element.colon = colon;
-        element.value = wrap_pattern_as_unknown(arena_, *pattern, token_list({string}),
-                                                DiagnosticCode::InterpolatedNameRecordPattern);
-        done = true;
-      } else {
-        restore(start);
+      if (!done) {
+        TokenRef name;
+        const Token* next = peek();
+        if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) {
+          name = advance();
+        } else {
+          auto variable = variable_token(true, true);
+          if (variable.is_cut()) return variable.failure();
+          if (variable.ok()) name = *variable;
+        }
+        if (!name.is_null() && at_key_colon(*this, 0)) {
+          TokenRef colon = advance();
+          const std::size_t before_value = pos_;
+          auto pattern = or_pattern(mode);
+          if (pattern.is_cut()) return pattern.failure();
+          Pattern* value = nullptr;
+          if (pattern.ok()) {
+            value = *pattern;
+          } else {
+            restore(before_value);
+            if (at_end() || at_operator(Operator::Comma) || at_operator(Operator::CloseParen))
+              value = pattern_expected(placeholder_position());
+          }
+          if (value != nullptr) {
+            element.kind = RecordElementKind::Keyed;
+            element.key = name;
+            element.colon = colon;
+            element.value = value;
+            done = true;
+          }
+        }
+        if (!done) restore(start);
       }
-    }
-    if (!done) {
-      auto pattern = or_pattern(mode);
-      if (pattern.is_cut()) return pattern.failure();
-      if (!pattern.ok()) {
-        restore(start);
-        break;
+      if (!done && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(*this, 1)) {
+        TokenRef string = TokenRef::borrowed(peek());
+        QUENDAL_TRY(key, to_interpolate_expr());
+        TokenRef colon = advance();
+        auto pattern = or_pattern(mode);
+        if (pattern.is_cut()) return pattern.failure();
+        if (pattern.ok()) {
+          element.kind = RecordElementKind::ExpressionKeyed;
+          element.key_node = *key;
+          element.colon = colon;
+          element.value = wrap_pattern_as_unknown(arena_, *pattern, token_list({string}),
+                                                  DiagnosticCode::InterpolatedNameRecordPattern);
+          done = true;
+        } else {
+          restore(start);
+        }
       }
-      element.kind = RecordElementKind::Positional;
-      element.value = *pattern;
+      if (!done) {
+        auto pattern = or_pattern(mode);
+        if (pattern.is_cut()) return pattern.failure();
+        if (!pattern.ok()) {
+          restore(start);
+          break;
+        }
+        element.kind = RecordElementKind::Positional;
+        element.value = *pattern;
+      }
+      if (!at_list_end_without_separator())
+        item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+      elements.push_back(item);
+      if (pos_ == start) break;
     }
-    if (!at_list_end_without_separator())
-      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-    elements.push_back(item);
-    if (pos_ == start) break;
-  }
-  TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
+    TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
 
-  if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
-      elements.front().comma.is_null()) {
-    auto* group = arena_.make<GroupPattern>();
-    group->pattern = elements.front().item.value;
-    group->open = *open;
-    group->close = close;
-    return static_cast<Pattern*>(group);
-  }
-  // A spread must come last.
-  for (std::size_t i = 0; i + 1 < elements.size(); ++i) {
-    PatternRecordElement& element = elements[i].item;
-    if (element.kind != RecordElementKind::Spread) continue;
-    element.value = wrap_pattern_as_unknown(arena_, element.value, token_list({element.spread}),
-                                            DiagnosticCode::MispositionedSpreadInRecordPattern);
-  }
-  auto* record = arena_.make<RecordPattern>(&arena_);
-  record->elements = std::move(elements);
-  record->open = *open;
-  record->close = close;
-  return static_cast<Pattern*>(record);
+    if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
+        elements.front().comma.is_null()) {
+      auto* group = arena_.make<GroupPattern>();
+      group->pattern = elements.front().item.value;
+      group->open = *open;
+      group->close = close;
+      return static_cast<Pattern*>(group);
+    }
+    // A spread must come last.
+    for (std::size_t i = 0; i + 1 < elements.size(); ++i) {
+      PatternRecordElement& element = elements[i].item;
+      if (element.kind != RecordElementKind::Spread) continue;
+      element.value = wrap_pattern_as_unknown(arena_, element.value, token_list({element.spread}),
+                                              DiagnosticCode::MispositionedSpreadInRecordPattern);
+    }
+    auto* record = arena_.make<RecordPattern>(&arena_);
+    record->elements = std::move(elements);
+    record->open = *open;
+    record->close = close;
+    return static_cast<Pattern*>(record);
+  });
+}
+
+// array pattern -> `[` ... `]`; more than one spread is reported on each.
+ParserResult<Pattern*> Parser::array_pattern(PatternMode mode) {
+  const MemoRule rule =
+      mode == PatternMode::Binding ? MemoRule::ArrayPatternBinding : MemoRule::ArrayPatternRebinding;
+  return memoized<Pattern>(rule, [&]() -> ParserResult<Pattern*> {
+    QUENDAL_TRY(array, array_pattern_like(Operator::OpenBracket, Operator::CloseBracket,
+                                          DiagnosticCode::MissingCloseBracket, mode));
+    ArrayPattern* node = *array;
+    std::size_t spreads = 0;
+    for (const auto& element : node->elements) spreads += element.item.is_spread() ? 1 : 0;
+    if (spreads > 1) {
+      for (auto& element : node->elements) {
+        PatternElement& item = element.item;
+        if (!item.is_spread()) continue;
+        item.element = wrap_pattern_as_unknown(arena_, item.spread_value, token_list({item.spread}),
+                                               DiagnosticCode::DuplicateSpreadPattern);
+        item.spread = TokenRef();
+        item.spread_value = nullptr;
+      }
+    }
+    return static_cast<Pattern*>(node);
+  });
 }
 
 }  // namespace quendal

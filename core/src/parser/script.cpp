@@ -28,6 +28,11 @@ ParseOutcome cut_outcome(std::span<const Token> tokens, const ParseContext& cont
 
 ParseOutcome parse_script(std::span<const Token> tokens, Arena& arena) {
   ParseContext context(arena);
+  return parse_tokens(tokens, context);
+}
+
+ParseOutcome parse_tokens(std::span<const Token> tokens, ParseContext& context) {
+  Arena& arena = context.arena;
   Parser parser(tokens, context, true);
   auto* script = arena.make<Script>(&arena);
   Expression* trailing = nullptr;

@@ -16,8 +16,6 @@ constexpr std::string_view kMissingName = "<name>";
 ParserResult<Expression*> Parser::statement_value() { return expression_or_insert({Operator::Semicolon}); }
 
 ParserResult<Statement*> Parser::statement() {
-  NestingGuard guard(context_);
-  if (!guard.enter()) return cut();
   const Token* next = peek();
   if (next == nullptr) return kBacktrack;
 
@@ -209,7 +207,9 @@ ParserResult<Statement*> Parser::bind_statement() {
 ParserResult<Statement*> Parser::rebind_statement() {
   const std::size_t start = pos_;
   Pattern* target = nullptr;
+  probing_rebind_ = true;
   auto pattern = or_pattern(PatternMode::Rebinding);
+  probing_rebind_ = false;
   if (pattern.is_cut()) return pattern.failure();
   if (pattern.ok()) {
     target = *pattern;
