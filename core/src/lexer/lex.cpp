@@ -1,5 +1,6 @@
 #include "lexer/lex.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "lexer/identifier.h"
@@ -79,7 +80,7 @@ LexResult lex(std::string_view source, const CompileConfig& config, Arena& arena
   TokenList& tokens = result.tokens;
   // Scripts average about five bytes per token; reserving a little more
   // than that avoids regrowing (and touching) the list in the common case.
-  tokens.reserve(source.size() / 4 + 16);
+  tokens.reserve(std::min<std::size_t>(source.size() / 4 + 16, std::size_t{1} << 22));
   for (;;) {
     lexer::skip_leading_trivia(lx);
     Token t = lexer::token(lx, tokens.empty() ? nullptr : &tokens.back());

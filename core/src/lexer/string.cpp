@@ -40,7 +40,7 @@ int hex_value(char c) {
 
 // escape -> simple | "x" hex hex | "u{" hex+ "}" ; the position is just after
 // the backslash, with at least one character left.
-StringFragment escape(Lexer& lx) {
+[[gnu::noinline]] StringFragment escape(Lexer& lx) {
   const std::string_view s = lx.source;
   const std::size_t p = lx.pos;
   char32_t simple = 0;
@@ -166,7 +166,7 @@ std::string_view format_string(Lexer& lx) {
 }
 
 // interpolation -> "(" tokens [":" format] ")"
-StringFragment parenthesised_interpolation(Lexer& lx, std::string_view dollar) {
+[[gnu::noinline]] StringFragment parenthesised_interpolation(Lexer& lx, std::string_view dollar) {
   Arena& arena = lx.arena;
   TokenList* tokens = arena.make<TokenList>(&arena);
   int parens = 0, braces = 0;
@@ -231,7 +231,7 @@ StringFragment parenthesised_interpolation(Lexer& lx, std::string_view dollar) {
 }
 
 // interpolation -> "{" tokens "}" (the braces stay in the tokens)
-StringFragment braced_interpolation(Lexer& lx, std::string_view dollar) {
+[[gnu::noinline]] StringFragment braced_interpolation(Lexer& lx, std::string_view dollar) {
   Arena& arena = lx.arena;
   TokenList* tokens = arena.make<TokenList>(&arena);
   int braces = 0;
@@ -256,7 +256,7 @@ StringFragment braced_interpolation(Lexer& lx, std::string_view dollar) {
 }
 
 // interpolation -> name ; a keyword that is not a constant stands for nil
-StringFragment name_interpolation(Lexer& lx, std::string_view dollar) {
+[[gnu::noinline]] StringFragment name_interpolation(Lexer& lx, std::string_view dollar) {
   Arena& arena = lx.arena;
   const std::uint32_t start = lx.offset();
   TokenKind kind = identifier(lx, true);
@@ -272,7 +272,9 @@ StringFragment name_interpolation(Lexer& lx, std::string_view dollar) {
   return interpolation_fragment(tokens, dollar, {}, nullptr);
 }
 
-// The position is just after the opener.
+// The position is just after the opener. Kept apart from the helpers above
+// so that the frames on the recursive path (string_content, interpolation,
+// token) stay small: that path is taken once per nesting level.
 StringFragment interpolation(Lexer& lx, std::string_view dollar) {
   const int c = lx.peek();
   if (c == '(' || c == '{') {
@@ -315,7 +317,7 @@ std::string_view join_fragments(Arena& arena, const std::pmr::vector<StringFragm
   return {out, n};
 }
 
-TokenKind finish(Lexer& lx, StringInfo* info, std::size_t base, bool unterminated) {
+[[gnu::noinline]] TokenKind finish(Lexer& lx, StringInfo* info, std::size_t base, bool unterminated) {
   Arena& arena = lx.arena;
   auto& fragments = info->fragments;
   fragments.assign(lx.fragment_stack.begin() + static_cast<std::ptrdiff_t>(base), lx.fragment_stack.end());
