@@ -332,10 +332,11 @@ class PatternEmitter {
   void relation(Register flag, const ComparisonPattern& relation, Register value) {
     const SourceRange range = range_of(relation);
     if (irrefutable_misuse(flag, range)) return;
-    const Operator op = peeled_kind(*relation.op).op;
-    const std::optional<OpCode> code = peeled_kind(*relation.op).tag == TokenTag::Operator && is_relation(op)
-                                           ? binary_opcode(op)
-                                           : std::nullopt;
+    const TokenKind& op_kind = peeled_kind(*relation.op);
+    if (op_kind.tag != TokenTag::Operator)
+      throw InternalFailure("relation pattern without a relation operator");
+    const Operator op = op_kind.op;
+    const std::optional<OpCode> code = is_relation(op) ? binary_opcode(op) : std::nullopt;
     if (!code) throw InternalFailure("relation pattern without a relation operator");
     if (relation.operand == nullptr) throw InternalFailure("relation pattern without an operand");
     const Register constant = e_.alloc_register();
