@@ -7,6 +7,42 @@
 
 namespace quendal {
 
+const MemoEntry* MemoTable::find(const MemoKey& key) const {
+  if (capacity_ == 0) return nullptr;
+  for (std::size_t i = hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+    const Slot& slot = slots_[i];
+    if (slot.token == nullptr) return nullptr;
+    if (slot.token == key.token && slot.rule == key.rule) return &slot.entry;
+  }
+}
+
+void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
+  if ((count_ + 1) * 2 > capacity_) grow();
+  for (std::size_t i = hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+    Slot& slot = slots_[i];
+    if (slot.token == nullptr) {
+      slot = Slot{key.token, key.rule, entry};
+      ++count_;
+      return;
+    }
+    if (slot.token == key.token && slot.rule == key.rule) {
+      slot.entry = entry;
+      return;
+    }
+  }
+}
+
+void MemoTable::grow() {
+  Slot* old = slots_;
+  const std::size_t old_capacity = capacity_;
+  capacity_ = capacity_ == 0 ? 256 : capacity_ * 2;
+  slots_ = static_cast<Slot*>(arena_.allocate_bytes(capacity_ * sizeof(Slot), alignof(Slot)));
+  for (std::size_t i = 0; i < capacity_; ++i) slots_[i].token = nullptr;
+  count_ = 0;
+  for (std::size_t i = 0; i < old_capacity; ++i)
+    if (old[i].token != nullptr) insert(MemoKey{old[i].token, old[i].rule}, old[i].entry);
+}
+
 std::uint32_t Parser::placeholder_position() const {
   if (pos_ > 0 && pos_ - 1 < tokens_.size()) return tokens_[pos_ - 1].end;
   if (pos_ < tokens_.size()) return tokens_[pos_].start;

@@ -24,7 +24,6 @@
 #include <initializer_list>
 #include <memory_resource>
 #include <span>
-#include <unordered_map>
 #include <utility>
 
 #include "parser/ast.h"
@@ -95,29 +94,53 @@ struct MemoKey {
   friend bool operator==(const MemoKey&, const MemoKey&) = default;
 };
 
-struct MemoKeyHash {
-  std::size_t operator()(const MemoKey& key) const noexcept {
-    const auto bits = reinterpret_cast<std::uintptr_t>(key.token);
-    return std::hash<std::uintptr_t>()((bits >> 3) * 31u + static_cast<std::uintptr_t>(key.rule));
-  }
-};
-
 struct MemoEntry {
   void* value = nullptr;      // null: the rule backtracked here
   std::uint32_t advance = 0;  // tokens consumed on success
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
+// Open-addressing table of memoised outcomes, stored in the arena.
+class MemoTable {
+ public:
+  explicit MemoTable(Arena& arena) : arena_(arena) {}
+  MemoTable(const MemoTable&) = delete;
+  MemoTable& operator=(const MemoTable&) = delete;
+
+  const MemoEntry* find(const MemoKey& key) const;
+  void insert(const MemoKey& key, const MemoEntry& entry);
+  std::size_t size() const { return count_; }
+
+ private:
+  struct Slot {
+    const Token* token;
+    MemoRule rule;
+    MemoEntry entry;
+  };
+  static std::size_t hash(const MemoKey& key) {
+    const auto bits = reinterpret_cast<std::uintptr_t>(key.token);
+    return static_cast<std::size_t>(((bits >> 3) * 0x9E3779B97F4A7C15ull) ^
+                                    static_cast<std::uintptr_t>(key.rule) * 0x632BE59BD9B4E019ull);
+  }
+  void grow();
+
+  Arena& arena_;
+  Slot* slots_ = nullptr;
+  std::size_t capacity_ = 0;  // a power of two
+  std::size_t count_ = 0;
+};
+
 // State shared by the parser of a script and the parsers of the
 // interpolations inside it.
 struct ParseContext {
-  explicit ParseContext(Arena& a) : arena(a), memo(&a) {}
+  explicit ParseContext(Arena& a) : arena(a), memo(a) {}
   ParseContext(const ParseContext&) = delete;
   ParseContext& operator=(const ParseContext&) = delete;
 
   Arena& arena;
   int depth = 0;       // current nesting level
   int high_water = 0;  // deepest level reached inside the current memoised rule
+  int deepest = 0;     // deepest level reached at all
   // Work done, for measurements: levels entered and tokens scanned by the
   // unknown-run rules.
   std::uint64_t levels_entered = 0;
@@ -127,7 +150,7 @@ struct ParseContext {
   // Where the first cut happened, as an index into the script's token list.
   bool cut_recorded = false;
   std::size_t cut_position = 0;
-  std::pmr::unordered_map<MemoKey, MemoEntry, MemoKeyHash> memo;
+  MemoTable memo;
   // The last run of tokens scanned by unknown_pattern: [run_begin, run_stop)
   // holds no pattern stop token, so any start inside it stops at run_stop.
   const Token* run_begin = nullptr;
@@ -149,6 +172,7 @@ class NestingGuard {
     ++count_;
     ++context_.levels_entered;
     if (context_.depth > context_.high_water) context_.high_water = context_.depth;
+    if (context_.depth > context_.deepest) context_.deepest = context_.depth;
     const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     if (frame < context_.stack_low) context_.stack_low = frame;
     return true;
@@ -359,8 +383,8 @@ template <class T, class Body>
 ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
   if (exhausted()) return body();
   const MemoKey key{&tokens_[pos_], rule};
-  if (auto found = context_.memo.find(key); found != context_.memo.end()) {
-    const MemoEntry entry = found->second;
+  if (const MemoEntry* found = context_.memo.find(key)) {
+    const MemoEntry entry = *found;
     if (context_.depth + entry.height > kMaxNestingDepth) return cut();
     if (context_.depth + entry.height > context_.high_water)
       context_.high_water = context_.depth + entry.height;
@@ -381,7 +405,7 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
       entry.advance = static_cast<std::uint32_t>(pos_ - start);
     }
     entry.height = static_cast<std::uint16_t>(height < 0 ? 0 : height);
-    context_.memo.emplace(key, entry);
+    context_.memo.insert(key, entry);
   }
   return result;
 }
