@@ -469,5 +469,41 @@ TEST_P(Work, GrowsLinearly) {
 INSTANTIATE_TEST_SUITE_P(Parser, Work, ::testing::ValuesIn(kWorkCases),
                          [](const ::testing::TestParamInfo<WorkCase>& info) { return info.param.name; });
 
+// ------------------------------------------------------------ any input
+
+// Random token soups: every parse ends in a tree or a cut, and the tree can
+// be walked.
+TEST(AnyInput, RandomTokenSoupsParseOrCut) {
+  static const char* const kPieces[] = {
+      "(", ")", "[", "]", "{", "}", ",", ";", ":", "?:", "::", "..", "..<", "?", "!", "=", "+=", "??=", "+", "-",
+      "*", "^", "==", "<", "is", "not", "in", "not in", "and", "or", "if", "else", "match", "case", "for", "while",
+      "loop", "fn", "let", "const", "mut", "pub", "mod", "return", "break", "continue", "type", "_", "global",
+      "use", "x", "@c", "1", "2.5", "nil", "true", "'s'", "\"a$(x)b\"", "\"$(\"", "'${ {\"k\": 1} }'", "$",
+      "~", "\"$()\"", "\"$(a b)\""};
+  constexpr std::size_t kCount = sizeof(kPieces) / sizeof(kPieces[0]);
+  std::uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  std::size_t cuts = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string source;
+    const std::size_t length = next() % 40;
+    for (std::size_t i = 0; i < length; ++i) {
+      source += kPieces[next() % kCount];
+      source += ' ';
+    }
+    ParseOutcome outcome = parse_and_walk(source);
+    if (outcome.cut) {
+      ++cuts;
+      EXPECT_LE(outcome.error_start, outcome.error_end) << source;
+    }
+  }
+  EXPECT_EQ(cuts, 0u);  // nothing here nests deep enough to cut
+}
+
 }  // namespace
 }  // namespace quendal
