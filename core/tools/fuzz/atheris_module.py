@@ -173,6 +173,10 @@ def test_one_input(data):
 
 
 def main():
+    atheris.instrument_func(check_compile)
+    atheris.instrument_func(check_message)
+    atheris.instrument_func(make_config)
+    atheris.instrument_func(random_value)
     atheris.Setup(sys.argv, test_one_input)
     atheris.Fuzz()
 
