@@ -138,7 +138,9 @@ TEST(ParserHelpers, VariableTokenKeepsRewritesOrRejects) {
     if (!c.owned) continue;
     EXPECT_EQ(collected(*name, f.source),
               (std::vector<SourceDiagnostic>{{original.start, original.end, c.code}}));
-    if (c.becomes_underscore) EXPECT_TRUE((*name)->kind.is_keyword(Keyword::Underscore));
+    if (c.becomes_underscore) {
+      EXPECT_TRUE((*name)->kind.is_keyword(Keyword::Underscore));
+    }
   }
 }
 
@@ -367,7 +369,9 @@ TEST_P(Deep, TwoHundredLevelsParseAndOverTheLimitCuts) {
   on_stack(1u << 20, [] {
     const DeepCase& c = GetParam();
     EXPECT_FALSE(parse_and_walk(c.build(200)).cut);
-    if (!c.lexer_limited) EXPECT_TRUE(parse_and_walk(c.build(300)).cut);
+    if (!c.lexer_limited) {
+      EXPECT_TRUE(parse_and_walk(c.build(300)).cut);
+    }
   });
 }
 
@@ -475,11 +479,17 @@ INSTANTIATE_TEST_SUITE_P(Parser, Work, ::testing::ValuesIn(kWorkCases),
 // be walked.
 TEST(AnyInput, RandomTokenSoupsParseOrCut) {
   static const char* const kPieces[] = {
-      "(", ")", "[", "]", "{", "}", ",", ";", ":", "?:", "::", "..", "..<", "?", "!", "=", "+=", "??=", "+", "-",
-      "*", "^", "==", "<", "is", "not", "in", "not in", "and", "or", "if", "else", "match", "case", "for", "while",
-      "loop", "fn", "let", "const", "mut", "pub", "mod", "return", "break", "continue", "type", "_", "global",
-      "use", "x", "@c", "1", "2.5", "nil", "true", "'s'", "\"a$(x)b\"", "\"$(\"", "'${ {\"k\": 1} }'", "$",
-      "~", "\"$()\"", "\"$(a b)\""};
+      "(",      ")",      "[",       "]",          "{",      "}",
+      ",",      ";",      ":",       "?:",         "::",     "..",
+      "..<",    "?",      "!",       "=",          "+=",     "??=",
+      "+",      "-",      "*",       "^",          "==",     "<",
+      "is",     "not",    "in",      "not in",     "and",    "or",
+      "if",     "else",   "match",   "case",       "for",    "while",
+      "loop",   "fn",     "let",     "const",      "mut",    "pub",
+      "mod",    "return", "break",   "continue",   "type",   "_",
+      "global", "use",    "x",       "@c",         "1",      "2.5",
+      "nil",    "true",   "'s'",     "\"a$(x)b\"", "\"$(\"", "'${ {\"k\": 1} }'",
+      "$",      "~",      "\"$()\"", "\"$(a b)\""};
   constexpr std::size_t kCount = sizeof(kPieces) / sizeof(kPieces[0]);
   std::uint64_t state = 0x2545F4914F6CDD1Dull;
   auto next = [&state] {
