@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "diagnostic/diagnostic_code.h"
 #include "module_support.h"
@@ -31,6 +32,44 @@ PyObject* to_str(std::string_view text) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
+// A direct-mapped cache of int objects by value for one conversion, sized
+// to the list. Holds a reference to each cached object; `get` returns a new
+// reference.
+class IntCache {
+ public:
+  explicit IntCache(std::size_t values) {
+    std::size_t slots = 16;
+    while (slots < 4096 && slots * 8 < values) slots *= 2;
+    slots_.resize(slots);
+    mask_ = slots - 1;
+  }
+  IntCache(const IntCache&) = delete;
+  IntCache& operator=(const IntCache&) = delete;
+  ~IntCache() {
+    for (Slot& slot : slots_) Py_XDECREF(slot.object);
+  }
+
+  PyObject* get(std::uint32_t value) {
+    Slot& slot = slots_[(value ^ (value >> 12)) & mask_];
+    if (slot.object == nullptr || slot.value != value) {
+      PyObject* object = PyLong_FromUnsignedLong(value);
+      if (object == nullptr) return nullptr;
+      Py_XDECREF(slot.object);
+      slot.object = object;
+      slot.value = value;
+    }
+    return Py_NewRef(slot.object);
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t value = 0;
+    PyObject* object = nullptr;
+  };
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
 PyObject* encode_result(const CompileResult& result) {
   PyObject* chunk;
   if (result.chunk) {
@@ -45,8 +84,12 @@ PyObject* encode_result(const CompileResult& result) {
     Py_DECREF(chunk);
     return nullptr;
   }
+  // Lines, columns and codes repeat a great deal (every record on a line has
+  // the same line number, most records are source maps): ints are immutable,
+  // so one object per value stands in every place that value occurs.
+  IntCache cache(result.diagnostics.size());
   for (std::size_t i = 0; i < result.diagnostics.size(); ++i) {
-    PyObject* value = PyLong_FromUnsignedLong(result.diagnostics[i]);
+    PyObject* value = cache.get(result.diagnostics[i]);
     if (value == nullptr) {
       Py_DECREF(chunk);
       Py_DECREF(list);

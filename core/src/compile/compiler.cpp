@@ -4,8 +4,8 @@
 
 #include "compile/recover_token.h"
 #include "diagnostic/encode_diagnostics.h"
-#include "lexer/lex.h"
 #include "emitter/emit_script.h"
+#include "lexer/lex.h"
 #include "parser/parse_script.h"
 
 namespace quendal {
@@ -29,12 +29,23 @@ bool Compiler::lex() {
     return false;
   }
   tokens_ = std::move(lexed.tokens);
+  // Only strings (their tags and interpolations) and unknown tokens need
+  // recovery; every other token stays as it is. The list keeps its capacity:
+  // it lives in the arena, where a smaller copy would only add to it.
+  const bool tags = config_.report_tags;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < tokens_.size(); ++i) {
-    if (std::optional<Token> token = recover_token(tokens_[i], collector_, arena_)) tokens_[kept++] = *token;
+    const TokenTag tag = tokens_[i].kind.tag;
+    const bool plain =
+        tag == TokenTag::String ? !tags : tag != TokenTag::InterpolatedString && tag != TokenTag::Unknown;
+    if (plain) {
+      if (kept != i) tokens_[kept] = tokens_[i];
+      ++kept;
+    } else if (std::optional<Token> token = recover_token(tokens_[i], collector_, arena_)) {
+      tokens_[kept++] = *token;
+    }
   }
   tokens_.resize(kept);
-  tokens_.shrink_to_fit();
   if (tokens_.empty()) throw InternalFailure("Cannot parse an empty token list");
   return true;
 }
@@ -70,7 +81,15 @@ CompileResult Compiler::run() {
   // Emission: the whole script as one function; the emitter's own records
   // follow in emission order, filtered by the configuration.
   EmitOutput emitted = emit_script(script, source_, config_, arena_);
-  collector_.extend(std::move(emitted.diagnostics));
+  if (collector_.diagnostics().empty()) {
+    // The usual case: nothing recorded before emission, so the emitter's
+    // list becomes the collector's without a copy (filtered the same way).
+    std::vector<SourceDiagnostic>& records = emitted.diagnostics;
+    std::erase_if(records, [this](const SourceDiagnostic& d) { return !collector_.accepts(d.code); });
+    collector_.diagnostics() = std::move(records);
+  } else {
+    collector_.extend(std::move(emitted.diagnostics));
+  }
   std::optional<std::vector<std::uint8_t>> chunk = std::move(emitted.chunk);
 
   return finish(std::move(chunk));

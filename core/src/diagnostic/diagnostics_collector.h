@@ -16,7 +16,9 @@ class DiagnosticsCollector {
 
   bool accepts(DiagnosticCode code) const;
   void push(DiagnosticCode code, std::uint64_t start, std::uint64_t end) {
-    if (accepts(code)) diagnostics_.push_back({start, end, code});
+    // Source maps are by far the most frequent records.
+    if (code == DiagnosticCode::SourceMap ? config_->report_source_map : accepts(code))
+      diagnostics_.push_back({start, end, code});
   }
   // Consumes `records`, keeping what `accepts` keeps, in order.
   void extend(std::vector<SourceDiagnostic>&& records);

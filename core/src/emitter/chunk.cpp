@@ -126,11 +126,71 @@ std::uint32_t Chunk::add_constant(const Constant& constant) {
   return it->second;
 }
 
+namespace {
+
+// Operand kinds of a layout made only of single operands (no counted
+// lists), one per letter; empty for the other layouts.
+struct PlainLayout {
+  std::array<Operand::Kind, 16> kinds{};
+  std::uint8_t size = 0;
+  bool plain = false;
+};
+
+PlainLayout plain_layout(OpCode op) {
+  PlainLayout out;
+  const std::string_view layout = opcode_layout(op);
+  if (layout == "-" || layout.size() > out.kinds.size()) return out;
+  for (char letter : layout) {
+    if (letter == 'L' || letter == 'M') return out;
+    out.kinds[out.size++] = letter == 'R' ? Operand::Kind::Register : Operand::Kind::Param;
+  }
+  out.plain = true;
+  return out;
+}
+
+const std::array<PlainLayout, kOpCodeCount>& plain_layouts() {
+  static const std::array<PlainLayout, kOpCodeCount> table = [] {
+    std::array<PlainLayout, kOpCodeCount> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = plain_layout(static_cast<OpCode>(i));
+    return t;
+  }();
+  return table;
+}
+
+// True when `operands` certainly pass check_operands; false sends the
+// instruction through the full check (which names the fault).
+bool plain_operands_ok(OpCode op, std::span<const Operand> operands) {
+  const auto index = static_cast<std::size_t>(op);
+  if (index >= static_cast<std::size_t>(kOpCodeCount)) return false;
+  const PlainLayout& layout = plain_layouts()[index];
+  if (!layout.plain || operands.size() != layout.size) return false;
+  for (std::size_t i = 0; i < operands.size(); ++i) {
+    const Operand& o = operands[i];
+    if (o.kind != layout.kinds[i]) return false;
+    const bool in_range = is_register(o) ? o.value >= 0 && o.value <= std::numeric_limits<Register>::max()
+                                         : o.value >= std::numeric_limits<OpParam>::min() &&
+                                               o.value <= std::numeric_limits<OpParam>::max();
+    if (!in_range) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void Chunk::write(OpCode op, std::span<const Operand> operands) {
   if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
-  check_operands(op, operands);
+  if (!plain_operands_ok(op, operands)) check_operands(op, operands);
   bool wide = !all_short(operands);
-  code_.push_back(static_cast<std::uint8_t>(op) | (wide ? kWideFlag : 0));
+  if (!wide) {
+    // Short form: the opcode byte and one byte per operand.
+    const std::size_t at = code_.size();
+    code_.resize(at + 1 + operands.size());
+    std::uint8_t* out = code_.data() + at;
+    *out++ = static_cast<std::uint8_t>(op);
+    for (const Operand& o : operands) *out++ = static_cast<std::uint8_t>(o.value);
+    return;
+  }
+  code_.push_back(static_cast<std::uint8_t>(op) | kWideFlag);
   put_operands(code_, operands, wide);
 }
 
