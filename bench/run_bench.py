@@ -182,6 +182,41 @@ def peak_memory(kind: str, path: Path, core_path: str | None):
 # ---------------------------------------------------------------------------
 
 
+def scaled_corpus(text: str, factor: int, units: int) -> str:
+    """`factor` copies of a Quendal corpus of `units` units, the top-level
+    names (functions f<unit>_<k>, globals result<unit>) renumbered in each
+    copy so that the whole stays one valid script of distinct units."""
+    import re
+
+    pattern = re.compile(r"\b(f|result)(\d+)(?=_|\b)")
+    copies = [text]
+    for k in range(1, factor):
+        shift = k * units
+        copies.append(pattern.sub(lambda m: f"{m.group(1)}{int(m.group(2)) + shift}", text))
+    return "".join(copies)
+
+
+def scaling(core, corpus_q: str, units: int, factors=(1, 4, 16)) -> dict:
+    """Process CPU time per source byte of one compilation at each size (best
+    of two runs below 16x): CPU time, so that other load on the machine does
+    not bend the figures. The result list is built and dropped each time."""
+    config = core.Config()
+    out = {}
+    for factor in factors:
+        text = scaled_corpus(corpus_q, factor, units)
+        size = len(text.encode("utf-8"))
+        best = float("inf")
+        for _ in range(1 if factor >= 16 else 2):
+            gc.collect()
+            t = time.process_time()
+            result = core.compile(text, config)
+            best = min(best, time.process_time() - t)
+            del result
+        out[factor] = {"bytes": size, "ns_per_byte": best / size * 1e9}
+        del text
+    return out
+
+
 def count_errors(diagnostics) -> tuple[int, int]:
     """(records, error records) of an encoded diagnostics list."""
     codes = diagnostics[4::5]
@@ -196,6 +231,8 @@ def main(argv=None) -> int:
     p.add_argument("--repeat", type=int, default=3, help="corpus runs per compiler; the best counts")
     p.add_argument("--core", help="path of a built quendal core extension to load as quendal.core")
     p.add_argument("--no-memory", action="store_true", help="skip the peak-memory subprocesses")
+    p.add_argument("--scaling", action="store_true",
+                   help="also time quendal on 1x, 4x and 16x the corpus (CPU time; 16x needs about 10 GB)")
     p.add_argument("--json", help="also write the figures to this file")
     args = p.parse_args(argv)
 
@@ -321,6 +358,16 @@ def main(argv=None) -> int:
         c = results["quendal_check"]
         print(f"quendal corpus result: chunk {c['chunk_bytes']} bytes, {c['diagnostic_records']} diagnostic "
               f"records, {c['error_records']} errors")
+    if args.scaling and core is not None:
+        import re
+
+        units = 1 + max((int(n) for n in re.findall(r"\bresult(\d+)\b", corpus["q"])), default=0)
+        scaled = scaling(core, corpus["q"], units)
+        results["quendal_scaling"] = scaled
+        base = scaled[1]["ns_per_byte"]
+        print("quendal scaling (CPU time per byte): " + ", ".join(
+            f"{f}x {v['bytes'] / 1e6:.0f} MB {v['ns_per_byte']:.1f} ns/B ({v['ns_per_byte'] / base:.2f})"
+            for f, v in scaled.items()))
     for note in notes:
         print(f"note: {note}")
     results["notes"] = notes
