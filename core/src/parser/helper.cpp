@@ -8,39 +8,44 @@
 namespace quendal {
 
 const MemoEntry* MemoTable::find(const MemoKey& key) const {
-  if (capacity_ == 0) return nullptr;
-  for (std::size_t i = hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+  const std::size_t capacity = slots_.size();
+  if (capacity == 0) return nullptr;
+  for (std::size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
     const Slot& slot = slots_[i];
     if (slot.token == nullptr) return nullptr;
-    if (slot.token == key.token && slot.rule == key.rule) return &slot.entry;
+    if (slot.token == key.token && slot.rule == key.rule) {
+      found_ = MemoEntry{slot.value, slot.advance, slot.height};
+      return &found_;
+    }
   }
 }
 
 void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
-  if ((count_ + 1) * 2 > capacity_) grow();
-  for (std::size_t i = hash(key) & (capacity_ - 1);; i = (i + 1) & (capacity_ - 1)) {
+  if ((count_ + 1) * 2 > slots_.size()) grow();
+  const std::size_t capacity = slots_.size();
+  for (std::size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
     Slot& slot = slots_[i];
     if (slot.token == nullptr) {
-      slot = Slot{key.token, key.rule, entry};
+      slot = Slot{key.token, entry.value, entry.advance, entry.height, key.rule};
       ++count_;
       return;
     }
     if (slot.token == key.token && slot.rule == key.rule) {
-      slot.entry = entry;
+      slot.value = entry.value;
+      slot.advance = entry.advance;
+      slot.height = entry.height;
       return;
     }
   }
 }
 
 void MemoTable::grow() {
-  Slot* old = slots_;
-  const std::size_t old_capacity = capacity_;
-  capacity_ = capacity_ == 0 ? 256 : capacity_ * 2;
-  slots_ = static_cast<Slot*>(arena_.allocate_bytes(capacity_ * sizeof(Slot), alignof(Slot)));
-  for (std::size_t i = 0; i < capacity_; ++i) slots_[i].token = nullptr;
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 256 : old.size() * 2, Slot{nullptr, nullptr, 0, 0, MemoRule::RecordLike});
   count_ = 0;
-  for (std::size_t i = 0; i < old_capacity; ++i)
-    if (old[i].token != nullptr) insert(MemoKey{old[i].token, old[i].rule}, old[i].entry);
+  for (const Slot& slot : old)
+    if (slot.token != nullptr)
+      insert(MemoKey{slot.token, slot.rule}, MemoEntry{slot.value, slot.advance, slot.height});
 }
 
 std::uint32_t Parser::placeholder_position() const {

@@ -25,6 +25,7 @@
 #include <memory_resource>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "parser/ast.h"
 
@@ -100,22 +101,28 @@ struct MemoEntry {
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
-// Open-addressing table of memoised outcomes, stored in the arena.
+// Open-addressing table of memoised outcomes. Its slots live on the heap
+// rather than in the arena: a table that grows frees the smaller one, where
+// the arena would keep every earlier table to the end of the compilation.
 class MemoTable {
  public:
-  explicit MemoTable(Arena& arena) : arena_(arena) {}
+  explicit MemoTable(Arena&) {}
   MemoTable(const MemoTable&) = delete;
   MemoTable& operator=(const MemoTable&) = delete;
 
+  // The entry stays valid until the next call on the table.
   const MemoEntry* find(const MemoKey& key) const;
   void insert(const MemoKey& key, const MemoEntry& entry);
   std::size_t size() const { return count_; }
 
  private:
+  // 24 bytes: the key and the entry's fields, packed.
   struct Slot {
     const Token* token;
+    void* value;
+    std::uint32_t advance;
+    std::uint16_t height;
     MemoRule rule;
-    MemoEntry entry;
   };
   static std::size_t hash(const MemoKey& key) {
     const auto bits = reinterpret_cast<std::uintptr_t>(key.token);
@@ -124,10 +131,9 @@ class MemoTable {
   }
   void grow();
 
-  Arena& arena_;
-  Slot* slots_ = nullptr;
-  std::size_t capacity_ = 0;  // a power of two
+  std::vector<Slot> slots_;  // size is the capacity, a power of two
   std::size_t count_ = 0;
+  mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 
 // State shared by the parser of a script and the parsers of the
