@@ -11,7 +11,7 @@
 namespace quendal {
 
 Compiler::Compiler(std::string_view source, const CompileConfig& config)
-    : source_(arena_.copy(source)), config_(config), collector_(source_, config_), tokens_(&arena_) {}
+    : source_(source), config_(config), collector_(source_, config_), tokens_(&arena_) {}
 
 bool Compiler::lex() {
   LexResult lexed = config_.input_mode == InputMode::Template ? quendal::lex_string(source_, config_, arena_)

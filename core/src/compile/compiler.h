@@ -1,6 +1,6 @@
 #pragma once
 // The driver of one compilation: owns everything the call allocates (arena,
-// source copy, token list, collector) and runs the stages in order.
+// token list, collector) and runs the stages in order.
 #include <string_view>
 
 #include "diagnostic/diagnostics_collector.h"
@@ -27,7 +27,7 @@ class Compiler {
   CompileResult finish(std::optional<std::vector<std::uint8_t>> chunk);
 
   Arena arena_;
-  std::string_view source_;  // owned copy in arena_
+  std::string_view source_;  // the caller's text, alive for the whole call
   const CompileConfig& config_;
   DiagnosticsCollector collector_;
   TokenList tokens_;

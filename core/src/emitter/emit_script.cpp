@@ -9,6 +9,11 @@ EmitOutput emit_script(const Script& script, std::string_view source, const Comp
                        Arena& arena) {
   if (script.eof.is_null()) throw InternalFailure("Inner token pointer should not be null");
   Emitter emitter(source, config, arena);
+  // One source map per instruction, about one instruction per seven bytes
+  // of dense script: reserving for one per four bytes keeps the list from
+  // regrowing (and copying itself) on large inputs; pages never written are
+  // never made resident.
+  if (config.report_source_map) emitter.diagnostics.diagnostics().reserve(source.size() / 4 + 16);
   // The script is the body of one function without parameters: a synthetic
   // empty parameter list, destination register 0.
   auto* parameters = arena.make<ParameterList>(&arena);
