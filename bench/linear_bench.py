@@ -22,7 +22,13 @@ def repeat_to(unit, size):
 
 
 def long_line(size):
-    return "let x = 1; x" + repeat_to(" + x * 2", size)
+    # One line of statements (a single long sum would hit the nesting limit,
+    # since every binary operator adds a tree level).
+    return "let mut x = 1; " + repeat_to("x = x + x * 2 - f(x, 'a'); ", size) + "x"
+
+
+def long_sum_at_limit(size):
+    return repeat_to("x" + " + x" * 200 + ";\n", size)
 
 
 def diagnostics_one_line(size):
@@ -117,6 +123,7 @@ def unknown_characters(size):
 
 CASES = {
     "long line": (long_line, {}),
+    "sums at nesting limit": (long_sum_at_limit, {}),
     "diagnostics, one line": (diagnostics_one_line, {}),
     "diagnostics, many lines": (diagnostics_many_lines, {}),
     "distinct numbers": (distinct_numbers, {}),

@@ -44,11 +44,11 @@ inline constexpr std::array<OpcodeInfo, 99> kOpcodes = {{
 
 // Opcode numbers the checks refer to.
 namespace op {
-inline constexpr int Concat = 23, Format = 24, Constant = 38, GetGlobal = 44, Module = 47, Field = 48,
-                     FieldOpt = 51, Omit = 55, Has = 63, Get = 66, Set = 69, Loop = 78,
-                     LoopRangeExclusive = 81, LoopEnd = 82, Break = 83, Continue = 84, If = 85, IfNot = 86,
-                     IfNotInit = 88, IfNil = 89, IfNotNil = 90, Else = 91, IfEnd = 92, Func = 93,
-                     FuncVarg = 94, FuncEnd = 95, Call = 97;
+inline constexpr int Concat = 23, Format = 24, Constant = 38, GetUpvalue = 42, SetUpvalue = 43,
+                     GetGlobal = 44, Module = 47, Field = 48, FieldOpt = 51, Omit = 55, Has = 63, Get = 66,
+                     Set = 69, Loop = 78, LoopFor = 79, LoopRangeExclusive = 81, LoopEnd = 82, Break = 83,
+                     Continue = 84, If = 85, IfNot = 86, IfNotInit = 88, IfNil = 89, IfNotNil = 90, Else = 91,
+                     IfEnd = 92, Func = 93, FuncVarg = 94, FuncEnd = 95, Call = 97;
 }
 
 struct Instruction {
@@ -56,6 +56,7 @@ struct Instruction {
   int opcode = 0;
   bool wide = false;
   std::vector<std::int64_t> operands;  // fixed operands and list elements in byte order
+  std::string kinds;                   // 'R' or 'P' for each operand
 };
 
 struct DecodedChunk {
@@ -196,6 +197,8 @@ inline std::string verify_chunk(std::span<const std::uint8_t> bytes, DecodedChun
     bool has_else;
   };
   std::vector<Block> blocks;
+  // Register counts of the open windows (function and loop bodies).
+  std::vector<std::int64_t> windows;
   for (std::size_t p = 0; p < code.size();) {
     Instruction instruction;
     instruction.offset = p;
@@ -230,6 +233,7 @@ inline std::string verify_chunk(std::span<const std::uint8_t> bytes, DecodedChun
         std::int64_t value = 0;
         if (!read(kind, value)) return "truncated operands: " + detail::at(instruction);
         instruction.operands.push_back(value);
+        instruction.kinds += kind;
         last_param = value;
       } else {
         if (last_param < 0) return "negative list count: " + detail::at(instruction);
@@ -238,6 +242,7 @@ inline std::string verify_chunk(std::span<const std::uint8_t> bytes, DecodedChun
           if (!read(kind == 'L' ? 'L' : 'P', value))
             return "truncated operand list: " + detail::at(instruction);
           instruction.operands.push_back(value);
+          instruction.kinds += kind == 'L' ? 'R' : 'P';
         }
       }
     }
@@ -268,8 +273,44 @@ inline std::string verify_chunk(std::span<const std::uint8_t> bytes, DecodedChun
         if (auto error = check_string_constant(instruction.operands[k]); !error.empty()) return error;
     }
 
-    // Block structure.
+    // Registers: every register operand lies inside its window (an upvalue
+    // inside the window that many levels out); the operands of a window's
+    // opener other than its counts belong to the enclosing window.
     const int opcode = instruction.opcode;
+    {
+      const bool opens_window = detail::is_func_opener(opcode) || detail::is_loop_opener(opcode);
+      const bool upvalue = opcode == op::GetUpvalue || opcode == op::SetUpvalue;
+      const std::int64_t current = windows.empty() ? 0 : windows.back();
+      for (std::size_t k = 0; k < instruction.operands.size(); ++k) {
+        if (instruction.kinds[k] != 'R') continue;
+        std::int64_t limit = current;
+        if (upvalue && k == 2) {
+          const std::int64_t distance = instruction.operands[1];
+          if (distance < 1 || static_cast<std::size_t>(distance) >= windows.size())
+            return "upvalue distance " + std::to_string(distance) + " with " +
+                   std::to_string(windows.size()) + " open windows: " + detail::at(instruction);
+          limit = windows[windows.size() - 1 - static_cast<std::size_t>(distance)];
+        }
+        if (instruction.operands[k] > limit)
+          return "register r" + std::to_string(instruction.operands[k]) + " beyond its window of " +
+                 std::to_string(limit) + " registers: " + detail::at(instruction);
+      }
+      if (opens_window) {
+        const std::size_t count_at = detail::is_func_opener(opcode) ? 2 : 0;
+        const std::int64_t registers = instruction.operands[count_at];
+        if (registers < 0) return "negative register count: " + detail::at(instruction);
+        if (detail::is_func_opener(opcode) &&
+            (instruction.operands[1] < 0 || instruction.operands[1] > registers))
+          return "parameter count outside the window: " + detail::at(instruction);
+        if (opcode == op::LoopFor && instruction.operands[2] != 0)
+          return "LoopFor's third operand is not r0: " + detail::at(instruction);
+        windows.push_back(registers);
+      } else if ((opcode == op::LoopEnd || opcode == op::FuncEnd) && !windows.empty()) {
+        windows.pop_back();
+      }
+    }
+
+    // Block structure.
     if (blocks.empty() && !out.instructions.empty())
       return "instruction after the script's closing FuncEnd: " + detail::at(instruction);
     if (out.instructions.empty() && !detail::is_func_opener(opcode))
@@ -374,7 +415,9 @@ inline std::string verify_result(std::string_view source, const CompileConfig& c
     }
     if (end < start) return record + ": range ends before it starts";
   }
-  if (result.chunk.has_value() == has_error)
+  // With errors off, a lexer or parser failure still drops the chunk without
+  // a record; check_compilation confirms such a failure separately.
+  if (result.chunk.has_value() == has_error && (result.chunk || config.report_errors))
     return has_error ? "chunk present although an error was kept"
                      : "chunk missing although no error was kept";
   if (result.chunk) {
