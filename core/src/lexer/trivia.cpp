@@ -34,90 +34,98 @@ std::size_t line_break_at(std::string_view s, std::size_t p) {
   return 0;
 }
 
-}  // namespace
+// End of the blanks (" " and "\t") starting at `p`.
+std::size_t blank_end(std::string_view s, std::size_t p) {
+  while (p < s.size() && (s[p] == ' ' || s[p] == '\t')) ++p;
+  return p;
+}
 
-bool trivia_may_follow(const Lexer& lx);
+// The recognisers below start at `p`, the first character after the blanks;
+// on success they move the lexer past the trivia, on failure they leave it
+// where it was.
 
-// line_comment -> "//" (not "\n" or "\r")* (line break | end of input)
-bool line_comment(Lexer& lx) {
-  const std::size_t save = lx.pos;
-  skip_blanks(lx);
+bool line_comment_at(Lexer& lx, std::size_t p) {
   const std::string_view s = lx.source;
-  if (lx.source.substr(lx.pos, 2) != "//") {
-    lx.pos = save;
-    return false;
-  }
-  const std::size_t stop = line_stop(lx, lx.pos + 2);
+  if (s.substr(p, 2) != "//") return false;
+  const std::size_t stop = line_stop(lx, p + 2);
   if (stop == s.size()) {
     lx.pos = stop;
     return true;
   }
   const std::size_t length = line_break_at(s, stop);
-  if (length == 0) {  // a lone "\r"
-    lx.pos = save;
-    return false;
-  }
+  if (length == 0) return false;  // a lone "\r"
   lx.pos = stop + length;
   return true;
 }
 
-// block_comment -> "/*" anything up to the first "*/" "*/" (or the rest of
-// the input when there is none)
-bool block_comment(Lexer& lx) {
-  const std::size_t save = lx.pos;
-  skip_blanks(lx);
+bool block_comment_at(Lexer& lx, std::size_t p) {
   const std::string_view s = lx.source;
-  if (s.substr(lx.pos, 2) != "/*") {
-    lx.pos = save;
-    return false;
-  }
-  const std::size_t close = s.find("*/", lx.pos + 2);
+  if (s.substr(p, 2) != "/*") return false;
+  const std::size_t close = s.find("*/", p + 2);
   lx.pos = close == std::string_view::npos ? s.size() : close + 2;
   return true;
 }
 
-// new_line -> "\n" | "\r\n"
-bool new_line(Lexer& lx) {
-  const std::size_t save = lx.pos;
-  skip_blanks(lx);
-  const std::size_t length = line_break_at(lx.source, lx.pos);
-  if (length == 0) {
-    lx.pos = save;
-    return false;
-  }
-  lx.pos += length;
+bool new_line_at(Lexer& lx, std::size_t p) {
+  const std::size_t length = line_break_at(lx.source, p);
+  if (length == 0) return false;
+  lx.pos = p + length;
   return true;
 }
 
-// Every recogniser skips blanks and then needs "/", "\n" or "\r"; when none
-// of those follows, nothing can match and the attempts are skipped.
-bool trivia_may_follow(const Lexer& lx) {
-  const std::string_view s = lx.source;
-  std::size_t p = lx.pos;
-  while (p < s.size() && (s[p] == ' ' || s[p] == '\t')) ++p;
-  return p < s.size() && (s[p] == '/' || s[p] == '\n' || s[p] == '\r');
-}
+}  // namespace
 
+// line_comment -> "//" (not "\n" or "\r")* (line break | end of input)
+bool line_comment(Lexer& lx) { return line_comment_at(lx, blank_end(lx.source, lx.pos)); }
+
+// block_comment -> "/*" anything up to the first "*/" "*/" (or the rest of
+// the input when there is none)
+bool block_comment(Lexer& lx) { return block_comment_at(lx, blank_end(lx.source, lx.pos)); }
+
+// new_line -> "\n" | "\r\n"
+bool new_line(Lexer& lx) { return new_line_at(lx, blank_end(lx.source, lx.pos)); }
+
+// Every recogniser skips blanks and then needs "/", "\n" or "\r"; the
+// blanks are scanned once and the character after them picks the one
+// recogniser that can match ("//", "/*" and a line break exclude each other).
 void skip_leading_trivia(Lexer& lx) {
+  const std::string_view s = lx.source;
   for (;;) {
-    if (!trivia_may_follow(lx)) return;
-    if (line_comment(lx) || block_comment(lx) || new_line(lx)) continue;
-    return;
+    const std::size_t p = blank_end(s, lx.pos);
+    if (p >= s.size()) return;
+    const char c = s[p];
+    if (c == '/') {
+      if (!line_comment_at(lx, p) && !block_comment_at(lx, p)) return;
+    } else if (c == '\n' || c == '\r') {
+      if (!new_line_at(lx, p)) return;
+    } else {
+      return;
+    }
   }
 }
 
 // tailing_trivia -> block_comment+ (line_comment | new_line) | line_comment | new_line | nothing
 void tailing_trivia(Lexer& lx) {
-  if (!trivia_may_follow(lx)) return;
-  const std::size_t save = lx.pos;
-  if (block_comment(lx)) {
-    while (block_comment(lx)) {
+  const std::string_view s = lx.source;
+  const std::size_t p = blank_end(s, lx.pos);
+  if (p >= s.size()) return;
+  const char c = s[p];
+  if (c == '/') {
+    if (line_comment_at(lx, p)) return;
+    const std::size_t origin = lx.pos;
+    if (!block_comment_at(lx, p)) return;
+    // block_comment+ must end in a line comment or a line break; otherwise
+    // none of it is trailing trivia.
+    for (;;) {
+      const std::size_t q = blank_end(s, lx.pos);
+      if (block_comment_at(lx, q)) continue;
+      if (line_comment_at(lx, q) || new_line_at(lx, q)) return;
+      break;
     }
-    if (line_comment(lx) || new_line(lx)) return;
-    lx.pos = save;
+    lx.pos = origin;
+    return;
   }
-  if (line_comment(lx)) return;
-  new_line(lx);
+  if (c == '\n' || c == '\r') new_line_at(lx, p);
 }
 
 }  // namespace quendal::lexer
