@@ -62,6 +62,7 @@ CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
 }
 
 CompileResult Compiler::run() {
+  const std::uint64_t unknowns_before = unknowns_made;
   if (!lex()) return finish(std::nullopt);
 
   ParseOutcome parsed = parse_script(tokens_, arena_);
@@ -74,9 +75,13 @@ CompileResult Compiler::run() {
 
   // Diagnostics stored in the tree: statements, the trailing value, then a
   // synthetic end token (tokens of the list were unwrapped during recovery).
-  for (Statement* statement : script.statements) collect_diagnostics(*statement, collector_);
-  if (script.expression != nullptr) collect_diagnostics(script.expression, collector_);
-  if (script.eof.is_owned()) script.eof.collect_diagnostics(collector_);
+  // Only Unknown tokens and nodes store any; when none was made, the walk
+  // would find nothing and change nothing.
+  if (unknowns_made != unknowns_before) {
+    for (Statement* statement : script.statements) collect_diagnostics(*statement, collector_);
+    if (script.expression != nullptr) collect_diagnostics(script.expression, collector_);
+    if (script.eof.is_owned()) script.eof.collect_diagnostics(collector_);
+  }
 
   // Emission: the whole script as one function; the emitter's own records
   // follow in emission order, filtered by the configuration.

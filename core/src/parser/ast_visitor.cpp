@@ -856,6 +856,7 @@ SourceDiagnostic over_tokens(const TokenRefList& tokens, DiagnosticCode code) {
 
 UnknownExpression* make_unknown_expression(Arena& arena, TokenRefList tokens, DiagnosticCode code) {
   require_tokens(tokens);
+  ++unknowns_made;
   auto* node = arena.make<UnknownExpression>(&arena);
   node->diagnostics.push_back(over_tokens(tokens, code));
   node->tokens = std::move(tokens);
@@ -871,6 +872,7 @@ UnknownExpression* wrap_expression_as_unknown(Arena& arena, Expression* inner, T
 
 UnknownExpression* make_unknown_expression_range(Arena& arena, std::uint64_t start, std::uint64_t end,
                                                  DiagnosticCode code) {
+  ++unknowns_made;
   auto* node = arena.make<UnknownExpression>(&arena);
   node->tokens.push_back(TokenRef::make_owned(arena, TokenKind::empty(), static_cast<std::uint32_t>(start),
                                               static_cast<std::uint32_t>(end)));
@@ -879,6 +881,7 @@ UnknownExpression* make_unknown_expression_range(Arena& arena, std::uint64_t sta
 }
 
 UnknownStatement* make_unknown_statement(Arena& arena, TokenRef token, DiagnosticCode code) {
+  ++unknowns_made;
   auto* node = arena.make<UnknownStatement>(&arena);
   const SourceRange range = token.range();
   node->tokens.push_back(token);
@@ -888,6 +891,7 @@ UnknownStatement* make_unknown_statement(Arena& arena, TokenRef token, Diagnosti
 
 UnknownPattern* make_unknown_pattern(Arena& arena, TokenRefList tokens, DiagnosticCode code) {
   require_tokens(tokens);
+  ++unknowns_made;
   auto* node = arena.make<UnknownPattern>(&arena);
   node->diagnostics.push_back(over_tokens(tokens, code));
   node->tokens = std::move(tokens);
