@@ -62,9 +62,11 @@ CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
 }
 
 CompileResult Compiler::run() {
-  const std::uint64_t unknowns_before = unknowns_made;
   if (!lex()) return finish(std::nullopt);
 
+  // Recovery unwrapped every Unknown token the lexer made, so only those
+  // made from here on can end up in the tree.
+  const std::uint64_t unknowns_before = unknowns_made;
   ParseOutcome parsed = parse_script(tokens_, arena_);
   if (parsed.cut) {
     if (config_.report_errors)
