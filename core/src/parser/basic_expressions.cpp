@@ -233,8 +233,6 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
 
 // `[` (`..` additive? | pratt(ranges) | additive `..`) `]`
 ParserResult<IndexBrackets*> Parser::index_brackets() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenBracket)) return kBacktrack;
   return memoized<IndexBrackets>(MemoRule::IndexBrackets, [&]() -> ParserResult<IndexBrackets*> {
     QUENDAL_TRY(open, token(Operator::OpenBracket));
     const std::size_t after_open = pos_;

@@ -86,8 +86,6 @@ ParserResult<Expression*> Parser::condition() {
 
 // if_expression -> `if` condition block optional_else
 ParserResult<Expression*> Parser::if_expression() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_keyword(Keyword::If)) return kBacktrack;
   return memoized<Expression>(MemoRule::If, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::If)) return kBacktrack;
     TokenRef keyword = advance();
@@ -126,8 +124,6 @@ ParserResult<ElseBlock*> Parser::optional_else() {
 
 // while_expression -> `while` condition block optional_else
 ParserResult<Expression*> Parser::while_expression() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_keyword(Keyword::While)) return kBacktrack;
   return memoized<Expression>(MemoRule::While, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::While)) return kBacktrack;
     TokenRef keyword = advance();
@@ -156,8 +152,6 @@ ParserResult<Expression*> Parser::loop_expression() {
 
 // for_in_expression -> `for` pattern `in` pratt(ranges) block optional_else
 ParserResult<Expression*> Parser::for_in_expression() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_keyword(Keyword::For)) return kBacktrack;
   return memoized<Expression>(MemoRule::For, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::For)) return kBacktrack;
     TokenRef keyword = advance();
@@ -189,8 +183,6 @@ ParserResult<Expression*> Parser::for_in_expression() {
 
 // match_expression -> `match` condition `{` (`case`? pattern (`if` condition)? block)* `}`
 ParserResult<Expression*> Parser::match_expression() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_keyword(Keyword::Match)) return kBacktrack;
   return memoized<Expression>(MemoRule::Match, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::Match)) return kBacktrack;
     auto* node = arena_.make<MatchExpression>(&arena_);
@@ -240,8 +232,6 @@ ParserResult<Expression*> Parser::match_expression() {
 
 // function literal -> `fn` parameter_list? block
 ParserResult<Expression*> Parser::function_literal() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_keyword(Keyword::Fn)) return kBacktrack;
   return memoized<Expression>(MemoRule::FunctionLiteral, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::Fn)) return kBacktrack;
     auto* node = arena_.make<FunctionLiteralExpression>();

@@ -89,8 +89,6 @@ ParserResult<bool> Parser::argument_elements(ArgumentList& elements) {
 
 // array -> `[` elements `]`
 ParserResult<Expression*> Parser::array() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenBracket)) return kBacktrack;
   return memoized<Expression>(MemoRule::Array, [&]() -> ParserResult<Expression*> {
     QUENDAL_TRY(open, token(Operator::OpenBracket));
     auto* node = arena_.make<ArrayExpression>(&arena_);
@@ -103,8 +101,6 @@ ParserResult<Expression*> Parser::array() {
 
 // call arguments -> `(` elements `)`
 ParserResult<ArgumentsPart*> Parser::call_arguments() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenParen)) return kBacktrack;
   return memoized<ArgumentsPart>(MemoRule::CallArguments, [&]() -> ParserResult<ArgumentsPart*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
     auto* part = arena_.make<ArgumentsPart>(&arena_);
@@ -137,8 +133,6 @@ bool at_key_colon(const Parser& p, std::size_t ahead) {
 // record_like -> `(` record-element* `)`: a group when it holds exactly one
 // positional element without a separator, a record otherwise.
 ParserResult<Expression*> Parser::record_like() {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenParen)) return kBacktrack;
   return memoized<Expression>(MemoRule::RecordLike, [&]() -> ParserResult<Expression*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
     std::pmr::vector<ListItem<RecordElement>> elements(&arena_);

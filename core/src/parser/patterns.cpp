@@ -174,8 +174,6 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
 
 // record or group pattern -> `(` record-pattern-element* `)`
 ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenParen)) return kBacktrack;
   const MemoRule rule =
       mode == PatternMode::Binding ? MemoRule::RecordPatternBinding : MemoRule::RecordPatternRebinding;
   return memoized<Pattern>(rule, [&]() -> ParserResult<Pattern*> {
@@ -315,8 +313,6 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
 
 // array pattern -> `[` ... `]`; more than one spread is reported on each.
 ParserResult<Pattern*> Parser::array_pattern(PatternMode mode) {
-  // Not at its first token: backtrack without a memo entry.
-  if (!at_operator(Operator::OpenBracket)) return kBacktrack;
   const MemoRule rule =
       mode == PatternMode::Binding ? MemoRule::ArrayPatternBinding : MemoRule::ArrayPatternRebinding;
   return memoized<Pattern>(rule, [&]() -> ParserResult<Pattern*> {
