@@ -215,7 +215,9 @@ ParserResult<Statement*> Parser::rebind_statement() {
     target = *pattern;
   } else {
     restore(start);
-    if (!at_end() && !at_operator(Operator::Eq)) return kBacktrack;
+    // Only a missing pattern before `=` gets a placeholder; building one
+    // that the `=` check would then throw away costs a walk for nothing.
+    if (!at_operator(Operator::Eq)) return kBacktrack;
     target = pattern_expected(placeholder_position());
   }
   QUENDAL_TRY(op, token(Operator::Eq));
@@ -243,7 +245,10 @@ ParserResult<Statement*> Parser::assign_or_expression_statement() {
     target = *read;
   } else {
     restore(start);
-    if (!at_end() && !at_assignment()) return kBacktrack;
+    // At the end nothing could follow but a trailing value, which
+    // backtracks below: only a missing target before an assignment gets a
+    // placeholder.
+    if (!at_assignment()) return kBacktrack;
     target = expression_expected(placeholder_position());
   }
   if (at_assignment()) {
