@@ -6,11 +6,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../tools/fuzz/chunk_verify.h"
+#include "../tools/fuzz/fuzz_vocabulary.h"
 
 namespace quendal {
 namespace {
@@ -78,6 +80,26 @@ INSTANTIATE_TEST_SUITE_P(Inputs, RegressionCase, ::testing::ValuesIn(cases()),
                              name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
                            return name;
                          });
+
+// A fixed-seed sample of what the token fuzz target explores: word sequences
+// of the fuzz vocabulary under rotating configurations, every result checked.
+TEST(Regression, RandomWordSequencesKeepEveryInvariant) {
+  std::mt19937 random(20261207);
+  const auto& words = verify::kVocabulary;
+  for (int round = 0; round < 4000; ++round) {
+    std::string source;
+    const int length = static_cast<int>(random() % 40);
+    for (int k = 0; k < length; ++k) {
+      const unsigned pick = random() % 16;
+      if (!source.empty()) source += pick == 0 ? "\n" : pick == 1 ? "" : " ";
+      source += words[random() % words.size()];
+    }
+    const auto config_byte = static_cast<std::uint8_t>(random());
+    ASSERT_EQ(verify::check_compilation(source, verify::config_from_byte(config_byte), round % 3 == 0), "")
+        << "config byte " << int{config_byte} << "\n"
+        << source;
+  }
+}
 
 // The verifier itself must reject broken chunks, or the checks above prove
 // nothing.
