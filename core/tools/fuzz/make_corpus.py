@@ -8,6 +8,8 @@ literals of core/tests/*.cpp).
 Writes core/tools/fuzz/corpus/fuzz_compile_bytes/ (configuration byte + UTF-8
 source) and core/tools/fuzz/corpus/fuzz_compile_tokens/ (configuration byte +
 one byte per vocabulary word, found by greedy longest-match tokenising).
+Files already there (inputs merged in from fuzzing campaigns with libFuzzer's
+-merge=1) are kept; --fresh starts from empty directories.
 """
 import argparse
 import ast
@@ -107,15 +109,17 @@ def write(directory, data):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--max-bytes", type=int, default=700_000, help="size budget per corpus")
+    parser.add_argument("--max-bytes", type=int, default=700_000, help="size budget of new seeds per corpus")
+    parser.add_argument("--fresh", action="store_true", help="remove the existing corpus files first")
     args = parser.parse_args()
     words = vocabulary()
     assert len(words) < 254, "vocabulary must leave bytes 254 and 255 free"
     sources = test_sources()
     for target in ("fuzz_compile_bytes", "fuzz_compile_tokens"):
         directory = FUZZ / "corpus" / target
-        shutil.rmtree(directory, ignore_errors=True)
-        directory.mkdir(parents=True)
+        if args.fresh:
+            shutil.rmtree(directory, ignore_errors=True)
+        directory.mkdir(parents=True, exist_ok=True)
         total = 0
         for n, text in enumerate(sources):
             config = CONFIG_BYTES[n % len(CONFIG_BYTES)]
@@ -128,7 +132,7 @@ def main():
             if total + len(data) > args.max_bytes:
                 break
             total += write(directory, data)
-        print(f"{target}: {len(list(directory.iterdir()))} files, {total} bytes")
+        print(f"{target}: {len(list(directory.iterdir()))} files, {total} bytes of test seeds written")
 
 
 if __name__ == "__main__":
