@@ -27,10 +27,14 @@ struct Constant {
   friend bool operator==(const Constant& a, const Constant& b) {
     if (a.tag != b.tag) return false;
     switch (a.tag) {
-      case Tag::Integer: return a.integer == b.integer;
-      case Tag::Number: return a.number_bits() == b.number_bits();
-      case Tag::String: return a.text == b.text;
-      default: return true;
+      case Tag::Integer:
+        return a.integer == b.integer;
+      case Tag::Number:
+        return a.number_bits() == b.number_bits();
+      case Tag::String:
+        return a.text == b.text;
+      default:
+        return true;
     }
   }
 };

@@ -12,7 +12,7 @@
 namespace quendal {
 
 struct EmitOutput {
-  std::vector<std::uint8_t> chunk;          // serialised bytes
+  std::vector<std::uint8_t> chunk;            // serialised bytes
   std::vector<SourceDiagnostic> diagnostics;  // the emitter's own records, in order (unfiltered by
                                               // category beyond what the emitter tests itself)
 };

@@ -184,9 +184,13 @@ struct Expression {
   explicit Expression(ExpressionKind k) : kind(k) {}
   ExpressionKind kind;
   template <class T>
-  T& as() { return static_cast<T&>(*this); }
+  T& as() {
+    return static_cast<T&>(*this);
+  }
   template <class T>
-  const T& as() const { return static_cast<const T&>(*this); }
+  const T& as() const {
+    return static_cast<const T&>(*this);
+  }
 };
 
 template <ExpressionKind K>
@@ -354,9 +358,13 @@ struct Statement {
   explicit Statement(StatementKind k) : kind(k) {}
   StatementKind kind;
   template <class T>
-  T& as() { return static_cast<T&>(*this); }
+  T& as() {
+    return static_cast<T&>(*this);
+  }
   template <class T>
-  const T& as() const { return static_cast<const T&>(*this); }
+  const T& as() const {
+    return static_cast<const T&>(*this);
+  }
 };
 
 template <StatementKind K>
@@ -451,9 +459,13 @@ struct Pattern {
   explicit Pattern(PatternKind k) : kind(k) {}
   PatternKind kind;
   template <class T>
-  T& as() { return static_cast<T&>(*this); }
+  T& as() {
+    return static_cast<T&>(*this);
+  }
   template <class T>
-  const T& as() const { return static_cast<const T&>(*this); }
+  const T& as() const {
+    return static_cast<const T&>(*this);
+  }
 };
 
 template <PatternKind K>
@@ -558,6 +570,7 @@ UnknownExpression* make_unknown_expression_range(Arena& arena, std::uint64_t sta
                                                  DiagnosticCode code);
 UnknownStatement* make_unknown_statement(Arena& arena, TokenRef token, DiagnosticCode code);
 UnknownPattern* make_unknown_pattern(Arena& arena, TokenRefList tokens, DiagnosticCode code);
-UnknownPattern* wrap_pattern_as_unknown(Arena& arena, Pattern* inner, TokenRefList tokens, DiagnosticCode code);
+UnknownPattern* wrap_pattern_as_unknown(Arena& arena, Pattern* inner, TokenRefList tokens,
+                                        DiagnosticCode code);
 
 }  // namespace quendal
