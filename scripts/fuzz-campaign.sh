@@ -10,6 +10,11 @@ BUILD="${1:?build dir}"
 LOGS="${2:-$ROOT/fuzz-logs}"
 TOTAL="${3:-36000}"
 JOB_SECONDS="${JOB_SECONDS:-600}"
+MAX_LEN="${MAX_LEN:-1024}"
+# Allocation stacks are not recorded during the campaign (they cost a stack
+# unwind per allocation); reproduce a finding with the default options to get
+# them back.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-malloc_context_size=0}"
 mkdir -p "$LOGS/artifacts"
 for target in fuzz_compile_bytes fuzz_compile_tokens; do
   corpus="$LOGS/corpus/$target"
@@ -22,8 +27,8 @@ for target in fuzz_compile_bytes fuzz_compile_tokens; do
     cd "$LOGS"
     mkdir -p "$target"
     cd "$target"
-    exec "$BUILD/core/$target" -jobs="$jobs" -workers=1 -max_total_time="$JOB_SECONDS" \
-      -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    exec nice -n "${NICE:-19}" "$BUILD/core/$target" -jobs="$jobs" -workers=1 -max_total_time="$JOB_SECONDS" \
+      -max_len="$MAX_LEN" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$LOGS/artifacts/$target-" "${dict[@]}" "$corpus"
   ) > "$LOGS/$target.driver.log" 2>&1 &
   echo "$target: pid $!"

@@ -127,6 +127,10 @@ enum class TokenTag : std::uint8_t {
 //   Unknown: unknown (inner kind + diagnostics)
 struct TokenKind {
   TokenTag tag = TokenTag::Empty;
+  // Parser bookkeeping: the number of the last memo entry stored for a rule
+  // starting at this token, 0 for none (see MemoTable). It fills padding, so
+  // the token does not grow.
+  mutable std::uint32_t memo_head = 0;
   union {
     Keyword keyword;
     Operator op;

@@ -2,50 +2,43 @@
 // placeholders, unknown runs and the statements-then-value body of blocks.
 #include <algorithm>
 #include <functional>
+#include <limits>
 
 #include "parser/parser.h"
 
 namespace quendal {
 
-const MemoEntry* MemoTable::find(const MemoKey& key) const {
-  const std::size_t capacity = slots_.size();
-  if (capacity == 0) return nullptr;
-  for (std::size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
-    const Slot& slot = slots_[i];
-    if (slot.token == nullptr) return nullptr;
-    if (slot.token == key.token && slot.rule == key.rule) {
-      found_ = MemoEntry{slot.value, slot.advance, slot.height};
-      return &found_;
-    }
+MemoTable::Slot* MemoTable::slot_of(const MemoKey& key) {
+  // A number beyond the table comes from another table's tokens: no entry.
+  for (std::uint32_t n = key.token->kind.memo_head; n != 0 && n <= slots_.size();) {
+    Slot& slot = slots_[n - 1];
+    if (slot.token == key.token && slot.rule == key.rule) return &slot;
+    n = slot.previous;
   }
+  return nullptr;
+}
+
+const MemoEntry* MemoTable::find(const MemoKey& key) const {
+  if (key.token->kind.memo_head == 0) return nullptr;
+  const Slot* slot = const_cast<MemoTable*>(this)->slot_of(key);
+  if (slot == nullptr) return nullptr;
+  found_ = MemoEntry{slot->value, slot->advance, slot->height};
+  return &found_;
 }
 
 void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
-  if ((count_ + 1) * 2 > slots_.size()) grow();
-  const std::size_t capacity = slots_.size();
-  for (std::size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
-    Slot& slot = slots_[i];
-    if (slot.token == nullptr) {
-      slot = Slot{key.token, entry.value, entry.advance, entry.height, key.rule};
-      ++count_;
-      return;
-    }
-    if (slot.token == key.token && slot.rule == key.rule) {
-      slot.value = entry.value;
-      slot.advance = entry.advance;
-      slot.height = entry.height;
-      return;
-    }
+  if (Slot* slot = slot_of(key)) {
+    slot->value = entry.value;
+    slot->advance = entry.advance;
+    slot->height = entry.height;
+    return;
   }
-}
-
-void MemoTable::grow() {
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 256 : old.size() * 2, Slot{nullptr, nullptr, 0, 0, MemoRule::RecordLike});
-  count_ = 0;
-  for (const Slot& slot : old)
-    if (slot.token != nullptr)
-      insert(MemoKey{slot.token, slot.rule}, MemoEntry{slot.value, slot.advance, slot.height});
+  // Entry numbers are 32-bit; past that the outcome is simply not kept (the
+  // rule is parsed again if it is tried again, with the same result).
+  if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
+  slots_.push_back(
+      Slot{key.token, entry.value, entry.advance, key.token->kind.memo_head, entry.height, key.rule});
+  key.token->kind.memo_head = static_cast<std::uint32_t>(slots_.size());
 }
 
 std::uint32_t Parser::placeholder_position() const {

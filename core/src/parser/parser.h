@@ -101,9 +101,15 @@ struct MemoEntry {
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
-// Open-addressing table of memoised outcomes. Its slots live on the heap
-// rather than in the arena: a table that grows frees the smaller one, where
-// the arena would keep every earlier table to the end of the compilation.
+// Memoised outcomes, kept in the order they were stored. Each token holds
+// the number of the last entry stored for it (`memo_head`, 0 for none), and
+// every entry links to the one stored before it for the same token, so a
+// look-up walks the few entries of one token and storing appends: no hashing
+// and no random access into a large table. An entry also records its token,
+// because a copied token carries its original's number along; such a chain
+// only yields entries of another token, which never match. The entries live
+// on the heap rather than in the arena: growing frees the smaller buffer,
+// where the arena would keep every earlier one to the end of the compilation.
 class MemoTable {
  public:
   explicit MemoTable(Arena&) {}
@@ -113,26 +119,20 @@ class MemoTable {
   // The entry stays valid until the next call on the table.
   const MemoEntry* find(const MemoKey& key) const;
   void insert(const MemoKey& key, const MemoEntry& entry);
-  std::size_t size() const { return count_; }
+  std::size_t size() const { return slots_.size(); }
 
  private:
-  // 24 bytes: the key and the entry's fields, packed.
   struct Slot {
     const Token* token;
     void* value;
     std::uint32_t advance;
+    std::uint32_t previous;  // the token's entry stored before this one, as in `memo_head`
     std::uint16_t height;
     MemoRule rule;
   };
-  static std::size_t hash(const MemoKey& key) {
-    const auto bits = reinterpret_cast<std::uintptr_t>(key.token);
-    return static_cast<std::size_t>(((bits >> 3) * 0x9E3779B97F4A7C15ull) ^
-                                    static_cast<std::uintptr_t>(key.rule) * 0x632BE59BD9B4E019ull);
-  }
-  void grow();
+  Slot* slot_of(const MemoKey& key);
 
-  std::vector<Slot> slots_;  // size is the capacity, a power of two
-  std::size_t count_ = 0;
+  std::vector<Slot> slots_;
   mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 
