@@ -9,9 +9,22 @@ means the compiler is linear on that shape; a ratio near 16 means quadratic.
 Times are the compiling thread's CPU time (best of --repeat runs), so a busy
 machine that preempts the process does not bend the curves. Uses the installed
 quendal package. This is a measurement, not a test.
+
+CPU time still grows with the memory a compilation touches (caches, page
+faults), so a curve can bend without any extra work being done. With
+--instructions QUENDALC the table shows machine instructions per source byte
+instead, counted by valgrind's callgrind inside `quendal::compile` only (the
+native driver reads the file and prints outside it): the count is the same on
+every run, so a flat curve here means linear work, whatever the machine does.
+
+    python bench/linear_bench.py --instructions build/core/quendalc
 """
 import argparse
+import os
+import re
+import subprocess
 import sys
+import tempfile
 import time
 
 from quendal import core
@@ -155,26 +168,56 @@ def measure(source, config, repeat):
     return best, result
 
 
+def count_instructions(quendalc, source, keywords):
+    """Instructions executed inside quendal::compile for `source`, and the
+    number of records the driver printed."""
+    with tempfile.NamedTemporaryFile("wb", suffix=".q", delete=False) as handle:
+        handle.write(source.encode("utf-8"))
+        path = handle.name
+    try:
+        command = ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                   "--toggle-collect=quendal::compile*", quendalc]
+        if keywords.get("input_mode") == "template":
+            command.append("--template")
+        command.append(path)
+        done = subprocess.run(command, capture_output=True, text=True, check=False)
+    finally:
+        os.unlink(path)
+    match = re.search(r"Collected : (\d+)", done.stderr)
+    if match is None:
+        raise SystemExit(f"callgrind gave no count:\n{done.stderr[-2000:]}")
+    records = max(0, len(done.stdout.splitlines()) - 1)
+    return int(match.group(1)), records
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--base", type=int, default=64 * 1024, help="base size in bytes (default 64 KiB)")
     parser.add_argument("--repeat", type=int, default=3, help="runs per size; the fastest counts")
     parser.add_argument("--only", help="run only the cases whose name contains this text")
+    parser.add_argument("--instructions", metavar="QUENDALC",
+                        help="count instructions per byte with callgrind through this native driver")
     args = parser.parse_args()
     factors = (1, 4, 16)
-    print(f"{'case':26} " + " ".join(f"{f'{f}x ns/B':>10}" for f in factors) + f" {'16x/1x':>7} {'records@16x':>12}")
+    unit = "ins/B" if args.instructions else "ns/B"
+    print(f"{'case':26} " + " ".join(f"{f'{f}x {unit}':>10}" for f in factors) + f" {'16x/1x':>7} {'records@16x':>12}")
     worst = 0.0
     for name, (build, keywords) in CASES.items():
         if args.only and args.only not in name:
             continue
-        config = core.Config(**keywords)
+        config = None if args.instructions else core.Config(**keywords)
         per_byte = []
         records = 0
         for factor in factors:
             source = build(args.base * factor)
-            seconds, (_, encoded) = measure(source, config, args.repeat)
-            per_byte.append(seconds * 1e9 / len(source.encode("utf-8")))
-            records = len(encoded) // 5
+            size = len(source.encode("utf-8"))
+            if args.instructions:
+                count, records = count_instructions(args.instructions, source, keywords)
+                per_byte.append(count / size)
+            else:
+                seconds, (_, encoded) = measure(source, config, args.repeat)
+                per_byte.append(seconds * 1e9 / size)
+                records = len(encoded) // 5
         ratio = per_byte[-1] / per_byte[0]
         worst = max(worst, ratio)
         print(f"{name:26} " + " ".join(f"{v:10.1f}" for v in per_byte) + f" {ratio:7.2f} {records:12}")

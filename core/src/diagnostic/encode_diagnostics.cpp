@@ -38,6 +38,17 @@ inline std::uint64_t load_word(const char* p) {
   return word;
 }
 
+bool is_ascii(std::string_view text) {
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t high = 0;
+  for (; n >= 32; p += 32, n -= 32)
+    high |= load_word(p) | load_word(p + 8) | load_word(p + 16) | load_word(p + 24);
+  for (; n >= 8; p += 8, n -= 8) high |= load_word(p);
+  for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+  return (high & 0x8080808080808080ull) == 0;
+}
+
 std::uint64_t count_code_points(std::string_view text) {
   const char* p = text.data();
   std::size_t n = text.size();
@@ -238,6 +249,8 @@ std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
   std::vector<std::uint32_t> out;
   if (diagnostics.empty()) return out;
   out.resize(diagnostics.size() * 5);
+  // In ASCII text every unit is one byte, and counting bytes is a subtraction.
+  if (unit != PositionUnit::Utf8Bytes && is_ascii(source)) unit = PositionUnit::Utf8Bytes;
   switch (unit) {
     case PositionUnit::Utf8Bytes:
       encode_with(
