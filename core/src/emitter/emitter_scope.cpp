@@ -43,10 +43,22 @@ const VariableKindInfo& variable_kind_info(VariableKind kind) {
 
 // ------------------------------------------------------------------- Scope
 
+std::size_t Scope::hash(std::string_view name) {
+  // FNV-1a: names are short, and this keeps the look-up a handful of
+  // instructions per byte.
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return static_cast<std::size_t>(h ^ (h >> 29));
+}
+
 Variable* Scope::find(std::string_view name) const {
   if (!index_.empty()) {
-    auto it = index_.find(name);
-    return it == index_.end() ? nullptr : it->second;
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t i = hash(name) & mask;; i = (i + 1) & mask) {
+      Variable* v = index_[i];
+      if (v == nullptr) return nullptr;
+      if (v->name == name) return v;
+    }
   }
   for (Variable* v : variables) {
     if (v->name == name) return v;
@@ -54,14 +66,33 @@ Variable* Scope::find(std::string_view name) const {
   return nullptr;
 }
 
+void Scope::index(Variable* variable) {
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t i = hash(variable->name) & mask;; i = (i + 1) & mask) {
+    Variable*& slot = index_[i];
+    if (slot == nullptr) {
+      slot = variable;
+      ++indexed_;
+      return;
+    }
+    if (slot->name == variable->name) return;  // the first declaration stays
+  }
+}
+
 void Scope::add(Variable* variable) {
   variables.push_back(variable);
-  if (!index_.empty()) {
-    index_.emplace(variable->name, variable);
-  } else if (variables.size() >= kIndexThreshold) {
-    index_.reserve(variables.size() * 2);
-    for (Variable* v : variables) index_.emplace(v->name, v);  // emplace keeps the first
+  if (index_.empty() && variables.size() < kIndexThreshold) return;
+  if ((indexed_ + 1) * 2 > index_.size()) {
+    // (Re)build at twice the number of variables, in declaration order, so
+    // the first declaration of each name is the one kept.
+    std::size_t size = 64;
+    while (size < variables.size() * 4) size *= 2;
+    index_.assign(size, nullptr);
+    indexed_ = 0;
+    for (Variable* v : variables) index(v);
+    return;
   }
+  index(variable);
 }
 
 Scope Scopes::pop() {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "emitter/variable.h"
@@ -22,9 +21,13 @@ struct Scope {
   void add(Variable* variable);
 
  private:
-  // Built once the scope is large, so lookups stay constant time; keeps the
-  // first declaration of a name.
-  std::unordered_map<std::string_view, Variable*> index_;
+  // Built once the scope is large, so lookups stay constant time: an
+  // open-addressing table of variables by name (a power of two in size, at
+  // most half full) that keeps the first declaration of a name.
+  std::vector<Variable*> index_;
+  std::size_t indexed_ = 0;
+  static std::size_t hash(std::string_view name);
+  void index(Variable* variable);
 };
 
 struct FoundVariable {
