@@ -7,28 +7,6 @@ namespace quendal {
 
 namespace {
 
-bool is_literal_token(const Token& token) {
-  switch (token.kind.tag) {
-    case TokenTag::String:
-    case TokenTag::Ordinal:
-    case TokenTag::Number:
-      return true;
-    case TokenTag::Keyword:
-      switch (token.kind.keyword) {
-        case Keyword::True:
-        case Keyword::False:
-        case Keyword::Nil:
-        case Keyword::Nan:
-        case Keyword::Inf:
-          return true;
-        default:
-          return false;
-      }
-    default:
-      return false;
-  }
-}
-
 bool starts_postfix(const Token& token) {
   switch (token.kind.tag) {
     case TokenTag::String:
@@ -123,7 +101,7 @@ ParserResult<Expression*> Parser::primary_expression() {
     default:
       break;
   }
-  if (is_literal_token(next)) return literal(advance());
+  if (is_literal_token(&next)) return literal(advance());
   {
     auto name = variable_token(false, true);
     if (name.is_cut()) return name.failure();

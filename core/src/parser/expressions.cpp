@@ -7,11 +7,6 @@ namespace quendal {
 
 namespace {
 
-bool at_list_close(const Parser& p) {
-  return p.at_end() || p.at_operator(Operator::CloseParen) || p.at_operator(Operator::CloseBracket) ||
-         p.at_operator(Operator::CloseBrace);
-}
-
 void set_value(Iterable& slot, Expression* value) { slot = Iterable{value, nullptr}; }
 void set_value(Expression*& slot, Expression* value) { slot = value; }
 
@@ -22,16 +17,10 @@ template <class Element>
 ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& elements,
                                 bool array_literal) {
   Arena& arena = p.arena();
-  while (!at_list_close(p)) {
-    const std::size_t start = p.position();
-    ListItem<Element> item;
-    if (p.at_operator(Operator::Comma)) {
-      TokenRef comma = p.advance();
-      set_value(item.item.element, p.expression_expected(static_cast<std::uint32_t>(comma.range().start)));
-      item.comma = comma;
-      elements.push_back(item);
-      continue;
-    }
+  const auto hole = [&](Element& element, std::uint32_t at) {
+    set_value(element.element, p.expression_expected(at));
+  };
+  return p.list_elements(elements, hole, [&](Element& element, std::size_t) -> ParserResult<bool> {
     if (p.at_operator(Operator::DotDot)) {
       TokenRef dot_dot = p.advance();
       const std::size_t after = p.position();
@@ -46,35 +35,23 @@ ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& 
         const std::uint32_t at = next != nullptr ? next->start : 0;
         spread_value = make_unknown_expression_range(arena, at, at, DiagnosticCode::BadArraySpread);
       } else {
-        // Left for the closer.
-        p.restore(start);
-        break;
+        return false;  // left for the closer
       }
-      item.item.spread = dot_dot;
-      item.item.spread_value = spread_value;
+      element.spread = dot_dot;
+      element.spread_value = spread_value;
     } else if (array_literal) {
       auto value = p.pratt(true, 0);
       if (value.is_cut()) return value.failure();
-      if (!value.ok()) {
-        p.restore(start);
-        break;
-      }
-      if constexpr (std::is_same_v<Element, ArrayElement>) item.item.element = *value;
+      if (!value.ok()) return false;
+      if constexpr (std::is_same_v<Element, ArrayElement>) element.element = *value;
     } else {
       auto value = p.expression();
       if (value.is_cut()) return value.failure();
-      if (!value.ok()) {
-        p.restore(start);
-        break;
-      }
-      set_value(item.item.element, *value);
+      if (!value.ok()) return false;
+      set_value(element.element, *value);
     }
-    if (!p.at_list_end_without_separator())
-      item.comma = p.token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-    elements.push_back(item);
-    if (p.position() == start) break;
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace
@@ -122,35 +99,18 @@ ParserResult<ArgumentsPart*> Parser::array_base(MemoRule rule, DiagnosticCode op
   });
 }
 
-namespace {
-
-bool at_key_colon(const Parser& p, std::size_t ahead) {
-  return p.at_operator(Operator::Colon, ahead) || p.at_operator(Operator::QuestionColon, ahead);
-}
-
-}  // namespace
-
 // record_like -> `(` record-element* `)`: a group when it holds exactly one
 // positional element without a separator, a record otherwise.
 ParserResult<Expression*> Parser::record_like() {
   return memoized<Expression>(MemoRule::RecordLike, [&]() -> ParserResult<Expression*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
     std::pmr::vector<ListItem<RecordElement>> elements(&arena_);
-    while (!at_list_close(*this)) {
-      const std::size_t start = pos_;
-      ListItem<RecordElement> item;
-      RecordElement& element = item.item;
-      bool done = false;
-
-      if (at_operator(Operator::Comma)) {
-        TokenRef comma = advance();
-        element.kind = RecordElementKind::Positional;
-        element.value = expression_expected(static_cast<std::uint32_t>(comma.range().start));
-        item.comma = comma;
-        elements.push_back(item);
-        continue;
-      }
-      if (!done && at_operator(Operator::DotDot)) {
+    const auto hole = [&](RecordElement& element, std::uint32_t at) {
+      element.kind = RecordElementKind::Positional;
+      element.value = expression_expected(at);
+    };
+    const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
+      if (at_operator(Operator::DotDot)) {
         TokenRef dot_dot = advance();
         auto value = expression();
         if (value.is_cut()) return value.failure();
@@ -158,12 +118,11 @@ ParserResult<Expression*> Parser::record_like() {
           element.kind = RecordElementKind::Spread;
           element.spread = dot_dot;
           element.value = *value;
-          done = true;
-        } else {
-          restore(start);
+          return true;
         }
+        restore(start);
       }
-      if (!done && at_key_colon(*this, 0)) {
+      if (at_key_colon()) {
         TokenRef colon = advance();
         auto value = expression();
         if (value.is_cut()) return value.failure();
@@ -171,13 +130,11 @@ ParserResult<Expression*> Parser::record_like() {
           element.kind = RecordElementKind::OmittedKey;
           element.colon = colon;
           element.value = *value;
-          done = true;
-        } else {
-          restore(start);
+          return true;
         }
+        restore(start);
       }
-      if (!done && peek() != nullptr && peek()->kind.tag == TokenTag::InterpolatedString &&
-          at_key_colon(*this, 1)) {
+      if (peek() != nullptr && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();
         auto value = expression();
@@ -187,50 +144,32 @@ ParserResult<Expression*> Parser::record_like() {
           element.key_node = *key;
           element.colon = colon;
           element.value = *value;
-          done = true;
-        } else {
-          restore(start);
+          return true;
         }
+        restore(start);
       }
-      if (!done) {
-        TokenRef name;
-        const Token* next = peek();
-        if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) {
-          name = advance();
-        } else {
-          auto variable = variable_token(true, true);
-          if (variable.is_cut()) return variable.failure();
-          if (variable.ok()) name = *variable;
-        }
-        if (!name.is_null() && at_key_colon(*this, 0)) {
-          TokenRef colon = advance();
-          auto value = expression();
-          if (value.is_cut()) return value.failure();
-          if (value.ok()) {
-            element.kind = RecordElementKind::Keyed;
-            element.key = name;
-            element.colon = colon;
-            element.value = *value;
-            done = true;
-          }
-        }
-        if (!done) restore(start);
-      }
-      if (!done) {
+      QUENDAL_TRY(name, record_key());
+      if (!name->is_null() && at_key_colon()) {
+        TokenRef colon = advance();
         auto value = expression();
         if (value.is_cut()) return value.failure();
-        if (!value.ok()) {
-          restore(start);
-          break;
+        if (value.ok()) {
+          element.kind = RecordElementKind::Keyed;
+          element.key = *name;
+          element.colon = colon;
+          element.value = *value;
+          return true;
         }
-        element.kind = RecordElementKind::Positional;
-        element.value = *value;
       }
-      if (!at_list_end_without_separator())
-        item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-      elements.push_back(item);
-      if (pos_ == start) break;
-    }
+      restore(start);
+      auto value = expression();
+      if (value.is_cut()) return value.failure();
+      if (!value.ok()) return false;
+      element.kind = RecordElementKind::Positional;
+      element.value = *value;
+      return true;
+    };
+    QUENDAL_TRY(listed, list_elements(elements, hole, record_element));
     TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
     if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
         elements.front().comma.is_null()) {

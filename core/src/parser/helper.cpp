@@ -55,6 +55,29 @@ Failure Parser::cut() {
   return Failure{Outcome::Cut};
 }
 
+bool is_literal_token(const Token* token) {
+  if (token == nullptr) return false;
+  switch (token->kind.tag) {
+    case TokenTag::String:
+    case TokenTag::Ordinal:
+    case TokenTag::Number:
+      return true;
+    case TokenTag::Keyword:
+      switch (token->kind.keyword) {
+        case Keyword::True:
+        case Keyword::False:
+        case Keyword::Nil:
+        case Keyword::Nan:
+        case Keyword::Inf:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
 // token(op): the next token if it is exactly that operator.
 ParserResult<TokenRef> Parser::token(Operator op) {
   if (!at_operator(op)) return kBacktrack;
@@ -103,6 +126,18 @@ ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_
   return kBacktrack;
 }
 
+// record_key -> string | ordinal | variable_token; a null reference where
+// none stands.
+ParserResult<TokenRef> Parser::record_key() {
+  const Token* next = peek();
+  if (next == nullptr) return TokenRef();
+  if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) return advance();
+  auto variable = variable_token(true, true);
+  if (variable.is_cut()) return variable.failure();
+  if (variable.ok()) return *variable;
+  return TokenRef();
+}
+
 Expression* Parser::expression_expected(std::uint32_t position) {
   return make_unknown_expression_range(arena_, position, position, DiagnosticCode::ExpressionExpected);
 }
@@ -128,7 +163,10 @@ ParserResult<Expression*> Parser::expression_or_insert(std::initializer_list<Ope
 
 namespace {
 
-bool stops_unknown_expression(const Token& token) {
+// Where an unknown run stops: at the end, at a keyword that opens a construct,
+// at a bracket, `;` or `=`; an expression's run also at a compound assignment,
+// a pattern's also at `,`.
+bool stops_unknown_run(const Token& token, bool in_pattern) {
   switch (token.kind.tag) {
     case TokenTag::Eof:
       return true;
@@ -157,46 +195,10 @@ bool stops_unknown_expression(const Token& token) {
         case Operator::Semicolon:
         case Operator::Eq:
           return true;
-        default:
-          return operator_is_compound(token.kind.op);
-      }
-    default:
-      return false;
-  }
-}
-
-bool stops_unknown_pattern(const Token& token) {
-  switch (token.kind.tag) {
-    case TokenTag::Eof:
-      return true;
-    case TokenTag::Keyword:
-      switch (token.kind.keyword) {
-        case Keyword::If:
-        case Keyword::Fn:
-        case Keyword::While:
-        case Keyword::Loop:
-        case Keyword::Match:
-        case Keyword::For:
-        case Keyword::Let:
-        case Keyword::Const:
-          return true;
-        default:
-          return false;
-      }
-    case TokenTag::Operator:
-      switch (token.kind.op) {
         case Operator::Comma:
-        case Operator::Eq:
-        case Operator::Semicolon:
-        case Operator::OpenBrace:
-        case Operator::CloseBrace:
-        case Operator::OpenParen:
-        case Operator::CloseParen:
-        case Operator::OpenBracket:
-        case Operator::CloseBracket:
-          return true;
+          return in_pattern;
         default:
-          return false;
+          return !in_pattern && operator_is_compound(token.kind.op);
       }
     default:
       return false;
@@ -223,7 +225,7 @@ TokenRefList Parser::token_list(std::initializer_list<TokenRef> tokens) const {
 // unknown_expression: a run of tokens up to a stop token.
 ParserResult<Expression*> Parser::unknown_expression() {
   const std::size_t start = pos_;
-  while (pos_ < tokens_.size() && !stops_unknown_expression(tokens_[pos_])) ++pos_;
+  while (pos_ < tokens_.size() && !stops_unknown_run(tokens_[pos_], false)) ++pos_;
   context_.tokens_scanned += pos_ - start + 1;
   if (pos_ == start) return kBacktrack;
   return make_unknown_expression(arena_, consumed_tokens(start), DiagnosticCode::UnknownExpression);
@@ -238,7 +240,7 @@ ParserResult<Pattern*> Parser::unknown_pattern() {
   if (context_.run_begin != nullptr && !before(here, context_.run_begin) && before(here, context_.run_stop)) {
     stop = static_cast<std::size_t>(context_.run_stop - tokens_.data());
   } else {
-    while (stop < tokens_.size() && !stops_unknown_pattern(tokens_[stop])) ++stop;
+    while (stop < tokens_.size() && !stops_unknown_run(tokens_[stop], true)) ++stop;
     context_.tokens_scanned += stop - start + 1;
     context_.run_begin = here;
     context_.run_stop = tokens_.data() + stop;

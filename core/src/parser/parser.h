@@ -221,6 +221,10 @@ struct Precedence {
 
 Precedence precedence_of(const Token& token);
 
+// A string, ordinal or number, or `true`, `false`, `nil`, `nan`, `inf`; false
+// for no token.
+bool is_literal_token(const Token* token);
+
 // The script loop over `tokens` with a caller-provided context (parse_script
 // makes its own).
 struct ParseOutcome;
@@ -251,6 +255,15 @@ class Parser {
     const Token* t = peek(ahead);
     return t != nullptr && t->kind.is_keyword(keyword);
   }
+  // A list closer (`)`, `]` or `}`), or the end.
+  bool at_list_close() const {
+    return at_end() || at_operator(Operator::CloseParen) || at_operator(Operator::CloseBracket) ||
+           at_operator(Operator::CloseBrace);
+  }
+  // A record key's colon (`:` or `?:`).
+  bool at_key_colon(std::size_t ahead = 0) const {
+    return at_operator(Operator::Colon, ahead) || at_operator(Operator::QuestionColon, ahead);
+  }
   // Consumes the next token (there must be one).
   TokenRef advance() { return TokenRef::borrowed(&tokens_[pos_++]); }
   // Where inserted tokens and placeholder nodes go: the end of the token
@@ -264,6 +277,7 @@ class Parser {
   TokenRef token_or_insert(Operator op, DiagnosticCode code);
   TokenRef inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code);
   ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global);
+  ParserResult<TokenRef> record_key();
   Expression* expression_expected(std::uint32_t position);
   Pattern* pattern_expected(std::uint32_t position);
   ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow);
@@ -273,6 +287,9 @@ class Parser {
   Expression* construct_statements_and_expression(StatementList& statements, Expression* expression);
   // True where a list element takes no separator after it.
   bool at_list_end_without_separator() const;
+  // The element loop of every bracketed list; see the definition below.
+  template <class Element, class Hole, class Read>
+  ParserResult<bool> list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole, Read&& read);
   // The tokens from `start` to the cursor, as borrowed references.
   TokenRefList consumed_tokens(std::size_t start) const;
   TokenRefList token_list(std::initializer_list<TokenRef> tokens) const;
@@ -414,6 +431,37 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
     context_.memo.insert(key, entry);
   }
   return result;
+}
+
+// list_elements -> (`,` | element `,`?)* up to a list closer
+// A `,` where an element should stand is a hole: `hole(element, position)`
+// fills it with a placeholder at the comma. Otherwise `read(element, start)`
+// reads one element: true when it did, false when the list ends before it
+// (the cursor goes back to `start`), or the failure the list leaves with.
+// After an element that needs one, a missing `,` is inserted.
+template <class Element, class Hole, class Read>
+ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole,
+                                         Read&& read) {
+  while (!at_list_close()) {
+    const std::size_t start = pos_;
+    ListItem<Element> item;
+    if (at_operator(Operator::Comma)) {
+      item.comma = advance();
+      hole(item.item, static_cast<std::uint32_t>(item.comma.range().start));
+      elements.push_back(item);
+      continue;
+    }
+    QUENDAL_TRY(read_element, read(item.item, start));
+    if (!*read_element) {
+      restore(start);
+      break;
+    }
+    if (!at_list_end_without_separator())
+      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+    elements.push_back(item);
+    if (pos_ == start) break;
+  }
+  return true;
 }
 
 }  // namespace quendal

@@ -6,29 +6,6 @@ namespace quendal {
 
 namespace {
 
-bool is_literal_token(const Token* token) {
-  if (token == nullptr) return false;
-  switch (token->kind.tag) {
-    case TokenTag::String:
-    case TokenTag::Ordinal:
-    case TokenTag::Number:
-      return true;
-    case TokenTag::Keyword:
-      switch (token->kind.keyword) {
-        case Keyword::True:
-        case Keyword::False:
-        case Keyword::Nil:
-        case Keyword::Nan:
-        case Keyword::Inf:
-          return true;
-        default:
-          return false;
-      }
-    default:
-      return false;
-  }
-}
-
 bool is_sign(const Token* token) {
   return token != nullptr &&
          (token->kind.is_operator(Operator::Plus) || token->kind.is_operator(Operator::Minus) ||
@@ -38,15 +15,6 @@ bool is_sign(const Token* token) {
 bool is_constant_name(const Token* token) {
   return token != nullptr && token->kind.tag == TokenTag::Identifier && !token->kind.text.empty() &&
          token->kind.text.front() == '@';
-}
-
-bool at_list_close(const Parser& p) {
-  return p.at_end() || p.at_operator(Operator::CloseParen) || p.at_operator(Operator::CloseBracket) ||
-         p.at_operator(Operator::CloseBrace);
-}
-
-bool at_key_colon(const Parser& p, std::size_t ahead) {
-  return p.at_operator(Operator::Colon, ahead) || p.at_operator(Operator::QuestionColon, ahead);
 }
 
 }  // namespace
@@ -131,43 +99,32 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
   BracketScope brackets(*this);
   auto* node = arena_.make<ArrayPattern>(&arena_);
   node->open = *open;
-  while (!at_list_close(*this)) {
-    const std::size_t start = pos_;
-    ListItem<PatternElement> item;
-    if (at_operator(Operator::Comma)) {
-      TokenRef comma = advance();
-      item.item.element = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
-      item.comma = comma;
-      node->elements.push_back(item);
-      continue;
-    }
+  const auto hole = [&](PatternElement& element, std::uint32_t at) {
+    element.element = pattern_expected(at);
+  };
+  const auto array_pattern_element = [&](PatternElement& element, std::size_t start) -> ParserResult<bool> {
     if (at_operator(Operator::DotDot)) {
       TokenRef dot_dot = advance();
       Pattern* value = pattern_spread(mode, dot_dot);
       if (value == nullptr) return Failure{Outcome::Cut};
-      item.item.spread = dot_dot;
-      item.item.spread_value = value;
-    } else {
-      auto pattern = or_pattern(mode);
-      if (pattern.is_cut()) return pattern.failure();
-      if (!pattern.ok()) {
-        restore(start);
-        break;
-      }
-      Pattern* value = *pattern;
-      // A range inside an array pattern must be parenthesised.
-      if (value->kind == PatternKind::Interval)
-        value = wrap_pattern_as_unknown(
-            arena_, value,
-            token_list({TokenRef::borrowed(&tokens_[start]), TokenRef::borrowed(&tokens_[pos_ - 1])}),
-            DiagnosticCode::AmbiguousRangePattern);
-      item.item.element = value;
+      element.spread = dot_dot;
+      element.spread_value = value;
+      return true;
     }
-    if (!at_list_end_without_separator())
-      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-    node->elements.push_back(item);
-    if (pos_ == start) break;
-  }
+    auto pattern = or_pattern(mode);
+    if (pattern.is_cut()) return pattern.failure();
+    if (!pattern.ok()) return false;
+    Pattern* value = *pattern;
+    // A range inside an array pattern must be parenthesised.
+    if (value->kind == PatternKind::Interval)
+      value = wrap_pattern_as_unknown(
+          arena_, value,
+          token_list({TokenRef::borrowed(&tokens_[start]), TokenRef::borrowed(&tokens_[pos_ - 1])}),
+          DiagnosticCode::AmbiguousRangePattern);
+    element.element = value;
+    return true;
+  };
+  QUENDAL_TRY(listed, list_elements(node->elements, hole, array_pattern_element));
   node->close = token_or_insert(closer, closer_code);
   return node;
 }
@@ -180,20 +137,12 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
     QUENDAL_TRY(open, token(Operator::OpenParen));
     BracketScope brackets(*this);
     std::pmr::vector<ListItem<PatternRecordElement>> elements(&arena_);
-    while (!at_list_close(*this)) {
-      const std::size_t start = pos_;
-      ListItem<PatternRecordElement> item;
-      PatternRecordElement& element = item.item;
-      bool done = false;
-
-      if (at_operator(Operator::Comma)) {
-        TokenRef comma = advance();
-        element.kind = RecordElementKind::Positional;
-        element.value = pattern_expected(static_cast<std::uint32_t>(comma.range().start));
-        item.comma = comma;
-        elements.push_back(item);
-        continue;
-      }
+    const auto hole = [&](PatternRecordElement& element, std::uint32_t at) {
+      element.kind = RecordElementKind::Positional;
+      element.value = pattern_expected(at);
+    };
+    const auto record_pattern_element = [&](PatternRecordElement& element,
+                                            std::size_t start) -> ParserResult<bool> {
       if (at_operator(Operator::DotDot)) {
         TokenRef dot_dot = advance();
         Pattern* value = pattern_spread(mode, dot_dot);
@@ -201,9 +150,9 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
         element.kind = RecordElementKind::Spread;
         element.spread = dot_dot;
         element.value = value;
-        done = true;
+        return true;
       }
-      if (!done && at_key_colon(*this, 0)) {
+      if (at_key_colon()) {
         TokenRef colon = advance();
         auto pattern = or_pattern(mode);
         if (pattern.is_cut()) return pattern.failure();
@@ -216,45 +165,34 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
           element.kind = RecordElementKind::OmittedKey;
           element.colon = colon;
           element.value = value;
-          done = true;
+          return true;
+        }
+        restore(start);
+      }
+      QUENDAL_TRY(name, record_key());
+      if (!name->is_null() && at_key_colon()) {
+        TokenRef colon = advance();
+        const std::size_t before_value = pos_;
+        auto pattern = or_pattern(mode);
+        if (pattern.is_cut()) return pattern.failure();
+        Pattern* value = nullptr;
+        if (pattern.ok()) {
+          value = *pattern;
         } else {
-          restore(start);
+          restore(before_value);
+          if (at_end() || at_operator(Operator::Comma) || at_operator(Operator::CloseParen))
+            value = pattern_expected(placeholder_position());
+        }
+        if (value != nullptr) {
+          element.kind = RecordElementKind::Keyed;
+          element.key = *name;
+          element.colon = colon;
+          element.value = value;
+          return true;
         }
       }
-      if (!done) {
-        TokenRef name;
-        const Token* next = peek();
-        if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) {
-          name = advance();
-        } else {
-          auto variable = variable_token(true, true);
-          if (variable.is_cut()) return variable.failure();
-          if (variable.ok()) name = *variable;
-        }
-        if (!name.is_null() && at_key_colon(*this, 0)) {
-          TokenRef colon = advance();
-          const std::size_t before_value = pos_;
-          auto pattern = or_pattern(mode);
-          if (pattern.is_cut()) return pattern.failure();
-          Pattern* value = nullptr;
-          if (pattern.ok()) {
-            value = *pattern;
-          } else {
-            restore(before_value);
-            if (at_end() || at_operator(Operator::Comma) || at_operator(Operator::CloseParen))
-              value = pattern_expected(placeholder_position());
-          }
-          if (value != nullptr) {
-            element.kind = RecordElementKind::Keyed;
-            element.key = name;
-            element.colon = colon;
-            element.value = value;
-            done = true;
-          }
-        }
-        if (!done) restore(start);
-      }
-      if (!done && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(*this, 1)) {
+      restore(start);
+      if (peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
         TokenRef string = TokenRef::borrowed(peek());
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();
@@ -266,26 +204,18 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
           element.colon = colon;
           element.value = wrap_pattern_as_unknown(arena_, *pattern, token_list({string}),
                                                   DiagnosticCode::InterpolatedNameRecordPattern);
-          done = true;
-        } else {
-          restore(start);
+          return true;
         }
+        restore(start);
       }
-      if (!done) {
-        auto pattern = or_pattern(mode);
-        if (pattern.is_cut()) return pattern.failure();
-        if (!pattern.ok()) {
-          restore(start);
-          break;
-        }
-        element.kind = RecordElementKind::Positional;
-        element.value = *pattern;
-      }
-      if (!at_list_end_without_separator())
-        item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-      elements.push_back(item);
-      if (pos_ == start) break;
-    }
+      auto pattern = or_pattern(mode);
+      if (pattern.is_cut()) return pattern.failure();
+      if (!pattern.ok()) return false;
+      element.kind = RecordElementKind::Positional;
+      element.value = *pattern;
+      return true;
+    };
+    QUENDAL_TRY(listed, list_elements(elements, hole, record_pattern_element));
     TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
 
     if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
