@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <ranges>
+#include <string_view>
 
 #include "diagnostic/diagnostic_code.h"
 
@@ -84,6 +86,23 @@ void append_number(std::string& out, const TokenKind& kind) {
       break;
   }
   out += buffer;
+}
+
+// Each item through `append_item`, separated by blanks.
+template <class Items, class AppendItem>
+void append_separated(std::string& out, const Items& items, AppendItem append_item) {
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) out += ' ';
+    first = false;
+    append_item(item);
+  }
+}
+
+// ` !Code@start..end`, as diagnostics are flagged after a token or node.
+void append_flagged(std::string& out, const SourceDiagnostic& diagnostic) {
+  out += " !";
+  out += dump_diagnostic(diagnostic);
 }
 
 // The text of a kind as it appears inside a tree.
@@ -183,26 +202,18 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
     case TokenTag::InterpolatedString: {
       out += "InterpolatedString(";
       if (kind.string != nullptr) {
-        bool first = true;
-        for (const StringPart& part : kind.string->parts) {
-          if (!first) out += ' ';
-          first = false;
+        append_separated(out, kind.string->parts, [&](const StringPart& part) {
           append_quoted(out, part.text);
           if (part.tokens != nullptr && !part.tokens->empty()) {
             out += " {";
-            bool first_token = true;
-            for (const Token& t : *part.tokens) {
-              if (!first_token) out += ' ';
-              first_token = false;
-              append_full_token(out, t);
-            }
+            append_separated(out, *part.tokens, [&](const Token& t) { append_full_token(out, t); });
             out += '}';
           }
           if (!part.format.empty()) {
             out += " :";
             append_quoted(out, part.format);
           }
-        }
+        });
       }
       out += ')';
       return;
@@ -221,16 +232,43 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
       out += "Unknown(";
       if (kind.unknown_box != nullptr) {
         append_full_kind(out, kind.unknown_box->inner);
-        for (const SourceDiagnostic& d : kind.unknown_box->diagnostics) {
-          out += " !";
-          out += diagnostic_code_name(d.code);
-          append_position(out, d.start, d.end);
-        }
+        for (const SourceDiagnostic& d : kind.unknown_box->diagnostics) append_flagged(out, d);
       }
       out += ')';
       return;
   }
 }
+
+// Pieces of a node that are not plain children (see Printer::part).
+// Punctuation implied by its node: printed only when the tree owns it.
+struct Implied {
+  TokenRef token;
+};
+
+// A child printed only when present, after `lead` (no `~` for absence).
+template <class T>
+struct Optional {
+  std::string_view lead;
+  const T* node;
+};
+
+// An optional child: ` child` when present.
+template <class T>
+Optional<T> optional(const T* node) {
+  return {" ", node};
+}
+// The trailing value of a block or script: ` => value`.
+Optional<Expression> trailing(const Expression* value) { return {" => ", value}; }
+// What an unknown node wraps: ` inner=node`.
+template <class T>
+Optional<T> inner(const T* node) {
+  return {" inner=", node};
+}
+
+// The head of an unknown node: `unknown@start..end`.
+struct UnknownHead {
+  SourceRange range;
+};
 
 class Printer {
  public:
@@ -238,11 +276,11 @@ class Printer {
 
   void space() { out += ' '; }
 
+  // An absent child (a null token or node) prints as `~`.
+  void absent() { out += '~'; }
+
   void token(const TokenRef& ref) {
-    if (ref.is_null()) {
-      out += '~';
-      return;
-    }
+    if (ref.is_null()) return absent();
     const Token& t = ref.get();
     if (!ref.is_owned()) {
       append_kind_text(out, t.kind);
@@ -255,389 +293,147 @@ class Printer {
     out += '>';
   }
 
-  // Implied punctuation: printed only when the tree owns it.
-  void extra(const TokenRef& ref) {
-    if (!ref.is_null() && ref.is_owned()) {
-      space();
-      token(ref);
-    }
+  // `(head part...)`: each part brings its own leading blank, so implied
+  // punctuation and optional children leave no trace when absent.
+  template <class Head, class... Parts>
+  void node(const Head& head, const Parts&... parts) {
+    out += '(';
+    write_head(head);
+    (part(parts), ...);
+    out += ')';
   }
 
-  void diagnostics(const ArenaDiagnostics& list) {
-    for (const SourceDiagnostic& d : list) {
-      out += " !";
-      out += dump_diagnostic(d);
-    }
-  }
-
-  void unknown_head(SourceRange range) {
-    out += "(unknown";
-    append_position(out, range.start, range.end);
-  }
-
-  void expression(const Expression* node) {
-    if (node == nullptr) {
-      out += '~';
-      return;
-    }
-    const Expression& e = *node;
+  void expression(const Expression& e) {
     switch (e.kind) {
       case ExpressionKind::Literal:
-        token(e.as<LiteralExpression>().token);
-        return;
-      case ExpressionKind::Interpolation: {
-        const auto& n = e.as<InterpolationExpression>();
-        out += "(interp";
-        const StringInfo* info = n.token != nullptr && n.token->kind.tag == TokenTag::InterpolatedString
-                                     ? n.token->kind.string
-                                     : nullptr;
-        for (std::size_t i = 0; i < n.parts.size(); ++i) {
-          if (info != nullptr && i < info->parts.size()) {
-            space();
-            append_quoted(out, info->parts[i].text);
-          }
-          space();
-          expression(n.parts[i]);
-        }
-        if (info != nullptr && info->parts.size() == n.parts.size() + 1) {
-          space();
-          append_quoted(out, info->parts.back().text);
-        }
-        out += ')';
-        return;
-      }
+        return token(e.as<LiteralExpression>().token);
+      case ExpressionKind::Interpolation:
+        return interpolation(e.as<InterpolationExpression>());
       case ExpressionKind::Variable:
-        token(e.as<VariableExpression>().token);
-        return;
+        return token(e.as<VariableExpression>().token);
       case ExpressionKind::Group: {
         const auto& n = e.as<GroupExpression>();
-        out += "(group";
-        extra(n.open);
-        space();
-        expression(n.expression);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("group", Implied{n.open}, n.expression, Implied{n.close});
       }
       case ExpressionKind::Record: {
         const auto& n = e.as<RecordExpression>();
         const bool json = !n.open.is_null() && n.open->kind.is_operator(Operator::OpenBrace);
-        out += json ? "(json" : "(record";
-        extra(n.open);
-        for (const auto& item : n.elements) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node(json ? "json" : "record", Implied{n.open}, n.elements, Implied{n.close});
       }
       case ExpressionKind::Array: {
         const auto& n = e.as<ArrayExpression>();
-        out += "(array";
-        extra(n.open);
-        for (const auto& item : n.elements) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("array", Implied{n.open}, n.elements, Implied{n.close});
       }
       case ExpressionKind::Call: {
         const auto& n = e.as<CallExpression>();
-        out += "(call ";
-        callable(n.callee);
-        extra(n.open);
-        for (const auto& item : n.arguments) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("call", n.callee, Implied{n.open}, n.arguments, Implied{n.close});
       }
       case ExpressionKind::TaggedString: {
         const auto& n = e.as<TaggedStringExpression>();
-        out += "(tagged ";
-        expression(n.tag);
-        space();
-        expression(n.string);
-        out += ')';
-        return;
+        return node("tagged", n.tag, n.string);
       }
       case ExpressionKind::ExtensionCall: {
         const auto& n = e.as<ExtensionCallExpression>();
-        out += "(ext ";
-        expression(n.receiver);
-        extra(n.separator);
-        space();
-        callable(n.callee);
-        extra(n.open);
-        for (const auto& item : n.arguments) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("ext", n.receiver, Implied{n.separator}, n.callee, Implied{n.open}, n.arguments,
+                    Implied{n.close});
       }
       case ExpressionKind::FieldAccess: {
         const auto& n = e.as<FieldAccessExpression>();
-        out += "(. ";
-        expression(n.object);
-        extra(n.dot);
-        space();
-        token(n.name);
-        out += ')';
-        return;
+        return node(".", n.object, Implied{n.dot}, n.name);
       }
       case ExpressionKind::IndexAccess: {
         const auto& n = e.as<IndexAccessExpression>();
-        out += "(index ";
-        expression(n.object);
-        extra(n.open);
-        space();
-        expression(n.index);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("index", n.object, Implied{n.open}, n.index, Implied{n.close});
       }
       case ExpressionKind::SliceAccess: {
         const auto& n = e.as<SliceAccessExpression>();
-        out += "(slice ";
-        expression(n.object);
-        extra(n.open);
-        space();
-        expression(n.start);
-        space();
-        token(n.op);
-        space();
-        expression(n.end);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("slice", n.object, Implied{n.open}, n.start, n.op, n.end, Implied{n.close});
       }
       case ExpressionKind::NonNilAssertion: {
         const auto& n = e.as<NonNilAssertionExpression>();
-        out += "(nonnil ";
-        expression(n.operand);
-        extra(n.op);
-        out += ')';
-        return;
+        return node("nonnil", n.operand, Implied{n.op});
       }
       case ExpressionKind::Prefix: {
         const auto& n = e.as<PrefixExpression>();
-        out += '(';
-        token(n.op);
-        space();
-        expression(n.operand);
-        out += ')';
-        return;
+        return node(n.op, n.operand);
       }
       case ExpressionKind::Binary: {
         const auto& n = e.as<BinaryExpression>();
-        out += '(';
-        token(n.op);
-        space();
-        expression(n.left);
-        space();
-        expression(n.right);
-        out += ')';
-        return;
+        return node(n.op, n.left, n.right);
       }
       case ExpressionKind::IsPattern: {
         const auto& n = e.as<IsPatternExpression>();
-        out += "(is ";
-        expression(n.value);
-        extra(n.op);
-        space();
-        pattern(n.pattern);
-        out += ')';
-        return;
+        return node("is", n.value, Implied{n.op}, n.pattern);
       }
       case ExpressionKind::Block:
-        block(e.as<BlockExpression>());
-        return;
-      case ExpressionKind::Loop: {
-        const auto& n = e.as<LoopExpression>();
-        out += "(loop ";
-        expression(n.body);
-        out += ')';
-        return;
-      }
+        return block(e.as<BlockExpression>());
+      case ExpressionKind::Loop:
+        return node("loop", e.as<LoopExpression>().body);
       case ExpressionKind::While: {
         const auto& n = e.as<WhileExpression>();
-        out += "(while ";
-        expression(n.condition);
-        space();
-        expression(n.body);
-        else_block(n.else_block);
-        out += ')';
-        return;
+        return node("while", n.condition, n.body, optional(n.else_block));
       }
       case ExpressionKind::ForIn: {
         const auto& n = e.as<ForInExpression>();
-        out += "(for ";
-        pattern(n.pattern);
-        extra(n.in);
-        space();
-        iterable(n.iterable);
-        space();
-        expression(n.body);
-        else_block(n.else_block);
-        out += ')';
-        return;
+        return node("for", n.pattern, Implied{n.in}, n.iterable, n.body, optional(n.else_block));
       }
       case ExpressionKind::If: {
         const auto& n = e.as<IfExpression>();
-        out += "(if ";
-        expression(n.condition);
-        space();
-        expression(n.body);
-        else_block(n.else_block);
-        out += ')';
-        return;
+        return node("if", n.condition, n.body, optional(n.else_block));
       }
       case ExpressionKind::Conditional: {
         const auto& n = e.as<ConditionalExpression>();
-        out += "(? ";
-        expression(n.condition);
-        space();
-        expression(n.then);
-        extra(n.colon);
-        space();
-        expression(n.otherwise);
-        out += ')';
-        return;
+        return node("?", n.condition, n.then, Implied{n.colon}, n.otherwise);
       }
       case ExpressionKind::Match: {
         const auto& n = e.as<MatchExpression>();
-        out += "(match ";
-        expression(n.subject);
-        extra(n.open);
-        for (const MatchCase& c : n.cases) {
-          out += " (case";
-          extra(c.keyword);
-          space();
-          pattern(c.pattern);
-          if (c.guard.condition != nullptr) {
-            out += " (if ";
-            expression(c.guard.condition);
-            out += ')';
-          }
-          space();
-          expression(c.body);
-          out += ')';
-        }
-        extra(n.close);
-        out += ')';
-        return;
+        return node("match", n.subject, Implied{n.open}, n.cases, Implied{n.close});
       }
       case ExpressionKind::FunctionLiteral: {
         const auto& n = e.as<FunctionLiteralExpression>();
-        out += "(lambda ";
-        if (n.parameters != nullptr) {
-          parameters(*n.parameters);
-          space();
-        }
-        expression(n.body);
-        out += ')';
-        return;
+        return node("lambda", optional(n.parameters), n.body);
       }
       case ExpressionKind::Unknown: {
         const auto& n = e.as<UnknownExpression>();
-        unknown_head(range_of(e));
-        for (const TokenRef& t : n.tokens) {
-          space();
-          token(t);
-        }
-        if (n.inner != nullptr) {
-          out += " inner=";
-          expression(n.inner);
-        }
-        diagnostics(n.diagnostics);
-        out += ')';
-        return;
+        return node(UnknownHead{range_of(e)}, n.tokens, inner(n.inner), n.diagnostics);
       }
     }
     out += "#bad-expression";
   }
 
-  void pattern(const Pattern* node) {
-    if (node == nullptr) {
-      out += '~';
-      return;
-    }
-    const Pattern& p = *node;
+  void pattern(const Pattern& p) {
     switch (p.kind) {
       case PatternKind::Group: {
         const auto& n = p.as<GroupPattern>();
-        out += "(group";
-        extra(n.open);
-        space();
-        pattern(n.pattern);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("group", Implied{n.open}, n.pattern, Implied{n.close});
       }
       case PatternKind::Literal: {
         const auto& n = p.as<LiteralPattern>();
-        if (n.sign.is_null()) {
-          token(n.literal);
-          return;
-        }
-        out += '(';
-        token(n.sign);
-        space();
-        token(n.literal);
-        out += ')';
-        return;
+        return prefixed(n.sign, n.literal);
       }
       case PatternKind::ConstantName:
-        token(p.as<ConstantNamePattern>().name);
-        return;
+        return token(p.as<ConstantNamePattern>().name);
       case PatternKind::Comparison: {
         const auto& n = p.as<ComparisonPattern>();
-        out += '(';
-        token(n.op);
-        space();
-        pattern(n.operand);
-        out += ')';
-        return;
+        return node(n.op, n.operand);
       }
       case PatternKind::Interval: {
         const auto& n = p.as<IntervalPattern>();
-        out += '(';
-        token(n.op);
-        space();
-        pattern(n.start);
-        space();
-        pattern(n.end);
-        out += ')';
-        return;
+        return node(n.op, n.start, n.end);
       }
       case PatternKind::Discard:
-        token(p.as<DiscardPattern>().token);
-        return;
+        return token(p.as<DiscardPattern>().token);
       case PatternKind::Binding: {
         const auto& n = p.as<BindingPattern>();
-        if (n.mut.is_null()) {
-          token(n.name);
-          return;
-        }
-        out += '(';
-        token(n.mut);
-        space();
-        token(n.name);
-        out += ')';
-        return;
+        return prefixed(n.mut, n.name);
       }
       case PatternKind::Record: {
         const auto& n = p.as<RecordPattern>();
-        out += "(record";
-        extra(n.open);
-        for (const auto& item : n.elements) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("record", Implied{n.open}, n.elements, Implied{n.close});
       }
       case PatternKind::Array: {
         const auto& n = p.as<ArrayPattern>();
-        out += "(array";
-        extra(n.open);
-        for (const auto& item : n.elements) list_item(item);
-        extra(n.close);
-        out += ')';
-        return;
+        return node("array", Implied{n.open}, n.elements, Implied{n.close});
       }
       case PatternKind::Omitted: {
         const std::uint64_t position = p.as<OmittedPattern>().position;
@@ -645,321 +441,214 @@ class Printer {
         append_position(out, position, position);
         return;
       }
-      case PatternKind::And:
+      case PatternKind::And: {
+        const auto& n = p.as<AndPattern>();
+        return node(n.op, n.left, n.right);
+      }
       case PatternKind::Or: {
-        const Pattern* left = p.kind == PatternKind::And ? p.as<AndPattern>().left : p.as<OrPattern>().left;
-        const Pattern* right =
-            p.kind == PatternKind::And ? p.as<AndPattern>().right : p.as<OrPattern>().right;
-        const TokenRef& op = p.kind == PatternKind::And ? p.as<AndPattern>().op : p.as<OrPattern>().op;
-        out += '(';
-        token(op);
-        space();
-        pattern(left);
-        space();
-        pattern(right);
-        out += ')';
-        return;
+        const auto& n = p.as<OrPattern>();
+        return node(n.op, n.left, n.right);
       }
       case PatternKind::Not: {
         const auto& n = p.as<NotPattern>();
-        out += '(';
-        token(n.op);
-        space();
-        pattern(n.pattern);
-        out += ')';
-        return;
+        return node(n.op, n.pattern);
       }
       case PatternKind::Unknown: {
         const auto& n = p.as<UnknownPattern>();
-        unknown_head(range_of(p));
-        for (const TokenRef& t : n.tokens) {
-          space();
-          token(t);
-        }
-        if (n.inner != nullptr) {
-          out += " inner=";
-          pattern(n.inner);
-        }
-        diagnostics(n.diagnostics);
-        out += ')';
-        return;
+        return node(UnknownHead{range_of(p)}, n.tokens, inner(n.inner), n.diagnostics);
       }
     }
     out += "#bad-pattern";
   }
 
-  void statement(const Statement* node) {
-    if (node == nullptr) {
-      out += '~';
-      return;
-    }
-    const Statement& s = *node;
+  void statement(const Statement& s) {
     switch (s.kind) {
       case StatementKind::Empty:
-        out += "(empty";
-        extra(s.as<EmptyStatement>().semicolon);
-        out += ')';
-        return;
+        return node("empty", Implied{s.as<EmptyStatement>().semicolon});
       case StatementKind::ExpressionStatement: {
         const auto& n = s.as<ExpressionStatement>();
-        out += "(expr ";
-        expression(n.expression);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node("expr", n.expression, Implied{n.semicolon});
       }
       case StatementKind::BareExpression:
-        out += "(bare ";
-        expression(s.as<BareExpressionStatement>().expression);
-        out += ')';
-        return;
+        return node("bare", s.as<BareExpressionStatement>().expression);
       case StatementKind::Module: {
         const auto& n = s.as<ModuleStatement>();
-        out += n.pub.is_null() ? "(mod" : "(pub mod";
-        extra(n.keyword);
-        space();
-        token(n.name);
-        space();
-        expression(n.body);
-        out += ')';
-        return;
+        return node(n.pub.is_null() ? "mod" : "pub mod", Implied{n.keyword}, n.name, n.body);
       }
       case StatementKind::Bind: {
         const auto& n = s.as<BindStatement>();
-        out += n.pub.is_null() ? "(let" : "(pub let";
-        extra(n.keyword);
-        space();
-        pattern(n.pattern);
-        extra(n.op);
-        space();
-        expression(n.value);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node(n.pub.is_null() ? "let" : "pub let", Implied{n.keyword}, n.pattern, Implied{n.op},
+                    n.value, Implied{n.semicolon});
       }
       case StatementKind::Rebind: {
         const auto& n = s.as<RebindStatement>();
-        out += "(rebind ";
-        pattern(n.pattern);
-        extra(n.op);
-        space();
-        expression(n.value);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node("rebind", n.pattern, Implied{n.op}, n.value, Implied{n.semicolon});
       }
       case StatementKind::Const: {
         const auto& n = s.as<ConstStatement>();
-        out += n.pub.is_null() ? "(const" : "(pub const";
-        extra(n.keyword);
-        space();
-        token(n.name);
-        extra(n.op);
-        space();
-        expression(n.value);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node(n.pub.is_null() ? "const" : "pub const", Implied{n.keyword}, n.name, Implied{n.op},
+                    n.value, Implied{n.semicolon});
       }
       case StatementKind::Assign: {
         const auto& n = s.as<AssignStatement>();
-        out += '(';
-        token(n.op);
-        space();
-        expression(n.target);
-        space();
-        expression(n.value);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node(n.op, n.target, n.value, Implied{n.semicolon});
       }
       case StatementKind::Function: {
         const auto& n = s.as<FunctionStatement>();
-        out += n.pub.is_null() ? "(fn" : "(pub fn";
-        extra(n.keyword);
-        space();
-        token(n.name);
-        if (n.parameters != nullptr) {
-          space();
-          parameters(*n.parameters);
-        }
-        space();
-        expression(n.body);
-        out += ')';
-        return;
+        return node(n.pub.is_null() ? "fn" : "pub fn", Implied{n.keyword}, n.name, optional(n.parameters),
+                    n.body);
       }
-      case StatementKind::Return:
+      case StatementKind::Return: {
+        const auto& n = s.as<ReturnStatement>();
+        return node("return", Implied{n.keyword}, optional(n.value), Implied{n.semicolon});
+      }
       case StatementKind::Break: {
-        const bool is_return = s.kind == StatementKind::Return;
-        const TokenRef& keyword =
-            is_return ? s.as<ReturnStatement>().keyword : s.as<BreakStatement>().keyword;
-        const Expression* value = is_return ? s.as<ReturnStatement>().value : s.as<BreakStatement>().value;
-        const TokenRef& semicolon =
-            is_return ? s.as<ReturnStatement>().semicolon : s.as<BreakStatement>().semicolon;
-        out += is_return ? "(return" : "(break";
-        extra(keyword);
-        if (value != nullptr) {
-          space();
-          expression(value);
-        }
-        extra(semicolon);
-        out += ')';
-        return;
+        const auto& n = s.as<BreakStatement>();
+        return node("break", Implied{n.keyword}, optional(n.value), Implied{n.semicolon});
       }
       case StatementKind::Continue: {
         const auto& n = s.as<ContinueStatement>();
-        out += "(continue";
-        extra(n.keyword);
-        extra(n.semicolon);
-        out += ')';
-        return;
+        return node("continue", Implied{n.keyword}, Implied{n.semicolon});
       }
       case StatementKind::Unknown: {
         const auto& n = s.as<UnknownStatement>();
-        unknown_head(range_of(s));
-        for (const TokenRef& t : n.tokens) {
-          space();
-          token(t);
-        }
-        diagnostics(n.diagnostics);
-        out += ')';
-        return;
+        return node(UnknownHead{range_of(s)}, n.tokens, n.diagnostics);
       }
     }
     out += "#bad-statement";
   }
 
-  void parameters(const ParameterList& list) {
-    out += "(params";
-    extra(list.open);
-    for (const auto& item : list.parameters) list_item(item);
-    extra(list.close);
-    out += ')';
+  void block(const BlockExpression& n) {
+    node("block", Implied{n.open}, n.statements, trailing(n.expression), Implied{n.close});
   }
 
-  void block(const BlockExpression& n) {
-    out += "(block";
-    extra(n.open);
-    for (const Statement* s : n.statements) {
-      space();
-      statement(s);
-    }
-    if (n.expression != nullptr) {
-      out += " => ";
-      expression(n.expression);
-    }
-    extra(n.close);
-    out += ')';
+  void script(const Script& script) {
+    node("script", script.statements, trailing(script.expression), Implied{script.eof});
   }
 
  private:
-  void else_block(const ElseBlock* node) {
-    if (node == nullptr) return;
-    out += " (else";
-    extra(node->keyword);
-    space();
-    expression(node->body);
-    out += ')';
+  void write_head(std::string_view name) { out += name; }
+  void write_head(const TokenRef& op) { token(op); }
+  void write_head(const UnknownHead& head) {
+    out += "unknown";
+    append_position(out, head.range.start, head.range.end);
   }
 
-  void callable(const Callable& c) {
-    if (c.expression != nullptr)
-      expression(c.expression);
-    else
-      token(c.token);
-  }
-
-  void range(const RangeNode& r) {
-    out += '(';
-    token(r.op);
-    space();
-    expression(r.start);
-    space();
-    expression(r.end);
-    out += ')';
-  }
-
-  void iterable(const Iterable& it) {
-    if (it.range != nullptr)
-      range(*it.range);
-    else
-      expression(it.expression);
-  }
-
+  // A part of a node: a blank, then the child.
   template <class T>
-  void list_item(const ListItem<T>& item) {
+  void part(const T& child) {
     space();
-    element(item.item);
-    extra(item.comma);
+    write(child);
   }
-
-  void spread(const TokenRef& token_ref) {
-    out += '(';
-    token(token_ref);
+  // A list of children: each one a part.
+  template <std::ranges::range List>
+  void part(const List& list) {
+    for (const auto& item : list) part(item);
+  }
+  template <class T>
+  void part(const ListItem<T>& item) {
+    part(item.item);
+    part(Implied{item.comma});
+  }
+  void part(const Implied& implied) {
+    if (!implied.token.is_null() && implied.token.is_owned()) part(implied.token);
+  }
+  template <class T>
+  void part(const Optional<T>& child) {
+    if (child.node == nullptr) return;
+    out += child.lead;
+    write(child.node);
+  }
+  // ` (if condition)` when the case has a guard; the `if` itself never prints.
+  void part(const MatchGuard& guard) {
+    if (guard.condition == nullptr) return;
     space();
+    node("if", guard.condition);
+  }
+  void part(const SourceDiagnostic& diagnostic) { append_flagged(out, diagnostic); }
+
+  void write(const TokenRef& ref) { token(ref); }
+  void write(const Expression* child) { child != nullptr ? expression(*child) : absent(); }
+  void write(const Pattern* child) { child != nullptr ? pattern(*child) : absent(); }
+  void write(const Statement* child) { child != nullptr ? statement(*child) : absent(); }
+
+  // Reached only through optional(), so never null.
+  void write(const ParameterList* list) {
+    node("params", Implied{list->open}, list->parameters, Implied{list->close});
+  }
+  void write(const ElseBlock* else_block) { node("else", Implied{else_block->keyword}, else_block->body); }
+
+  void write(const MatchCase& c) { node("case", Implied{c.keyword}, c.pattern, c.guard, c.body); }
+
+  void write(const Callable& c) {
+    if (c.expression != nullptr) return expression(*c.expression);
+    token(c.token);
   }
 
-  void element(const ArrayElement& e) {
-    if (!e.is_spread()) return iterable(e.element);
-    spread(e.spread);
-    expression(e.spread_value);
-    out += ')';
-  }
-  void element(const ArgumentElement& e) {
-    if (!e.is_spread()) return expression(e.element);
-    spread(e.spread);
-    expression(e.spread_value);
-    out += ')';
-  }
-  void element(const PatternElement& e) {
-    if (!e.is_spread()) return pattern(e.element);
-    spread(e.spread);
-    pattern(e.spread_value);
-    out += ')';
+  void write(const RangeNode& r) { node(r.op, r.start, r.end); }
+
+  void write(const Iterable& it) {
+    if (it.range != nullptr) return write(*it.range);
+    write(it.expression);
   }
 
-  void value(const Expression* v) { expression(v); }
-  void value(const Pattern* v) { pattern(v); }
+  template <class T, class S>
+  void write(const ArrayElementBase<T, S>& e) {
+    if (!e.is_spread()) return write(e.element);
+    node(e.spread, e.spread_value);
+  }
 
-  template <class V, class K>
-  void element(const RecordElementBase<V, K>& e) {
+  template <class T, class K>
+  void write(const RecordElementBase<T, K>& e) {
     switch (e.kind) {
       case RecordElementKind::Keyed:
-        out += '(';
-        token(e.colon);
-        space();
-        token(e.key);
-        space();
-        value(e.value);
-        out += ')';
-        return;
+        return node(e.colon, e.key, e.value);
       case RecordElementKind::ExpressionKeyed:
-        out += '(';
-        token(e.colon);
-        space();
-        expression(e.key_node);
-        space();
-        value(e.value);
-        out += ')';
-        return;
+        return node(e.colon, e.key_node, e.value);
       case RecordElementKind::OmittedKey:
-        out += '(';
-        token(e.colon);
-        space();
-        value(e.value);
-        out += ')';
-        return;
+        return node(e.colon, e.value);
       case RecordElementKind::Positional:
-        value(e.value);
-        return;
+        return write(e.value);
       case RecordElementKind::Spread:
-        spread(e.spread);
-        value(e.value);
-        out += ')';
-        return;
+        return node(e.spread, e.value);
     }
   }
+
+  // `token` alone, or `(prefix token)` when the prefix (a sign, `mut`) is there.
+  void prefixed(const TokenRef& prefix, const TokenRef& token_ref) {
+    if (prefix.is_null()) return token(token_ref);
+    node(prefix, token_ref);
+  }
+
+  // `(interp "text" value "text" ...)`: the literal pieces come from the
+  // string token, the values from the parsed parts.
+  void interpolation(const InterpolationExpression& n) {
+    out += "(interp";
+    const StringInfo* info = n.token != nullptr && n.token->kind.tag == TokenTag::InterpolatedString
+                                 ? n.token->kind.string
+                                 : nullptr;
+    for (std::size_t i = 0; i < n.parts.size(); ++i) {
+      if (info != nullptr && i < info->parts.size()) {
+        space();
+        append_quoted(out, info->parts[i].text);
+      }
+      part(n.parts[i]);
+    }
+    if (info != nullptr && info->parts.size() == n.parts.size() + 1) {
+      space();
+      append_quoted(out, info->parts.back().text);
+    }
+    out += ')';
+  }
 };
+
+// What one Printer call writes.
+template <class Print>
+std::string printed(Print print) {
+  Printer p;
+  print(p);
+  return std::move(p.out);
+}
 
 }  // namespace
 
@@ -979,43 +668,23 @@ std::string dump_tokens(std::span<const Token> tokens) {
 }
 
 std::string dump_token_ref(const TokenRef& token) {
-  Printer p;
-  p.token(token);
-  return std::move(p.out);
+  return printed([&](Printer& p) { p.token(token); });
 }
 
 std::string dump_expression(const Expression& node) {
-  Printer p;
-  p.expression(&node);
-  return std::move(p.out);
+  return printed([&](Printer& p) { p.expression(node); });
 }
 
 std::string dump_pattern(const Pattern& node) {
-  Printer p;
-  p.pattern(&node);
-  return std::move(p.out);
+  return printed([&](Printer& p) { p.pattern(node); });
 }
 
 std::string dump_statement(const Statement& node) {
-  Printer p;
-  p.statement(&node);
-  return std::move(p.out);
+  return printed([&](Printer& p) { p.statement(node); });
 }
 
 std::string dump_script(const Script& script) {
-  Printer p;
-  p.out += "(script";
-  for (const Statement* s : script.statements) {
-    p.space();
-    p.statement(s);
-  }
-  if (script.expression != nullptr) {
-    p.out += " => ";
-    p.expression(script.expression);
-  }
-  p.extra(script.eof);
-  p.out += ')';
-  return std::move(p.out);
+  return printed([&](Printer& p) { p.script(script); });
 }
 
 std::string dump_diagnostic(const SourceDiagnostic& diagnostic) {
@@ -1026,10 +695,7 @@ std::string dump_diagnostic(const SourceDiagnostic& diagnostic) {
 
 std::string dump_diagnostics(std::span<const SourceDiagnostic> diagnostics) {
   std::string out;
-  for (const SourceDiagnostic& d : diagnostics) {
-    if (!out.empty()) out += ' ';
-    out += dump_diagnostic(d);
-  }
+  append_separated(out, diagnostics, [&](const SourceDiagnostic& d) { out += dump_diagnostic(d); });
   return out;
 }
 
