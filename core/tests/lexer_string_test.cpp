@@ -204,8 +204,9 @@ TEST(Strings, InterpolatedPartsMoveTokensOutOfFragments) {
   EXPECT_TRUE(info.parts[2].tokens->empty());
   for (const StringFragment& f : info.fragments) {
     if (f.kind == StringFragment::Kind::Interpolation) {
-      ASSERT_NE(f.tokens, nullptr);
-      EXPECT_TRUE(f.tokens->empty());
+      ASSERT_NE(f.interpolation, nullptr);
+      ASSERT_NE(f.interpolation->tokens, nullptr);
+      EXPECT_TRUE(f.interpolation->tokens->empty());
     }
   }
 }

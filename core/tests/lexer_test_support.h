@@ -212,18 +212,18 @@ inline std::string print_fragments(const StringInfo& info) {
         break;
       case StringFragment::Kind::Interpolation:
         out += "Interp(";
-        out += f.dollar;
+        out += f.interpolation->dollar;
         out += ' ';
-        out += print_list(f.tokens, false);
-        if (!f.format.empty()) {
+        out += print_list(f.interpolation->tokens, false);
+        if (!f.interpolation->format.empty()) {
           out += " :";
-          out += quoted(f.format);
+          out += quoted(f.interpolation->format);
         }
-        if (f.delimiters != nullptr) {
+        if (f.interpolation->delimiters != nullptr) {
           out += " (";
-          out += print_token(f.delimiters->open, true);
+          out += print_token(f.interpolation->delimiters->open, true);
           out += ' ';
-          out += print_token(f.delimiters->close, true);
+          out += print_token(f.interpolation->delimiters->close, true);
           out += ')';
         }
         out += ")";

@@ -115,7 +115,9 @@ TEST(TokenModel, DeepCopyIsIndependent) {
   EXPECT_NE(copy[1].kind.unknown_box->inner.number_info, r.tokens[1].kind.unknown_box->inner.number_info);
   const StringFragment& f = copy[0].kind.string->fragments[2];
   ASSERT_EQ(f.kind, StringFragment::Kind::Interpolation);
-  EXPECT_NE(f.delimiters, r.tokens[0].kind.string->fragments[2].delimiters);
+  EXPECT_NE(f.interpolation, r.tokens[0].kind.string->fragments[2].interpolation);
+  EXPECT_NE(f.interpolation->delimiters, r.tokens[0].kind.string->fragments[2].interpolation->delimiters);
+  EXPECT_NE(f.interpolation->tokens, r.tokens[0].kind.string->fragments[2].interpolation->tokens);
   // Changing the copy leaves the original alone.
   copy[0].kind.string->parts[0].tokens->clear();
   copy[1].kind.unknown_box->diagnostics.clear();

@@ -124,14 +124,11 @@ struct DepthGuard {
   Lexer& lx;
 };
 
-StringFragment interpolation_fragment(TokenList* tokens, std::string_view dollar, std::string_view format,
-                                      TokenPair* delimiters) {
+StringFragment interpolation_fragment(Arena& arena, TokenList* tokens, std::string_view dollar,
+                                      std::string_view format, TokenPair* delimiters) {
   StringFragment f;
   f.kind = StringFragment::Kind::Interpolation;
-  f.tokens = tokens;
-  f.dollar = dollar;
-  f.format = format;
-  f.delimiters = delimiters;
+  f.interpolation = arena.make<StringInterpolation>(StringInterpolation{tokens, dollar, format, delimiters});
   return f;
 }
 
@@ -227,7 +224,7 @@ std::string_view format_string(Lexer& lx) {
   tokens->erase(tokens->begin());
   if (tokens->empty()) tokens->push_back(Token{TokenKind::empty(), open.end, open.end});
   TokenPair* delimiters = arena.make<TokenPair>(TokenPair{open, close});
-  return interpolation_fragment(tokens, dollar, format, delimiters);
+  return interpolation_fragment(lx.arena, tokens, dollar, format, delimiters);
 }
 
 // interpolation -> "{" tokens "}" (the braces stay in the tokens)
@@ -252,7 +249,7 @@ std::string_view format_string(Lexer& lx) {
     tokens->push_back(t);
     break;
   }
-  return interpolation_fragment(tokens, dollar, {}, nullptr);
+  return interpolation_fragment(lx.arena, tokens, dollar, {}, nullptr);
 }
 
 // interpolation -> name ; a keyword that is not a constant stands for nil
@@ -269,7 +266,7 @@ std::string_view format_string(Lexer& lx) {
   TokenList* tokens = arena.make<TokenList>(&arena);
   tokens->reserve(1);
   tokens->push_back(Token{kind, start, end});
-  return interpolation_fragment(tokens, dollar, {}, nullptr);
+  return interpolation_fragment(lx.arena, tokens, dollar, {}, nullptr);
 }
 
 // The position is just after the opener. Kept apart from the helpers above
@@ -344,8 +341,8 @@ std::string_view join_fragments(Arena& arena, const std::pmr::vector<StringFragm
       if (f.kind != StringFragment::Kind::Interpolation) continue;
       bool owned;
       const std::string_view text = join_fragments(arena, fragments, run, i, owned);
-      info->parts.push_back(StringPart{text, f.tokens, f.format, owned});
-      f.tokens = arena.make<TokenList>(&arena);
+      info->parts.push_back(StringPart{text, f.interpolation->tokens, f.interpolation->format, owned});
+      f.interpolation->tokens = arena.make<TokenList>(&arena);
       run = i + 1;
     }
     bool owned;

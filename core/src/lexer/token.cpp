@@ -81,11 +81,14 @@ StringInfo* clone_string_info(const StringInfo& info, Arena& arena) {
   for (const StringFragment& f : info.fragments) {
     StringFragment g = f;
     if (f.kind == StringFragment::Kind::Interpolation) {
-      g.tokens = clone_list(f.tokens, arena);
-      if (f.delimiters != nullptr) {
-        g.delimiters = arena.make<TokenPair>(
-            TokenPair{clone_token(f.delimiters->open, arena), clone_token(f.delimiters->close, arena)});
+      const StringInterpolation& from = *f.interpolation;
+      StringInterpolation* to = arena.make<StringInterpolation>(from);
+      to->tokens = clone_list(from.tokens, arena);
+      if (from.delimiters != nullptr) {
+        to->delimiters = arena.make<TokenPair>(
+            TokenPair{clone_token(from.delimiters->open, arena), clone_token(from.delimiters->close, arena)});
       }
+      g.interpolation = to;
     }
     copy->fragments.push_back(g);
   }

@@ -68,21 +68,27 @@ struct NumberInfo {
 
 struct TokenPair;
 
-struct StringFragment {
-  enum class Kind : std::uint8_t { Text, Escape, Error, Interpolation };
-  Kind kind = Kind::Text;
-  // Text: the literal run. Escape: the sequence after the backslash.
-  std::string_view text;
-  char32_t character = 0;  // Escape: the decoded character
-  // Error: range starting just after the backslash, and its code.
-  std::uint32_t start = 0;
-  std::uint32_t end = 0;
-  DiagnosticCode code = DiagnosticCode::InvalidEscapeSequence;
-  // Interpolation
-  TokenList* tokens = nullptr;      // never null for Interpolation
+// What an Interpolation fragment holds, kept apart so that the far more
+// common text and escape fragments stay small (a literal full of escapes has
+// one fragment every few bytes).
+struct StringInterpolation {
+  TokenList* tokens = nullptr;      // never null
   std::string_view dollar;          // the opener ($ run)
   std::string_view format;          // empty when there is none
   TokenPair* delimiters = nullptr;  // (opening, closing) of the ( form, else null
+};
+
+struct StringFragment {
+  enum class Kind : std::uint8_t { Text, Escape, Error, Interpolation };
+  Kind kind = Kind::Text;
+  DiagnosticCode code = DiagnosticCode::InvalidEscapeSequence;  // Error: its code
+  char32_t character = 0;                                       // Escape: the decoded character
+  // Error: range starting just after the backslash.
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  // Text: the literal run. Escape: the sequence after the backslash.
+  std::string_view text;
+  StringInterpolation* interpolation = nullptr;  // Interpolation: never null; else null
 };
 
 struct StringPart {
