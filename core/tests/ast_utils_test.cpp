@@ -99,7 +99,7 @@ TEST_F(TreeTest, WrappingABorrowedTokenLeavesTheTokenListAlone) {
   ref.collect_diagnostics(collector);
   EXPECT_EQ(collected(), "InvalidReservedKeyword@3..5");
   EXPECT_EQ(ref->kind.tag, TokenTag::Identifier);
-  EXPECT_EQ(ref->kind.text, "op");
+  EXPECT_EQ(ref->kind.text(), "op");
 }
 
 TEST_F(TreeTest, WrappingAnOwnedTokenRewritesItInPlace) {

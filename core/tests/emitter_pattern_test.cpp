@@ -133,7 +133,7 @@ class Tree {
   }
   LiteralPattern* string(std::string_view value) {
     auto* p = arena_.make<LiteralPattern>();
-    p->literal = token(TokenKind::of_string(nullptr, value));
+    p->literal = token(TokenKind::of_string(arena_.make<StringInfo>(&arena_), value));
     return p;
   }
   LiteralPattern* keyword(Keyword k) {

@@ -175,13 +175,13 @@ TEST(Numbers, DecimalConversionMatchesStrtod) {
     if (std::isinf(expected)) {
       ASSERT_EQ(t.kind.tag, TokenTag::Unknown) << literal;
       EXPECT_EQ(t.kind.unknown_box->diagnostics[0].code, DiagnosticCode::OverflowNumberLiteral) << literal;
-      EXPECT_TRUE(std::isinf(t.kind.unknown_box->inner.number)) << literal;
+      EXPECT_TRUE(std::isinf(t.kind.unknown_box->inner.number())) << literal;
       continue;
     }
     ASSERT_EQ(t.kind.tag, TokenTag::Number) << literal;
     EXPECT_EQ(t.kind.number_info->kind, NumberInfo::Kind::Decimal);
     EXPECT_EQ(t.kind.number_info->decimal, literal);
-    double got = t.kind.number;
+    double got = t.kind.number();
     EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0)
         << literal << ": " << testing::number_text(got) << " vs " << testing::number_text(expected);
     ++checked;
@@ -201,7 +201,7 @@ TEST(Numbers, ExtremeExponentsMatchStrtod) {
       LexResult r = lex(literal, config, arena);
       const TokenKind& kind = testing::unwrap(r.tokens[0].kind);
       ASSERT_EQ(kind.tag, TokenTag::Number) << literal;
-      EXPECT_EQ(kind.number, expected) << literal;
+      EXPECT_EQ(kind.number(), expected) << literal;
       EXPECT_EQ(r.tokens[0].kind.tag == TokenTag::Unknown, std::isinf(expected)) << literal;
     }
   }

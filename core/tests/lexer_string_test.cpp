@@ -162,7 +162,7 @@ TEST(Strings, ValueBorrowedOnlyForSingleTextRun) {
   LexResult r = lex(source, config, arena);
   ASSERT_EQ(r.tokens.size(), 5u);
   const TokenKind& plain = r.tokens[0].kind;
-  EXPECT_EQ(plain.text.data(), source.data() + 1);
+  EXPECT_EQ(plain.text().data(), source.data() + 1);
   EXPECT_FALSE(plain.string->value_owned);
   EXPECT_EQ(plain.string->open_start, 0u);
   EXPECT_EQ(plain.string->open_end, 1u);
@@ -173,7 +173,7 @@ TEST(Strings, ValueBorrowedOnlyForSingleTextRun) {
   for (int i : {1, 2}) {
     const TokenKind& k = r.tokens[i].kind;
     EXPECT_TRUE(k.string->value_owned);
-    EXPECT_TRUE(k.text.data() < source.data() || k.text.data() >= source.data() + source.size());
+    EXPECT_TRUE(k.text().data() < source.data() || k.text().data() >= source.data() + source.size());
   }
   const StringInfo& raw = *r.tokens[2].kind.string;
   EXPECT_EQ(raw.raw_level, 1u);
@@ -237,8 +237,8 @@ TEST(Templates, TextIsBorrowedAndDelimitersSpanTheInput) {
   ASSERT_EQ(r.tokens.size(), 2u);
   const TokenKind& k = r.tokens[0].kind;
   ASSERT_EQ(k.tag, TokenTag::String);
-  EXPECT_EQ(k.text.data(), source.data());
-  EXPECT_EQ(k.text.size(), source.size());
+  EXPECT_EQ(k.text().data(), source.data());
+  EXPECT_EQ(k.text().size(), source.size());
   EXPECT_EQ(k.string->raw_level, 1u);
   EXPECT_EQ(k.string->quote, 0);
   EXPECT_EQ(k.string->open_end, 0u);

@@ -79,7 +79,7 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
       break;
     case TokenTag::Identifier:
       out += "Id(";
-      out += kind.text;
+      out += kind.text();
       out += ')';
       break;
     case TokenTag::Ordinal:
@@ -99,7 +99,7 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
       break;
     case TokenTag::Number: {
       out += "Num(";
-      out += number_text(kind.number);
+      out += number_text(kind.number());
       out += ' ';
       const NumberInfo& info = *kind.number_info;
       switch (info.kind) {
@@ -131,7 +131,7 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
     }
     case TokenTag::String:
       out += "Str(";
-      out += quoted(kind.text);
+      out += quoted(kind.text());
       out += ')';
       break;
     case TokenTag::InterpolatedString: {

@@ -110,7 +110,7 @@ TEST(TokenModel, DeepCopyIsIndependent) {
   EXPECT_NE(copy[0].kind.string->parts[0].tokens, r.tokens[0].kind.string->parts[0].tokens);
   EXPECT_NE(copy[0].kind.string->parts[0].text.data(), r.tokens[0].kind.string->parts[0].text.data());
   const Token& x = (*copy[0].kind.string->parts[0].tokens)[0];
-  EXPECT_EQ(x.kind.text.data(), source.data() + 6);
+  EXPECT_EQ(x.kind.text().data(), source.data() + 6);
   EXPECT_NE(copy[1].kind.unknown_box, r.tokens[1].kind.unknown_box);
   EXPECT_NE(copy[1].kind.unknown_box->inner.number_info, r.tokens[1].kind.unknown_box->inner.number_info);
   const StringFragment& f = copy[0].kind.string->fragments[2];

@@ -190,7 +190,7 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
   const SourceRange range = token_range(token);
   switch (kind.tag) {
     case TokenTag::String:
-      op_string(range, dst, kind.text);
+      op_string(range, dst, kind.text());
       return;
     case TokenTag::Ordinal:
     case TokenTag::Number:
@@ -641,7 +641,7 @@ void Emitter::emit_field_access(const FieldAccessExpression& access, Register ds
   const Register object = dst != 0 ? dst : alloc_register();
   emit_expression(*access.object, object, loop);
   if (name.tag == TokenTag::Identifier) {
-    op_get(range, dst, object, name.text);
+    op_get(range, dst, object, name.text());
   } else if (name.tag == TokenTag::Ordinal) {
     op_3(range, OpCode::GetIndex, reg_operand(dst), reg_operand(object), param_operand(name.ordinal));
   } else {

@@ -82,8 +82,8 @@ std::optional<Constant> Emitter::emit_literal_constant(const Pattern& pattern, R
   const Token& token = *literal.literal;
   const TokenKind& kind = peeled_kind(token);
   if (kind.tag == TokenTag::String) {
-    op_string(range, reg, kind.text);
-    return Constant::of_string(kind.text);
+    op_string(range, reg, kind.text());
+    return Constant::of_string(kind.text());
   }
   if (kind.is_keyword(Keyword::True) || kind.is_keyword(Keyword::False)) {
     const bool value = kind.is_keyword(Keyword::True);

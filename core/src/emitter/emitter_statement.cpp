@@ -223,7 +223,7 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       work = alloc_register();
       const Register w = work;
       if (name.tag == TokenTag::Identifier) {
-        const std::string_view key = name.text;
+        const std::string_view key = name.text();
         if (compound) op_get(target_range, w, object, key);
         store = [w, object, key, target_range](Emitter& e) {
           const std::uint32_t index = e.chunk.add_constant(Constant::of_string(key));

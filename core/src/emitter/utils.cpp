@@ -16,7 +16,7 @@ bool is_operator(const Token& token, Operator op) { return peeled_kind(token).is
 
 std::string_view identifier_text(const Token& token) {
   const TokenKind& kind = peeled_kind(token);
-  return kind.tag == TokenTag::Identifier ? kind.text : std::string_view{};
+  return kind.tag == TokenTag::Identifier ? kind.text() : std::string_view{};
 }
 
 std::optional<double> literal_number(const Token& token) {
@@ -25,7 +25,7 @@ std::optional<double> literal_number(const Token& token) {
     case TokenTag::Ordinal:
       return static_cast<double>(kind.ordinal);
     case TokenTag::Number:
-      return kind.number;
+      return kind.number();
     case TokenTag::Keyword:
       if (kind.keyword == Keyword::Nan) return std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
       if (kind.keyword == Keyword::Inf) return std::bit_cast<double>(std::uint64_t{0x7FF0000000000000});

@@ -33,7 +33,7 @@ TokenKind TokenKind::unknown_with(Arena& arena, TokenKind inner, ArenaDiagnostic
 std::optional<std::pair<DiagnosticCode, std::string_view>> TokenKind::to_field_name(Arena& arena) const {
   switch (tag) {
     case TokenTag::Identifier:
-      return std::pair{DiagnosticCode::RecordFieldIdName, text};
+      return std::pair{DiagnosticCode::RecordFieldIdName, text()};
     case TokenTag::Ordinal: {
       char buffer[16];
       const auto result = std::to_chars(buffer, buffer + sizeof buffer, ordinal);
@@ -41,7 +41,7 @@ std::optional<std::pair<DiagnosticCode, std::string_view>> TokenKind::to_field_n
                        arena.copy(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)))};
     }
     case TokenTag::String:
-      return std::pair{DiagnosticCode::RecordFieldStringName, text};
+      return std::pair{DiagnosticCode::RecordFieldStringName, text()};
     case TokenTag::Keyword:
       return std::pair{DiagnosticCode::RecordFieldIdName, keyword_spelling(keyword)};
     default:
@@ -76,6 +76,7 @@ StringInfo* clone_string_info(const StringInfo& info, Arena& arena) {
   copy->close_end = info.close_end;
   copy->raw_level = info.raw_level;
   copy->quote = info.quote;
+  copy->value = info.value_owned ? arena.copy(info.value) : info.value;
   copy->value_owned = info.value_owned;
   copy->fragments.reserve(info.fragments.size());
   for (const StringFragment& f : info.fragments) {
@@ -112,7 +113,6 @@ TokenKind clone_kind(const TokenKind& kind, Arena& arena) {
       break;
     case TokenTag::String:
       copy.string = clone_string_info(*kind.string, arena);
-      if (kind.string->value_owned) copy.text = arena.copy(kind.text);
       break;
     case TokenTag::InterpolatedString:
       copy.string = clone_string_info(*kind.string, arena);

@@ -64,6 +64,7 @@ struct NumberInfo {
   Kind kind = Kind::Invalid;
   std::string_view decimal;   // Decimal: the source spelling, underscores included
   std::uint64_t integer = 0;  // Hex, Octal, Binary: the value
+  double value = 0;           // the token's number
 };
 
 struct TokenPair;
@@ -107,7 +108,9 @@ struct StringInfo {
   char quote = 0;  // '"', '\'', '`', or 0 for a template
   // InterpolatedString only: n interpolations give n + 1 parts.
   std::pmr::vector<StringPart> parts;
-  // String only: whether `value` was assembled (owned) rather than borrowed.
+  // String only: the value, and whether it was assembled (owned) rather
+  // than borrowed from the source.
+  std::string_view value;
   bool value_owned = false;
 };
 
@@ -126,11 +129,12 @@ enum class TokenTag : std::uint8_t {
   Empty,
 };
 
-// A tagged token kind. The payload fields used depend on `tag`:
-//   Identifier: text          Ordinal: ordinal
-//   Number: number, number_info            String: string, text (the value)
+// A tagged token kind, 24 bytes. The fields used depend on `tag`:
+//   Identifier: text()        Ordinal: ordinal
+//   Number: number_info (number() is its value)
+//   String: string (text() is its value)
 //   InterpolatedString: string            Operator: op    Keyword: keyword
-//   Unknown: unknown (inner kind + diagnostics)
+//   Unknown: unknown_box (inner kind + diagnostics)
 struct TokenKind {
   TokenTag tag = TokenTag::Empty;
   // Parser bookkeeping: the number of the last memo entry stored for a rule
@@ -141,10 +145,10 @@ struct TokenKind {
     Keyword keyword;
     Operator op;
     std::int32_t ordinal;
-    double number;
+    std::uint32_t text_size;  // Identifier
   };
-  std::string_view text;
   union {
+    const char* text_data;  // Identifier
     NumberInfo* number_info;
     StringInfo* string;
     UnknownBox* unknown_box;
@@ -153,16 +157,27 @@ struct TokenKind {
 
   TokenKind() : ordinal(0), payload(nullptr) {}
 
+  // Identifier: the name. String: the value. Anything else: empty.
+  std::string_view text() const {
+    if (tag == TokenTag::Identifier) return {text_data, text_size};
+    if (tag == TokenTag::String) return string->value;
+    return {};
+  }
+  // Number: the value. Anything else: 0.
+  double number() const { return tag == TokenTag::Number ? number_info->value : 0.0; }
+
   static TokenKind eof() {
     TokenKind k;
     k.tag = TokenTag::Eof;
     return k;
   }
   static TokenKind empty() { return TokenKind(); }
+  // Names come from sources, which are shorter than 4 GiB, or are spellings.
   static TokenKind identifier(std::string_view name) {
     TokenKind k;
     k.tag = TokenTag::Identifier;
-    k.text = name;
+    k.text_data = name.data();
+    k.text_size = static_cast<std::uint32_t>(name.size());
     return k;
   }
   static TokenKind of_ordinal(std::int32_t value) {
@@ -171,18 +186,20 @@ struct TokenKind {
     k.ordinal = value;
     return k;
   }
+  // `info` (never null) receives the value.
   static TokenKind of_number(double value, NumberInfo* info) {
     TokenKind k;
     k.tag = TokenTag::Number;
-    k.number = value;
+    info->value = value;
     k.number_info = info;
     return k;
   }
+  // `info` (never null) receives the value.
   static TokenKind of_string(StringInfo* info, std::string_view value) {
     TokenKind k;
     k.tag = TokenTag::String;
+    info->value = value;
     k.string = info;
-    k.text = value;
     return k;
   }
   static TokenKind of_interpolated(StringInfo* info) {
@@ -236,6 +253,8 @@ struct Token {
   // and unwraps exactly one level.
   void collect_diagnostics(DiagnosticsCollector& collector);
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(Token) == 32, "tokens stay at 32 bytes");
 
 struct TokenPair {
   Token open;

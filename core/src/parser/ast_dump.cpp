@@ -57,7 +57,7 @@ void append_number(std::string& out, const TokenKind& kind) {
   char buffer[64];
   const NumberInfo* info = kind.number_info;
   if (info == nullptr) {
-    std::snprintf(buffer, sizeof buffer, "%.17g", kind.number);
+    std::snprintf(buffer, sizeof buffer, "%.17g", kind.number());
     out += buffer;
     return;
   }
@@ -82,7 +82,7 @@ void append_number(std::string& out, const TokenKind& kind) {
       return;
     }
     case NumberInfo::Kind::Invalid:
-      std::snprintf(buffer, sizeof buffer, "#invalid(%.17g)", kind.number);
+      std::snprintf(buffer, sizeof buffer, "#invalid(%.17g)", kind.number());
       break;
   }
   out += buffer;
@@ -115,7 +115,7 @@ void append_kind_text(std::string& out, const TokenKind& kind) {
       out += "#empty";
       return;
     case TokenTag::Identifier:
-      out += kind.text.empty() ? std::string_view("#ident\"\"") : kind.text;
+      out += kind.text().empty() ? std::string_view("#ident\"\"") : kind.text();
       return;
     case TokenTag::Ordinal:
       out += std::to_string(kind.ordinal);
@@ -124,7 +124,7 @@ void append_kind_text(std::string& out, const TokenKind& kind) {
       append_number(out, kind);
       return;
     case TokenTag::String:
-      append_quoted(out, kind.text);
+      append_quoted(out, kind.text());
       return;
     case TokenTag::InterpolatedString:
       out += "#interp";
@@ -176,7 +176,7 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
       return;
     case TokenTag::Identifier:
       out += "Identifier(";
-      out += kind.text;
+      out += kind.text();
       out += ')';
       return;
     case TokenTag::Ordinal:
@@ -184,7 +184,7 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
       return;
     case TokenTag::Number: {
       char buffer[40];
-      std::snprintf(buffer, sizeof buffer, "%.17g", kind.number);
+      std::snprintf(buffer, sizeof buffer, "%.17g", kind.number());
       out += "Number(";
       out += buffer;
       out += ' ';
@@ -194,7 +194,7 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
     }
     case TokenTag::String:
       out += "String(";
-      append_quoted(out, kind.text);
+      append_quoted(out, kind.text());
       if (kind.string != nullptr && kind.string->raw_level > 0 && kind.string->quote != 0)
         out += " raw=" + std::to_string(kind.string->raw_level);
       out += ')';

@@ -125,7 +125,7 @@ ParserResult<Pattern*> Parser::name_pattern(PatternMode mode) {
   node->name = token;
   if (mut.is_null()) return static_cast<Pattern*>(node);
   if (mode == PatternMode::Rebinding) node->mut.wrap_as_unknown(arena_, DiagnosticCode::MutInRebindPattern);
-  const std::string_view text = token->kind.text;
+  const std::string_view text = token->kind.text();
   if (!text.empty() && text.front() == '@')
     return wrap_pattern_as_unknown(arena_, node, token_list({mut, token}),
                                    DiagnosticCode::ConstantInBindPattern);

@@ -13,8 +13,8 @@ bool is_sign(const Token* token) {
 }
 
 bool is_constant_name(const Token* token) {
-  return token != nullptr && token->kind.tag == TokenTag::Identifier && !token->kind.text.empty() &&
-         token->kind.text.front() == '@';
+  return token != nullptr && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
+         token->kind.text().front() == '@';
 }
 
 }  // namespace

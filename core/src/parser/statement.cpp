@@ -146,7 +146,7 @@ ParserResult<Statement*> Parser::fn_statement() {
   if (name.is_cut()) return name.failure();
   if (name.ok()) {
     node->name = *name;
-    if (node->name->kind.tag == TokenTag::Identifier && node->name->kind.text == "type")
+    if (node->name->kind.tag == TokenTag::Identifier && node->name->kind.text() == "type")
       node->name.wrap_as_unknown(arena_, DiagnosticCode::MissingOpenParenAfterType);
   } else {
     node->name = missing_name(*this, node->keyword, DiagnosticCode::MissingFunctionName);
@@ -170,7 +170,7 @@ ParserResult<Statement*> Parser::const_statement() {
   QUENDAL_TRY(name, variable_token(false, false));
   node->name = *name;
   if (node->name->kind.tag == TokenTag::Identifier &&
-      (node->name->kind.text.empty() || node->name->kind.text.front() != '@'))
+      (node->name->kind.text().empty() || node->name->kind.text().front() != '@'))
     node->name.wrap_as_unknown(arena_, DiagnosticCode::InvalidConstantName);
   node->op = token_or_insert(Operator::Eq, DiagnosticCode::MissingBindOperator);
   QUENDAL_TRY(value, expression_or_insert({Operator::Semicolon}));
