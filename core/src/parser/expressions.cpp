@@ -109,55 +109,56 @@ ParserResult<Expression*> Parser::record_like() {
       element.kind = RecordElementKind::Positional;
       element.value = expression_expected(at);
     };
+    // The value after an alternative's lead-in (`..`, `:`, a key and `:`):
+    // true with `value` set, or false with the cursor back at `start`.
+    const auto value_after_lead = [&](std::size_t start, Expression*& value) -> ParserResult<bool> {
+      auto parsed = expression();
+      if (parsed.is_cut()) return parsed.failure();
+      if (!parsed.ok()) {
+        restore(start);
+        return false;
+      }
+      value = *parsed;
+      return true;
+    };
     const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
       if (at_operator(Operator::DotDot)) {
         TokenRef dot_dot = advance();
-        auto value = expression();
-        if (value.is_cut()) return value.failure();
-        if (value.ok()) {
+        QUENDAL_TRY(spread, value_after_lead(start, element.value));
+        if (*spread) {
           element.kind = RecordElementKind::Spread;
           element.spread = dot_dot;
-          element.value = *value;
           return true;
         }
-        restore(start);
       }
       if (at_key_colon()) {
         TokenRef colon = advance();
-        auto value = expression();
-        if (value.is_cut()) return value.failure();
-        if (value.ok()) {
+        QUENDAL_TRY(omitted, value_after_lead(start, element.value));
+        if (*omitted) {
           element.kind = RecordElementKind::OmittedKey;
           element.colon = colon;
-          element.value = *value;
           return true;
         }
-        restore(start);
       }
       if (peek() != nullptr && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();
-        auto value = expression();
-        if (value.is_cut()) return value.failure();
-        if (value.ok()) {
+        QUENDAL_TRY(keyed, value_after_lead(start, element.value));
+        if (*keyed) {
           element.kind = RecordElementKind::ExpressionKeyed;
           element.key_node = *key;
           element.colon = colon;
-          element.value = *value;
           return true;
         }
-        restore(start);
       }
       QUENDAL_TRY(name, record_key());
       if (!name->is_null() && at_key_colon()) {
         TokenRef colon = advance();
-        auto value = expression();
-        if (value.is_cut()) return value.failure();
-        if (value.ok()) {
+        QUENDAL_TRY(keyed, value_after_lead(start, element.value));
+        if (*keyed) {
           element.kind = RecordElementKind::Keyed;
           element.key = *name;
           element.colon = colon;
-          element.value = *value;
           return true;
         }
       }
