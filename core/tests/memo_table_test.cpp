@@ -72,5 +72,25 @@ TEST(MemoTable, ANumberFromALargerTableIsNoEntry) {
   EXPECT_EQ(small.size(), 1u);
 }
 
+TEST(MemoTable, StaleNumbersCannotChainEntriesIntoALoop) {
+  // A token first stored while carrying a number from a larger table, then
+  // stored again once this table has grown past that number: walking its
+  // chain for a missing rule must end.
+  Arena arena;
+  MemoTable big(arena), table(arena);
+  Token tokens[8];
+  for (Token& t : tokens) big.insert({&t, MemoRule::Json}, entry(5, 1));
+  Token& shared = tokens[7];  // carries number 8 from `big`
+  table.insert({&shared, MemoRule::Json}, entry(1, 1));
+  Token others[6];
+  for (Token& t : others) table.insert({&t, MemoRule::Block}, entry(2, 1));
+  table.insert({&shared, MemoRule::Array}, entry(3, 1));  // entry number 8
+  EXPECT_EQ(table.find({&shared, MemoRule::Match}), nullptr);
+  EXPECT_EQ(table.find({&shared, MemoRule::Json})->value, entry(1, 0).value);
+  EXPECT_EQ(table.find({&shared, MemoRule::Array})->value, entry(3, 0).value);
+  table.insert({&shared, MemoRule::If}, MemoEntry{});
+  EXPECT_EQ(table.size(), 9u);
+}
+
 }  // namespace
 }  // namespace quendal

@@ -81,8 +81,8 @@ LexResult lex(std::string_view source, const CompileConfig& config, Arena& arena
   // Dense scripts average about three bytes per token. The list lives in
   // the arena, where regrowing leaves the old buffer behind (touched), so
   // reserve for two bytes per token: pages of the reserve that are never
-  // written are never made resident. (The cap, 2 GiB of address space,
-  // covers sources of about 200 MB.)
+  // written are never made resident. (The cap, 2 GiB of address space, is
+  // the full reserve for sources up to 128 MiB; longer lists grow.)
   tokens.reserve(std::min<std::size_t>(source.size() / 2 + 16, std::size_t{1} << 26));
   for (;;) {
     lexer::skip_leading_trivia(lx);

@@ -8,36 +8,41 @@
 
 namespace quendal {
 
-MemoTable::Slot* MemoTable::slot_of(const MemoKey& key) {
-  // A number beyond the table comes from another table's tokens: no entry.
-  for (std::uint32_t n = key.token->kind.memo_head; n != 0 && n <= slots_.size();) {
-    Slot& slot = slots_[n - 1];
-    if (slot.token == key.token && slot.rule == key.rule) return &slot;
-    n = slot.previous;
+std::uint32_t MemoTable::number_of(const MemoKey& key) const {
+  // Entry numbers only fall along a chain, so every walk ends. A number
+  // beyond the table, or one that does not fall, comes from another table's
+  // tokens: the walk stops there.
+  std::uint32_t n = key.token->kind.memo_head;
+  while (n != 0 && n <= slots_.size()) {
+    const Slot& slot = slots_[n - 1];
+    if (slot.token == key.token && slot.rule == key.rule) return n;
+    n = slot.previous < n ? slot.previous : 0;
   }
-  return nullptr;
+  return 0;
 }
 
 const MemoEntry* MemoTable::find(const MemoKey& key) const {
-  if (key.token->kind.memo_head == 0) return nullptr;
-  const Slot* slot = const_cast<MemoTable*>(this)->slot_of(key);
-  if (slot == nullptr) return nullptr;
-  found_ = MemoEntry{slot->value, slot->advance, slot->height};
+  const std::uint32_t n = number_of(key);
+  if (n == 0) return nullptr;
+  const Slot& slot = slots_[n - 1];
+  found_ = MemoEntry{slot.value, slot.advance, slot.height};
   return &found_;
 }
 
 void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
-  if (Slot* slot = slot_of(key)) {
-    slot->value = entry.value;
-    slot->advance = entry.advance;
-    slot->height = entry.height;
+  if (const std::uint32_t n = number_of(key); n != 0) {
+    Slot& slot = slots_[n - 1];
+    slot.value = entry.value;
+    slot.advance = entry.advance;
+    slot.height = entry.height;
     return;
   }
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  slots_.push_back(
-      Slot{key.token, entry.value, entry.advance, key.token->kind.memo_head, entry.height, key.rule});
+  const std::uint32_t head = key.token->kind.memo_head;
+  const std::uint32_t previous = head <= slots_.size() ? head : 0;
+  slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
   key.token->kind.memo_head = static_cast<std::uint32_t>(slots_.size());
 }
 

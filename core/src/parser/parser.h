@@ -130,7 +130,8 @@ class MemoTable {
     std::uint16_t height;
     MemoRule rule;
   };
-  Slot* slot_of(const MemoKey& key);
+  // The entry number of `key`, 0 for none.
+  std::uint32_t number_of(const MemoKey& key) const;
 
   std::vector<Slot> slots_;
   mutable MemoEntry found_;  // what `find` returns a pointer to
