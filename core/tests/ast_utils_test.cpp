@@ -7,6 +7,7 @@
 #include <string>
 
 #include "diagnostic/diagnostics_collector.h"
+#include "lexer/tokens.h"
 #include "parser/ast.h"
 #include "parser/ast_dump.h"
 #include "parser/ast_visitor.h"
@@ -26,15 +27,11 @@ std::string failure_text(const std::function<void()>& f) {
 
 class TreeTest : public ::testing::Test {
  protected:
-  TreeTest() : collector("", config) {}
+  TreeTest() : collector("", config), using_tokens(store) {}
 
-  // A token in the "token list" (kept alive by the fixture).
+  // A token in the store (kept alive by the fixture).
   TokenRef borrowed(TokenKind kind, std::uint32_t start, std::uint32_t end) {
-    Token* t = arena.make<Token>();
-    t->kind = kind;
-    t->start = start;
-    t->end = end;
-    return TokenRef::borrowed(t);
+    return TokenRef::borrowed(store.append(Token{kind, start, end}));
   }
   TokenRef ident(std::string_view name, std::uint32_t start) {
     return borrowed(TokenKind::identifier(name), start, start + static_cast<std::uint32_t>(name.size()));
@@ -67,8 +64,10 @@ class TreeTest : public ::testing::Test {
   std::string collected() { return dump_diagnostics(collector.diagnostics()); }
 
   Arena arena;
+  Tokens store;
   CompileConfig config;
   DiagnosticsCollector collector;
+  UsingTokens using_tokens;
 };
 
 // ------------------------------------------------------------- TokenRef
@@ -87,12 +86,11 @@ TEST_F(TreeTest, NullTokenReferenceIsAnInternalFailure) {
 }
 
 TEST_F(TreeTest, WrappingABorrowedTokenLeavesTheTokenListAlone) {
-  Token original{TokenKind::identifier("op"), 3, 5};
-  TokenRef ref = TokenRef::borrowed(&original);
+  TokenRef ref = borrowed(TokenKind::identifier("op"), 3, 5);
+  const TokenIndex original = ref.index();
   ref.wrap_as_unknown(arena, DiagnosticCode::InvalidReservedKeyword);
   EXPECT_TRUE(ref.is_owned());
-  EXPECT_NE(&ref.get(), &original);
-  EXPECT_EQ(original.kind.tag, TokenTag::Identifier);
+  EXPECT_EQ(store.get(original).kind.tag, TokenTag::Identifier);
   EXPECT_EQ(ref->kind.tag, TokenTag::Unknown);
   EXPECT_EQ(ref.range(), (SourceRange{3, 5}));
   EXPECT_EQ(dump_token_ref(ref), "<op@3..5 !InvalidReservedKeyword>");
@@ -104,9 +102,9 @@ TEST_F(TreeTest, WrappingABorrowedTokenLeavesTheTokenListAlone) {
 
 TEST_F(TreeTest, WrappingAnOwnedTokenRewritesItInPlace) {
   TokenRef ref = TokenRef::make_owned(arena, TokenKind::of_keyword(Keyword::Mut), 0, 3);
-  const Token* before = &ref.get();
+  const Token* before = ref.owned_pointer();
   ref.wrap_as_unknown(arena, DiagnosticCode::MutInRebindPattern);
-  EXPECT_EQ(&ref.get(), before);
+  EXPECT_EQ(ref.owned_pointer(), before);
   ref.wrap_as_unknown(arena, DiagnosticCode::UnexpectedToken);
   EXPECT_EQ(dump_token_ref(ref), "<mut@0..3 !UnexpectedToken !MutInRebindPattern>");
   // One level per walk: the outer diagnostic only.
@@ -122,12 +120,12 @@ TEST_F(TreeTest, CloneSharesBorrowedAndCopiesOwnedTokens) {
   TokenRef b = ident("x", 1);
   TokenRef b2 = b.clone(arena);
   EXPECT_FALSE(b2.is_owned());
-  EXPECT_EQ(&b2.get(), &b.get());
+  EXPECT_EQ(b2, b);
 
   TokenRef o = inserted(Operator::Semicolon, 4, DiagnosticCode::MissingSemicolon);
   TokenRef o2 = o.clone(arena);
   EXPECT_TRUE(o2.is_owned());
-  EXPECT_NE(&o2.get(), &o.get());
+  EXPECT_NE(o2.owned_pointer(), o.owned_pointer());
   o.collect_diagnostics(collector);
   EXPECT_EQ(o2->kind.tag, TokenTag::Unknown);  // the copy keeps its own wrapper
   o2.collect_diagnostics(collector);
@@ -369,16 +367,16 @@ TEST_F(TreeTest, DiagnosticsFollowFieldOrder) {
 TEST_F(TreeTest, InterpolationStringTokenIsNotVisited) {
   // An interpolation whose (artificial) token still carries a wrapper: the
   // walker visits the parts only.
-  Token string_token{TokenKind::unknown(arena, TokenKind::empty(), 0, 8, DiagnosticCode::UnterminatedString),
-                     0, 8};
+  const TokenRef string_token =
+      borrowed(TokenKind::unknown(arena, TokenKind::empty(), 0, 8, DiagnosticCode::UnterminatedString), 0, 8);
   auto* interpolation = arena.make<InterpolationExpression>(&arena);
-  interpolation->token = &string_token;
+  interpolation->token = string_token;
   interpolation->parts.push_back(make_unknown_expression(arena, list({borrowed(TokenKind::empty(), 3, 3)}),
                                                          DiagnosticCode::EmptyInterpolation));
   Expression* slot = interpolation;
   collect_diagnostics(slot, collector);
   EXPECT_EQ(collected(), "EmptyInterpolation@3");
-  EXPECT_EQ(string_token.kind.tag, TokenTag::Unknown);
+  EXPECT_EQ(string_token->kind.tag, TokenTag::Unknown);
   EXPECT_EQ(range_of(*interpolation), (SourceRange{0, 8}));
 }
 
@@ -424,10 +422,11 @@ TEST_F(TreeTest, TokenDump) {
   EXPECT_EQ(dump_token(Token{TokenKind::of_keyword(Keyword::NotIn), 0, 6}), "Keyword(not in)@0..6");
   EXPECT_EQ(dump_token(Token{TokenKind::of_ordinal(42), 1, 3}), "Ordinal(42)@1..3");
   EXPECT_EQ(dump_token(Token{TokenKind::eof(), 9, 9}), "Eof@9");
-  NumberInfo hex{NumberInfo::Kind::Hex, {}, 255};
-  EXPECT_EQ(dump_token(Token{TokenKind::of_number(255, &hex), 0, 4}), "Number(255 0xff)@0..4");
-  StringInfo info(&arena);
-  EXPECT_EQ(dump_token(Token{TokenKind::of_string(&info, "a\"b\n"), 0, 7}), R"(String("a\"b\n")@0..7)");
+  NumberInfo hex{NumberInfo::Kind::Hex, {}, 255, 255};
+  EXPECT_EQ(dump_token(Token{TokenKind::of_number(&hex), 0, 4}), "Number(255 0xff)@0..4");
+  StringInfo info;
+  info.value = "a\"b\n";
+  EXPECT_EQ(dump_token(Token{TokenKind::of_string(&info), 0, 7}), R"(String("a\"b\n")@0..7)");
   const Token unknown{TokenKind::unknown(arena, TokenKind::empty(), 2, 3, DiagnosticCode::UnknownToken), 2,
                       3};
   EXPECT_EQ(dump_token(unknown), "Unknown(Empty !UnknownToken@2..3)@2..3");

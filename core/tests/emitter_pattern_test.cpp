@@ -100,15 +100,12 @@ std::vector<std::string> listing(const Chunk& chunk) {
 // two-byte range so diagnostics can be matched to nodes.
 class Tree {
  public:
-  explicit Tree(Arena& arena) : arena_(arena) {}
+  explicit Tree(Arena& arena) : arena_(arena), using_tokens_(store_) {}
 
   TokenRef token(TokenKind kind) {
-    Token* t = arena_.make<Token>();
-    t->kind = kind;
-    t->start = next_;
-    t->end = next_ + 2;
+    const TokenIndex index = store_.append(Token{kind, next_, next_ + 2});
     next_ += 3;
-    return TokenRef::borrowed(t);
+    return TokenRef::borrowed(index);
   }
   TokenRef ident(std::string_view name) { return token(TokenKind::identifier(name)); }
   TokenRef op(Operator o) { return token(TokenKind::of_operator(o)); }
@@ -133,7 +130,9 @@ class Tree {
   }
   LiteralPattern* string(std::string_view value) {
     auto* p = arena_.make<LiteralPattern>();
-    p->literal = token(TokenKind::of_string(arena_.make<StringInfo>(&arena_), value));
+    auto* info = arena_.make<StringInfo>();
+    info->value = value;
+    p->literal = token(TokenKind::of_string(info));
     return p;
   }
   LiteralPattern* keyword(Keyword k) {
@@ -265,6 +264,8 @@ class Tree {
 
  private:
   Arena& arena_;
+  Tokens store_;
+  UsingTokens using_tokens_;
   std::uint32_t next_ = 0;
 };
 

@@ -38,11 +38,13 @@ TEST(IdentifierClasses, LexerAgreesWithIcuOnEveryScalar) {
     LexResult r = lex(alone, config, arena);
     const bool start = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_START);
     const TokenTag expected = start ? TokenTag::Identifier : TokenTag::Unknown;
-    bool ok = r.tokens.size() == 2 && r.tokens[0].kind.tag == expected && r.tokens[0].end == n;
+    bool ok = r.tokens.list().size() == 2 && testing::lexed_token(r, 0).kind.tag == expected &&
+              testing::lexed_token(r, 0).end == n;
     LexResult j = lex(joined, config, arena);
     const bool cont = u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_CONTINUE);
-    ok = ok && (j.tokens.size() == (cont ? 2u : 3u)) && j.tokens[0].kind.tag == TokenTag::Identifier &&
-         j.tokens[0].end == (cont ? n + 1 : 1);
+    ok = ok && (j.tokens.list().size() == (cont ? 2u : 3u)) &&
+         testing::lexed_token(j, 0).kind.tag == TokenTag::Identifier &&
+         testing::lexed_token(j, 0).end == (cont ? n + 1 : 1);
     if (!ok && ++mismatches < 10) ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(c);
   }
   EXPECT_EQ(mismatches, 0);

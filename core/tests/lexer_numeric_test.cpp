@@ -164,8 +164,8 @@ TEST(Numbers, DecimalConversionMatchesStrtod) {
     CompileConfig config;
     LexResult r = lex(literal, config, arena);
     ASSERT_TRUE(r.ok);
-    ASSERT_EQ(r.tokens.size(), 2u) << literal;
-    const Token& t = r.tokens[0];
+    ASSERT_EQ(r.tokens.list().size(), 2u) << literal;
+    const Token& t = testing::lexed_token(r, 0);
     ASSERT_EQ(t.start, 0u);
     ASSERT_EQ(t.end, literal.size()) << literal;
     if (t.kind.tag == TokenTag::Ordinal) {
@@ -199,10 +199,10 @@ TEST(Numbers, ExtremeExponentsMatchStrtod) {
       Arena arena;
       CompileConfig config;
       LexResult r = lex(literal, config, arena);
-      const TokenKind& kind = testing::unwrap(r.tokens[0].kind);
+      const TokenKind kind = testing::unwrap(testing::lexed_token(r, 0).kind);
       ASSERT_EQ(kind.tag, TokenTag::Number) << literal;
       EXPECT_EQ(kind.number(), expected) << literal;
-      EXPECT_EQ(r.tokens[0].kind.tag == TokenTag::Unknown, std::isinf(expected)) << literal;
+      EXPECT_EQ(testing::lexed_token(r, 0).kind.tag == TokenTag::Unknown, std::isinf(expected)) << literal;
     }
   }
 }

@@ -31,7 +31,8 @@ std::string fragments(std::string_view source, bool tmpl = false) {
   Arena arena;
   CompileConfig config;
   LexResult r = tmpl ? lex_string(source, config, arena) : lex(source, config, arena);
-  const TokenKind& kind = testing::unwrap(r.tokens[0].kind);
+  const UsingTokens using_tokens(r.tokens);
+  const TokenKind kind = testing::unwrap(testing::lexed_token(r, 0).kind);
   if (kind.tag != TokenTag::String && kind.tag != TokenTag::InterpolatedString) return "not a string";
   return testing::print_fragments(*kind.string);
 }
@@ -160,8 +161,8 @@ TEST(Strings, ValueBorrowedOnlyForSingleTextRun) {
   Arena arena;
   CompileConfig config;
   LexResult r = lex(source, config, arena);
-  ASSERT_EQ(r.tokens.size(), 5u);
-  const TokenKind& plain = r.tokens[0].kind;
+  ASSERT_EQ(r.tokens.list().size(), 5u);
+  const TokenKind plain = testing::lexed_token(r, 0).kind;
   EXPECT_EQ(plain.text().data(), source.data() + 1);
   EXPECT_FALSE(plain.string->value_owned);
   EXPECT_EQ(plain.string->open_start, 0u);
@@ -171,18 +172,18 @@ TEST(Strings, ValueBorrowedOnlyForSingleTextRun) {
   EXPECT_EQ(plain.string->raw_level, 0u);
   EXPECT_EQ(plain.string->quote, '\'');
   for (int i : {1, 2}) {
-    const TokenKind& k = r.tokens[i].kind;
+    const TokenKind k = testing::lexed_token(r, i).kind;
     EXPECT_TRUE(k.string->value_owned);
     EXPECT_TRUE(k.text().data() < source.data() || k.text().data() >= source.data() + source.size());
   }
-  const StringInfo& raw = *r.tokens[2].kind.string;
+  const StringInfo& raw = *testing::lexed_token(r, 2).kind.string;
   EXPECT_EQ(raw.raw_level, 1u);
   EXPECT_EQ(raw.open_start, 13u);
   EXPECT_EQ(raw.open_end, 15u);
   EXPECT_EQ(raw.close_start, 19u);
   EXPECT_EQ(raw.close_end, 21u);
   // Unterminated: no closing delimiter, owned value.
-  const TokenKind& open = testing::unwrap(r.tokens[3].kind);
+  const TokenKind open = testing::unwrap(testing::lexed_token(r, 3).kind);
   EXPECT_EQ(open.string->close_start, 0u);
   EXPECT_EQ(open.string->close_end, 0u);
   EXPECT_TRUE(open.string->value_owned);
@@ -193,7 +194,7 @@ TEST(Strings, InterpolatedPartsMoveTokensOutOfFragments) {
   Arena arena;
   CompileConfig config;
   LexResult r = lex(source, config, arena);
-  const StringInfo& info = *r.tokens[0].kind.string;
+  const StringInfo& info = *testing::lexed_token(r, 0).kind.string;
   ASSERT_EQ(info.parts.size(), 3u);
   EXPECT_EQ(info.parts[0].text.data(), source.data() + 1);  // a single text run is borrowed
   EXPECT_FALSE(info.parts[0].text_owned);
@@ -201,12 +202,13 @@ TEST(Strings, InterpolatedPartsMoveTokensOutOfFragments) {
   EXPECT_TRUE(info.parts[1].text_owned);
   EXPECT_EQ(info.parts[1].format, "f");
   EXPECT_EQ(info.parts[2].text, "");
-  EXPECT_TRUE(info.parts[2].tokens->empty());
+  EXPECT_TRUE(info.parts[2].tokens.empty());
+  EXPECT_EQ(info.parts[0].tokens.size(), 1u);
+  EXPECT_EQ(info.parts[1].tokens.size(), 1u);
   for (const StringFragment& f : info.fragments) {
     if (f.kind == StringFragment::Kind::Interpolation) {
-      ASSERT_NE(f.interpolation, nullptr);
-      ASSERT_NE(f.interpolation->tokens, nullptr);
-      EXPECT_TRUE(f.interpolation->tokens->empty());
+      ASSERT_LT(f.value, r.tokens.interpolations().size());
+      EXPECT_TRUE(r.tokens.interpolations()[f.value].tokens.empty());
     }
   }
 }
@@ -234,8 +236,8 @@ TEST(Templates, TextIsBorrowedAndDelimitersSpanTheInput) {
   CompileConfig config;
   LexResult r = lex_string(source, config, arena);
   ASSERT_TRUE(r.ok);
-  ASSERT_EQ(r.tokens.size(), 2u);
-  const TokenKind& k = r.tokens[0].kind;
+  ASSERT_EQ(r.tokens.list().size(), 2u);
+  const TokenKind k = testing::lexed_token(r, 0).kind;
   ASSERT_EQ(k.tag, TokenTag::String);
   EXPECT_EQ(k.text().data(), source.data());
   EXPECT_EQ(k.text().size(), source.size());

@@ -13,7 +13,7 @@
 
 #include "diagnostic/diagnostic_code.h"
 #include "lexer/lex.h"
-#include "lexer/token.h"
+#include "lexer/tokens.h"
 #include "support/arena.h"
 
 namespace quendal::testing {
@@ -55,20 +55,22 @@ inline std::string range_text(std::uint64_t start, std::uint64_t end) {
   return buffer;
 }
 
-std::string print_token(const Token& token, bool ranges);
+std::string print_token(const Token& token, bool ranges, bool lexed = true);
 
-inline std::string print_list(const TokenList* list, bool ranges) {
+// A list of the store in use, each token as the lexer read it (`lexed`) or
+// as recovery left it.
+inline std::string print_list(TokenRange list, bool ranges, bool lexed = true) {
+  const Tokens& tokens = tokens_in_use();
+  Arena arena;
   std::string out = "[";
-  if (list != nullptr) {
-    for (std::size_t i = 0; i < list->size(); ++i) {
-      if (i > 0) out += ' ';
-      out += print_token((*list)[i], ranges);
-    }
+  for (TokenIndex i = list.begin; i < list.end; ++i) {
+    if (i > list.begin) out += ' ';
+    out += print_token(lexed ? tokens.lexed(i, arena) : tokens.get(i), ranges, lexed);
   }
   return out + "]";
 }
 
-inline std::string print_kind(const TokenKind& kind, bool ranges) {
+inline std::string print_kind(const TokenKind& kind, bool ranges, bool lexed = true) {
   std::string out;
   switch (kind.tag) {
     case TokenTag::Eof:
@@ -142,7 +144,7 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
         first = false;
         out += quoted(part.text);
         out += ' ';
-        out += print_list(part.tokens, ranges);
+        out += print_list(part.tokens, ranges, lexed);
         if (!part.format.empty()) {
           out += ':';
           out += quoted(part.format);
@@ -153,7 +155,7 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
     }
     case TokenTag::Unknown: {
       out += "Unknown(";
-      out += print_kind(kind.unknown_box->inner, ranges);
+      out += print_kind(kind.unknown_box->inner, ranges, lexed);
       for (const SourceDiagnostic& d : kind.unknown_box->diagnostics) {
         out += " !";
         out += diagnostic_code_name(d.code);
@@ -166,39 +168,56 @@ inline std::string print_kind(const TokenKind& kind, bool ranges) {
   return out;
 }
 
-inline std::string print_token(const Token& token, bool ranges) {
-  std::string out = print_kind(token.kind, ranges);
+inline std::string print_token(const Token& token, bool ranges, bool lexed) {
+  std::string out = print_kind(token.kind, ranges, lexed);
   if (ranges) out += range_text(token.start, token.end);
   return out;
 }
 
-inline std::string print_tokens(const TokenList& tokens, bool ranges) {
+// The store's own list, each token as the lexer read it (`lexed`) or as
+// recovery left it.
+inline std::string print_tokens(const Tokens& tokens, bool ranges, bool lexed = true) {
+  const UsingTokens using_tokens(tokens);
+  Arena arena;
   std::string out;
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (i > 0) out += ' ';
-    out += print_token(tokens[i], ranges);
+  const TokenRange list = tokens.list();
+  for (TokenIndex i = list.begin; i < list.end; ++i) {
+    if (i > list.begin) out += ' ';
+    out += print_token(lexed ? tokens.lexed(i, arena) : tokens.get(i), ranges, lexed);
   }
   return out;
 }
 
-// Fragments of a string token (looking through Unknown wrappers):
+// Fragments of a string token of the store in use (looking through Unknown
+// wrappers):
 //   Text("a") Escape(t U+0009) Error(InvalidEscapeSequence@2..3)
 //   Interp($ [Id(x)] :"fmt" (Op(()..Op())))
 inline std::string print_fragments(const StringInfo& info) {
+  const Tokens& tokens = tokens_in_use();
+  const std::string_view source = tokens.source();
+  auto text = [&](std::uint32_t start, std::uint32_t end) { return source.substr(start, end - start); };
+  auto delimiter = [&](const Delimiter& d) {
+    Token t;
+    t.kind.tag = d.tag;
+    if (d.tag == TokenTag::Operator) t.kind.op = d.op;
+    t.start = d.start;
+    t.end = d.end;
+    return print_token(t, true);
+  };
   std::string out;
   for (const StringFragment& f : info.fragments) {
     if (!out.empty()) out += ' ';
     switch (f.kind) {
       case StringFragment::Kind::Text:
         out += "Text(";
-        out += quoted(f.text);
+        out += quoted(text(f.start, f.end));
         out += ')';
         break;
       case StringFragment::Kind::Escape: {
         char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(f.character));
+        std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(f.character()));
         out += "Escape(";
-        out += f.text;
+        out += text(f.start, f.end);
         out += ' ';
         out += buffer;
         out += ')';
@@ -210,31 +229,40 @@ inline std::string print_fragments(const StringInfo& info) {
         out += range_text(f.start, f.end);
         out += ')';
         break;
-      case StringFragment::Kind::Interpolation:
+      case StringFragment::Kind::Interpolation: {
+        const StringInterpolation& interpolation = tokens.interpolations()[f.value];
         out += "Interp(";
-        out += f.interpolation->dollar;
+        out += text(interpolation.dollar_start, interpolation.dollar_end);
         out += ' ';
-        out += print_list(f.interpolation->tokens, false);
-        if (!f.interpolation->format.empty()) {
+        out += print_list(interpolation.tokens, false);
+        if (interpolation.format_end > interpolation.format_start) {
           out += " :";
-          out += quoted(f.interpolation->format);
+          out += quoted(text(interpolation.format_start, interpolation.format_end));
         }
-        if (f.interpolation->delimiters != nullptr) {
+        if (interpolation.has_delimiters) {
           out += " (";
-          out += print_token(f.interpolation->delimiters->open, true);
+          out += delimiter(interpolation.open);
           out += ' ';
-          out += print_token(f.interpolation->delimiters->close, true);
+          out += delimiter(interpolation.close);
           out += ')';
         }
         out += ")";
         break;
+      }
     }
   }
   return out;
 }
 
-inline const TokenKind& unwrap(const TokenKind& kind) {
+inline TokenKind unwrap(const TokenKind& kind) {
   return kind.tag == TokenTag::Unknown ? unwrap(kind.unknown_box->inner) : kind;
+}
+
+// Token `i` of a lex result's own list, as the lexer read it (Unknown boxes
+// in a scratch arena that lives as long as the thread).
+inline Token lexed_token(const LexResult& r, TokenIndex i) {
+  static thread_local Arena arena;
+  return r.tokens.lexed(r.tokens.list().begin + i, arena);
 }
 
 // Lexes a script (or a template) and prints it.

@@ -2,7 +2,6 @@
 // collection, deep copies and the driver's token recovery.
 #include <gtest/gtest.h>
 
-#include "compile/recover_token.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer_test_support.h"
 
@@ -55,11 +54,13 @@ TEST(TokenModel, FieldNames) {
   EXPECT_EQ(name(TokenKind::of_ordinal(2147483647))->second, "2147483647");
   EXPECT_EQ(name(TokenKind::identifier("x")),
             std::optional(std::pair{DiagnosticCode::RecordFieldIdName, std::string_view("x")}));
-  StringInfo info(&arena);
-  EXPECT_EQ(name(TokenKind::of_string(&info, "s")),
+  StringInfo info;
+  info.value = "s";
+  EXPECT_EQ(name(TokenKind::of_string(&info)),
             std::optional(std::pair{DiagnosticCode::RecordFieldStringName, std::string_view("s")}));
   NumberInfo number;
-  EXPECT_EQ(name(TokenKind::of_number(1.5, &number)), std::nullopt);
+  number.value = 1.5;
+  EXPECT_EQ(name(TokenKind::of_number(&number)), std::nullopt);
   EXPECT_EQ(name(TokenKind::of_operator(Operator::Plus)), std::nullopt);
   EXPECT_EQ(name(TokenKind::of_interpolated(&info)), std::nullopt);
   EXPECT_EQ(name(TokenKind::unknown(arena, TokenKind::identifier("x"), 0, 1, DiagnosticCode::UnknownToken)),
@@ -71,8 +72,9 @@ TEST(TokenModel, CollectDiagnosticsUnwrapsOneLevel) {
   CompileConfig config;
   DiagnosticsCollector collector("0123456789", config);
   NumberInfo info;
+  info.value = 1;
   TokenKind inner =
-      TokenKind::unknown(arena, TokenKind::of_number(1, &info), 1, 2, DiagnosticCode::InvalidNumberLiteral);
+      TokenKind::unknown(arena, TokenKind::of_number(&info), 1, 2, DiagnosticCode::InvalidNumberLiteral);
   Token token{TokenKind::unknown(arena, inner, 3, 4, DiagnosticCode::OverflowNumberLiteral), 0, 5};
   token.collect_diagnostics(collector);
   ASSERT_EQ(collector.diagnostics().size(), 1u);
@@ -96,30 +98,28 @@ TEST(TokenModel, CollectDiagnosticsFilters) {
   EXPECT_EQ(token.kind.tag, TokenTag::Empty);
 }
 
-TEST(TokenModel, DeepCopyIsIndependent) {
+TEST(TokenModel, CopyDuplicatesUnknownBoxesAndSharesPayloads) {
   const std::string source = "'a\\t$(x + 'b$y')$(z:f)' 1e400 t.01";
   Arena arena;
   CompileConfig config;
   LexResult r = lex(source, config, arena);
+  const UsingTokens using_tokens(r.tokens);
   const std::string before = testing::print_tokens(r.tokens, true);
-  TokenList copy(&arena);
-  for (const Token& t : r.tokens) copy.push_back(clone_token(t, arena));
-  EXPECT_EQ(testing::print_tokens(copy, true), before);
-  // Owned payloads are distinct objects; borrowed texts stay borrowed.
-  EXPECT_NE(copy[0].kind.string, r.tokens[0].kind.string);
-  EXPECT_NE(copy[0].kind.string->parts[0].tokens, r.tokens[0].kind.string->parts[0].tokens);
-  EXPECT_NE(copy[0].kind.string->parts[0].text.data(), r.tokens[0].kind.string->parts[0].text.data());
-  const Token& x = (*copy[0].kind.string->parts[0].tokens)[0];
+  std::vector<Token> copy;
+  for (TokenIndex i = 0; i < r.tokens.list().size(); ++i)
+    copy.push_back(clone_token(r.tokens.lexed(i, arena), arena));
+  std::string printed;
+  for (const Token& t : copy) printed += (printed.empty() ? "" : " ") + testing::print_token(t, true);
+  EXPECT_EQ(printed, before);
+  // Number and string payloads are read-only once lexed, so copies share
+  // them; names borrow from the source.
+  EXPECT_EQ(copy[0].kind.string, r.tokens.get(0).kind.string);
+  const Token x = r.tokens.get(copy[0].kind.string->parts[0].tokens.begin);
   EXPECT_EQ(x.kind.text().data(), source.data() + 6);
-  EXPECT_NE(copy[1].kind.unknown_box, r.tokens[1].kind.unknown_box);
-  EXPECT_NE(copy[1].kind.unknown_box->inner.number_info, r.tokens[1].kind.unknown_box->inner.number_info);
-  const StringFragment& f = copy[0].kind.string->fragments[2];
-  ASSERT_EQ(f.kind, StringFragment::Kind::Interpolation);
-  EXPECT_NE(f.interpolation, r.tokens[0].kind.string->fragments[2].interpolation);
-  EXPECT_NE(f.interpolation->delimiters, r.tokens[0].kind.string->fragments[2].interpolation->delimiters);
-  EXPECT_NE(f.interpolation->tokens, r.tokens[0].kind.string->fragments[2].interpolation->tokens);
-  // Changing the copy leaves the original alone.
-  copy[0].kind.string->parts[0].tokens->clear();
+  // Unknown boxes are duplicated: changing the copy leaves the store alone.
+  const Token original = r.tokens.lexed(1, arena);
+  ASSERT_EQ(copy[1].kind.tag, TokenTag::Unknown);
+  EXPECT_NE(copy[1].kind.unknown_box, original.kind.unknown_box);
   copy[1].kind.unknown_box->diagnostics.clear();
   CompileConfig c;
   DiagnosticsCollector collector(source, c);
@@ -127,23 +127,20 @@ TEST(TokenModel, DeepCopyIsIndependent) {
   EXPECT_EQ(testing::print_tokens(r.tokens, true), before);
 }
 
-// recover_token over a whole list, as the driver runs it.
+// The lexer's recovery, as the driver runs it: the store keeps each token's
+// reading, the collector receives the records.
 std::string recover(std::string_view source, bool tags, std::string* diagnostics, bool tmpl = false) {
   Arena arena;
   CompileConfig config;
   config.report_tags = tags;
-  LexResult r = tmpl ? lex_string(source, config, arena) : lex(source, config, arena);
   DiagnosticsCollector collector(source, config);
-  TokenList kept(&arena);
-  for (const Token& t : r.tokens) {
-    if (auto k = recover_token(t, collector, arena)) kept.push_back(*k);
-  }
+  LexResult r = tmpl ? lex_string(source, config, arena, &collector) : lex(source, config, arena, &collector);
   diagnostics->clear();
   for (const SourceDiagnostic& d : collector.diagnostics()) {
     if (!diagnostics->empty()) *diagnostics += ' ';
     *diagnostics += std::string(diagnostic_code_name(d.code)) + testing::range_text(d.start, d.end);
   }
-  return testing::print_tokens(kept, true);
+  return testing::print_tokens(r.tokens, true, false);
 }
 
 TEST(RecoverToken, UnwrapsEveryLevelAndMovesDiagnostics) {

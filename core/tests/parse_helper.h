@@ -3,6 +3,7 @@
 // collector, run the script loop and the diagnostics walk, and print the
 // result.
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -17,27 +18,11 @@
 
 namespace quendal::testing {
 
-// A simplified token recovery: every Unknown level is unwrapped into the
-// collector, also inside interpolation parts. Tags are not produced.
-inline void unwrap_token(Token& token, DiagnosticsCollector& collector) {
-  while (token.kind.tag == TokenTag::Unknown) {
-    UnknownBox* box = token.kind.unknown_box;
-    collector.append(box->diagnostics);
-    TokenKind inner = box->inner;
-    token.kind = inner;
-  }
-  if (token.kind.tag == TokenTag::InterpolatedString && token.kind.string != nullptr) {
-    for (StringPart& part : token.kind.string->parts)
-      if (part.tokens != nullptr)
-        for (Token& t : *part.tokens) unwrap_token(t, collector);
-  }
-}
-
 struct ParsedSource {
-  explicit ParsedSource(std::string_view text) : source(text), collector(source, config), tokens(&arena) {
-    LexResult lexed = lex(source, config, arena);
+  explicit ParsedSource(std::string_view text) : source(text), collector(source, config) {
+    LexResult lexed = lex(source, config, arena, &collector);
     tokens = std::move(lexed.tokens);
-    for (Token& t : tokens) unwrap_token(t, collector);
+    using_tokens.emplace(tokens);
     outcome = parse_script(tokens, arena);
     if (outcome.cut) return;
     Script& script = *outcome.script;
@@ -54,7 +39,8 @@ struct ParsedSource {
   CompileConfig config;
   Arena arena;
   DiagnosticsCollector collector;
-  TokenList tokens;
+  Tokens tokens;
+  std::optional<UsingTokens> using_tokens;
   ParseOutcome outcome;
 };
 

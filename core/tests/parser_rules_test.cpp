@@ -4,7 +4,9 @@
 // done on inputs built to make a backtracking parser re-read nested
 // constructs.
 #include <gtest/gtest.h>
+
 #include <pthread.h>
+#include <optional>
 
 #include <cstdio>
 #include <functional>
@@ -34,20 +36,20 @@ std::string nest(std::string_view open, std::string_view core, std::string_view 
 // Lexed, recovered tokens and a parse context of our own, so rules can be
 // called one at a time and the work of a whole parse can be read back.
 struct Fixture {
-  explicit Fixture(std::string_view text)
-      : source(text), collector(source, config), tokens(&arena), context(arena) {
-    LexResult lexed = lex(source, config, arena);
+  explicit Fixture(std::string_view text) : source(text), collector(source, config), context(arena) {
+    LexResult lexed = lex(source, config, arena, &collector);
     tokens = std::move(lexed.tokens);
-    for (Token& t : tokens) testing::unwrap_token(t, collector);
+    using_tokens.emplace(tokens);
   }
-  Parser parser(bool top_level = true) { return Parser(tokens, context, top_level); }
+  Parser parser(bool top_level = true) { return Parser(tokens, tokens.list(), context, top_level); }
 
   std::string source;
   CompileConfig config;
   Arena arena;
   DiagnosticsCollector collector;
-  TokenList tokens;
+  Tokens tokens;
   ParseContext context;
+  std::optional<UsingTokens> using_tokens;
 };
 
 std::vector<SourceDiagnostic> collected(TokenRef token, const std::string& source) {
@@ -67,7 +69,7 @@ TEST(ParserHelpers, TokenMatchesOnlyItsOperatorAndBorrows) {
   auto open = p.token(Operator::OpenParen);
   ASSERT_TRUE(open.ok());
   EXPECT_FALSE(open->is_owned());
-  EXPECT_EQ(&open->get(), &f.tokens[0]);
+  EXPECT_EQ(open->index(), 0u);
   EXPECT_EQ(p.position(), 1u);
 }
 
@@ -94,8 +96,7 @@ TEST(ParserHelpers, PlaceholderPosition) {
   EXPECT_EQ(p.placeholder_position(), 4u);  // else the end of the token before
   p.restore(3);
   EXPECT_EQ(p.placeholder_position(), 7u);
-  TokenList none(&f.arena);
-  Parser empty(none, f.context, false);
+  Parser empty(f.tokens, TokenRange{}, f.context, false);
   EXPECT_EQ(empty.placeholder_position(), 0u);
 }
 
@@ -125,13 +126,13 @@ TEST(ParserHelpers, VariableTokenKeepsRewritesOrRejects) {
   for (const VariableCase& c : cases) {
     SCOPED_TRACE(c.source);
     Fixture f(c.source);
-    const Token original = f.tokens[0];
+    const Token original = f.tokens.get(0);
     Parser p = f.parser();
     auto name = p.variable_token(c.allow_underscore, c.allow_global);
     ASSERT_EQ(name.ok(), c.ok);
     EXPECT_EQ(p.position(), c.ok ? 1u : 0u);
     // The token list itself is never rewritten.
-    EXPECT_EQ(f.tokens[0].kind.tag, original.kind.tag);
+    EXPECT_EQ(f.tokens.get(0).kind.tag, original.kind.tag);
     if (!c.ok) continue;
     ASSERT_EQ(name->is_owned(), c.owned);
     EXPECT_EQ(name->range(), (SourceRange{original.start, original.end}));
@@ -235,11 +236,11 @@ TEST(ScriptLoop, EofIsBorrowedWhenPresentAndSyntheticOtherwise) {
     ParseOutcome outcome = parse_script(f.tokens, f.arena);
     ASSERT_NE(outcome.script, nullptr);
     EXPECT_FALSE(outcome.script->eof.is_owned());
-    EXPECT_EQ(&outcome.script->eof.get(), &f.tokens.back());
+    EXPECT_EQ(outcome.script->eof.index(), f.tokens.list().end - 1);
   }
   // Without its Eof token the loop stops when the tokens run out.
-  std::span<const Token> no_eof(f.tokens.data(), f.tokens.size() - 1);
-  ParseOutcome outcome = parse_script(no_eof, f.arena);
+  const TokenRange no_eof{f.tokens.list().begin, f.tokens.list().end - 1};
+  ParseOutcome outcome = parse_script(f.tokens, no_eof, f.arena);
   ASSERT_NE(outcome.script, nullptr);
   ASSERT_NE(outcome.script->expression, nullptr);
   EXPECT_EQ(outcome.script->expression->kind, ExpressionKind::Variable);
@@ -250,7 +251,7 @@ TEST(ScriptLoop, EofIsBorrowedWhenPresentAndSyntheticOtherwise) {
             (std::vector<SourceDiagnostic>{{0, 0, DiagnosticCode::UnexpectedToken}}));
   EXPECT_TRUE(eof->kind.is_eof());
 
-  ParseOutcome empty = parse_script({}, f.arena);
+  ParseOutcome empty = parse_script(f.tokens, TokenRange{}, f.arena);
   ASSERT_NE(empty.script, nullptr);
   EXPECT_TRUE(empty.script->statements.empty());
   EXPECT_EQ(empty.script->expression, nullptr);
@@ -291,7 +292,7 @@ TEST(Interpolation, PartsAreParsedOnTheirOwnCursor) {
   ASSERT_EQ(interpolation.parts.size(), 2u);
   EXPECT_EQ(interpolation.parts[0]->kind, ExpressionKind::Variable);
   EXPECT_EQ(interpolation.parts[1]->kind, ExpressionKind::Variable);  // the wrapper is gone after the walk
-  EXPECT_EQ(interpolation.token, &parsed.tokens[0]);
+  EXPECT_EQ(interpolation.token, TokenRef::borrowed(0));
   EXPECT_EQ(parsed.diagnostics(), "BadInterpolation@10..11");
 }
 
@@ -418,7 +419,7 @@ TEST(DeepStack, TheLimitFitsInOneMebibyte) {
 
 std::uint64_t work(const std::string& source, bool* cut = nullptr) {
   Fixture f(source);
-  ParseOutcome outcome = parse_tokens(f.tokens, f.context);
+  ParseOutcome outcome = parse_tokens(f.tokens, f.tokens.list(), f.context);
   if (cut != nullptr) *cut = outcome.cut;
   return f.context.levels_entered + f.context.tokens_scanned;
 }

@@ -462,9 +462,12 @@ TEST(ScriptLoop, TokenListWithoutEofGetsASyntheticEnd) {
   Arena arena;
   CompileConfig config;
   DiagnosticsCollector collector("x; y", config);
-  const Token tokens[] = {{TokenKind::identifier("x"), 0, 1},
-                          {TokenKind::of_operator(Operator::Semicolon), 1, 2},
-                          {TokenKind::identifier("y"), 3, 4}};
+  Tokens tokens;
+  for (const Token& t :
+       {Token{TokenKind::identifier("x"), 0, 1}, Token{TokenKind::of_operator(Operator::Semicolon), 1, 2},
+        Token{TokenKind::identifier("y"), 3, 4}})
+    tokens.append(t);
+  const UsingTokens using_tokens(tokens);
   const ParseOutcome outcome = parse_script(tokens, arena);
   ASSERT_FALSE(outcome.cut);
   Script& script = *outcome.script;

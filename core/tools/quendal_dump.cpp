@@ -3,7 +3,7 @@
 //   quendal_dump [--template] [--tokens|--tree] [FILE | -]
 //
 // --tokens (the default) prints the lexer's tokens, one per line, as lexed
-// (unknown tokens still wrapped). --tree recovers the tokens, runs the script
+// (unknown tokens still wrapped). --tree lexes with recovery, runs the script
 // loop and the diagnostics walk, then prints one line per statement, the
 // trailing value after "=>", and every collected diagnostic. Exit 0 after a
 // dump, 1 when the parser cut, 2 on bad usage or unreadable input, 3 on an
@@ -17,7 +17,6 @@
 #include <string>
 #include <string_view>
 
-#include "compile/recover_token.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/lex.h"
 #include "parser/ast.h"
@@ -47,16 +46,19 @@ bool read_input(const std::string& path, std::string& text) {
   return true;
 }
 
-int dump_tree(std::string_view source, const quendal::CompileConfig& config, quendal::Arena& arena,
-              quendal::TokenList& tokens) {
+int dump_tree(std::string_view source, const quendal::CompileConfig& config) {
   using namespace quendal;
+  Arena arena;
   DiagnosticsCollector collector(source, config);
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (std::optional<Token> token = recover_token(tokens[i], collector, arena)) tokens[kept++] = *token;
+  LexResult lexed = config.input_mode == InputMode::Template ? lex_string(source, config, arena, &collector)
+                                                             : lex(source, config, arena, &collector);
+  if (!lexed.ok) {
+    std::cout << "lexer stopped at " << lexed.stop_offset << "\n";
+    return 1;
   }
-  tokens.resize(kept);
-  if (tokens.empty()) throw InternalFailure("Cannot parse an empty token list");
+  const Tokens& tokens = lexed.tokens;
+  if (tokens.list().empty()) throw InternalFailure("Cannot parse an empty token list");
+  const UsingTokens using_tokens(tokens);
 
   const ParseOutcome outcome = parse_script(tokens, arena);
   if (outcome.cut) {
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
   if (!read_input(path, source)) return usage_error("cannot read " + path);
 
   try {
+    if (tree) return dump_tree(source, config);
     quendal::Arena arena;
     quendal::LexResult lexed = config.input_mode == quendal::InputMode::Template
                                    ? quendal::lex_string(source, config, arena)
@@ -114,11 +117,8 @@ int main(int argc, char** argv) {
       std::cout << "lexer stopped at " << lexed.stop_offset << "\n";
       return 1;
     }
-    if (!tree) {
-      std::cout << quendal::dump_tokens(lexed.tokens);
-      return 0;
-    }
-    return dump_tree(source, config, arena, lexed.tokens);
+    std::cout << quendal::dump_tokens(lexed.tokens);
+    return 0;
   } catch (const quendal::InternalFailure& failure) {
     std::cerr << "quendal_dump: internal failure: " << failure.what() << "\n";
     return 3;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "compile/recover_token.h"
 #include "diagnostic/encode_diagnostics.h"
 #include "emitter/emit_script.h"
 #include "lexer/lex.h"
@@ -11,11 +10,12 @@
 namespace quendal {
 
 Compiler::Compiler(std::string_view source, const CompileConfig& config)
-    : source_(source), config_(config), collector_(source_, config_), tokens_(&arena_) {}
+    : source_(source), config_(config), collector_(source_, config_), tokens_(source_) {}
 
 bool Compiler::lex() {
-  LexResult lexed = config_.input_mode == InputMode::Template ? quendal::lex_string(source_, config_, arena_)
-                                                              : quendal::lex(source_, config_, arena_);
+  LexResult lexed = config_.input_mode == InputMode::Template
+                        ? quendal::lex_string(source_, config_, arena_, &collector_)
+                        : quendal::lex(source_, config_, arena_, &collector_);
   if (!lexed.ok) {
     if (config_.report_errors) {
       // Start where the lexer stopped (0 once nothing remained). The record
@@ -29,24 +29,7 @@ bool Compiler::lex() {
     return false;
   }
   tokens_ = std::move(lexed.tokens);
-  // Only strings (their tags and interpolations) and unknown tokens need
-  // recovery; every other token stays as it is. The list keeps its capacity:
-  // it lives in the arena, where a smaller copy would only add to it.
-  const bool tags = config_.report_tags;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < tokens_.size(); ++i) {
-    const TokenTag tag = tokens_[i].kind.tag;
-    const bool plain =
-        tag == TokenTag::String ? !tags : tag != TokenTag::InterpolatedString && tag != TokenTag::Unknown;
-    if (plain) {
-      if (kept != i) tokens_[kept] = tokens_[i];
-      ++kept;
-    } else if (std::optional<Token> token = recover_token(tokens_[i], collector_, arena_)) {
-      tokens_[kept++] = *token;
-    }
-  }
-  tokens_.resize(kept);
-  if (tokens_.empty()) throw InternalFailure("Cannot parse an empty token list");
+  if (tokens_.list().empty()) throw InternalFailure("Cannot parse an empty token list");
   return true;
 }
 
@@ -63,9 +46,10 @@ CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
 
 CompileResult Compiler::run() {
   if (!lex()) return finish(std::nullopt);
+  const UsingTokens using_tokens(tokens_);
 
-  // Recovery unwrapped every Unknown token the lexer made, so only those
-  // made from here on can end up in the tree.
+  // Recovery left no Unknown token in the store, so only those made from
+  // here on can end up in the tree.
   const std::uint64_t unknowns_before = unknowns_made;
   ParseOutcome parsed = parse_script(tokens_, arena_);
   if (parsed.cut) {

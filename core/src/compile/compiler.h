@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "diagnostic/diagnostics_collector.h"
-#include "lexer/token.h"
+#include "lexer/tokens.h"
 #include "quendal/compile.h"
 #include "support/arena.h"
 
@@ -19,7 +19,7 @@ class Compiler {
   CompileResult run();
 
  private:
-  // Lexes the source and passes every token through recover_token. Returns
+  // Lexes the source; the lexer recovers each token as it makes it. Returns
   // false when the lexer failed (the LexerError is already recorded).
   bool lex();
   // Drops the chunk when a kept diagnostic is an error and encodes the
@@ -30,7 +30,7 @@ class Compiler {
   std::string_view source_;  // the caller's text, alive for the whole call
   const CompileConfig& config_;
   DiagnosticsCollector collector_;
-  TokenList tokens_;
+  Tokens tokens_;
 };
 
 }  // namespace quendal

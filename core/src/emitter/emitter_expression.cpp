@@ -223,10 +223,11 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
 
 void Emitter::emit_interpolation(const InterpolationExpression& interpolation, Register dst,
                                  LoopContext loop) {
-  const Token* token = interpolation.token;
-  const TokenKind* kind = token != nullptr ? &peeled_kind(*token) : nullptr;
-  if (kind == nullptr || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
-    SourceRange range = token != nullptr ? token_range(*token) : SourceRange{};
+  const std::optional<Token> token =
+      interpolation.token.is_null() ? std::nullopt : std::optional<Token>(*interpolation.token);
+  const std::optional<TokenKind> kind = token ? std::optional<TokenKind>(peeled_kind(*token)) : std::nullopt;
+  if (!kind || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
+    SourceRange range = token ? token_range(*token) : SourceRange{};
     if (!interpolation.parts.empty())
       range = span_of(range_of(*interpolation.parts.front()), range_of(*interpolation.parts.back()));
     unreachable(range);
@@ -432,14 +433,14 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
       case RecordElementKind::OmittedKey: {
         const Register value = scratch_registers[at++];
         // The key is the value's own name: a variable's or an accessed field's.
-        const Token* name = nullptr;
+        std::optional<Token> name;
         if (element.value != nullptr && element.value->kind == ExpressionKind::Variable) {
-          name = &*element.value->as<VariableExpression>().token;
+          name = *element.value->as<VariableExpression>().token;
         } else if (element.value != nullptr && element.value->kind == ExpressionKind::FieldAccess &&
                    !element.value->as<FieldAccessExpression>().name.is_null()) {
-          name = &*element.value->as<FieldAccessExpression>().name;
+          name = *element.value->as<FieldAccessExpression>().name;
         }
-        auto field = name != nullptr ? peeled_kind(*name).to_field_name(arena) : std::nullopt;
+        auto field = name ? peeled_kind(*name).to_field_name(arena) : std::nullopt;
         if (!field) {
           push(DiagnosticCode::BadOmitKeyRecordExpression,
                element.value != nullptr ? range_of(*element.value) : range);
@@ -495,10 +496,11 @@ void Emitter::build_tagged_arguments(SourceRange range, const Expression& string
     op_0(string_range, OpCode::Freeze);
     return;
   }
-  const Token* token =
-      string.kind == ExpressionKind::Interpolation ? string.as<InterpolationExpression>().token : nullptr;
-  const TokenKind* kind = token != nullptr ? &peeled_kind(*token) : nullptr;
-  if (kind == nullptr || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
+  const std::optional<TokenKind> kind =
+      string.kind == ExpressionKind::Interpolation && !string.as<InterpolationExpression>().token.is_null()
+          ? std::optional<TokenKind>(peeled_kind(*string.as<InterpolationExpression>().token))
+          : std::nullopt;
+  if (!kind || kind->tag != TokenTag::InterpolatedString || kind->string == nullptr) {
     unreachable(string_range);
     return;
   }

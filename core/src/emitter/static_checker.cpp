@@ -43,10 +43,11 @@ bool draws_unnecessary_parentheses(const Expression& inner) {
   }
 }
 
-const Token* literal_token(const Expression* expression) {
-  if (expression == nullptr || expression->kind != ExpressionKind::Literal) return nullptr;
+std::optional<Token> literal_token(const Expression* expression) {
+  if (expression == nullptr || expression->kind != ExpressionKind::Literal) return std::nullopt;
   const TokenRef& token = expression->as<LiteralExpression>().token;
-  return token.is_null() ? nullptr : &*token;
+  if (token.is_null()) return std::nullopt;
+  return *token;
 }
 
 }  // namespace
@@ -209,7 +210,7 @@ void Emitter::declare_expression(const Expression& expression) {
       return;
     case ExpressionKind::Prefix: {
       const auto& prefix = expression.as<PrefixExpression>();
-      if (const Token* literal = literal_token(prefix.operand))
+      if (const std::optional<Token> literal = literal_token(prefix.operand))
         check_static_operator_usage(*prefix.op, *literal, true);
       if (prefix.operand != nullptr) declare_expression(*prefix.operand);
       return;
@@ -222,9 +223,9 @@ void Emitter::declare_expression(const Expression& expression) {
       const Expression* node = &expression;
       while (node != nullptr && node->kind == ExpressionKind::Binary) {
         const auto& binary = node->as<BinaryExpression>();
-        if (const Token* literal = literal_token(binary.left))
+        if (const std::optional<Token> literal = literal_token(binary.left))
           check_static_operator_usage(*binary.op, *literal, false);
-        if (const Token* literal = literal_token(binary.right))
+        if (const std::optional<Token> literal = literal_token(binary.right))
           check_static_operator_usage(*binary.op, *literal, true);
         chain_stack_.push_back(&binary);
         node = binary.left;

@@ -2,7 +2,7 @@
 
 namespace quendal {
 
-const TokenKind& peeled_kind(const TokenKind& kind) {
+TokenKind peeled_kind(const TokenKind& kind) {
   const TokenKind* k = &kind;
   while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) k = &k->unknown_box->inner;
   return *k;

@@ -15,8 +15,8 @@ inline SourceRange token_range(const Token& token) { return {token.start, token.
 inline SourceRange span_of(SourceRange first, SourceRange last) { return {first.start, last.end}; }
 
 // The kind a token stands for, with every Unknown wrapper removed.
-const TokenKind& peeled_kind(const TokenKind& kind);
-inline const TokenKind& peeled_kind(const Token& token) { return peeled_kind(token.kind); }
+TokenKind peeled_kind(const TokenKind& kind);
+inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }
 
 bool is_identifier(const Token& token);
 bool is_keyword(const Token& token, Keyword keyword);

@@ -3,94 +3,170 @@
 #include <unicode/uchar.h>
 
 #include <array>
+#include <bit>
 
+#include "lexer/keyword_table.h"
 #include "lexer/lexer.h"
 
 namespace quendal {
 
-namespace {
+namespace lexer {
 
-// Bit 0: XID_Start, bit 1: XID_Continue, for the ASCII range.
-constexpr std::array<std::uint8_t, 128> kAsciiClass = [] {
-  std::array<std::uint8_t, 128> t{};
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = 3;
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = 3;
-  for (int c = '0'; c <= '9'; ++c) t[c] = 2;
-  t['_'] = 2;
-  return t;
-}();
+const std::uint8_t kAsciiIdentifier[128] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // control characters
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // blank and punctuation
+    2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0, 0, 0,  // digits
+    0, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3,  // @ A-O
+    3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 0, 0, 0, 0, 2,  // P-Z _
+    0, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3,  // a-o
+    3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 0, 0, 0, 0, 0,  // p-z
+};
 
-}  // namespace
+}  // namespace lexer
 
 bool is_xid_start(char32_t c) {
-  if (c < 0x80) return (kAsciiClass[c] & 1) != 0;
+  if (c < 0x80) return (lexer::kAsciiIdentifier[c] & 1) != 0;
   return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_START);
 }
 
 bool is_xid_continue(char32_t c) {
-  if (c < 0x80) return (kAsciiClass[c] & 2) != 0;
+  if (c < 0x80) return (lexer::kAsciiIdentifier[c] & 2) != 0;
   return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_XID_CONTINUE);
 }
 
 namespace lexer {
 
-// Length of the identifier-continuation run at `pos`.
-std::size_t continuation_run(std::string_view s, std::size_t pos) {
-  const std::size_t begin = pos;
-  while (pos < s.size()) {
-    const auto b = static_cast<unsigned char>(s[pos]);
-    if (b < 0x80) {
-      if ((kAsciiClass[b] & 2) == 0) break;
-      ++pos;
-      continue;
-    }
-    std::size_t length;
-    const char32_t c = decode_utf8(s, pos, length);
-    if (!is_xid_continue(c)) break;
-    pos += length;
-  }
-  return pos - begin;
-}
-
 namespace {
 
-std::size_t run_of(std::string_view s, std::size_t pos, char c) {
-  std::size_t n = 0;
-  while (pos + n < s.size() && s[pos + n] == c) ++n;
-  return n;
+// The end of the identifier-continuation run starting at `p`. ASCII bytes go
+// through the table; ICU is asked only about other characters.
+inline std::size_t continuation_end(const char* s, std::size_t size, std::size_t p) {
+  for (;;) {
+    while (p < size) {
+      const auto b = static_cast<unsigned char>(s[p]);
+      if (b >= 0x80 || (kAsciiIdentifier[b] & 2) == 0) break;
+      ++p;
+    }
+    if (p >= size || static_cast<unsigned char>(s[p]) < 0x80) return p;
+    std::size_t length;
+    if (!is_xid_continue(decode_utf8(std::string_view(s, size), p, length))) return p;
+    p += length;
+  }
+}
+
+constexpr std::uint64_t kHashMultiplier = 0x9E3779B97F4A7C15ull;
+
+inline std::uint64_t mix(std::uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return h;
 }
 
 }  // namespace
+
+std::size_t continuation_run(std::string_view s, std::size_t pos) {
+  return continuation_end(s.data(), s.size(), pos) - pos;
+}
+
+std::uint64_t hash_bytes(const char* p, std::size_t n) {
+  std::uint64_t h = n * kHashMultiplier;
+  while (n > 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = (h ^ w) * kHashMultiplier;
+    p += 8;
+    n -= 8;
+  }
+  std::uint64_t w = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  return mix((h ^ w) * kHashMultiplier);
+}
+
+SymbolId SymbolIndex::intern(std::vector<std::string_view>& symbols, std::string_view text) {
+  if (text.size() <= 8)
+    return intern_short(symbols, text.data(), static_cast<std::uint32_t>(text.size()),
+                        short_word(text.data(), text.size(), text.data() + text.size()));
+  if (count_ >= limit_) grow();
+  const std::uint64_t key = hash_bytes(text.data(), text.size());
+  std::size_t i = (key * kFibonacci) >> shift_;
+  for (;;) {
+    Slot& slot = slots_[i];
+    if (slot.id == 0) return insert(symbols, slot, key, text.data(), static_cast<std::uint32_t>(text.size()));
+    if (slot.key == key && slot.length == text.size()) {
+      const std::string_view known = symbols[slot.id - 1];
+      if (std::memcmp(known.data(), text.data(), text.size()) == 0) return slot.id - 1;
+    }
+    i = (i + 1) & mask_;
+  }
+}
+
+void SymbolIndex::grow() {
+  const std::size_t capacity = slots_.empty() ? 1024 : slots_.size() * 2;
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(capacity, Slot{});
+  mask_ = capacity - 1;
+  shift_ = 64 - std::countr_zero(capacity);
+  limit_ = capacity / 2;
+  for (const Slot& slot : old) {
+    if (slot.id == 0) continue;
+    std::size_t i = (slot.key * kFibonacci) >> shift_;
+    while (slots_[i].id != 0) i = (i + 1) & mask_;
+    slots_[i] = slot;
+  }
+}
 
 bool at_identifier_start(const Lexer& lx) {
   const int b = lx.peek();
   if (b < 0) return false;
   if (b == '_' || b == '$' || b == '@') return true;
-  if (b < 0x80) return (kAsciiClass[b] & 1) != 0;
+  if (b < 0x80) return (kAsciiIdentifier[b] & 1) != 0;
   std::size_t length;
   return is_xid_start(decode_utf8(lx.source, lx.pos, length));
 }
 
 // identifier -> (XID_Start | "_"+ | "$"+ | "@"+) XID_Continue*
-TokenKind identifier(Lexer& lx, bool keywords_allowed) {
-  const std::string_view s = lx.source;
+Lexed identifier(Lexer& lx, bool keywords_allowed) {
+  const char* s = lx.src;
+  const std::size_t size = lx.size;
   const std::size_t start = lx.pos;
   std::size_t p = start;
   const auto b = static_cast<unsigned char>(s[p]);
   if (b == '_' || b == '$' || b == '@') {
-    p += run_of(s, p, static_cast<char>(b));
+    do ++p;
+    while (p < size && static_cast<unsigned char>(s[p]) == b);
+  } else if (b < 0x80) {
+    ++p;
   } else {
     std::size_t length;
-    decode_utf8(s, p, length);
+    decode_utf8(lx.source, p, length);
     p += length;
   }
-  p += continuation_run(s, p);
+  p = continuation_end(s, size, p);
   lx.pos = p;
-  const std::string_view text = s.substr(start, p - start);
-  if (keywords_allowed) {
-    if (auto keyword = find_keyword(text)) return TokenKind::of_keyword(*keyword);
+  const std::size_t n = p - start;
+  const char* text = s + start;
+  Lexed result;
+  if (n <= 8) {
+    // The word, zero-padded, is both the keyword key and the symbol key.
+    const std::uint64_t w = short_word(text, n, s + size);
+    if (keywords_allowed) {
+      Keyword keyword;
+      if (keyword_of_word(w, keyword)) {
+        result.tag = TokenTag::Keyword;
+        result.data = static_cast<std::uint32_t>(keyword);
+        return result;
+      }
+    }
+    result.tag = TokenTag::Identifier;
+    result.data = lx.symbol_index.intern_short(lx.out.symbols(), text, static_cast<std::uint32_t>(n), w);
+    return result;
   }
-  return TokenKind::identifier(text);
+  result.tag = TokenTag::Identifier;
+  result.data = lx.intern(std::string_view(text, n));
+  return result;
 }
 
 }  // namespace lexer

@@ -3,32 +3,146 @@
 // lexer. Internal to the lexer.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/compile_config.h"
-#include "lexer/token.h"
+#include "lexer/tokens.h"
 #include "support/arena.h"
 
-namespace quendal::lexer {
+namespace quendal {
+
+class DiagnosticsCollector;
+
+// The lexer's write access to a store.
+struct TokenWriter {
+  Tokens& tokens;
+  TokenColumns& columns() { return tokens.columns_; }
+  TokenRange& list() { return tokens.list_; }
+  std::vector<std::pair<TokenIndex, std::uint32_t>>& long_ends() { return tokens.long_ends_; }
+  std::vector<std::string_view>& symbols() { return tokens.symbols_; }
+  std::vector<NumberInfo>& numbers() { return tokens.numbers_; }
+  std::vector<StringInfo>& strings() { return tokens.strings_; }
+  std::vector<StringFragment>& fragments() { return tokens.fragments_; }
+  std::vector<StringInterpolation>& interpolations() { return tokens.interpolations_; }
+  std::vector<StringPart>& parts() { return tokens.parts_; }
+  std::vector<TokenDiagnostic>& diagnostics() { return tokens.token_diagnostics_; }
+  std::vector<Tokens::Wrapped>& wrapped() { return tokens.wrapped_; }
+};
+
+namespace lexer {
 
 // Interpolations nest by recursion (string -> interpolation -> token ->
 // string ...). Nesting deeper than this stops the lexer with a failure.
 inline constexpr int kMaxInterpolationDepth = 256;
 
-struct Lexer {
-  Lexer(std::string_view source, const CompileConfig& config, Arena& arena)
-      : source(source), arena(arena), config(config) {
-    fragment_stack.reserve(64);
+// One token as a recogniser returns it: the kind byte, the datum of its row,
+// and the diagnostics it carries ([diag_first, diag_first + diag_count) of
+// the store's token diagnostics).
+struct Lexed {
+  TokenTag tag = TokenTag::Empty;
+  std::uint32_t data = 0;
+  std::uint32_t diag_first = 0;
+  std::uint32_t diag_count = 0;
+};
+
+// A token of an interpolation's list while that list is being lexed.
+struct ListToken {
+  TokenTag tag;
+  std::uint32_t data;
+  std::uint32_t start;
+  std::uint32_t end;
+  std::uint32_t diag_first;
+  std::uint32_t diag_count;
+};
+
+// Identifier spellings to dense ids, by open addressing. A name of at most 8
+// bytes is its own key (its bytes as a little-endian integer, zero-padded;
+// names hold no NUL, so the key fixes the name); a longer one is keyed by its
+// hash and compared in full.
+class SymbolIndex {
+ public:
+  SymbolId intern_short(std::vector<std::string_view>& symbols, const char* text, std::uint32_t length,
+                        std::uint64_t word) {
+    if (count_ >= limit_) [[unlikely]]
+      grow();
+    std::size_t i = (word * kFibonacci) >> shift_;
+    for (;;) {
+      Slot& slot = slots_[i];
+      if (slot.id == 0) return insert(symbols, slot, word, text, length);
+      if (slot.key == word && slot.length == length) return slot.id - 1;
+      i = (i + 1) & mask_;
+    }
   }
+  SymbolId intern(std::vector<std::string_view>& symbols, std::string_view text);
+
+ private:
+  static constexpr std::uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
+  struct Slot {
+    std::uint64_t key = 0;
+    std::uint32_t id = 0;  // id + 1; 0 is empty
+    std::uint32_t length = 0;
+  };
+  SymbolId insert(std::vector<std::string_view>& symbols, Slot& slot, std::uint64_t key, const char* text,
+                  std::uint32_t length) {
+    const auto id = static_cast<SymbolId>(symbols.size());
+    symbols.emplace_back(text, length);
+    ++count_;
+    slot.key = key;
+    slot.id = id + 1;
+    slot.length = length;
+    return id;
+  }
+  void grow();
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  int shift_ = 64;
+  std::size_t count_ = 0;  // names interned
+  std::size_t limit_ = 0;  // grow at half full
+};
+
+// The key of a name of at most 8 bytes: its bytes, zero-padded. Reads a whole
+// word when 8 bytes are left in the input (`limit` is its end).
+inline std::uint64_t short_word(const char* text, std::size_t length, const char* limit) {
+  std::uint64_t w = 0;
+  if (limit - text >= 8) {
+    std::memcpy(&w, text, 8);
+    if (length < 8) w &= (std::uint64_t{1} << (8 * length)) - 1;
+  } else {
+    for (std::size_t i = 0; i < length; ++i)
+      w |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  }
+  return w;
+}
+
+std::uint64_t hash_bytes(const char* p, std::size_t n);
+
+struct Lexer {
+  Lexer(std::string_view source, const CompileConfig& config, Arena& arena, Tokens& tokens,
+        DiagnosticsCollector* records);
 
   std::string_view source;
+  const char* src;
+  std::size_t size;
   std::size_t pos = 0;
   Arena& arena;
   const CompileConfig& config;
+  TokenWriter out;
+  DiagnosticsCollector* records;
+  bool tags;
+
+  // The lists of interpolations, appended after the main list at the end.
+  TokenColumns nested;
+  std::vector<std::pair<TokenIndex, std::uint32_t>> nested_long_ends;
+  std::vector<Tokens::Wrapped> nested_wrapped;
+  // One list per nesting level, reused.
+  std::vector<std::vector<ListToken>> lists;
+
+  SymbolIndex symbol_index;
 
   // Current interpolation nesting.
   int depth = 0;
@@ -45,14 +159,13 @@ struct Lexer {
   // Reused buffer for number conversions.
   std::string scratch;
   // Fragments of the strings being lexed, innermost last. A literal collects
-  // its fragments here and copies them into the arena once, at its exact
-  // size, when it is finished.
+  // its fragments here and copies them into the store when it is finished.
   std::vector<StringFragment> fragment_stack;
 
-  bool at_end() const { return pos >= source.size(); }
+  bool at_end() const { return pos >= size; }
   // The byte at `pos + offset`, or -1 past the end.
   int peek(std::size_t offset = 0) const {
-    return pos + offset < source.size() ? static_cast<unsigned char>(source[pos + offset]) : -1;
+    return pos + offset < size ? static_cast<unsigned char>(src[pos + offset]) : -1;
   }
   std::uint32_t offset() const { return static_cast<std::uint32_t>(pos); }
   void fail() {
@@ -60,49 +173,67 @@ struct Lexer {
       failed = true;
       stop_offset = pos;
     }
-    pos = source.size();
+    pos = size;
   }
+
+  // A token's diagnostics, outermost level first. Returns the first index.
+  std::uint32_t diagnostic(std::uint32_t start, std::uint32_t end, DiagnosticCode code, std::uint8_t level) {
+    auto& list = out.diagnostics();
+    list.push_back({start, end, code, level});
+    return static_cast<std::uint32_t>(list.size() - 1);
+  }
+  SymbolId intern(std::string_view text) { return symbol_index.intern(out.symbols(), text); }
 };
 
 inline bool is_blank(int c) { return c == ' ' || c == '\t'; }
 inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
 inline bool is_quote(int c) { return c == '"' || c == '\'' || c == '`'; }
 
-// Trivia. Each recogniser skips blanks first and, when it does not match,
-// restores the position.
-void skip_blanks(Lexer& lx);
-bool line_comment(Lexer& lx);
-bool block_comment(Lexer& lx);
-bool new_line(Lexer& lx);
-void skip_leading_trivia(Lexer& lx);
-void tailing_trivia(Lexer& lx);
+// Bit 0: XID_Start, bit 1: XID_Continue, for the ASCII range.
+extern const std::uint8_t kAsciiIdentifier[128];
 
-// Skips blanks and lexes exactly one token; may rewrite `previous` (keyword
-// adjustment).
-Token token(Lexer& lx, Token* previous);
+// Skips blanks, line breaks and comments: everything between two tokens.
+void skip_trivia(Lexer& lx);
+void skip_blanks(Lexer& lx);
+
+// The main list of a script, up to and including its Eof token.
+void lex_main(Lexer& lx);
+
+// Skips blanks and lexes exactly one token. The caller applies the keyword
+// adjustment to the token before it.
+Lexed token(Lexer& lx, bool after_dot, std::uint32_t& start, std::uint32_t& end);
+
+// The keyword adjustment: the token after a keyword decides whether it stays
+// one. When `not` and `in` merge, `previous_end` moves to the end of `in`
+// and `next` becomes the Empty token that the caller drops.
+void adjust_keyword(Lexer& lx, TokenTag& previous_tag, std::uint32_t& previous_data,
+                    std::uint32_t& previous_end, Lexed& next, std::uint32_t& next_start,
+                    std::uint32_t next_end);
 
 // Identifiers. `at_identifier_start` accepts an XID_Start character, `_`, `$`
 // or `@`; `identifier` must be called there.
 bool at_identifier_start(const Lexer& lx);
-TokenKind identifier(Lexer& lx, bool keywords_allowed);
-std::optional<Keyword> find_keyword(std::string_view text);
+Lexed identifier(Lexer& lx, bool keywords_allowed);
 // Length of the run of identifier-continuation characters at `pos` (a "word").
 std::size_t continuation_run(std::string_view text, std::size_t pos);
 
-// Operators: the alternatives for the current character, in table order.
-// Consumes the operator on success; leaves the position alone otherwise.
-std::optional<Operator> match_operator(Lexer& lx);
-
 // Numbers and ordinals.
-TokenKind number(Lexer& lx);
-TokenKind ordinal(Lexer& lx);
+Lexed number(Lexer& lx);
+Lexed ordinal(Lexer& lx);
+// The ordinal a word denotes, as a token kind wrapped in one Unknown level per
+// diagnostic (for tests).
 TokenKind handle_ordinal(Arena& arena, std::string_view text, std::uint32_t start, std::uint32_t end);
 
-// Strings. `string` returns nothing (position unchanged) unless the input is
-// an `@` run followed by a quote. `string_content` runs the fragment loop
-// from the current position and builds the token kind; `info` holds the
-// opening delimiter, raw level and quote.
-std::optional<TokenKind> string(Lexer& lx);
-TokenKind string_content(Lexer& lx, StringInfo* info);
+// Strings. `string` returns false (position unchanged) unless the input is an
+// `@` run followed by a quote. `string_content` runs the fragment loop from
+// the current position and builds the token; `info` holds the opening
+// delimiter, raw level and quote.
+bool string(Lexer& lx, Lexed& result);
+Lexed string_content(Lexer& lx, StringInfo info);
 
-}  // namespace quendal::lexer
+// The records recovery takes from a token of the main list (its diagnostics,
+// its tag, and those of the tokens nested in it).
+void recover(Lexer& lx, const Lexed& token, std::uint32_t start, std::uint32_t end);
+
+}  // namespace lexer
+}  // namespace quendal

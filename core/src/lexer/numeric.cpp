@@ -24,6 +24,39 @@ int digit_value(char c) {
 bool is_exponent_letter(int c) { return c == 'e' || c == 'E'; }
 bool is_sign(int c) { return c == '+' || c == '-'; }
 
+// A token's reading with its wrapper levels, innermost first: each level
+// carries one diagnostic over the whole literal.
+struct Reading {
+  TokenTag tag = TokenTag::Empty;
+  std::uint32_t data = 0;
+  DiagnosticCode codes[3] = {};
+  int levels = 0;
+  void wrap(DiagnosticCode code) { codes[levels++] = code; }
+};
+
+Lexed lexed_of(Lexer& lx, const Reading& r, std::uint32_t start, std::uint32_t end) {
+  Lexed t;
+  t.tag = r.tag;
+  t.data = r.data;
+  if (r.levels > 0) {
+    t.diag_count = static_cast<std::uint32_t>(r.levels);
+    for (int k = r.levels - 1; k >= 0; --k) {
+      const std::uint32_t index =
+          lx.diagnostic(start, end, r.codes[k], static_cast<std::uint8_t>(r.levels - 1 - k));
+      if (k == r.levels - 1) t.diag_first = index;
+    }
+  }
+  return t;
+}
+
+std::uint32_t add_number(Lexer& lx, const NumberInfo& info) {
+  auto& numbers = lx.out.numbers();
+  numbers.push_back(info);
+  return static_cast<std::uint32_t>(numbers.size() - 1);
+}
+
+Reading ordinal_reading(std::string_view text);
+
 // The value of `text` when it is a plain ordinal: digits only, no leading
 // zero (except "0" itself) and at most 2147483647. This is exactly when
 // `handle_ordinal` gives an unwrapped ordinal.
@@ -80,11 +113,7 @@ bool is_too_large(std::string_view text) {
   return leading >= 0;
 }
 
-TokenKind wrap(Arena& arena, TokenKind inner, std::uint32_t start, std::uint32_t end, DiagnosticCode code) {
-  return TokenKind::unknown(arena, inner, start, end, code);
-}
-
-TokenKind radix_literal(Lexer& lx, std::string_view word, std::uint32_t start, std::uint32_t end) {
+Lexed radix_literal(Lexer& lx, std::string_view word, std::uint32_t start, std::uint32_t end) {
   unsigned base;
   NumberInfo::Kind info_kind;
   switch (word[1]) {
@@ -119,18 +148,24 @@ TokenKind radix_literal(Lexer& lx, std::string_view word, std::uint32_t start, s
   }
   if (!any_digit) invalid = true;
   const std::uint64_t integer = (!any_digit || overflow) ? kMaxInteger : value;
-  NumberInfo* info = lx.arena.make<NumberInfo>();
-  info->kind = info_kind;
-  info->integer = integer;
-  TokenKind kind = TokenKind::of_number(static_cast<double>(integer), info);
-  if (invalid) return wrap(lx.arena, kind, start, end, DiagnosticCode::InvalidNumberLiteral);
-  if (overflow) return wrap(lx.arena, kind, start, end, DiagnosticCode::OverflowIntegerLiteral);
-  if (word.back() == '_')
-    return wrap(lx.arena, kind, start, end, DiagnosticCode::InvalidNumberLiteralUnderscore);
-  return kind;
+  NumberInfo info;
+  info.kind = info_kind;
+  info.integer = integer;
+  info.value = static_cast<double>(integer);
+  Reading r;
+  r.tag = TokenTag::Number;
+  r.data = add_number(lx, info);
+  if (invalid) {
+    r.wrap(DiagnosticCode::InvalidNumberLiteral);
+  } else if (overflow) {
+    r.wrap(DiagnosticCode::OverflowIntegerLiteral);
+  } else if (word.back() == '_') {
+    r.wrap(DiagnosticCode::InvalidNumberLiteralUnderscore);
+  }
+  return lexed_of(lx, r, start, end);
 }
 
-TokenKind decimal_literal(Lexer& lx, std::string_view literal, std::uint32_t start, std::uint32_t end) {
+Lexed decimal_literal(Lexer& lx, std::string_view literal, std::uint32_t start, std::uint32_t end) {
   bool invalid_chars = false, needs_copy = false;
   for (char c : literal) {
     if ((c >= '0' && c <= '9') || c == '.' || is_sign(c) || is_exponent_letter(c)) continue;
@@ -157,28 +192,31 @@ TokenKind decimal_literal(Lexer& lx, std::string_view literal, std::uint32_t sta
       value = is_too_large(text) ? std::numeric_limits<double>::infinity() : 0.0;
     }
   }
-  Arena& arena = lx.arena;
-  NumberInfo* info = arena.make<NumberInfo>();
+  NumberInfo info;
+  Reading r;
+  r.tag = TokenTag::Number;
   if (invalid_chars || !parsed) {
-    return wrap(arena, TokenKind::of_number(parsed ? value : 0.0, info), start, end,
-                DiagnosticCode::InvalidNumberLiteral);
+    info.value = parsed ? value : 0.0;
+    r.wrap(DiagnosticCode::InvalidNumberLiteral);
+  } else if (literal.front() == '_' || literal.back() == '_') {
+    info.value = value;
+    r.wrap(DiagnosticCode::InvalidNumberLiteralUnderscore);
+  } else if (std::isinf(value)) {
+    info.value = value;
+    r.wrap(DiagnosticCode::OverflowNumberLiteral);
+  } else {
+    info.kind = NumberInfo::Kind::Decimal;
+    info.decimal = literal;
+    info.value = value;
   }
-  if (literal.front() == '_' || literal.back() == '_') {
-    return wrap(arena, TokenKind::of_number(value, info), start, end,
-                DiagnosticCode::InvalidNumberLiteralUnderscore);
-  }
-  if (std::isinf(value)) {
-    return wrap(arena, TokenKind::of_number(value, info), start, end, DiagnosticCode::OverflowNumberLiteral);
-  }
-  info->kind = NumberInfo::Kind::Decimal;
-  info->decimal = literal;
-  return TokenKind::of_number(value, info);
+  r.data = add_number(lx, info);
+  return lexed_of(lx, r, start, end);
 }
 
-}  // namespace
-
-TokenKind handle_ordinal(Arena& arena, std::string_view text, std::uint32_t start, std::uint32_t end) {
-  if (text == "0") return TokenKind::of_ordinal(0);
+Reading ordinal_reading(std::string_view text) {
+  Reading r;
+  r.tag = TokenTag::Ordinal;
+  if (text == "0") return r;
   bool valid = true, has_underscore = false, any_digit = false, overflow = false;
   std::uint64_t value = 0;
   for (char c : text) {
@@ -199,32 +237,65 @@ TokenKind handle_ordinal(Arena& arena, std::string_view text, std::uint32_t star
   }
   const bool leading_zero = !text.empty() && text.front() == '0';
   const bool edge_underscore = !text.empty() && (text.front() == '_' || text.back() == '_');
-  TokenKind kind;
   if (!any_digit || overflow || value > static_cast<std::uint64_t>(kMaxOrdinal)) {
-    kind = wrap(arena, TokenKind::of_ordinal(kMaxOrdinal), start, end, DiagnosticCode::InvalidOrdinalLiteral);
-  } else if (has_underscore || leading_zero) {
-    kind = wrap(arena, TokenKind::of_ordinal(static_cast<std::int32_t>(value)), start, end,
-                DiagnosticCode::InvalidOrdinalLiteral);
+    r.data = static_cast<std::uint32_t>(kMaxOrdinal);
+    r.wrap(DiagnosticCode::InvalidOrdinalLiteral);
   } else {
-    kind = TokenKind::of_ordinal(static_cast<std::int32_t>(value));
+    r.data = static_cast<std::uint32_t>(value);
+    if (has_underscore || leading_zero) r.wrap(DiagnosticCode::InvalidOrdinalLiteral);
   }
-  if (!valid) return wrap(arena, kind, start, end, DiagnosticCode::InvalidNumberLiteral);
-  if (edge_underscore) return wrap(arena, kind, start, end, DiagnosticCode::InvalidNumberLiteralUnderscore);
+  if (!valid) {
+    r.wrap(DiagnosticCode::InvalidNumberLiteral);
+  } else if (edge_underscore) {
+    r.wrap(DiagnosticCode::InvalidNumberLiteralUnderscore);
+  }
+  return r;
+}
+
+}  // namespace
+
+TokenKind handle_ordinal(Arena& arena, std::string_view text, std::uint32_t start, std::uint32_t end) {
+  const Reading r = ordinal_reading(text);
+  TokenKind kind = TokenKind::of_ordinal(static_cast<std::int32_t>(r.data));
+  for (int k = 0; k < r.levels; ++k) kind = TokenKind::unknown(arena, kind, start, end, r.codes[k]);
   return kind;
 }
 
 // ordinal -> word
-TokenKind ordinal(Lexer& lx) {
+Lexed ordinal(Lexer& lx) {
   const std::size_t start = lx.pos;
   lx.pos += continuation_run(lx.source, start);
-  return handle_ordinal(lx.arena, lx.source.substr(start, lx.pos - start), static_cast<std::uint32_t>(start),
-                        lx.offset());
+  return lexed_of(lx, ordinal_reading(lx.source.substr(start, lx.pos - start)),
+                  static_cast<std::uint32_t>(start), lx.offset());
 }
 
 // number -> radix literal | word [fraction] [exponent]
-TokenKind number(Lexer& lx) {
+Lexed number(Lexer& lx) {
   const std::string_view s = lx.source;
   const std::size_t start = lx.pos;
+
+  // The usual case first: a few digits and then a character that cannot
+  // continue the literal. Ten digits at most, no leading zero: an ordinal
+  // when it fits in 31 bits.
+  {
+    std::size_t p = start;
+    std::uint64_t value = 0;
+    while (p < lx.size && p - start < 11 && is_digit(static_cast<unsigned char>(s[p]))) {
+      value = value * 10 + static_cast<unsigned>(s[p] - '0');
+      ++p;
+    }
+    const int next = p < lx.size ? static_cast<unsigned char>(s[p]) : -1;
+    const bool word_ends = next < 0 || (next < 0x80 && (kAsciiIdentifier[next] & 2) == 0 && next != '.');
+    if (word_ends && p - start <= 10 && (s[start] != '0' || p - start == 1) &&
+        value <= static_cast<std::uint64_t>(kMaxOrdinal)) {
+      lx.pos = p;
+      Lexed t;
+      t.tag = TokenTag::Ordinal;
+      t.data = static_cast<std::uint32_t>(value);
+      return t;
+    }
+  }
+
   const std::size_t word_end = start + continuation_run(s, start);
   const std::string_view word = s.substr(start, word_end - start);
 
@@ -258,7 +329,12 @@ TokenKind number(Lexer& lx) {
   lx.pos = end;
 
   if (end == word_end) {
-    if (auto value = plain_ordinal(word)) return TokenKind::of_ordinal(*value);
+    if (auto value = plain_ordinal(word)) {
+      Lexed t;
+      t.tag = TokenTag::Ordinal;
+      t.data = static_cast<std::uint32_t>(*value);
+      return t;
+    }
   }
   return decimal_literal(lx, s.substr(start, end - start), static_cast<std::uint32_t>(start),
                          static_cast<std::uint32_t>(end));

@@ -7,18 +7,21 @@ namespace quendal::lexer {
 
 namespace {
 
-StringFragment text_fragment(std::string_view text) {
+StringFragment text_fragment(std::size_t start, std::size_t end) {
   StringFragment f;
   f.kind = StringFragment::Kind::Text;
-  f.text = text;
+  f.start = static_cast<std::uint32_t>(start);
+  f.end = static_cast<std::uint32_t>(end);
   return f;
 }
 
-StringFragment escape_fragment(std::string_view written, char32_t character) {
+// `start`..`end`: the sequence as written after the backslash.
+StringFragment escape_fragment(std::size_t start, std::size_t end, char32_t character) {
   StringFragment f;
   f.kind = StringFragment::Kind::Escape;
-  f.text = written;
-  f.character = character;
+  f.start = static_cast<std::uint32_t>(start);
+  f.end = static_cast<std::uint32_t>(end);
+  f.value = static_cast<std::uint32_t>(character);
   return f;
 }
 
@@ -88,13 +91,13 @@ int hex_value(char c) {
   }
   if (is_simple) {
     lx.pos = p + 1;
-    return escape_fragment(s.substr(p, 1), simple);
+    return escape_fragment(p, p + 1, simple);
   }
   if (s[p] == 'x' && p + 2 < s.size() && hex_value(s[p + 1]) >= 0 && hex_value(s[p + 2]) >= 0) {
     const char32_t value = static_cast<char32_t>(hex_value(s[p + 1]) * 16 + hex_value(s[p + 2]));
     lx.pos = p + 3;
     if (value >= 0x80) return error_fragment(p, p + 3, DiagnosticCode::InvalidHexEscapeSequence);
-    return escape_fragment(s.substr(p, 3), value);
+    return escape_fragment(p, p + 3, value);
   }
   if (s[p] == 'u' && p + 1 < s.size() && s[p + 1] == '{') {
     std::size_t q = p + 2;
@@ -109,7 +112,7 @@ int hex_value(char c) {
       if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
         return error_fragment(p, q + 1, DiagnosticCode::InvalidUnicodeEscapeSequence);
       }
-      return escape_fragment(s.substr(p, q + 1 - p), static_cast<char32_t>(value));
+      return escape_fragment(p, q + 1, static_cast<char32_t>(value));
     }
   }
   // Anything else: the backslash and the one character after it.
@@ -124,16 +127,20 @@ struct DepthGuard {
   Lexer& lx;
 };
 
-StringFragment interpolation_fragment(Arena& arena, TokenList* tokens, std::string_view dollar,
-                                      std::string_view format, TokenPair* delimiters) {
+// An Interpolation fragment over the opener [dollar_start, dollar_end).
+StringFragment interpolation_fragment(Lexer& lx, StringInterpolation interpolation) {
+  auto& table = lx.out.interpolations();
   StringFragment f;
   f.kind = StringFragment::Kind::Interpolation;
-  f.interpolation = arena.make<StringInterpolation>(StringInterpolation{tokens, dollar, format, delimiters});
+  f.start = interpolation.dollar_start;
+  f.end = interpolation.dollar_end;
+  f.value = static_cast<std::uint32_t>(table.size());
+  table.push_back(interpolation);
   return f;
 }
 
 // format_string -> text up to the `)` that closes the interpolation
-std::string_view format_string(Lexer& lx) {
+void format_string(Lexer& lx, StringInterpolation& interpolation) {
   const std::string_view s = lx.source;
   const std::size_t start = lx.pos;
   std::size_t p = start;
@@ -159,24 +166,74 @@ std::string_view format_string(Lexer& lx) {
     ++p;
   }
   lx.pos = p;
-  return s.substr(start, p - start);
+  interpolation.format_start = static_cast<std::uint32_t>(start);
+  interpolation.format_end = static_cast<std::uint32_t>(p);
+}
+
+// Moves an interpolation's list (from `first` on) to the lists of the store.
+TokenRange flush_list(Lexer& lx, const std::vector<ListToken>& list, std::size_t first) {
+  TokenColumns& nested = lx.nested;
+  const TokenIndex begin = nested.size();
+  for (std::size_t k = first; k < list.size(); ++k) {
+    const ListToken& t = list[k];
+    const TokenIndex index = nested.size();
+    nested.push(t.tag, t.start, t.end - t.start, t.data);
+    if (t.end - t.start >= TokenColumns::kLongLength) lx.nested_long_ends.emplace_back(index, t.end);
+    if (t.diag_count != 0) lx.nested_wrapped.push_back({index, t.diag_first, t.diag_count});
+  }
+  return TokenRange{begin, nested.size()};
+}
+
+// Lexes the next token of an interpolation's list, with the keyword
+// adjustment applied to the token before it. False when the token is the
+// Empty of a `not in` merge (it is not kept).
+bool list_token(Lexer& lx, std::vector<ListToken>& list, ListToken& t) {
+  skip_trivia(lx);
+  ListToken* previous = list.empty() ? nullptr : &list.back();
+  const bool after_dot = previous != nullptr && previous->tag == TokenTag::Operator &&
+                         previous->data == static_cast<std::uint32_t>(Operator::Dot);
+  Lexed lexed = token(lx, after_dot, t.start, t.end);
+  if (previous != nullptr && previous->tag == TokenTag::Keyword && previous->diag_count == 0)
+    adjust_keyword(lx, previous->tag, previous->data, previous->end, lexed, t.start, t.end);
+  t.tag = lexed.tag;
+  t.data = lexed.data;
+  t.diag_first = lexed.diag_first;
+  t.diag_count = lexed.diag_count;
+  return !(t.tag == TokenTag::Empty && t.diag_count == 0);
+}
+
+bool is_operator(const ListToken& t, Operator op) {
+  return t.tag == TokenTag::Operator && t.data == static_cast<std::uint32_t>(op);
+}
+
+Delimiter delimiter_of(const ListToken& t) {
+  Delimiter d;
+  d.tag = t.tag;
+  if (t.tag == TokenTag::Operator) d.op = static_cast<Operator>(t.data);
+  d.start = t.start;
+  d.end = t.end;
+  return d;
 }
 
 // interpolation -> "(" tokens [":" format] ")"
-[[gnu::noinline]] StringFragment parenthesised_interpolation(Lexer& lx, std::string_view dollar) {
-  Arena& arena = lx.arena;
-  TokenList* tokens = arena.make<TokenList>(&arena);
+[[gnu::noinline]] StringFragment parenthesised_interpolation(Lexer& lx, std::size_t dollar,
+                                                             std::size_t dollar_end) {
+  std::vector<ListToken>& list = lx.lists[static_cast<std::size_t>(lx.depth)];
+  list.clear();
+  StringInterpolation interpolation;
+  interpolation.dollar_start = static_cast<std::uint32_t>(dollar);
+  interpolation.dollar_end = static_cast<std::uint32_t>(dollar_end);
   int parens = 0, braces = 0;
   bool has_format = false;
   for (;;) {
-    skip_leading_trivia(lx);
-    Token t = token(lx, tokens->empty() ? nullptr : &tokens->back());
-    if (t.kind.is_eof()) {
-      tokens->push_back(t);
+    ListToken t;
+    const bool kept = list_token(lx, list, t);
+    if (t.tag == TokenTag::Eof) {
+      list.push_back(t);
       break;
     }
-    if (t.kind.tag == TokenTag::Operator) {
-      switch (t.kind.op) {
+    if (t.tag == TokenTag::Operator) {
+      switch (static_cast<Operator>(t.data)) {
         case Operator::OpenParen:
           ++parens;
           break;
@@ -194,202 +251,241 @@ std::string_view format_string(Lexer& lx) {
       }
     }
     if (parens < 1) {
-      tokens->push_back(t);
+      list.push_back(t);
       break;
     }
-    if (parens == 1 && braces == 0 && t.kind.is_operator(Operator::Colon)) {
-      tokens->push_back(t);
+    if (parens == 1 && braces == 0 && is_operator(t, Operator::Colon)) {
+      list.push_back(t);
       has_format = true;
       break;
     }
-    tailing_trivia(lx);
-    if (t.kind.tag != TokenTag::Empty) tokens->push_back(t);
+    if (kept) list.push_back(t);
   }
 
-  std::string_view format;
-  Token close;
+  interpolation.has_delimiters = true;
   if (has_format) {
-    tokens->pop_back();
-    format = format_string(lx);
+    list.pop_back();
+    format_string(lx, interpolation);
     skip_blanks(lx);
-    close = token(lx, nullptr);
-  } else if (tokens->back().kind.is_operator(Operator::CloseParen)) {
-    close = tokens->back();
-    tokens->pop_back();
+    ListToken close{};
+    const Lexed lexed = token(lx, false, close.start, close.end);
+    close.tag = lexed.tag;
+    close.data = lexed.data;
+    interpolation.close = delimiter_of(close);
+  } else if (is_operator(list.back(), Operator::CloseParen)) {
+    interpolation.close = delimiter_of(list.back());
+    list.pop_back();
   } else {
-    const std::uint32_t end = tokens->back().end;
-    close = Token{TokenKind::empty(), end, end};
+    const std::uint32_t end = list.back().end;
+    interpolation.close = Delimiter{TokenTag::Empty, Operator::OpenParen, end, end};
   }
-  const Token open = tokens->front();
-  tokens->erase(tokens->begin());
-  if (tokens->empty()) tokens->push_back(Token{TokenKind::empty(), open.end, open.end});
-  TokenPair* delimiters = arena.make<TokenPair>(TokenPair{open, close});
-  return interpolation_fragment(lx.arena, tokens, dollar, format, delimiters);
+  interpolation.open = delimiter_of(list.front());
+  if (list.size() == 1) {
+    const std::uint32_t at = list.front().end;
+    list.push_back(ListToken{TokenTag::Empty, 0, at, at, 0, 0});
+  }
+  interpolation.tokens = flush_list(lx, list, 1);
+  return interpolation_fragment(lx, interpolation);
 }
 
 // interpolation -> "{" tokens "}" (the braces stay in the tokens)
-[[gnu::noinline]] StringFragment braced_interpolation(Lexer& lx, std::string_view dollar) {
-  Arena& arena = lx.arena;
-  TokenList* tokens = arena.make<TokenList>(&arena);
+[[gnu::noinline]] StringFragment braced_interpolation(Lexer& lx, std::size_t dollar, std::size_t dollar_end) {
+  std::vector<ListToken>& list = lx.lists[static_cast<std::size_t>(lx.depth)];
+  list.clear();
   int braces = 0;
   for (;;) {
-    skip_leading_trivia(lx);
-    Token t = token(lx, tokens->empty() ? nullptr : &tokens->back());
-    if (t.kind.is_eof()) {
-      tokens->push_back(t);
+    ListToken t;
+    const bool kept = list_token(lx, list, t);
+    if (t.tag == TokenTag::Eof) {
+      list.push_back(t);
       break;
     }
-    if (t.kind.is_operator(Operator::OpenBrace)) ++braces;
-    if (t.kind.is_operator(Operator::CloseBrace)) --braces;
+    if (is_operator(t, Operator::OpenBrace)) ++braces;
+    if (is_operator(t, Operator::CloseBrace)) --braces;
     if (braces > 0) {
-      tailing_trivia(lx);
-      if (t.kind.tag != TokenTag::Empty) tokens->push_back(t);
+      if (kept) list.push_back(t);
       continue;
     }
-    tokens->push_back(t);
+    list.push_back(t);
     break;
   }
-  return interpolation_fragment(lx.arena, tokens, dollar, {}, nullptr);
+  StringInterpolation interpolation;
+  interpolation.dollar_start = static_cast<std::uint32_t>(dollar);
+  interpolation.dollar_end = static_cast<std::uint32_t>(dollar_end);
+  interpolation.tokens = flush_list(lx, list, 0);
+  return interpolation_fragment(lx, interpolation);
 }
 
 // interpolation -> name ; a keyword that is not a constant stands for nil
-[[gnu::noinline]] StringFragment name_interpolation(Lexer& lx, std::string_view dollar) {
-  Arena& arena = lx.arena;
+[[gnu::noinline]] StringFragment name_interpolation(Lexer& lx, std::size_t dollar, std::size_t dollar_end) {
   const std::uint32_t start = lx.offset();
-  TokenKind kind = identifier(lx, true);
+  Lexed kind = identifier(lx, true);
   const std::uint32_t end = lx.offset();
-  if (kind.tag == TokenTag::Keyword && !keyword_is_constant(kind.keyword)) {
-    const DiagnosticCode code = keyword_is_reserved(kind.keyword) ? DiagnosticCode::InvalidReservedKeyword
-                                                                  : DiagnosticCode::InvalidKeyword;
-    kind = TokenKind::unknown(arena, TokenKind::of_keyword(Keyword::Nil), start, end, code);
+  if (kind.tag == TokenTag::Keyword && !keyword_is_constant(static_cast<Keyword>(kind.data))) {
+    const DiagnosticCode code = keyword_is_reserved(static_cast<Keyword>(kind.data))
+                                    ? DiagnosticCode::InvalidReservedKeyword
+                                    : DiagnosticCode::InvalidKeyword;
+    kind.data = static_cast<std::uint32_t>(Keyword::Nil);
+    kind.diag_first = lx.diagnostic(start, end, code, 0);
+    kind.diag_count = 1;
   }
-  TokenList* tokens = arena.make<TokenList>(&arena);
-  tokens->reserve(1);
-  tokens->push_back(Token{kind, start, end});
-  return interpolation_fragment(lx.arena, tokens, dollar, {}, nullptr);
+  const std::vector<ListToken> list{
+      ListToken{kind.tag, kind.data, start, end, kind.diag_first, kind.diag_count}};
+  StringInterpolation interpolation;
+  interpolation.dollar_start = static_cast<std::uint32_t>(dollar);
+  interpolation.dollar_end = static_cast<std::uint32_t>(dollar_end);
+  interpolation.tokens = flush_list(lx, list, 0);
+  return interpolation_fragment(lx, interpolation);
 }
 
-// The position is just after the opener. Kept apart from the helpers above
-// so that the frames on the recursive path (string_content, interpolation,
-// token) stay small: that path is taken once per nesting level.
-StringFragment interpolation(Lexer& lx, std::string_view dollar) {
+// The position is just after the opener [dollar, position). Kept apart from
+// the helpers above so that the frames on the recursive path
+// (string_content, interpolation, token) stay small: that path is taken once
+// per nesting level.
+StringFragment interpolation(Lexer& lx, std::size_t dollar) {
+  const std::size_t dollar_end = lx.pos;
   const int c = lx.peek();
   if (c == '(' || c == '{') {
     if (lx.depth >= kMaxInterpolationDepth) {
       lx.fail();
-      return text_fragment(dollar);
+      return text_fragment(dollar, dollar_end);
     }
     DepthGuard guard(lx);
-    return c == '(' ? parenthesised_interpolation(lx, dollar) : braced_interpolation(lx, dollar);
+    return c == '(' ? parenthesised_interpolation(lx, dollar, dollar_end)
+                    : braced_interpolation(lx, dollar, dollar_end);
   }
-  if (at_identifier_start(lx)) return name_interpolation(lx, dollar);
-  return text_fragment(dollar);
+  if (at_identifier_start(lx)) return name_interpolation(lx, dollar, dollar_end);
+  return text_fragment(dollar, dollar_end);
 }
 
 // The text of the fragments [first, last): Text runs and decoded escapes.
 // A single Text fragment is borrowed; anything else is assembled in the arena.
-std::string_view join_fragments(Arena& arena, const std::pmr::vector<StringFragment>& fragments,
-                                std::size_t first, std::size_t last, bool& owned) {
+std::string_view join_fragments(Lexer& lx, const StringFragment* fragments, std::size_t first,
+                                std::size_t last, bool& owned) {
+  const char* s = lx.src;
   owned = false;
-  if (last == first + 1 && fragments[first].kind == StringFragment::Kind::Text) return fragments[first].text;
+  if (last == first + 1 && fragments[first].kind == StringFragment::Kind::Text)
+    return std::string_view(s + fragments[first].start, fragments[first].end - fragments[first].start);
   std::size_t size = 0;
   for (std::size_t i = first; i < last; ++i) {
     const StringFragment& f = fragments[i];
-    if (f.kind == StringFragment::Kind::Text) size += f.text.size();
-    if (f.kind == StringFragment::Kind::Escape) size += utf8_size(f.character);
+    if (f.kind == StringFragment::Kind::Text) size += f.end - f.start;
+    if (f.kind == StringFragment::Kind::Escape) size += utf8_size(f.character());
   }
   owned = true;
   if (size == 0) return {};
-  char* out = static_cast<char*>(arena.allocate_bytes(size, 1));
+  char* out = static_cast<char*>(lx.arena.allocate_bytes(size, 1));
   std::size_t n = 0;
   for (std::size_t i = first; i < last; ++i) {
     const StringFragment& f = fragments[i];
     if (f.kind == StringFragment::Kind::Text) {
-      std::memcpy(out + n, f.text.data(), f.text.size());
-      n += f.text.size();
+      std::memcpy(out + n, s + f.start, f.end - f.start);
+      n += f.end - f.start;
     } else if (f.kind == StringFragment::Kind::Escape) {
-      n += encode_utf8(f.character, out + n);
+      n += encode_utf8(f.character(), out + n);
     }
   }
   return {out, n};
 }
 
-[[gnu::noinline]] TokenKind finish(Lexer& lx, StringInfo* info, std::size_t base, bool unterminated) {
-  Arena& arena = lx.arena;
-  auto& fragments = info->fragments;
-  fragments.assign(lx.fragment_stack.begin() + static_cast<std::ptrdiff_t>(base), lx.fragment_stack.end());
-  lx.fragment_stack.resize(base);
+[[gnu::noinline]] Lexed finish(Lexer& lx, StringInfo& info, std::size_t base, bool unterminated) {
+  auto& stack = lx.fragment_stack;
+  auto& table = lx.out.fragments();
+  info.first_fragment = static_cast<std::uint32_t>(table.size());
+  info.fragment_count = static_cast<std::uint32_t>(stack.size() - base);
+  table.insert(table.end(), stack.begin() + static_cast<std::ptrdiff_t>(base), stack.end());
+  stack.resize(base);
+  const StringFragment* fragments = table.data() + info.first_fragment;
+  const std::size_t count = info.fragment_count;
+
   std::size_t errors = 0, interpolations = 0;
-  for (const StringFragment& f : fragments) {
-    if (f.kind == StringFragment::Kind::Error) ++errors;
-    if (f.kind == StringFragment::Kind::Interpolation) ++interpolations;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (fragments[i].kind == StringFragment::Kind::Error) ++errors;
+    if (fragments[i].kind == StringFragment::Kind::Interpolation) ++interpolations;
   }
 
-  TokenKind kind;
-  if (!unterminated && fragments.size() == 1 && fragments[0].kind == StringFragment::Kind::Text) {
-    kind = TokenKind::of_string(info, fragments[0].text);
+  Lexed result;
+  if (!unterminated && count == 1 && fragments[0].kind == StringFragment::Kind::Text) {
+    result.tag = TokenTag::String;
+    info.value = std::string_view(lx.src + fragments[0].start, fragments[0].end - fragments[0].start);
   } else if (interpolations == 0) {
     bool owned;
-    const std::string_view value = join_fragments(arena, fragments, 0, fragments.size(), owned);
-    info->value_owned = true;
-    kind = TokenKind::of_string(info, owned ? value : arena.copy(value));
+    const std::string_view value = join_fragments(lx, fragments, 0, count, owned);
+    result.tag = TokenTag::String;
+    info.value = owned ? value : lx.arena.copy(value);
+    info.value_owned = true;
   } else {
-    info->parts.reserve(interpolations + 1);
+    result.tag = TokenTag::InterpolatedString;
+    auto& parts = lx.out.parts();
+    auto& table_of_interpolations = lx.out.interpolations();
+    info.first_part = static_cast<std::uint32_t>(parts.size());
     std::size_t run = 0;
-    for (std::size_t i = 0; i < fragments.size(); ++i) {
-      StringFragment& f = fragments[i];
-      if (f.kind != StringFragment::Kind::Interpolation) continue;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (fragments[i].kind != StringFragment::Kind::Interpolation) continue;
       bool owned;
-      const std::string_view text = join_fragments(arena, fragments, run, i, owned);
-      info->parts.push_back(StringPart{text, f.interpolation->tokens, f.interpolation->format, owned});
-      f.interpolation->tokens = arena.make<TokenList>(&arena);
+      const std::string_view text = join_fragments(lx, fragments, run, i, owned);
+      StringInterpolation& interpolation = table_of_interpolations[fragments[i].value];
+      const std::string_view format(lx.src + interpolation.format_start,
+                                    interpolation.format_end - interpolation.format_start);
+      parts.push_back(StringPart{text, interpolation.tokens, format, owned});
+      interpolation.tokens = TokenRange{};
       run = i + 1;
     }
     bool owned;
-    const std::string_view text = join_fragments(arena, fragments, run, fragments.size(), owned);
-    info->parts.push_back(StringPart{text, arena.make<TokenList>(&arena), {}, owned});
-    kind = TokenKind::of_interpolated(info);
+    const std::string_view text = join_fragments(lx, fragments, run, count, owned);
+    parts.push_back(StringPart{text, TokenRange{}, {}, owned});
+    info.part_count = static_cast<std::uint32_t>(parts.size() - info.first_part);
   }
 
   if (unterminated || errors > 0) {
-    ArenaDiagnostics diagnostics(&arena);
-    diagnostics.reserve(errors + (unterminated ? 1 : 0));
-    if (unterminated) {
-      const std::size_t end = lx.source.size();
-      diagnostics.push_back({end, end, DiagnosticCode::UnterminatedString});
+    const auto end = static_cast<std::uint32_t>(lx.size);
+    std::uint32_t first = 0;
+    bool any = false;
+    auto add = [&](std::uint32_t start, std::uint32_t stop, DiagnosticCode code) {
+      const std::uint32_t index = lx.diagnostic(start, stop, code, 0);
+      if (!any) first = index;
+      any = true;
+    };
+    if (unterminated) add(end, end, DiagnosticCode::UnterminatedString);
+    for (std::size_t i = 0; i < count; ++i) {
+      const StringFragment& f = fragments[i];
+      if (f.kind == StringFragment::Kind::Error) add(f.start - 1u, f.end, f.code);
     }
-    for (const StringFragment& f : fragments) {
-      if (f.kind == StringFragment::Kind::Error) diagnostics.push_back({f.start - 1u, f.end, f.code});
-    }
-    kind = TokenKind::unknown_with(arena, kind, std::move(diagnostics));
+    result.diag_first = first;
+    result.diag_count = static_cast<std::uint32_t>(errors + (unterminated ? 1 : 0));
   }
-  return kind;
+
+  auto& strings = lx.out.strings();
+  result.data = static_cast<std::uint32_t>(strings.size());
+  strings.push_back(info);
+  return result;
 }
 
 }  // namespace
 
 // string -> "@"* quote content quote "@"*
-std::optional<TokenKind> string(Lexer& lx) {
-  const std::string_view s = lx.source;
+bool string(Lexer& lx, Lexed& result) {
+  const char* s = lx.src;
   const std::size_t start = lx.pos;
   std::size_t p = start;
-  while (p < s.size() && s[p] == '@') ++p;
-  if (p >= s.size() || !is_quote(s[p])) return std::nullopt;
-  StringInfo* info = lx.arena.make<StringInfo>(&lx.arena);
-  info->open_start = static_cast<std::uint32_t>(start);
-  info->open_end = static_cast<std::uint32_t>(p + 1);
-  info->raw_level = static_cast<std::uint32_t>(p - start);
-  info->quote = s[p];
+  while (p < lx.size && s[p] == '@') ++p;
+  if (p >= lx.size || !is_quote(s[p])) return false;
+  StringInfo info;
+  info.open_start = static_cast<std::uint32_t>(start);
+  info.open_end = static_cast<std::uint32_t>(p + 1);
+  info.raw_level = static_cast<std::uint32_t>(p - start);
+  info.quote = s[p];
   lx.pos = p + 1;
-  return string_content(lx, info);
+  result = string_content(lx, info);
+  return true;
 }
 
-TokenKind string_content(Lexer& lx, StringInfo* info) {
-  const std::string_view s = lx.source;
-  const std::size_t n = s.size();
-  const std::size_t raw = info->raw_level;
-  const bool quoted = info->quote != 0;
-  const char quote = info->quote;
+Lexed string_content(Lexer& lx, StringInfo info) {
+  const char* s = lx.src;
+  const std::size_t n = lx.size;
+  const std::size_t raw = info.raw_level;
+  const bool quoted = info.quote != 0;
+  const char quote = info.quote;
   // Entries pushed by nested literals are gone again before each push here,
   // so no reference into the stack is kept across a nested call.
   auto& fragments = lx.fragment_stack;
@@ -405,7 +501,7 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
       ++p;
     }
     if (p > from) {
-      fragments.push_back(text_fragment(s.substr(from, p - from)));
+      fragments.push_back(text_fragment(from, p));
       lx.pos = p;
       continue;
     }
@@ -417,7 +513,8 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
     if (c == '\\') {
       lx.pos = p + 1;
       if (lx.at_end()) continue;  // unterminated
-      fragments.push_back(escape(lx));
+      const StringFragment f = escape(lx);
+      fragments.push_back(f);
       continue;
     }
     if (c == '$') {
@@ -426,9 +523,10 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
       while (k < want && p + k < n && s[p + k] == '$') ++k;
       lx.pos = p + k;
       if (k == want) {
-        fragments.push_back(interpolation(lx, s.substr(p, k)));
+        const StringFragment f = interpolation(lx, p);
+        fragments.push_back(f);
       } else {
-        fragments.push_back(text_fragment(s.substr(p, k)));
+        fragments.push_back(text_fragment(p, p + k));
       }
       continue;
     }
@@ -438,11 +536,11 @@ TokenKind string_content(Lexer& lx, StringInfo* info) {
     while (k < raw && q < n && s[q] == '@') ++q, ++k;
     lx.pos = q;
     if (k == raw) {
-      info->close_start = static_cast<std::uint32_t>(p);
-      info->close_end = static_cast<std::uint32_t>(q);
+      info.close_start = static_cast<std::uint32_t>(p);
+      info.close_end = static_cast<std::uint32_t>(q);
       break;
     }
-    fragments.push_back(text_fragment(s.substr(p, q - p)));
+    fragments.push_back(text_fragment(p, q));
   }
   return finish(lx, info, base, unterminated);
 }

@@ -58,74 +58,13 @@ void Token::collect_diagnostics(DiagnosticsCollector& collector) {
   kind = inner;
 }
 
-namespace {
-
-TokenList* clone_list(const TokenList* list, Arena& arena) {
-  TokenList* copy = arena.make<TokenList>(&arena);
-  if (list == nullptr) return copy;
-  copy->reserve(list->size());
-  for (const Token& t : *list) copy->push_back(clone_token(t, arena));
-  return copy;
-}
-
-StringInfo* clone_string_info(const StringInfo& info, Arena& arena) {
-  StringInfo* copy = arena.make<StringInfo>(&arena);
-  copy->open_start = info.open_start;
-  copy->open_end = info.open_end;
-  copy->close_start = info.close_start;
-  copy->close_end = info.close_end;
-  copy->raw_level = info.raw_level;
-  copy->quote = info.quote;
-  copy->value = info.value_owned ? arena.copy(info.value) : info.value;
-  copy->value_owned = info.value_owned;
-  copy->fragments.reserve(info.fragments.size());
-  for (const StringFragment& f : info.fragments) {
-    StringFragment g = f;
-    if (f.kind == StringFragment::Kind::Interpolation) {
-      const StringInterpolation& from = *f.interpolation;
-      StringInterpolation* to = arena.make<StringInterpolation>(from);
-      to->tokens = clone_list(from.tokens, arena);
-      if (from.delimiters != nullptr) {
-        to->delimiters = arena.make<TokenPair>(
-            TokenPair{clone_token(from.delimiters->open, arena), clone_token(from.delimiters->close, arena)});
-      }
-      g.interpolation = to;
-    }
-    copy->fragments.push_back(g);
-  }
-  copy->parts.reserve(info.parts.size());
-  for (const StringPart& p : info.parts) {
-    StringPart q = p;
-    if (p.text_owned) q.text = arena.copy(p.text);
-    q.tokens = clone_list(p.tokens, arena);
-    copy->parts.push_back(q);
-  }
-  return copy;
-}
-
-}  // namespace
-
 TokenKind clone_kind(const TokenKind& kind, Arena& arena) {
   TokenKind copy = kind;
-  switch (kind.tag) {
-    case TokenTag::Number:
-      if (kind.number_info != nullptr) copy.number_info = arena.make<NumberInfo>(*kind.number_info);
-      break;
-    case TokenTag::String:
-      copy.string = clone_string_info(*kind.string, arena);
-      break;
-    case TokenTag::InterpolatedString:
-      copy.string = clone_string_info(*kind.string, arena);
-      break;
-    case TokenTag::Unknown: {
-      UnknownBox* box = arena.make<UnknownBox>(&arena);
-      box->inner = clone_kind(kind.unknown_box->inner, arena);
-      box->diagnostics.assign(kind.unknown_box->diagnostics.begin(), kind.unknown_box->diagnostics.end());
-      copy.unknown_box = box;
-      break;
-    }
-    default:
-      break;
+  if (kind.tag == TokenTag::Unknown && kind.unknown_box != nullptr) {
+    UnknownBox* box = arena.make<UnknownBox>(&arena);
+    box->inner = clone_kind(kind.unknown_box->inner, arena);
+    box->diagnostics.assign(kind.unknown_box->diagnostics.begin(), kind.unknown_box->diagnostics.end());
+    copy.unknown_box = box;
   }
   return copy;
 }

@@ -1,14 +1,16 @@
 #pragma once
 // The token model shared by the lexer and the parser.
 //
-// Tokens live in arena-backed lists (one arena per compilation). Texts are
-// string views: either borrowed from the source or owned by the arena (where
-// text had to be assembled). Every payload a token owns (NumberInfo,
-// StringInfo, the Unknown box) is allocated in the same arena, so tokens and
-// their payloads are never destroyed individually.
+// The lexer keeps its tokens as columns in a store (see tokens.h); a Token
+// is one of them read back as a value: kind, payload and range. Texts are
+// string views, borrowed from the source or owned by the compilation's arena
+// (where text had to be assembled). Number and string payloads live in the
+// store's side tables; Unknown boxes, which only the parser still makes, in
+// the arena.
 #include <cstdint>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -55,67 +57,6 @@ bool operator_is_comparison(Operator op);
 // Equality or comparison.
 bool is_relation(Operator op);
 
-struct Token;
-using TokenList = std::pmr::vector<Token>;
-using ArenaDiagnostics = std::pmr::vector<SourceDiagnostic>;
-
-struct NumberInfo {
-  enum class Kind : std::uint8_t { Invalid, Decimal, Hex, Octal, Binary };
-  Kind kind = Kind::Invalid;
-  std::string_view decimal;   // Decimal: the source spelling, underscores included
-  std::uint64_t integer = 0;  // Hex, Octal, Binary: the value
-  double value = 0;           // the token's number
-};
-
-struct TokenPair;
-
-// What an Interpolation fragment holds, kept apart so that the far more
-// common text and escape fragments stay small (a literal full of escapes has
-// one fragment every few bytes).
-struct StringInterpolation {
-  TokenList* tokens = nullptr;      // never null
-  std::string_view dollar;          // the opener ($ run)
-  std::string_view format;          // empty when there is none
-  TokenPair* delimiters = nullptr;  // (opening, closing) of the ( form, else null
-};
-
-struct StringFragment {
-  enum class Kind : std::uint8_t { Text, Escape, Error, Interpolation };
-  Kind kind = Kind::Text;
-  DiagnosticCode code = DiagnosticCode::InvalidEscapeSequence;  // Error: its code
-  char32_t character = 0;                                       // Escape: the decoded character
-  // Error: range starting just after the backslash.
-  std::uint32_t start = 0;
-  std::uint32_t end = 0;
-  // Text: the literal run. Escape: the sequence after the backslash.
-  std::string_view text;
-  StringInterpolation* interpolation = nullptr;  // Interpolation: never null; else null
-};
-
-struct StringPart {
-  std::string_view text;  // literal text before the interpolation, escapes decoded
-  TokenList* tokens;      // the interpolation's tokens (empty list for the last part)
-  std::string_view format;
-  bool text_owned = false;  // `text` was assembled in the arena rather than borrowed
-};
-
-struct StringInfo {
-  explicit StringInfo(std::pmr::memory_resource* r) : fragments(r), parts(r) {}
-  std::pmr::vector<StringFragment> fragments;
-  std::uint32_t open_start = 0, open_end = 0;
-  std::uint32_t close_start = 0, close_end = 0;
-  std::uint32_t raw_level = 0;
-  char quote = 0;  // '"', '\'', '`', or 0 for a template
-  // InterpolatedString only: n interpolations give n + 1 parts.
-  std::pmr::vector<StringPart> parts;
-  // String only: the value, and whether it was assembled (owned) rather
-  // than borrowed from the source.
-  std::string_view value;
-  bool value_owned = false;
-};
-
-struct UnknownBox;
-
 enum class TokenTag : std::uint8_t {
   Eof,
   Identifier,
@@ -129,30 +70,117 @@ enum class TokenTag : std::uint8_t {
   Empty,
 };
 
-// A tagged token kind, 24 bytes. The fields used depend on `tag`:
-//   Identifier: text()        Ordinal: ordinal
+struct Token;
+class Tokens;
+using ArenaDiagnostics = std::pmr::vector<SourceDiagnostic>;
+
+// Index of a token in its compilation's token store (see Tokens).
+using TokenIndex = std::uint32_t;
+// Dense id of an interned identifier spelling, given by the lexer in order of
+// first appearance.
+using SymbolId = std::uint32_t;
+inline constexpr SymbolId kNoSymbol = 0xFFFFFFFFu;
+
+// A list of tokens: the indices [begin, end) of the store.
+struct TokenRange {
+  TokenIndex begin = 0;
+  TokenIndex end = 0;
+  std::uint32_t size() const { return end - begin; }
+  bool empty() const { return begin == end; }
+  friend bool operator==(const TokenRange&, const TokenRange&) = default;
+};
+
+struct NumberInfo {
+  enum class Kind : std::uint8_t { Invalid, Decimal, Hex, Octal, Binary };
+  Kind kind = Kind::Invalid;
+  std::string_view decimal;   // Decimal: the source spelling, underscores included
+  std::uint64_t integer = 0;  // Hex, Octal, Binary: the value
+  double value = 0;           // the token's number
+};
+
+// One end of an interpolation's parenthesised form: a small token (`(`, `)`,
+// the end of the input or an empty placeholder).
+struct Delimiter {
+  TokenTag tag = TokenTag::Empty;
+  Operator op = Operator::OpenParen;  // when tag is Operator
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+};
+
+// What an Interpolation fragment holds, in a table of its own so that the far
+// more common text and escape fragments stay small.
+struct StringInterpolation {
+  TokenRange tokens;                               // empty once the tokens have moved into the string's parts
+  std::uint32_t dollar_start = 0, dollar_end = 0;  // the opener ($ run)
+  std::uint32_t format_start = 0, format_end = 0;  // empty when there is none
+  bool has_delimiters = false;                     // the ( form: (opening, closing)
+  Delimiter open, close;
+};
+
+// One piece of a literal's content. Texts are ranges of the source.
+struct StringFragment {
+  enum class Kind : std::uint8_t { Text, Escape, Error, Interpolation };
+  Kind kind = Kind::Text;
+  DiagnosticCode code = DiagnosticCode::InvalidEscapeSequence;  // Error: its code
+  // Escape: the decoded character. Interpolation: its index in the store's
+  // interpolation table.
+  std::uint32_t value = 0;
+  // Text: the literal run. Escape: the sequence after the backslash. Error:
+  // the range starting just after the backslash. Interpolation: the opener.
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+
+  char32_t character() const { return static_cast<char32_t>(value); }
+};
+
+struct StringPart {
+  std::string_view text;  // literal text before the interpolation, escapes decoded
+  TokenRange tokens;      // the interpolation's tokens (empty for the last part)
+  std::string_view format;
+  bool text_owned = false;  // `text` was assembled in the arena rather than borrowed
+};
+
+struct StringInfo {
+  std::uint32_t open_start = 0, open_end = 0;
+  std::uint32_t close_start = 0, close_end = 0;
+  std::uint32_t raw_level = 0;
+  char quote = 0;  // '"', '\'', '`', or 0 for a template
+  bool value_owned = false;
+  // Where `fragments` and `parts` lie in the store's tables.
+  std::uint32_t first_fragment = 0, fragment_count = 0;
+  std::uint32_t first_part = 0, part_count = 0;
+  // The literal's content, in the store's fragment table.
+  std::span<const StringFragment> fragments;
+  // InterpolatedString only: n interpolations give n + 1 parts.
+  std::span<const StringPart> parts;
+  // String only: the value, borrowed from the source or assembled (owned).
+  std::string_view value;
+};
+
+struct UnknownBox;
+
+// A token kind with its payload, as the parser and the emitter read it. The
+// fields used depend on `tag`:
+//   Identifier: text() and symbol   Ordinal: ordinal
 //   Number: number_info (number() is its value)
 //   String: string (text() is its value)
-//   InterpolatedString: string            Operator: op    Keyword: keyword
+//   InterpolatedString: string      Operator: op    Keyword: keyword
 //   Unknown: unknown_box (inner kind + diagnostics)
 struct TokenKind {
   TokenTag tag = TokenTag::Empty;
-  // Parser bookkeeping: the number of the last memo entry stored for a rule
-  // starting at this token, 0 for none (see MemoTable). It fills padding, so
-  // the token does not grow.
-  mutable std::uint32_t memo_head = 0;
   union {
     Keyword keyword;
     Operator op;
     std::int32_t ordinal;
     std::uint32_t text_size;  // Identifier
   };
+  SymbolId symbol = kNoSymbol;  // Identifier: the interned name, when the lexer made it
   union {
     const char* text_data;  // Identifier
-    NumberInfo* number_info;
-    StringInfo* string;
+    const NumberInfo* number_info;
+    const StringInfo* string;
     UnknownBox* unknown_box;
-    void* payload;
+    const void* payload;
   };
 
   TokenKind() : ordinal(0), payload(nullptr) {}
@@ -173,11 +201,12 @@ struct TokenKind {
   }
   static TokenKind empty() { return TokenKind(); }
   // Names come from sources, which are shorter than 4 GiB, or are spellings.
-  static TokenKind identifier(std::string_view name) {
+  static TokenKind identifier(std::string_view name, SymbolId symbol = kNoSymbol) {
     TokenKind k;
     k.tag = TokenTag::Identifier;
     k.text_data = name.data();
     k.text_size = static_cast<std::uint32_t>(name.size());
+    k.symbol = symbol;
     return k;
   }
   static TokenKind of_ordinal(std::int32_t value) {
@@ -186,23 +215,19 @@ struct TokenKind {
     k.ordinal = value;
     return k;
   }
-  // `info` (never null) receives the value.
-  static TokenKind of_number(double value, NumberInfo* info) {
+  static TokenKind of_number(const NumberInfo* info) {
     TokenKind k;
     k.tag = TokenTag::Number;
-    info->value = value;
     k.number_info = info;
     return k;
   }
-  // `info` (never null) receives the value.
-  static TokenKind of_string(StringInfo* info, std::string_view value) {
+  static TokenKind of_string(const StringInfo* info) {
     TokenKind k;
     k.tag = TokenTag::String;
-    info->value = value;
     k.string = info;
     return k;
   }
-  static TokenKind of_interpolated(StringInfo* info) {
+  static TokenKind of_interpolated(const StringInfo* info) {
     TokenKind k;
     k.tag = TokenTag::InterpolatedString;
     k.string = info;
@@ -224,7 +249,7 @@ struct TokenKind {
   // constructors count into `unknowns_made`.
   static TokenKind unknown(Arena& arena, TokenKind inner, std::uint64_t start, std::uint64_t end,
                            DiagnosticCode code);
-  // Wraps `inner` with a whole list of diagnostics (the string lexer).
+  // Wraps `inner` with a whole list of diagnostics.
   static TokenKind unknown_with(Arena& arena, TokenKind inner, ArenaDiagnostics diagnostics);
 
   bool is_eof() const { return tag == TokenTag::Eof; }
@@ -244,6 +269,7 @@ struct UnknownBox {
 
 class DiagnosticsCollector;
 
+// One token as a value: its kind and its byte range.
 struct Token {
   TokenKind kind;
   std::uint32_t start = 0;
@@ -254,15 +280,8 @@ struct Token {
   void collect_diagnostics(DiagnosticsCollector& collector);
 };
 
-static_assert(sizeof(void*) != 8 || sizeof(Token) == 32, "tokens stay at 32 bytes");
-
-struct TokenPair {
-  Token open;
-  Token close;
-};
-
-// Deep copy: owned payloads are duplicated into `arena`, borrowed texts stay
-// borrowed, nested token lists are copied recursively.
+// Copy for a rewrite: an Unknown box is duplicated into `arena`; number and
+// string payloads, which nothing changes once lexed, are shared.
 TokenKind clone_kind(const TokenKind& kind, Arena& arena);
 Token clone_token(const Token& token, Arena& arena);
 

@@ -7,7 +7,7 @@
 #include <memory_resource>
 #include <utility>
 
-#include "lexer/token.h"
+#include "lexer/tokens.h"
 #include "support/arena.h"
 
 namespace quendal {
@@ -18,15 +18,18 @@ struct SourceRange {
   friend bool operator==(const SourceRange&, const SourceRange&) = default;
 };
 
-// A reference to one token, one machine word: borrowed from the token list
-// (low bit 0) or owned by the tree (low bit 1: an inserted placeholder or a
-// rewritten copy, allocated in the arena). A null reference means "absent"
-// for optional fields; meeting one where a token is required is an internal
-// failure ("Inner token pointer should not be null").
+// A reference to one token, one machine word: borrowed from the token store
+// (its index; low bits 10) or owned by the tree (low bit 1: an inserted
+// placeholder or a rewritten copy, allocated in the arena). A borrowed token
+// is read from the store in use on this thread (see UsingTokens). A null
+// reference means "absent" for optional fields; meeting one where a token is
+// required is an internal failure ("Inner token pointer should not be null").
 class TokenRef {
  public:
   TokenRef() = default;
-  static TokenRef borrowed(const Token* token) { return TokenRef(reinterpret_cast<std::uintptr_t>(token)); }
+  static TokenRef borrowed(TokenIndex index) {
+    return TokenRef((static_cast<std::uint64_t>(index) << 2) | 2u);
+  }
   static TokenRef owned(Token* token) { return TokenRef(reinterpret_cast<std::uintptr_t>(token) | 1u); }
   // A new owned token in the arena.
   static TokenRef make_owned(Arena& arena, TokenKind kind, std::uint32_t start, std::uint32_t end);
@@ -34,22 +37,44 @@ class TokenRef {
   bool is_null() const { return bits_ == 0; }
   explicit operator bool() const { return bits_ != 0; }
   bool is_owned() const { return (bits_ & 1u) != 0; }
-  // Throws InternalFailure on null.
-  const Token& get() const;
-  Token& get_mut() const;  // only meaningful for owned tokens
-  const Token* operator->() const { return &get(); }
-  const Token& operator*() const { return get(); }
-  SourceRange range() const;
+  bool is_borrowed() const { return (bits_ & 2u) != 0; }
+  // Borrowed: the token's index in the store.
+  TokenIndex index() const { return static_cast<TokenIndex>(bits_ >> 2); }
+  // The token as a value. Throws InternalFailure on null.
+  Token get() const {
+    if (is_borrowed()) return tokens_in_use().get(index());
+    return *owned_pointer();
+  }
+  // Owned only: the token itself.
+  Token& get_mut() const { return *owned_pointer(); }
+  Token* owned_pointer() const;
+
+  struct Arrow {
+    Token token;
+    const Token* operator->() const { return &token; }
+  };
+  Arrow operator->() const { return Arrow{get()}; }
+  Token operator*() const { return get(); }
+  SourceRange range() const {
+    if (is_borrowed()) {
+      const Tokens& tokens = tokens_in_use();
+      return {tokens.start(index()), tokens.end(index())};
+    }
+    const Token* token = owned_pointer();
+    return {token->start, token->end};
+  }
 
   // Rewrites in place: the kind becomes TokenKind::unknown(old kind) with one
-  // diagnostic over the token. A borrowed token is first copied (the token
-  // list is never modified).
+  // diagnostic over the token. A borrowed token is first copied (the store is
+  // never modified).
   void wrap_as_unknown(Arena& arena, DiagnosticCode code);
-  // Borrowed: copies the pointer. Owned: deep-copies the token.
+  // Borrowed: copies the reference. Owned: deep-copies the token.
   TokenRef clone(Arena& arena) const;
   // Owned token whose kind is Unknown: hands its diagnostics to the collector
   // and unwraps one level. Borrowed tokens are never touched.
   void collect_diagnostics(class DiagnosticsCollector& collector) const;
+
+  friend bool operator==(const TokenRef&, const TokenRef&) = default;
 
  private:
   explicit TokenRef(std::uintptr_t bits) : bits_(bits) {}
@@ -205,7 +230,7 @@ struct LiteralExpression : ExpressionOf<ExpressionKind::Literal> {
 struct InterpolationExpression : ExpressionOf<ExpressionKind::Interpolation> {
   explicit InterpolationExpression(std::pmr::memory_resource* r) : parts(r) {}
   std::pmr::vector<Expression*> parts;  // one per interpolated fragment
-  const Token* token = nullptr;         // the interpolated-string token (not visited)
+  TokenRef token;                       // the interpolated-string token (not visited)
 };
 struct VariableExpression : ExpressionOf<ExpressionKind::Variable> {
   TokenRef token;

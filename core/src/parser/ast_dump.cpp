@@ -159,14 +159,16 @@ void append_kind_diagnostics(std::string& out, const TokenKind& kind, std::uint6
   }
 }
 
-void append_full_kind(std::string& out, const TokenKind& kind);
+// `lexed`: show the tokens nested in interpolations as the lexer read them
+// (wrapped with their diagnostics), else as recovery left them.
+void append_full_kind(std::string& out, const TokenKind& kind, bool lexed);
 
-void append_full_token(std::string& out, const Token& token) {
-  append_full_kind(out, token.kind);
+void append_full_token(std::string& out, const Token& token, bool lexed) {
+  append_full_kind(out, token.kind, lexed);
   append_position(out, token.start, token.end);
 }
 
-void append_full_kind(std::string& out, const TokenKind& kind) {
+void append_full_kind(std::string& out, const TokenKind& kind, bool lexed) {
   switch (kind.tag) {
     case TokenTag::Eof:
       out += "Eof";
@@ -204,9 +206,14 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
       if (kind.string != nullptr) {
         append_separated(out, kind.string->parts, [&](const StringPart& part) {
           append_quoted(out, part.text);
-          if (part.tokens != nullptr && !part.tokens->empty()) {
+          if (!part.tokens.empty()) {
+            const Tokens& tokens = tokens_in_use();
+            Arena arena;
             out += " {";
-            append_separated(out, *part.tokens, [&](const Token& t) { append_full_token(out, t); });
+            for (TokenIndex i = part.tokens.begin; i < part.tokens.end; ++i) {
+              if (i != part.tokens.begin) out += ' ';
+              append_full_token(out, lexed ? tokens.lexed(i, arena) : tokens.get(i), lexed);
+            }
             out += '}';
           }
           if (!part.format.empty()) {
@@ -231,7 +238,7 @@ void append_full_kind(std::string& out, const TokenKind& kind) {
     case TokenTag::Unknown:
       out += "Unknown(";
       if (kind.unknown_box != nullptr) {
-        append_full_kind(out, kind.unknown_box->inner);
+        append_full_kind(out, kind.unknown_box->inner, lexed);
         for (const SourceDiagnostic& d : kind.unknown_box->diagnostics) append_flagged(out, d);
       }
       out += ')';
@@ -624,9 +631,8 @@ class Printer {
   // string token, the values from the parsed parts.
   void interpolation(const InterpolationExpression& n) {
     out += "(interp";
-    const StringInfo* info = n.token != nullptr && n.token->kind.tag == TokenTag::InterpolatedString
-                                 ? n.token->kind.string
-                                 : nullptr;
+    const Token string = n.token.is_null() ? Token{} : *n.token;
+    const StringInfo* info = string.kind.tag == TokenTag::InterpolatedString ? string.kind.string : nullptr;
     for (std::size_t i = 0; i < n.parts.size(); ++i) {
       if (info != nullptr && i < info->parts.size()) {
         space();
@@ -654,14 +660,17 @@ std::string printed(Print print) {
 
 std::string dump_token(const Token& token) {
   std::string out;
-  append_full_token(out, token);
+  append_full_token(out, token, false);
   return out;
 }
 
-std::string dump_tokens(std::span<const Token> tokens) {
+std::string dump_tokens(const Tokens& tokens) {
+  const UsingTokens using_tokens(tokens);
   std::string out;
-  for (const Token& t : tokens) {
-    append_full_token(out, t);
+  Arena arena;
+  const TokenRange list = tokens.list();
+  for (TokenIndex i = list.begin; i < list.end; ++i) {
+    append_full_token(out, tokens.lexed(i, arena), true);
     out += '\n';
   }
   return out;

@@ -24,7 +24,8 @@
 namespace quendal {
 
 std::string dump_token(const Token& token);
-std::string dump_tokens(std::span<const Token> tokens);  // one per line
+// The store's own list as the lexer read it, one token per line.
+std::string dump_tokens(const Tokens& tokens);
 std::string dump_token_ref(const TokenRef& token);
 std::string dump_expression(const Expression& node);
 std::string dump_pattern(const Pattern& node);

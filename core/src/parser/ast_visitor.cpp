@@ -73,9 +73,7 @@ SourceRange range_of(const Expression& node) {
     case ExpressionKind::Literal:
       return node.as<LiteralExpression>().token.range();
     case ExpressionKind::Interpolation: {
-      const Token* token = node.as<InterpolationExpression>().token;
-      if (token == nullptr) throw InternalFailure("Inner token pointer should not be null");
-      return {token->start, token->end};
+      return node.as<InterpolationExpression>().token.range();
     }
     case ExpressionKind::Variable:
       return node.as<VariableExpression>().token.range();

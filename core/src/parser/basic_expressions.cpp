@@ -28,9 +28,8 @@ bool starts_postfix(const Token& token) {
   }
 }
 
-bool is_range_operator(const Token* token) {
-  return token != nullptr &&
-         (token->kind.is_operator(Operator::DotDot) || token->kind.is_operator(Operator::DotDotLt));
+bool is_range_operator(const PeekedToken& token) {
+  return token && (token->kind.is_operator(Operator::DotDot) || token->kind.is_operator(Operator::DotDotLt));
 }
 
 }  // namespace
@@ -43,7 +42,7 @@ LiteralExpression* Parser::literal(TokenRef token) {
 
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 ParserResult<Expression*> Parser::pratt_prefix() {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
@@ -62,7 +61,7 @@ ParserResult<Expression*> Parser::pratt_prefix() {
 }
 
 ParserResult<Expression*> Parser::primary_expression() {
-  const Token& next = *peek();
+  const Token next = *peek();
   switch (next.kind.tag) {
     case TokenTag::Keyword:
       switch (next.kind.keyword) {
@@ -119,7 +118,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 // postfix* -> access_index | call | extension_call | tagged_string
 ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& guard) {
   bool first = true;
-  while (const Token* next = peek()) {
+  while (const PeekedToken next = peek()) {
     if (!starts_postfix(*next)) break;
     // Each access after the first deepens the tree by one level.
     if (!first && !guard.enter()) return cut();
@@ -162,7 +161,7 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
 
 // access_index -> `!` | `.` name | `[` ... `]`
 ParserResult<Expression*> Parser::access_index(Expression* object) {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   if (next->kind.is_operator(Operator::Exclamation)) {
     auto* node = arena_.make<NonNilAssertionExpression>();
@@ -171,7 +170,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
     return node;
   }
   if (next->kind.is_operator(Operator::Dot)) {
-    const Token* name = peek(1);
+    const PeekedToken name = peek(1);
     if (name == nullptr || (name->kind.tag != TokenTag::Identifier && name->kind.tag != TokenTag::Ordinal))
       return kBacktrack;
     auto* node = arena_.make<FieldAccessExpression>();
@@ -360,7 +359,7 @@ ParserResult<Expression*> Parser::type_call() {
 
 // A string literal or an interpolated string at the cursor.
 ParserResult<Expression*> Parser::string_expression() {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   if (next->kind.tag == TokenTag::String) return literal(advance());
   if (next->kind.tag == TokenTag::InterpolatedString) return to_interpolate_expr();
@@ -380,38 +379,38 @@ ParserResult<Expression*> Parser::tagged_string(Expression* tag) {
 // parsed on a cursor of their own.
 ParserResult<Expression*> Parser::to_interpolate_expr() {
   return memoized<Expression>(MemoRule::Interpolation, [&]() -> ParserResult<Expression*> {
-    const Token& string_token = tokens_[pos_];
+    const TokenIndex string_index = index_at(pos_);
+    const Token string_token = tokens_.get(string_index);
     auto* node = arena_.make<InterpolationExpression>(&arena_);
-    node->token = &string_token;
+    node->token = TokenRef::borrowed(string_index);
     const StringInfo* info = string_token.kind.string;
     const std::size_t count = info != nullptr && !info->parts.empty() ? info->parts.size() - 1 : 0;
     node->parts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-      const TokenList* part_tokens = info->parts[i].tokens;
-      if (part_tokens == nullptr || part_tokens->empty()) {
+      const TokenRange part = info->parts[i].tokens;
+      if (part.empty()) {
         node->parts.push_back(make_unknown_expression_range(arena_, string_token.start, string_token.start,
                                                             DiagnosticCode::EmptyInterpolation));
         continue;
       }
-      const std::span<const Token> part(part_tokens->data(), part_tokens->size());
       TokenRefList all(&arena_);
       all.reserve(part.size());
       bool all_empty = true;
-      for (const Token& t : part) {
-        all.push_back(TokenRef::borrowed(&t));
-        all_empty = all_empty && t.kind.tag == TokenTag::Empty;
+      for (TokenIndex t = part.begin; t < part.end; ++t) {
+        all.push_back(TokenRef::borrowed(t));
+        all_empty = all_empty && tokens_.tag(t) == TokenTag::Empty;
       }
       if (all_empty) {
         node->parts.push_back(
             make_unknown_expression(arena_, std::move(all), DiagnosticCode::EmptyInterpolation));
         continue;
       }
-      if (part.back().kind.is_eof()) {
+      if (tokens_.tag(part.end - 1) == TokenTag::Eof) {
         node->parts.push_back(
             make_unknown_expression(arena_, std::move(all), DiagnosticCode::UnterminatedInterpolation));
         continue;
       }
-      Parser inner(part, context_, false);
+      Parser inner(tokens_, part, context_, false);
       auto value = inner.expression();
       if (value.is_cut()) return cut();
       if (!value.ok()) {
@@ -422,7 +421,7 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
       if (!inner.exhausted()) {
         TokenRefList rest(&arena_);
         for (std::size_t k = inner.position(); k < part.size(); ++k)
-          rest.push_back(TokenRef::borrowed(&part[k]));
+          rest.push_back(TokenRef::borrowed(part.begin + static_cast<TokenIndex>(k)));
         node->parts.push_back(
             wrap_expression_as_unknown(arena_, *value, std::move(rest), DiagnosticCode::BadInterpolation));
         continue;

@@ -91,7 +91,7 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
   // Every operator after the first deepens the left operand by one level.
   NestingGuard chain(context_);
   bool first = true;
-  while (const Token* next = peek()) {
+  while (const PeekedToken next = peek()) {
     const Precedence precedence = precedence_of(*next);
     if (precedence.power <= minimum_power) break;
     if (!first && !chain.enter()) return cut();

@@ -31,7 +31,7 @@ ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& 
         spread_value = *value;
       } else if (array_literal) {
         p.restore(after);
-        const Token* next = p.peek();
+        const PeekedToken next = p.peek();
         const std::uint32_t at = next != nullptr ? next->start : 0;
         spread_value = make_unknown_expression_range(arena, at, at, DiagnosticCode::BadArraySpread);
       } else {

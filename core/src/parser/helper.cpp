@@ -9,10 +9,8 @@
 namespace quendal {
 
 std::uint32_t MemoTable::number_of(const MemoKey& key) const {
-  // Entry numbers only fall along a chain, so every walk ends. A number
-  // beyond the table, or one that does not fall, comes from another table's
-  // tokens: the walk stops there.
-  std::uint32_t n = key.token->kind.memo_head;
+  // Entry numbers only fall along a chain, so every walk ends.
+  std::uint32_t n = key.token < heads_.size() ? heads_[key.token] : 0;
   while (n != 0 && n <= slots_.size()) {
     const Slot& slot = slots_[n - 1];
     if (slot.token == key.token && slot.rule == key.rule) return n;
@@ -40,15 +38,15 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  const std::uint32_t head = key.token->kind.memo_head;
-  const std::uint32_t previous = head <= slots_.size() ? head : 0;
+  if (key.token >= heads_.size()) heads_.resize(std::max<std::size_t>(key.token + 1, heads_.size() * 2), 0);
+  const std::uint32_t previous = heads_[key.token];
   slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
-  key.token->kind.memo_head = static_cast<std::uint32_t>(slots_.size());
+  heads_[key.token] = static_cast<std::uint32_t>(slots_.size());
 }
 
 std::uint32_t Parser::placeholder_position() const {
-  if (pos_ > 0 && pos_ - 1 < tokens_.size()) return tokens_[pos_ - 1].end;
-  if (pos_ < tokens_.size()) return tokens_[pos_].start;
+  if (pos_ > 0 && pos_ - 1 < range_.size()) return tokens_.end(index_at(pos_ - 1));
+  if (pos_ < range_.size()) return tokens_.start(index_at(pos_));
   return 0;
 }
 
@@ -104,7 +102,7 @@ TokenRef Parser::token_or_insert(Operator op, DiagnosticCode code) {
 // variable_token: an identifier, or a keyword that may stand in a name
 // position (rewritten to carry its diagnostic where it is not allowed).
 ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_global) {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   if (next->kind.tag == TokenTag::Identifier) return advance();
   if (next->kind.tag != TokenTag::Keyword) return kBacktrack;
@@ -134,7 +132,7 @@ ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_
 // record_key -> string | ordinal | variable_token; a null reference where
 // none stands.
 ParserResult<TokenRef> Parser::record_key() {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return TokenRef();
   if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) return advance();
   auto variable = variable_token(true, true);
@@ -171,12 +169,12 @@ namespace {
 // Where an unknown run stops: at the end, at a keyword that opens a construct,
 // at a bracket, `;` or `=`; an expression's run also at a compound assignment,
 // a pattern's also at `,`.
-bool stops_unknown_run(const Token& token, bool in_pattern) {
-  switch (token.kind.tag) {
+bool stops_unknown_run(const Tokens& tokens, TokenIndex index, bool in_pattern) {
+  switch (tokens.tag(index)) {
     case TokenTag::Eof:
       return true;
     case TokenTag::Keyword:
-      switch (token.kind.keyword) {
+      switch (tokens.keyword(index)) {
         case Keyword::If:
         case Keyword::Fn:
         case Keyword::Loop:
@@ -190,7 +188,7 @@ bool stops_unknown_run(const Token& token, bool in_pattern) {
           return false;
       }
     case TokenTag::Operator:
-      switch (token.kind.op) {
+      switch (tokens.op(index)) {
         case Operator::OpenParen:
         case Operator::CloseParen:
         case Operator::OpenBracket:
@@ -203,7 +201,7 @@ bool stops_unknown_run(const Token& token, bool in_pattern) {
         case Operator::Comma:
           return in_pattern;
         default:
-          return !in_pattern && operator_is_compound(token.kind.op);
+          return !in_pattern && operator_is_compound(tokens.op(index));
       }
     default:
       return false;
@@ -215,7 +213,7 @@ bool stops_unknown_run(const Token& token, bool in_pattern) {
 TokenRefList Parser::consumed_tokens(std::size_t start) const {
   TokenRefList out(&arena_);
   out.reserve(pos_ - start);
-  for (std::size_t i = start; i < pos_; ++i) out.push_back(TokenRef::borrowed(&tokens_[i]));
+  for (std::size_t i = start; i < pos_; ++i) out.push_back(TokenRef::borrowed(index_at(i)));
   return out;
 }
 
@@ -230,7 +228,7 @@ TokenRefList Parser::token_list(std::initializer_list<TokenRef> tokens) const {
 // unknown_expression: a run of tokens up to a stop token.
 ParserResult<Expression*> Parser::unknown_expression() {
   const std::size_t start = pos_;
-  while (pos_ < tokens_.size() && !stops_unknown_run(tokens_[pos_], false)) ++pos_;
+  while (pos_ < range_.size() && !stops_unknown_run(tokens_, index_at(pos_), false)) ++pos_;
   context_.tokens_scanned += pos_ - start + 1;
   if (pos_ == start) return kBacktrack;
   return make_unknown_expression(arena_, consumed_tokens(start), DiagnosticCode::UnknownExpression);
@@ -239,27 +237,26 @@ ParserResult<Expression*> Parser::unknown_expression() {
 // unknown_pattern: a run of tokens up to a pattern stop token.
 ParserResult<Pattern*> Parser::unknown_pattern() {
   const std::size_t start = pos_;
-  const Token* here = tokens_.data() + pos_;
+  const TokenIndex here = index_at(pos_);
   std::size_t stop = pos_;
-  const std::less<const Token*> before;
-  if (context_.run_begin != nullptr && !before(here, context_.run_begin) && before(here, context_.run_stop)) {
-    stop = static_cast<std::size_t>(context_.run_stop - tokens_.data());
+  if (here >= context_.run_begin && here < context_.run_stop) {
+    stop = context_.run_stop - range_.begin;
   } else {
-    while (stop < tokens_.size() && !stops_unknown_run(tokens_[stop], true)) ++stop;
+    while (stop < range_.size() && !stops_unknown_run(tokens_, index_at(stop), true)) ++stop;
     context_.tokens_scanned += stop - start + 1;
     context_.run_begin = here;
-    context_.run_stop = tokens_.data() + stop;
+    context_.run_stop = index_at(stop);
   }
   if (stop == start) return kBacktrack;
   if (probing_rebind_ && pattern_brackets_ == 0 &&
-      !(stop < tokens_.size() && tokens_[stop].kind.is_operator(Operator::Eq)))
+      !(stop < range_.size() && tokens_.is_operator(index_at(stop), Operator::Eq)))
     return kBacktrack;
   pos_ = stop;
   return make_unknown_pattern(arena_, consumed_tokens(start), DiagnosticCode::UnknownPattern);
 }
 
 bool Parser::at_list_end_without_separator() const {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return true;
   switch (next->kind.tag) {
     case TokenTag::Eof:

@@ -5,7 +5,7 @@ namespace quendal {
 
 // `{`, a string or interpolated string, then `:`.
 bool Parser::at_json_start() const {
-  const Token* key = peek(1);
+  const PeekedToken key = peek(1);
   return at_operator(Operator::OpenBrace) && key != nullptr &&
          (key->kind.tag == TokenTag::String || key->kind.tag == TokenTag::InterpolatedString) &&
          at_operator(Operator::Colon, 2);
@@ -20,7 +20,7 @@ ParserResult<Expression*> Parser::json_expression() {
     auto* record = arena_.make<RecordExpression>(&arena_);
     record->open = *open;
     for (;;) {
-      const Token* next = peek();
+      const PeekedToken next = peek();
       if (next == nullptr) break;
       const std::size_t start = pos_;
       ListItem<RecordElement> item;

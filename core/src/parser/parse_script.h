@@ -21,6 +21,8 @@ struct ParseOutcome {
   std::uint64_t error_end = 0;
 };
 
-ParseOutcome parse_script(std::span<const Token> tokens, Arena& arena);
+// The store's own list, or any list of it.
+ParseOutcome parse_script(const Tokens& tokens, Arena& arena);
+ParseOutcome parse_script(const Tokens& tokens, TokenRange range, Arena& arena);
 
 }  // namespace quendal

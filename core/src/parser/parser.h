@@ -90,7 +90,7 @@ enum class MemoRule : std::uint8_t {
 };
 
 struct MemoKey {
-  const Token* token;
+  TokenIndex token;
   MemoRule rule;
   friend bool operator==(const MemoKey&, const MemoKey&) = default;
 };
@@ -101,15 +101,13 @@ struct MemoEntry {
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
-// Memoised outcomes, kept in the order they were stored. Each token holds
-// the number of the last entry stored for it (`memo_head`, 0 for none), and
+// Memoised outcomes, kept in the order they were stored. For each token the
+// table keeps the number of the last entry stored for it (0 for none), and
 // every entry links to the one stored before it for the same token, so a
 // look-up walks the few entries of one token and storing appends: no hashing
-// and no random access into a large table. An entry also records its token,
-// because a copied token carries its original's number along; such a chain
-// only yields entries of another token, which never match. The entries live
-// on the heap rather than in the arena: growing frees the smaller buffer,
-// where the arena would keep every earlier one to the end of the compilation.
+// and no random access into a large table. The entries live on the heap
+// rather than in the arena: growing frees the smaller buffer, where the arena
+// would keep every earlier one to the end of the compilation.
 class MemoTable {
  public:
   explicit MemoTable(Arena&) {}
@@ -123,7 +121,7 @@ class MemoTable {
 
  private:
   struct Slot {
-    const Token* token;
+    TokenIndex token;
     void* value;
     std::uint32_t advance;
     std::uint32_t previous;  // the token's entry stored before this one, as in `memo_head`
@@ -134,6 +132,8 @@ class MemoTable {
   std::uint32_t number_of(const MemoKey& key) const;
 
   std::vector<Slot> slots_;
+  // The last entry of each token, by token index (grown on demand).
+  std::vector<std::uint32_t> heads_;
   mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 
@@ -160,8 +160,9 @@ struct ParseContext {
   MemoTable memo;
   // The last run of tokens scanned by unknown_pattern: [run_begin, run_stop)
   // holds no pattern stop token, so any start inside it stops at run_stop.
-  const Token* run_begin = nullptr;
-  const Token* run_stop = nullptr;
+  // Token indices; run_stop == 0 when there is none.
+  TokenIndex run_begin = 0;
+  TokenIndex run_stop = 0;
 };
 
 // Holds nesting levels for the lifetime of a rule invocation.
@@ -222,39 +223,63 @@ struct Precedence {
 
 Precedence precedence_of(const Token& token);
 
+// A token the cursor looked at, read out of the store: empty past the end of
+// the list.
+class PeekedToken {
+ public:
+  PeekedToken() = default;
+  PeekedToken(const Tokens& tokens, TokenIndex index)
+      : token_(tokens.get(index)), index_(index), valid_(true) {}
+  explicit operator bool() const { return valid_; }
+  bool operator==(std::nullptr_t) const { return !valid_; }
+  const Token* operator->() const { return &token_; }
+  const Token& operator*() const { return token_; }
+  // Null when empty.
+  const Token* get() const { return valid_ ? &token_ : nullptr; }
+  TokenIndex index() const { return index_; }
+
+ private:
+  Token token_;
+  TokenIndex index_ = 0;
+  bool valid_ = false;
+};
+
 // A string, ordinal or number, or `true`, `false`, `nil`, `nan`, `inf`; false
 // for no token.
 bool is_literal_token(const Token* token);
+inline bool is_literal_token(const PeekedToken& token) { return is_literal_token(token.get()); }
 
-// The script loop over `tokens` with a caller-provided context (parse_script
-// makes its own).
+// The script loop over the list `range` of `tokens` with a caller-provided
+// context (parse_script makes its own).
 struct ParseOutcome;
-ParseOutcome parse_tokens(std::span<const Token> tokens, ParseContext& context);
+ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& context);
 
 class Parser {
  public:
-  Parser(std::span<const Token> tokens, ParseContext& context, bool top_level)
-      : tokens_(tokens), context_(context), arena_(context.arena), top_level_(top_level) {}
+  Parser(const Tokens& tokens, TokenRange range, ParseContext& context, bool top_level)
+      : tokens_(tokens), range_(range), context_(context), arena_(context.arena), top_level_(top_level) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
-  // ---- cursor
+  // ---- cursor (positions count from the start of the list)
   std::size_t position() const { return pos_; }
   void restore(std::size_t position) { pos_ = position; }
-  std::size_t size() const { return tokens_.size(); }
-  const Token* peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < tokens_.size() ? &tokens_[pos_ + ahead] : nullptr;
+  std::size_t size() const { return range_.size(); }
+  // The store index of a position of the list.
+  TokenIndex index_at(std::size_t position) const { return range_.begin + static_cast<TokenIndex>(position); }
+  // The token at a position of the list (which must exist), as a value.
+  Token token_at(std::size_t position) const { return tokens_.get(index_at(position)); }
+  PeekedToken peek(std::size_t ahead = 0) const {
+    return pos_ + ahead < range_.size() ? PeekedToken(tokens_, index_at(pos_ + ahead)) : PeekedToken();
   }
-  bool exhausted() const { return pos_ >= tokens_.size(); }
+  bool exhausted() const { return pos_ >= range_.size(); }
   // No token left, or the Eof token.
-  bool at_end() const { return exhausted() || tokens_[pos_].kind.is_eof(); }
+  bool at_end() const { return exhausted() || tokens_.tag(index_at(pos_)) == TokenTag::Eof; }
   bool at_operator(Operator op, std::size_t ahead = 0) const {
-    const Token* t = peek(ahead);
-    return t != nullptr && t->kind.is_operator(op);
+    return pos_ + ahead < range_.size() && tokens_.is_operator(index_at(pos_ + ahead), op);
   }
   bool at_keyword(Keyword keyword, std::size_t ahead = 0) const {
-    const Token* t = peek(ahead);
-    return t != nullptr && t->kind.is_keyword(keyword);
+    return pos_ + ahead < range_.size() && tokens_.is_keyword(index_at(pos_ + ahead), keyword);
   }
   // A list closer (`)`, `]` or `}`), or the end.
   bool at_list_close() const {
@@ -266,7 +291,7 @@ class Parser {
     return at_operator(Operator::Colon, ahead) || at_operator(Operator::QuestionColon, ahead);
   }
   // Consumes the next token (there must be one).
-  TokenRef advance() { return TokenRef::borrowed(&tokens_[pos_++]); }
+  TokenRef advance() { return TokenRef::borrowed(index_at(pos_++)); }
   // Where inserted tokens and placeholder nodes go: the end of the token
   // before the cursor, else the start of the next token, else 0.
   std::uint32_t placeholder_position() const;
@@ -371,6 +396,7 @@ class Parser {
 
   Arena& arena() { return arena_; }
   ParseContext& context() { return context_; }
+  const Tokens& tokens() const { return tokens_; }
 
  private:
   // Runs `body` once per (start token, rule); later calls at the same token
@@ -378,7 +404,8 @@ class Parser {
   template <class T, class Body>
   ParserResult<T*> memoized(MemoRule rule, Body&& body);
 
-  std::span<const Token> tokens_;
+  const Tokens& tokens_;
+  TokenRange range_;
   std::size_t pos_ = 0;
   ParseContext& context_;
   Arena& arena_;
@@ -406,7 +433,7 @@ class Parser {
 template <class T, class Body>
 ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
   if (exhausted()) return body();
-  const MemoKey key{&tokens_[pos_], rule};
+  const MemoKey key{index_at(pos_), rule};
   if (const MemoEntry* found = context_.memo.find(key)) {
     const MemoEntry entry = *found;
     if (context_.depth + entry.height > kMaxNestingDepth) return cut();

@@ -49,7 +49,7 @@ ParserResult<Pattern*> Parser::and_pattern(PatternMode mode) {
 ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
   NestingGuard guard(context_);
   if (!guard.enter()) return cut();
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   const std::size_t start = pos_;
 

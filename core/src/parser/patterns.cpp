@@ -6,14 +6,13 @@ namespace quendal {
 
 namespace {
 
-bool is_sign(const Token* token) {
-  return token != nullptr &&
-         (token->kind.is_operator(Operator::Plus) || token->kind.is_operator(Operator::Minus) ||
-          token->kind.is_operator(Operator::Exclamation));
+bool is_sign(const PeekedToken& token) {
+  return token && (token->kind.is_operator(Operator::Plus) || token->kind.is_operator(Operator::Minus) ||
+                   token->kind.is_operator(Operator::Exclamation));
 }
 
-bool is_constant_name(const Token* token) {
-  return token != nullptr && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
+bool is_constant_name(const PeekedToken& token) {
+  return token && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
          token->kind.text().front() == '@';
 }
 
@@ -31,7 +30,7 @@ ParserResult<Pattern*> Parser::signed_literal_pattern() {
   if (sign->kind.is_operator(Operator::Exclamation))
     return wrap_pattern_as_unknown(arena_, node, token_list({sign, node->literal}),
                                    DiagnosticCode::ExclamationInLiteralPattern);
-  const TokenKind& kind = node->literal->kind;
+  const TokenKind kind = node->literal->kind;
   if (kind.tag == TokenTag::Ordinal || kind.tag == TokenTag::Number || kind.is_keyword(Keyword::Inf))
     return static_cast<Pattern*>(node);
   return wrap_pattern_as_unknown(arena_, node, token_list({sign, node->literal}),
@@ -46,7 +45,7 @@ ParserResult<Pattern*> Parser::literal_constant_pattern() {
   if (name.ok()) {
     auto* node = arena_.make<ConstantNamePattern>();
     node->name = *name;
-    if (is_constant_name(&tokens_[start])) return static_cast<Pattern*>(node);
+    if (is_constant_name(PeekedToken(tokens_, index_at(start)))) return static_cast<Pattern*>(node);
     return wrap_pattern_as_unknown(arena_, node, token_list({*name}), DiagnosticCode::InvalidConstantLiteral);
   }
   restore(start);
@@ -119,7 +118,7 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
     if (value->kind == PatternKind::Interval)
       value = wrap_pattern_as_unknown(
           arena_, value,
-          token_list({TokenRef::borrowed(&tokens_[start]), TokenRef::borrowed(&tokens_[pos_ - 1])}),
+          token_list({TokenRef::borrowed(index_at(start)), TokenRef::borrowed(index_at(pos_ - 1))}),
           DiagnosticCode::AmbiguousRangePattern);
     element.element = value;
     return true;
@@ -193,7 +192,7 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
       }
       restore(start);
       if (peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
-        TokenRef string = TokenRef::borrowed(peek());
+        TokenRef string = TokenRef::borrowed(index_at(pos_));
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();
         auto pattern = or_pattern(mode);

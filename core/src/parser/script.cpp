@@ -14,37 +14,44 @@ DiagnosticCode stray_token_code(const Token& token) {
   return DiagnosticCode::UnexpectedToken;
 }
 
-ParseOutcome cut_outcome(std::span<const Token> tokens, const ParseContext& context) {
+ParseOutcome cut_outcome(const Tokens& tokens, TokenRange range, const ParseContext& context) {
   ParseOutcome outcome;
   outcome.cut = true;
-  if (tokens.empty()) return outcome;
+  if (range.empty()) return outcome;
   const std::size_t at = context.cut_recorded ? context.cut_position : 0;
-  outcome.error_start = at < tokens.size() ? tokens[at].start : tokens.back().start;
-  outcome.error_end = tokens.back().end;
+  const TokenIndex last = range.end - 1;
+  outcome.error_start =
+      at < range.size() ? tokens.start(range.begin + static_cast<TokenIndex>(at)) : tokens.start(last);
+  outcome.error_end = tokens.end(last);
   return outcome;
 }
 
 }  // namespace
 
-ParseOutcome parse_script(std::span<const Token> tokens, Arena& arena) {
-  ParseContext context(arena);
-  return parse_tokens(tokens, context);
+ParseOutcome parse_script(const Tokens& tokens, Arena& arena) {
+  return parse_script(tokens, tokens.list(), arena);
 }
 
-ParseOutcome parse_tokens(std::span<const Token> tokens, ParseContext& context) {
+ParseOutcome parse_script(const Tokens& tokens, TokenRange range, Arena& arena) {
+  ParseContext context(arena);
+  return parse_tokens(tokens, range, context);
+}
+
+ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& context) {
+  const UsingTokens using_tokens(tokens);
   Arena& arena = context.arena;
-  Parser parser(tokens, context, true);
+  Parser parser(tokens, range, context, true);
   auto* script = arena.make<Script>(&arena);
   Expression* trailing = nullptr;
 
   for (;;) {
     auto added = parser.statements(script->statements);
-    if (added.is_cut()) return cut_outcome(tokens, context);
+    if (added.is_cut()) return cut_outcome(tokens, range, context);
 
     const std::size_t before_expression = parser.position();
     Expression* expression = nullptr;
     auto read = parser.expression();
-    if (read.is_cut()) return cut_outcome(tokens, context);
+    if (read.is_cut()) return cut_outcome(tokens, range, context);
     if (read.ok()) {
       expression = *read;
     } else {
@@ -68,7 +75,7 @@ ParseOutcome parse_tokens(std::span<const Token> tokens, ParseContext& context) 
       continue;
     }
     if (*added > 0) continue;
-    const Token& stray = *parser.peek();
+    const Token stray = *parser.peek();
     script->statements.push_back(make_unknown_statement(arena, parser.advance(), stray_token_code(stray)));
   }
 

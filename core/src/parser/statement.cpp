@@ -16,7 +16,7 @@ constexpr std::string_view kMissingName = "<name>";
 ParserResult<Expression*> Parser::statement_value() { return expression_or_insert({Operator::Semicolon}); }
 
 ParserResult<Statement*> Parser::statement() {
-  const Token* next = peek();
+  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
 
   if (next->kind.is_operator(Operator::OpenBrace) || next->kind.is_keyword(Keyword::If) ||
@@ -234,7 +234,7 @@ ParserResult<Statement*> Parser::rebind_statement() {
 ParserResult<Statement*> Parser::assign_or_expression_statement() {
   const std::size_t start = pos_;
   const auto at_assignment = [this] {
-    const Token* t = peek();
+    const PeekedToken t = peek();
     return t != nullptr && t->kind.tag == TokenTag::Operator &&
            (t->kind.op == Operator::Eq || operator_is_compound(t->kind.op));
   };

@@ -4,15 +4,11 @@
 
 namespace quendal {
 
-namespace {
-
-Token* pointer_of(std::uintptr_t bits) {
-  auto* token = reinterpret_cast<Token*>(bits & ~static_cast<std::uintptr_t>(1));
-  if (token == nullptr) throw InternalFailure("Inner token pointer should not be null");
+Token* TokenRef::owned_pointer() const {
+  auto* token = reinterpret_cast<Token*>(bits_ & ~static_cast<std::uintptr_t>(3));
+  if (token == nullptr || is_borrowed()) throw InternalFailure("Inner token pointer should not be null");
   return token;
 }
-
-}  // namespace
 
 TokenRef TokenRef::make_owned(Arena& arena, TokenKind kind, std::uint32_t start, std::uint32_t end) {
   Token* token = arena.make<Token>();
@@ -22,34 +18,31 @@ TokenRef TokenRef::make_owned(Arena& arena, TokenKind kind, std::uint32_t start,
   return owned(token);
 }
 
-const Token& TokenRef::get() const { return *pointer_of(bits_); }
-
-Token& TokenRef::get_mut() const { return *pointer_of(bits_); }
-
-SourceRange TokenRef::range() const {
-  const Token& token = get();
-  return {token.start, token.end};
-}
-
 void TokenRef::wrap_as_unknown(Arena& arena, DiagnosticCode code) {
-  Token* token = pointer_of(bits_);
+  if (is_null()) throw InternalFailure("Inner token pointer should not be null");
   if (!is_owned()) {
-    // The token list is shared by the whole tree: rewrite a private copy.
-    token = arena.make<Token>(clone_token(*token, arena));
-    *this = owned(token);
+    // The store is shared by the whole tree: rewrite a private copy.
+    *this = owned(arena.make<Token>(clone_token(get(), arena)));
   }
+  Token* token = owned_pointer();
   token->kind = TokenKind::unknown(arena, token->kind, token->start, token->end, code);
 }
 
 TokenRef TokenRef::clone(Arena& arena) const {
-  const Token* token = pointer_of(bits_);
-  if (!is_owned()) return *this;
-  return owned(arena.make<Token>(clone_token(*token, arena)));
+  if (!is_owned()) {
+    if (is_null()) throw InternalFailure("Inner token pointer should not be null");
+    return *this;
+  }
+  return owned(arena.make<Token>(clone_token(*owned_pointer(), arena)));
 }
 
 void TokenRef::collect_diagnostics(DiagnosticsCollector& collector) const {
-  Token* token = pointer_of(bits_);
-  if (is_owned() && token->kind.tag == TokenTag::Unknown) token->collect_diagnostics(collector);
+  if (!is_owned()) {
+    if (is_null()) throw InternalFailure("Inner token pointer should not be null");
+    return;
+  }
+  Token* token = owned_pointer();
+  if (token->kind.tag == TokenTag::Unknown) token->collect_diagnostics(collector);
 }
 
 }  // namespace quendal

@@ -1,0 +1,258 @@
+#pragma once
+// The token store of one compilation. The lexer writes every token as a row
+// of a few columns: a kind byte, a length byte, the start offset and one
+// 32-bit datum whose meaning depends on the kind:
+//   Identifier: its SymbolId        Ordinal: the value
+//   Operator, Keyword: the member   Number, String, InterpolatedString: the
+//   index of the payload in its side table (numbers, strings)
+// A token's end is start + length; a token of 255 bytes or more keeps its end
+// in a small side table. The main list (the script's tokens) comes first,
+// then the lists of every interpolation, each a contiguous range.
+//
+// The lexer also does the token recovery as it makes each token: what a token
+// carries as diagnostics goes to the compilation's records at once, and the
+// store keeps the token's best reading. For tools and tests the store also
+// remembers those diagnostics per token, with their wrapping level, so the
+// token can be shown as the lexer read it (`lexed`).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "lexer/token.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+
+// A diagnostic the lexer attached to a token. Level 0 is the outermost
+// wrapper; deeper levels wrap the token's reading more closely.
+struct TokenDiagnostic {
+  std::uint32_t start = 0;
+  std::uint32_t end = 0;
+  DiagnosticCode code = DiagnosticCode::InternalError;
+  std::uint8_t level = 0;
+};
+
+// Four columns with one size and one capacity, in one block: the kinds, the
+// lengths, the starts and the data. A row is appended with one capacity
+// check and four stores.
+class TokenColumns {
+ public:
+  TokenColumns() = default;
+  TokenColumns(const TokenColumns&) = delete;
+  TokenColumns& operator=(const TokenColumns&) = delete;
+  TokenColumns(TokenColumns&& other) noexcept { swap(other); }
+  TokenColumns& operator=(TokenColumns&& other) noexcept {
+    TokenColumns moved(std::move(other));
+    swap(moved);
+    return *this;
+  }
+  ~TokenColumns() { ::operator delete(block_); }
+
+  static constexpr std::uint8_t kLongLength = 255;  // the end is in the long-end table
+  static constexpr std::size_t kRowBytes = sizeof(TokenTag) + 1 + 4 + 4;
+
+  std::uint32_t size() const { return size_; }
+  std::uint32_t capacity() const { return capacity_; }
+  // For writers that keep their own count of rows (at most the capacity).
+  void set_size(std::uint32_t rows) { size_ = rows; }
+  // Capacities are even, so the 32-bit columns stay aligned.
+  void reserve(std::size_t rows);
+  void push(TokenTag tag, std::uint32_t start, std::uint32_t length, std::uint32_t data) {
+    if (size_ == capacity_) grow();
+    tags()[size_] = tag;
+    lengths()[size_] = static_cast<std::uint8_t>(length < kLongLength ? length : kLongLength);
+    starts()[size_] = start;
+    this->data()[size_] = data;
+    ++size_;
+  }
+  void pop() { --size_; }
+  void clear() { size_ = 0; }
+  // Appends every row of `other`.
+  void append(const TokenColumns& other);
+
+  TokenTag* tags() { return tags_; }
+  const TokenTag* tags() const { return tags_; }
+  std::uint8_t* lengths() { return lengths_; }
+  const std::uint8_t* lengths() const { return lengths_; }
+  std::uint32_t* starts() { return starts_; }
+  const std::uint32_t* starts() const { return starts_; }
+  std::uint32_t* data() { return data_; }
+  const std::uint32_t* data() const { return data_; }
+
+  std::size_t bytes_used() const { return size_ * kRowBytes; }
+  std::size_t bytes_reserved() const { return capacity_ * kRowBytes; }
+
+ private:
+  void grow();
+  void swap(TokenColumns& other) noexcept {
+    std::swap(block_, other.block_);
+    std::swap(tags_, other.tags_);
+    std::swap(lengths_, other.lengths_);
+    std::swap(starts_, other.starts_);
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+  // One block: the kinds, then the lengths, the starts and the data.
+  unsigned char* block_ = nullptr;
+  TokenTag* tags_ = nullptr;
+  std::uint8_t* lengths_ = nullptr;
+  std::uint32_t* starts_ = nullptr;
+  std::uint32_t* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+
+class Tokens {
+ public:
+  Tokens() = default;
+  explicit Tokens(std::string_view source) : source_(source) {}
+  Tokens(const Tokens&) = delete;
+  Tokens& operator=(const Tokens&) = delete;
+  Tokens(Tokens&&) = default;
+  Tokens& operator=(Tokens&&) = default;
+
+  std::string_view source() const { return source_; }
+  TokenIndex size() const { return columns_.size(); }
+  // The script's own list (for a template: the template token and Eof).
+  TokenRange list() const { return list_; }
+
+  TokenTag tag(TokenIndex i) const { return columns_.tags()[i]; }
+  std::uint32_t start(TokenIndex i) const { return columns_.starts()[i]; }
+  std::uint32_t end(TokenIndex i) const {
+    const std::uint8_t length = columns_.lengths()[i];
+    return length != TokenColumns::kLongLength ? columns_.starts()[i] + length : long_end(i);
+  }
+  std::uint32_t data(TokenIndex i) const { return columns_.data()[i]; }
+  bool is_operator(TokenIndex i, Operator op) const {
+    return tag(i) == TokenTag::Operator && data(i) == static_cast<std::uint32_t>(op);
+  }
+  bool is_keyword(TokenIndex i, Keyword keyword) const {
+    return tag(i) == TokenTag::Keyword && data(i) == static_cast<std::uint32_t>(keyword);
+  }
+  Operator op(TokenIndex i) const { return static_cast<Operator>(data(i)); }
+  Keyword keyword(TokenIndex i) const { return static_cast<Keyword>(data(i)); }
+
+  // The token as a value (its reading after recovery).
+  Token get(TokenIndex i) const {
+    Token t;
+    t.kind.tag = tag(i);
+    t.start = start(i);
+    t.end = end(i);
+    const std::uint32_t d = data(i);
+    switch (t.kind.tag) {
+      case TokenTag::Identifier: {
+        const std::string_view name = symbols_[d];
+        t.kind.symbol = d;
+        t.kind.text_data = name.data();
+        t.kind.text_size = static_cast<std::uint32_t>(name.size());
+        break;
+      }
+      case TokenTag::Number:
+        t.kind.number_info = &numbers_[d];
+        break;
+      case TokenTag::String:
+      case TokenTag::InterpolatedString:
+        t.kind.string = &strings_[d];
+        break;
+      case TokenTag::Unknown:
+        t.kind.unknown_box = boxes_[d];
+        break;
+      default:
+        t.kind.ordinal = static_cast<std::int32_t>(d);
+        break;
+    }
+    return t;
+  }
+
+  // The token as the lexer read it: its reading wrapped in one Unknown level
+  // per wrapper level of its diagnostics (boxes made in `arena`), so that
+  // tools can show what recovery unwrapped.
+  Token lexed(TokenIndex i, Arena& arena) const;
+  // The diagnostics the lexer attached to token `i`, outermost level first.
+  std::span<const TokenDiagnostic> diagnostics_of(TokenIndex i) const;
+
+  std::string_view symbol_text(SymbolId id) const { return symbols_[id]; }
+  std::size_t symbol_count() const { return symbols_.size(); }
+
+  // Appends a token given as a value to the main list (tests and tools build
+  // lists this way). Payloads are copied into the side tables, an identifier
+  // is interned, an Unknown box is referred to. Appending may move the side
+  // tables, so token values read before it must not be used after it.
+  TokenIndex append(const Token& token);
+
+  // Bytes held by the token rows and every side table: in use, and
+  // allocated.
+  std::size_t bytes_used() const;
+  std::size_t bytes_reserved() const;
+
+ private:
+  friend struct TokenWriter;
+  std::uint32_t long_end(TokenIndex i) const;
+
+  std::string_view source_;
+  TokenColumns columns_;
+  TokenRange list_;
+  // (token, end) for tokens of 255 bytes or more, by token.
+  std::vector<std::pair<TokenIndex, std::uint32_t>> long_ends_;
+  std::vector<std::string_view> symbols_;
+  std::vector<NumberInfo> numbers_;
+  std::vector<StringInfo> strings_;
+  std::vector<StringFragment> fragments_;
+  std::vector<StringInterpolation> interpolations_;
+  std::vector<StringPart> parts_;
+  std::vector<UnknownBox*> boxes_;
+  // Diagnostics of the tokens that had any, and (token, first, count) into
+  // them, by token.
+  std::vector<TokenDiagnostic> token_diagnostics_;
+
+ public:
+  struct Wrapped {
+    TokenIndex token;
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+
+ private:
+  std::vector<Wrapped> wrapped_;
+
+ public:
+  const std::vector<StringInterpolation>& interpolations() const { return interpolations_; }
+};
+
+// The store that borrowed token references (TokenRef) of this thread read
+// from. Whoever parses a store, or walks a tree made from it, keeps a
+// UsingTokens alive for that time.
+namespace detail {
+[[gnu::tls_model("initial-exec")]] inline thread_local const Tokens* tokens_in_use = nullptr;
+}
+
+// The store in use; an internal failure when there is none.
+inline const Tokens& tokens_in_use() {
+  const Tokens* tokens = detail::tokens_in_use;
+  if (tokens == nullptr) [[unlikely]]
+    throw InternalFailure("No token store in use");
+  return *tokens;
+}
+
+class UsingTokens {
+ public:
+  explicit UsingTokens(const Tokens& tokens) : previous_(detail::tokens_in_use) {
+    detail::tokens_in_use = &tokens;
+  }
+  UsingTokens(const UsingTokens&) = delete;
+  UsingTokens& operator=(const UsingTokens&) = delete;
+  ~UsingTokens() { detail::tokens_in_use = previous_; }
+
+ private:
+  const Tokens* previous_;
+};
+
+}  // namespace quendal
