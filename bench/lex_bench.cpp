@@ -4,6 +4,12 @@
 // lexer into rescanning, at two sizes, to show that time grows linearly.
 //
 //   lex_bench [FILE] [--repeat N] [--size-mb M] [--template] [--no-traps]
+//   lex_bench --memory FILE [--template]
+//
+// --memory lexes FILE once and prints the bytes that its tokens and their
+// payloads hold, as `token_bytes N` (rows and side tables in use, plus the
+// arena text of assembled strings) and `token_bytes_reserved N` (what those
+// tables and the arena have allocated), then bytes per source byte.
 //
 // Build: cmake -S . -B build-bench -G Ninja -DQUENDAL_BENCH=ON
 //        cmake --build build-bench --target quendal_lex_bench
@@ -101,6 +107,7 @@ int main(int argc, char** argv) {
   double size_mb = 8;
   bool tmpl = false;
   bool traps_wanted = true;
+  bool memory = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::max(1, std::atoi(argv[++i]));
@@ -110,10 +117,14 @@ int main(int argc, char** argv) {
       tmpl = true;
     } else if (std::strcmp(argv[i], "--no-traps") == 0) {
       traps_wanted = false;
+    } else if (std::strcmp(argv[i], "--memory") == 0) {
+      memory = true;
     } else if (argv[i][0] != '-') {
       path = argv[i];
     } else {
-      std::fprintf(stderr, "usage: lex_bench [FILE] [--repeat N] [--size-mb M] [--template] [--no-traps]\n");
+      std::fprintf(stderr,
+                   "usage: lex_bench [FILE] [--repeat N] [--size-mb M] [--template] [--no-traps]\n"
+                   "       lex_bench --memory FILE [--template]\n");
       return 2;
     }
   }
@@ -131,6 +142,21 @@ int main(int argc, char** argv) {
   } else {
     const auto target = static_cast<std::size_t>(size_mb * 1024 * 1024);
     for (int i = 0; source.size() < target; ++i) source += unit(i);
+  }
+
+  if (memory) {
+    quendal::CompileConfig config;
+    quendal::Arena arena;
+    const quendal::LexResult lexed =
+        tmpl ? quendal::lex_string(source, config, arena) : quendal::lex(source, config, arena);
+    const std::size_t used = lexed.tokens.bytes_used() + arena.reserved_bytes();
+    const std::size_t reserved = lexed.tokens.bytes_reserved() + arena.reserved_bytes();
+    const double bytes = static_cast<double>(source.size());
+    std::printf("token_bytes %zu\ntoken_bytes_reserved %zu\n", used, reserved);
+    std::printf("tokens %u, %.2f bytes per source byte in use, %.2f allocated%s\n", lexed.tokens.size(),
+                static_cast<double>(used) / bytes, static_cast<double>(reserved) / bytes,
+                lexed.ok ? "" : " (lexer failed)");
+    return 0;
   }
 
   const Run r = best_of(source, repeat, tmpl);

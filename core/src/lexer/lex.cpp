@@ -541,7 +541,7 @@ struct Rows {
     data[n] = value;
     ++n;
   }
-  [[gnu::noinline]] void grow() {
+  void grow() {
     sync();
     columns.reserve(static_cast<std::size_t>(capacity) * 2 + 16);
     load();
@@ -556,30 +556,30 @@ struct Rows {
   std::uint32_t n;
 };
 
-// The keyword adjustment of the last row for a token the main loop read
-// itself. False when the token is dropped (the `in` of a `not in`).
-[[gnu::noinline]] bool adjust_last_row(Lexer& lx, Rows& rows, TokenTag tag, std::uint32_t start,
+// The keyword adjustment of the last row (`n`) for a token the main loop
+// read itself. False when the token is dropped (the `in` of a `not in`).
+[[gnu::noinline]] bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths, std::uint32_t* starts,
+                                       std::uint32_t* data, TokenIndex n, TokenTag tag, std::uint32_t start,
                                        std::uint32_t length, std::uint32_t datum) {
-  const TokenIndex n = rows.n - 1;
-  std::uint32_t previous_end = rows.starts[n] + rows.lengths[n];
+  std::uint32_t previous_end = starts[n] + lengths[n];
   const std::uint32_t before = previous_end;
   Lexed next{tag, datum, 0, 0};
   std::uint32_t next_start = start;
-  adjust_keyword(lx, rows.tags[n], rows.data[n], previous_end, next, next_start, start + length);
+  adjust_keyword(lx, tags[n], data[n], previous_end, next, next_start, start + length);
   if (previous_end == before) return true;
   // `not` and `in` merged: the keyword now ends where `in` did.
-  const std::uint32_t merged = previous_end - rows.starts[n];
-  rows.lengths[n] = static_cast<std::uint8_t>(std::min<std::uint32_t>(merged, TokenColumns::kLongLength));
+  const std::uint32_t merged = previous_end - starts[n];
+  lengths[n] = static_cast<std::uint8_t>(std::min<std::uint32_t>(merged, TokenColumns::kLongLength));
   if (merged >= TokenColumns::kLongLength) lx.out.long_ends().emplace_back(n, previous_end);
   return false;
 }
 
 // A token that the main loop does not read itself, through `token`, with
-// the keyword adjustment of the row before it. Returns false when the token
-// was dropped (the `in` of a `not in`).
-[[gnu::noinline]] bool general_token(Lexer& lx, Rows& rows, std::size_t& p, bool after_dot,
-                                     bool after_keyword, Lexed& t) {
-  rows.sync();
+// the keyword adjustment of the row before it; the columns hold every row
+// so far. Returns where the token ends; `t` is the unflagged Empty token
+// when it was dropped (the `in` of a `not in`).
+[[gnu::noinline]] std::size_t general_token(Lexer& lx, std::size_t p, bool after_dot, bool after_keyword,
+                                            Lexed& t) {
   TokenColumns& columns = lx.out.columns();
   lx.pos = p;
   std::uint32_t start, end;
@@ -592,17 +592,21 @@ struct Rows {
     adjust_keyword(lx, columns.tags()[n], columns.data()[n], previous_end, t, start, end);
     if (previous_end != before) {
       const std::uint32_t length = previous_end - columns.starts()[n];
-      columns.lengths()[n] =
-          static_cast<std::uint8_t>(std::min<std::uint32_t>(length, TokenColumns::kLongLength));
+      columns.lengths()[n] = static_cast<std::uint8_t>(std::min<std::uint32_t>(length, TokenColumns::kLongLength));
       if (length >= TokenColumns::kLongLength) lx.out.long_ends().emplace_back(n, previous_end);
-      rows.load();
-      return false;
+      return p;
     }
   }
   push_main(lx, t, start, end);
-  rows.load();
-  return true;
+  return p;
 }
+
+// Case labels of the main loop's dispatch.
+#define QUENDAL_CASE_LETTERS \
+  case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': case 'g': case 'h': case 'i': case 'j': case 'k': case 'l': case 'm': case 'n': case 'o': case 'p': case 'q': case 'r': case 's': case 't': case 'u': case 'v': case 'w': case 'x': case 'y': case 'z': \
+  case 'A': case 'B': case 'C': case 'D': case 'E': case 'F': case 'G': case 'H': case 'I': case 'J': case 'K': case 'L': case 'M': case 'N': case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T': case 'U': case 'V': case 'W': case 'X': case 'Y': case 'Z':
+#define QUENDAL_CASE_DIGITS \
+  case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
 
 // The main list: trivia, one token, the keyword adjustment of the token
 // before it, and the row; repeated until the end of the input. The common
@@ -616,30 +620,50 @@ void lex_main(Lexer& lx) {
   const char* s = lx.src;
   const std::size_t size = lx.size;
   std::size_t p = 0;
-  enum class After : std::uint8_t { Other, Dot, Keyword };  // what the last row is
+  // What the last row is. After a keyword, only `:` and `?:` can change it;
+  // after `type` or `not`, any token may (see adjust_keyword).
+  enum class After : std::uint8_t { Other, Dot, Keyword, TypeOrNot };
   After after = After::Other;
 
-  // A token read here: its row, unless the keyword before it decides
-  // otherwise (see adjust_keyword). False when the token was the `in` of a
-  // `not in` and is dropped.
-  auto add = [&](TokenTag tag, std::uint32_t start, std::uint32_t length, std::uint32_t datum) -> bool {
-    if (after == After::Keyword && !adjust_last_row(lx, rows, tag, start, length, datum)) [[unlikely]]
-      return false;
+  // A token read here: its row, after the keyword adjustment of the row
+  // before it when `adjust` (then false when the token was the `in` of a
+  // `not in` and is dropped).
+  auto add = [&](bool adjust, TokenTag tag, std::uint32_t start, std::uint32_t length, std::uint32_t datum) {
+    if (adjust) [[unlikely]] {
+      if (!adjust_last_row(lx, rows.tags, rows.lengths, rows.starts, rows.data, rows.n - 1, tag, start, length,
+                           datum))
+        return false;
+    }
     rows.push(tag, start, length, datum);
     return true;
   };
+  // One blank after a token is the usual trivia; longer runs are left for
+  // the dispatch.
+  auto skip_one_blank = [&] {
+    if (p < size && s[p] == ' ') ++p;
+  };
 
   for (;;) {
-    const auto c = p < size ? static_cast<unsigned char>(s[p]) : 0;
+    if (p >= size) [[unlikely]] {
+      // The end of the input: the Eof row, through `token`.
+      Lexed t;
+      rows.sync();
+      p = general_token(lx, p, false, after == After::Keyword || after == After::TypeOrNot, t);
+      rows.load();
+      break;
+    }
+    const auto c = static_cast<unsigned char>(s[p]);
     const auto start = static_cast<std::uint32_t>(p);
-    switch (p < size ? kCharClass[c] : std::uint8_t{kOther}) {
-      case kBlank:
-        p = c == ' ' && p + 1 < size && s[p + 1] == ' ' ? spaces_end(s, size, p + 2) : p + 1;
+    switch (c) {
+      case ' ':
+        p = p + 1 < size && s[p + 1] == ' ' ? spaces_end(s, size, p + 2) : p + 1;
         continue;
-      case kNewline:
+      case '\t':
+      case '\n':
         ++p;
         continue;
-      case kTrivia: {
+      case '\r':
+      case '/': {
         // A comment or "\r\n" is trivia; a "/" that starts neither is an
         // operator, and a lone "\r" an unknown character.
         lx.pos = p;
@@ -649,14 +673,17 @@ void lex_main(Lexer& lx) {
           continue;
         }
         if (c == '\r') break;
-        Operator op = Operator::Slash;
-        const std::size_t length = operator_length(s, size, p, c, op);
-        add(TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
-        p += length;
+        const bool slash_eq = p + 1 < size && s[p + 1] == '=';
+        add(after == After::TypeOrNot, TokenTag::Operator, start, slash_eq ? 2 : 1,
+            static_cast<std::uint32_t>(slash_eq ? Operator::SlashEq : Operator::Slash));
+        p += slash_eq ? 2 : 1;
         after = After::Other;
+        skip_one_blank();
         continue;
       }
-      case kName: {
+      QUENDAL_CASE_LETTERS
+      case '_':
+      case '$': {
         // name -> letter continuation* | "_"+ continuation* | "$"+ continuation*
         std::size_t q = p + 1;
         if (c == '_' || c == '$') {
@@ -668,40 +695,69 @@ void lex_main(Lexer& lx) {
         if (q >= size) next = 0;
         if ((next & kBeyondAscii) != 0 || n >= TokenColumns::kLongLength) break;
         const auto length = static_cast<std::uint32_t>(n);
+        const bool adjust = after == After::TypeOrNot;
         if (n > 8) {
           // Longer than any keyword.
-          add(TokenTag::Identifier, start, length, lx.intern(std::string_view(s + p, n)));
+          add(adjust, TokenTag::Identifier, start, length, lx.intern(std::string_view(s + p, n)));
           after = After::Other;
         } else {
           const std::uint64_t w = short_word(s + p, n, s + size);
           Keyword keyword;
           if (after != After::Dot && keyword_of_word(w, keyword)) {
-            if (add(TokenTag::Keyword, start, length, static_cast<std::uint32_t>(keyword)))
-              after = After::Keyword;
+            // A dropped `in` leaves the merged `not in` as the last row.
+            after = !add(adjust, TokenTag::Keyword, start, length, static_cast<std::uint32_t>(keyword))
+                        ? After::Keyword
+                    : keyword == Keyword::Type || keyword == Keyword::Not ? After::TypeOrNot
+                                                                          : After::Keyword;
           } else {
-            add(TokenTag::Identifier, start, length,
+            add(adjust, TokenTag::Identifier, start, length,
                 lx.symbol_index.intern_short(lx.out.symbols(), s + p, length, w));
             after = After::Other;
           }
         }
         p = q;
+        skip_one_blank();
         continue;
       }
-      case kSingle:
-        add(TokenTag::Operator, start, 1, kSingleOperator[c]);
+      case '(':
+      case ')':
+      case '[':
+      case ']':
+      case '{':
+      case '}':
+      case ',':
+      case ';':
+        add(after == After::TypeOrNot, TokenTag::Operator, start, 1, kSingleOperator[c]);
         ++p;
         after = After::Other;
+        skip_one_blank();
         continue;
-      case kOperator: {
+      case ':':
+      case '.':
+      case '+':
+      case '-':
+      case '*':
+      case '%':
+      case '^':
+      case '&':
+      case '|':
+      case '=':
+      case '!':
+      case '<':
+      case '>':
+      case '?': {
         Operator op;
         const std::size_t length = operator_length(s, size, p, c, op);
         if (length == 0) break;
-        add(TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
+        const bool colon = op == Operator::Colon || op == Operator::QuestionColon;
+        add(after == After::TypeOrNot || (after == After::Keyword && colon), TokenTag::Operator, start,
+            static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
         p += length;
         after = op == Operator::Dot ? After::Dot : After::Other;
+        skip_one_blank();
         continue;
       }
-      case kDigit: {
+      QUENDAL_CASE_DIGITS {
         if (after == After::Dot) break;
         // The usual number: a few digits that end the word, no leading
         // zero, at most 2147483647: an ordinal.
@@ -712,11 +768,13 @@ void lex_main(Lexer& lx) {
           ++q;
         }
         const int next = q < size ? static_cast<unsigned char>(s[q]) : -1;
-        if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) &&
-            q - p <= 10 && (c != '0' || q - p == 1) && value <= 2147483647u) {
-          add(TokenTag::Ordinal, start, static_cast<std::uint32_t>(q - p), static_cast<std::uint32_t>(value));
+        if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) && q - p <= 10 &&
+            (c != '0' || q - p == 1) && value <= 2147483647u) {
+          add(after == After::TypeOrNot, TokenTag::Ordinal, start, static_cast<std::uint32_t>(q - p),
+              static_cast<std::uint32_t>(value));
           p = q;
           after = After::Other;
+          skip_one_blank();
           continue;
         }
         break;
@@ -724,18 +782,27 @@ void lex_main(Lexer& lx) {
       default:
         break;
     }
-    // Everything else, and the end of the input.
+
+    // Everything else: strings, other numbers, names beyond ASCII, unknown
+    // characters.
     Lexed t;
-    if (!general_token(lx, rows, p, after == After::Dot, after == After::Keyword, t)) continue;
-    if (t.tag == TokenTag::Eof) break;
-    after = t.tag == TokenTag::Keyword ? After::Keyword
-            : t.tag == TokenTag::Operator && t.data == static_cast<std::uint32_t>(Operator::Dot)
-                ? After::Dot
-                : After::Other;
+    rows.sync();
+    p = general_token(lx, p, after == After::Dot, after == After::Keyword || after == After::TypeOrNot, t);
+    rows.load();
+    if (t.tag == TokenTag::Empty && t.diag_count == 0) continue;  // dropped
+    after = t.tag == TokenTag::Keyword ? (t.data == static_cast<std::uint32_t>(Keyword::Type) ||
+                                                  t.data == static_cast<std::uint32_t>(Keyword::Not)
+                                              ? After::TypeOrNot
+                                              : After::Keyword)
+            : t.tag == TokenTag::Operator && t.data == static_cast<std::uint32_t>(Operator::Dot) ? After::Dot
+                                                                                                : After::Other;
   }
   rows.sync();
   lx.pos = p;
 }
+
+#undef QUENDAL_CASE_LETTERS
+#undef QUENDAL_CASE_DIGITS
 
 }  // namespace lexer
 
