@@ -624,19 +624,23 @@ void lex_main(Lexer& lx) {
   // after `type` or `not`, any token may (see adjust_keyword).
   enum class After : std::uint8_t { Other, Dot, Keyword, TypeOrNot };
   After after = After::Other;
-
-  // A token read here: its row, after the keyword adjustment of the row
-  // before it when `adjust` (then false when the token was the `in` of a
-  // `not in` and is dropped).
-  auto add = [&](bool adjust, TokenTag tag, std::uint32_t start, std::uint32_t length, std::uint32_t datum) {
-    if (adjust) [[unlikely]] {
-      if (!adjust_last_row(lx, rows.tags, rows.lengths, rows.starts, rows.data, rows.n - 1, tag, start, length,
-                           datum))
-        return false;
-    }
-    rows.push(tag, start, length, datum);
-    return true;
+  auto after_row = [](TokenTag tag, std::uint32_t datum) {
+    if (tag == TokenTag::Keyword)
+      return datum == static_cast<std::uint32_t>(Keyword::Type) || datum == static_cast<std::uint32_t>(Keyword::Not)
+                 ? After::TypeOrNot
+                 : After::Keyword;
+    return tag == TokenTag::Operator && datum == static_cast<std::uint32_t>(Operator::Dot) ? After::Dot
+                                                                                           : After::Other;
   };
+
+  // A token read here that the keyword before it may change (see
+  // adjust_keyword): it goes through the adjustment at the end of the loop.
+  struct Pending {
+    TokenTag tag;
+    std::uint32_t start;
+    std::uint32_t length;
+    std::uint32_t datum;
+  } pending{};
   // One blank after a token is the usual trivia; longer runs are left for
   // the dispatch.
   auto skip_one_blank = [&] {
@@ -674,9 +678,14 @@ void lex_main(Lexer& lx) {
         }
         if (c == '\r') break;
         const bool slash_eq = p + 1 < size && s[p + 1] == '=';
-        add(after == After::TypeOrNot, TokenTag::Operator, start, slash_eq ? 2 : 1,
-            static_cast<std::uint32_t>(slash_eq ? Operator::SlashEq : Operator::Slash));
-        p += slash_eq ? 2 : 1;
+        const std::uint32_t length = slash_eq ? 2 : 1;
+        const auto op = static_cast<std::uint32_t>(slash_eq ? Operator::SlashEq : Operator::Slash);
+        p += length;
+        if (after == After::TypeOrNot) [[unlikely]] {
+          pending = {TokenTag::Operator, start, length, op};
+          goto adjusted;
+        }
+        rows.push(TokenTag::Operator, start, length, op);
         after = After::Other;
         skip_one_blank();
         continue;
@@ -695,27 +704,32 @@ void lex_main(Lexer& lx) {
         if (q >= size) next = 0;
         if ((next & kBeyondAscii) != 0 || n >= TokenColumns::kLongLength) break;
         const auto length = static_cast<std::uint32_t>(n);
-        const bool adjust = after == After::TypeOrNot;
+        TokenTag tag = TokenTag::Identifier;
+        std::uint32_t datum;
         if (n > 8) {
           // Longer than any keyword.
-          add(adjust, TokenTag::Identifier, start, length, lx.intern(std::string_view(s + p, n)));
-          after = After::Other;
+          datum = lx.intern(std::string_view(s + p, n));
         } else {
           const std::uint64_t w = short_word(s + p, n, s + size);
           Keyword keyword;
           if (after != After::Dot && keyword_of_word(w, keyword)) {
-            // A dropped `in` leaves the merged `not in` as the last row.
-            after = !add(adjust, TokenTag::Keyword, start, length, static_cast<std::uint32_t>(keyword))
-                        ? After::Keyword
-                    : keyword == Keyword::Type || keyword == Keyword::Not ? After::TypeOrNot
-                                                                          : After::Keyword;
+            tag = TokenTag::Keyword;
+            datum = static_cast<std::uint32_t>(keyword);
           } else {
-            add(adjust, TokenTag::Identifier, start, length,
-                lx.symbol_index.intern_short(lx.out.symbols(), s + p, length, w));
-            after = After::Other;
+            datum = lx.symbol_index.intern_short(lx.out.symbols(), s + p, length, w);
           }
         }
         p = q;
+        if (after == After::TypeOrNot) [[unlikely]] {
+          pending = {tag, start, length, datum};
+          goto adjusted;
+        }
+        rows.push(tag, start, length, datum);
+        after = tag == TokenTag::Identifier                                                        ? After::Other
+                : datum == static_cast<std::uint32_t>(Keyword::Type) ||
+                        datum == static_cast<std::uint32_t>(Keyword::Not)
+                    ? After::TypeOrNot
+                    : After::Keyword;
         skip_one_blank();
         continue;
       }
@@ -727,8 +741,12 @@ void lex_main(Lexer& lx) {
       case '}':
       case ',':
       case ';':
-        add(after == After::TypeOrNot, TokenTag::Operator, start, 1, kSingleOperator[c]);
         ++p;
+        if (after == After::TypeOrNot) [[unlikely]] {
+          pending = {TokenTag::Operator, start, 1, kSingleOperator[c]};
+          goto adjusted;
+        }
+        rows.push(TokenTag::Operator, start, 1, kSingleOperator[c]);
         after = After::Other;
         skip_one_blank();
         continue;
@@ -749,10 +767,13 @@ void lex_main(Lexer& lx) {
         Operator op;
         const std::size_t length = operator_length(s, size, p, c, op);
         if (length == 0) break;
-        const bool colon = op == Operator::Colon || op == Operator::QuestionColon;
-        add(after == After::TypeOrNot || (after == After::Keyword && colon), TokenTag::Operator, start,
-            static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
         p += length;
+        if (after == After::TypeOrNot ||
+            (after == After::Keyword && (op == Operator::Colon || op == Operator::QuestionColon))) [[unlikely]] {
+          pending = {TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op)};
+          goto adjusted;
+        }
+        rows.push(TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
         after = op == Operator::Dot ? After::Dot : After::Other;
         skip_one_blank();
         continue;
@@ -770,9 +791,13 @@ void lex_main(Lexer& lx) {
         const int next = q < size ? static_cast<unsigned char>(s[q]) : -1;
         if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) && q - p <= 10 &&
             (c != '0' || q - p == 1) && value <= 2147483647u) {
-          add(after == After::TypeOrNot, TokenTag::Ordinal, start, static_cast<std::uint32_t>(q - p),
-              static_cast<std::uint32_t>(value));
+          const auto length = static_cast<std::uint32_t>(q - p);
           p = q;
+          if (after == After::TypeOrNot) [[unlikely]] {
+            pending = {TokenTag::Ordinal, start, length, static_cast<std::uint32_t>(value)};
+            goto adjusted;
+          }
+          rows.push(TokenTag::Ordinal, start, length, static_cast<std::uint32_t>(value));
           after = After::Other;
           skip_one_blank();
           continue;
@@ -783,19 +808,28 @@ void lex_main(Lexer& lx) {
         break;
     }
 
-    // Everything else: strings, other numbers, names beyond ASCII, unknown
-    // characters.
-    Lexed t;
-    rows.sync();
-    p = general_token(lx, p, after == After::Dot, after == After::Keyword || after == After::TypeOrNot, t);
-    rows.load();
-    if (t.tag == TokenTag::Empty && t.diag_count == 0) continue;  // dropped
-    after = t.tag == TokenTag::Keyword ? (t.data == static_cast<std::uint32_t>(Keyword::Type) ||
-                                                  t.data == static_cast<std::uint32_t>(Keyword::Not)
-                                              ? After::TypeOrNot
-                                              : After::Keyword)
-            : t.tag == TokenTag::Operator && t.data == static_cast<std::uint32_t>(Operator::Dot) ? After::Dot
-                                                                                                : After::Other;
+    {
+      // Everything else: strings, other numbers, names beyond ASCII, unknown
+      // characters.
+      Lexed t;
+      rows.sync();
+      p = general_token(lx, p, after == After::Dot, after == After::Keyword || after == After::TypeOrNot, t);
+      rows.load();
+      if (t.tag == TokenTag::Empty && t.diag_count == 0) continue;  // dropped
+      after = after_row(t.tag, t.data);
+      continue;
+    }
+
+  adjusted:
+    // A token read above, after `type` or `not`, or a colon after a keyword.
+    if (adjust_last_row(lx, rows.tags, rows.lengths, rows.starts, rows.data, rows.n - 1, pending.tag,
+                        pending.start, pending.length, pending.datum)) {
+      rows.push(pending.tag, pending.start, pending.length, pending.datum);
+      after = after_row(pending.tag, pending.datum);
+    } else {
+      after = After::Keyword;  // the merged `not in`
+    }
+    skip_one_blank();
   }
   rows.sync();
   lx.pos = p;

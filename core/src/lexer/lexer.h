@@ -108,10 +108,20 @@ class SymbolIndex {
 // The key of a name of at most 8 bytes: its bytes, zero-padded. Reads a whole
 // word when 8 bytes are left in the input (`limit` is its end).
 inline std::uint64_t short_word(const char* text, std::size_t length, const char* limit) {
+  // The low `length` bytes of a word.
+  static constexpr std::uint64_t kMask[9] = {0,
+                                             0xFF,
+                                             0xFFFF,
+                                             0xFFFFFF,
+                                             0xFFFFFFFF,
+                                             0xFFFFFFFFFF,
+                                             0xFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFFFFF};
   std::uint64_t w = 0;
   if (limit - text >= 8) {
     std::memcpy(&w, text, 8);
-    if (length < 8) w &= (std::uint64_t{1} << (8 * length)) - 1;
+    w &= kMask[length];
   } else {
     for (std::size_t i = 0; i < length; ++i)
       w |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
