@@ -7,13 +7,13 @@ namespace quendal {
 
 namespace {
 
-bool starts_postfix(const Token& token) {
-  switch (token.kind.tag) {
+bool starts_postfix(const PeekedToken& token) {
+  switch (token.tag()) {
     case TokenTag::String:
     case TokenTag::InterpolatedString:
       return true;
     case TokenTag::Operator:
-      switch (token.kind.op) {
+      switch (token.op()) {
         case Operator::Exclamation:
         case Operator::Dot:
         case Operator::OpenBracket:
@@ -46,8 +46,8 @@ ParserResult<Expression*> Parser::pratt_prefix() {
   if (next == nullptr) return kBacktrack;
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
-  if (!next->kind.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();
-  const Precedence precedence = precedence_of(*next);
+  if (!next.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();
+  const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
   if (precedence.is_prefix) {
     TokenRef op = advance();
     QUENDAL_TRY(operand, pratt(false, precedence.power));
@@ -61,10 +61,11 @@ ParserResult<Expression*> Parser::pratt_prefix() {
 }
 
 ParserResult<Expression*> Parser::primary_expression() {
-  const Token next = *peek();
-  switch (next.kind.tag) {
+  const PeekedToken next = peek();
+  if (!next) return kBacktrack;
+  switch (next.tag()) {
     case TokenTag::Keyword:
-      switch (next.kind.keyword) {
+      switch (next.keyword()) {
         case Keyword::Type:
           return type_call();
         case Keyword::If:
@@ -84,7 +85,7 @@ ParserResult<Expression*> Parser::primary_expression() {
       }
       break;
     case TokenTag::Operator:
-      if (next.kind.op == Operator::OpenBrace) {
+      if (next.op() == Operator::OpenBrace) {
         if (at_json_start()) {
           const std::size_t start = pos_;
           auto record = json_expression();
@@ -100,7 +101,7 @@ ParserResult<Expression*> Parser::primary_expression() {
     default:
       break;
   }
-  if (is_literal_token(&next)) return literal(advance());
+  if (is_literal_token(next)) return literal(advance());
   {
     auto name = variable_token(false, true);
     if (name.is_cut()) return name.failure();
@@ -110,8 +111,8 @@ ParserResult<Expression*> Parser::primary_expression() {
       return node;
     }
   }
-  if (next.kind.is_operator(Operator::OpenParen)) return record_like();
-  if (next.kind.is_operator(Operator::OpenBracket)) return array();
+  if (next.is_operator(Operator::OpenParen)) return record_like();
+  if (next.is_operator(Operator::OpenBracket)) return array();
   return kBacktrack;
 }
 
@@ -119,7 +120,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& guard) {
   bool first = true;
   while (const PeekedToken next = peek()) {
-    if (!starts_postfix(*next)) break;
+    if (!starts_postfix(next)) break;
     // Each access after the first deepens the tree by one level.
     if (!first && !guard.enter()) return cut();
     const std::size_t start = pos_;
@@ -131,13 +132,13 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
       continue;
     }
     restore(start);
-    if (next->kind.is_operator(Operator::OpenParen)) {
+    if (next.is_operator(Operator::OpenParen)) {
       QUENDAL_TRY(applied, call(left));
       left = *applied;
       first = false;
       continue;
     }
-    if (next->kind.is_operator(Operator::ColonColon)) {
+    if (next.is_operator(Operator::ColonColon)) {
       auto applied = extension_call(left);
       if (applied.is_cut()) return applied.failure();
       if (applied.ok()) {
@@ -148,7 +149,7 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
       restore(start);
       break;
     }
-    if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::InterpolatedString) {
+    if (next.tag() == TokenTag::String || next.tag() == TokenTag::InterpolatedString) {
       QUENDAL_TRY(applied, tagged_string(left));
       left = *applied;
       first = false;
@@ -163,13 +164,13 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
 ParserResult<Expression*> Parser::access_index(Expression* object) {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  if (next->kind.is_operator(Operator::Exclamation)) {
+  if (next.is_operator(Operator::Exclamation)) {
     auto* node = arena_.make<NonNilAssertionExpression>();
     node->operand = object;
     node->op = advance();
     return node;
   }
-  if (next->kind.is_operator(Operator::Dot)) {
+  if (next.is_operator(Operator::Dot)) {
     const PeekedToken name = peek(1);
     if (name == nullptr || (name->kind.tag != TokenTag::Identifier && name->kind.tag != TokenTag::Ordinal))
       return kBacktrack;
@@ -179,7 +180,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
     node->name = advance();
     return node;
   }
-  if (next->kind.is_operator(Operator::OpenBracket)) {
+  if (next.is_operator(Operator::OpenBracket)) {
     QUENDAL_TRY(brackets, index_brackets());
     const IndexBrackets& b = **brackets;
     if (b.inner.expression != nullptr) {
@@ -361,8 +362,8 @@ ParserResult<Expression*> Parser::type_call() {
 ParserResult<Expression*> Parser::string_expression() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  if (next->kind.tag == TokenTag::String) return literal(advance());
-  if (next->kind.tag == TokenTag::InterpolatedString) return to_interpolate_expr();
+  if (next.tag() == TokenTag::String) return literal(advance());
+  if (next.tag() == TokenTag::InterpolatedString) return to_interpolate_expr();
   return kBacktrack;
 }
 

@@ -4,8 +4,15 @@
 namespace quendal {
 
 Precedence precedence_of(const Token& token) {
-  if (token.kind.tag == TokenTag::Operator) {
-    switch (token.kind.op) {
+  std::uint32_t datum = 0;
+  if (token.kind.tag == TokenTag::Operator) datum = static_cast<std::uint32_t>(token.kind.op);
+  if (token.kind.tag == TokenTag::Keyword) datum = static_cast<std::uint32_t>(token.kind.keyword);
+  return precedence_of(token.kind.tag, datum);
+}
+
+Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
+  if (tag == TokenTag::Operator) {
+    switch (static_cast<Operator>(datum)) {
       case Operator::Question:
         return {true, true, 30};
       case Operator::QuestionQuestion:
@@ -42,8 +49,8 @@ Precedence precedence_of(const Token& token) {
         return {};
     }
   }
-  if (token.kind.tag == TokenTag::Keyword) {
-    switch (token.kind.keyword) {
+  if (tag == TokenTag::Keyword) {
+    switch (static_cast<Keyword>(datum)) {
       case Keyword::Or:
         return {false, false, 60};
       case Keyword::And:
@@ -92,13 +99,13 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
   NestingGuard chain(context_);
   bool first = true;
   while (const PeekedToken next = peek()) {
-    const Precedence precedence = precedence_of(*next);
+    const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
     if (precedence.power <= minimum_power) break;
     if (!first && !chain.enter()) return cut();
     first = false;
     TokenRef op = advance();
 
-    if (next->kind.is_keyword(Keyword::Is)) {
+    if (next.is_keyword(Keyword::Is)) {
       QUENDAL_TRY(pattern, or_pattern(PatternMode::Binding));
       auto* node = arena_.make<IsPatternExpression>();
       node->value = left;
@@ -108,7 +115,7 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
       continue;
     }
 
-    if (next->kind.is_operator(Operator::Question)) {
+    if (next.is_operator(Operator::Question)) {
       NestingGuard branches(context_);
       if (!branches.enter()) return cut();
       QUENDAL_TRY(then, expression());
@@ -128,8 +135,7 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
     if (precedence.right_associative && !right_guard.enter()) return cut();
     QUENDAL_TRY(right, pratt(false, precedence.power - (precedence.right_associative ? 1 : 0)));
 
-    const bool is_range =
-        next->kind.is_operator(Operator::DotDot) || next->kind.is_operator(Operator::DotDotLt);
+    const bool is_range = next.is_operator(Operator::DotDot) || next.is_operator(Operator::DotDotLt);
     if (is_range && ranges_allowed) {
       auto* range = arena_.make<RangeNode>();
       range->start = left;

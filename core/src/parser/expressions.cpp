@@ -32,7 +32,7 @@ ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& 
       } else if (array_literal) {
         p.restore(after);
         const PeekedToken next = p.peek();
-        const std::uint32_t at = next != nullptr ? next->start : 0;
+        const std::uint32_t at = next != nullptr ? next.start() : 0;
         spread_value = make_unknown_expression_range(arena, at, at, DiagnosticCode::BadArraySpread);
       } else {
         return false;  // left for the closer
@@ -140,7 +140,7 @@ ParserResult<Expression*> Parser::record_like() {
           return true;
         }
       }
-      if (peek() != nullptr && peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
+      if (peek() != nullptr && peek().tag() == TokenTag::InterpolatedString && at_key_colon(1)) {
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();
         QUENDAL_TRY(keyed, value_after_lead(start, element.value));

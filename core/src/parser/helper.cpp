@@ -81,6 +81,29 @@ bool is_literal_token(const Token* token) {
   }
 }
 
+bool is_literal_token(const PeekedToken& token) {
+  if (!token) return false;
+  switch (token.tag()) {
+    case TokenTag::String:
+    case TokenTag::Ordinal:
+    case TokenTag::Number:
+      return true;
+    case TokenTag::Keyword:
+      switch (token.keyword()) {
+        case Keyword::True:
+        case Keyword::False:
+        case Keyword::Nil:
+        case Keyword::Nan:
+        case Keyword::Inf:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
 // token(op): the next token if it is exactly that operator.
 ParserResult<TokenRef> Parser::token(Operator op) {
   if (!at_operator(op)) return kBacktrack;
@@ -104,9 +127,9 @@ TokenRef Parser::token_or_insert(Operator op, DiagnosticCode code) {
 ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_global) {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  if (next->kind.tag == TokenTag::Identifier) return advance();
-  if (next->kind.tag != TokenTag::Keyword) return kBacktrack;
-  const Keyword keyword = next->kind.keyword;
+  if (next.tag() == TokenTag::Identifier) return advance();
+  if (next.tag() != TokenTag::Keyword) return kBacktrack;
+  const Keyword keyword = next.keyword();
   if (keyword == Keyword::Underscore) {
     TokenRef ref = advance();
     if (!allow_underscore) ref.wrap_as_unknown(arena_, DiagnosticCode::UnexpectedUnderscore);
@@ -122,9 +145,9 @@ ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_
     // The name behaves as `_` from here on.
     return TokenRef::make_owned(
         arena_,
-        TokenKind::unknown(arena_, TokenKind::of_keyword(Keyword::Underscore), next->start, next->end,
+        TokenKind::unknown(arena_, TokenKind::of_keyword(Keyword::Underscore), next.start(), next.end(),
                            DiagnosticCode::InvalidReservedKeyword),
-        next->start, next->end);
+        next.start(), next.end());
   }
   return kBacktrack;
 }
@@ -134,7 +157,7 @@ ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_
 ParserResult<TokenRef> Parser::record_key() {
   const PeekedToken next = peek();
   if (next == nullptr) return TokenRef();
-  if (next->kind.tag == TokenTag::String || next->kind.tag == TokenTag::Ordinal) return advance();
+  if (next.tag() == TokenTag::String || next.tag() == TokenTag::Ordinal) return advance();
   auto variable = variable_token(true, true);
   if (variable.is_cut()) return variable.failure();
   if (variable.ok()) return *variable;
@@ -258,11 +281,11 @@ ParserResult<Pattern*> Parser::unknown_pattern() {
 bool Parser::at_list_end_without_separator() const {
   const PeekedToken next = peek();
   if (next == nullptr) return true;
-  switch (next->kind.tag) {
+  switch (next.tag()) {
     case TokenTag::Eof:
       return true;
     case TokenTag::Operator:
-      switch (next->kind.op) {
+      switch (next.op()) {
         case Operator::CloseParen:
         case Operator::CloseBracket:
         case Operator::Semicolon:
@@ -272,7 +295,7 @@ bool Parser::at_list_end_without_separator() const {
           return false;
       }
     case TokenTag::Keyword:
-      switch (next->kind.keyword) {
+      switch (next.keyword()) {
         case Keyword::In:
         case Keyword::NotIn:
         case Keyword::Else:

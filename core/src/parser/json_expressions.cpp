@@ -25,10 +25,10 @@ ParserResult<Expression*> Parser::json_expression() {
       const std::size_t start = pos_;
       ListItem<RecordElement> item;
       RecordElement& element = item.item;
-      if (next->kind.tag == TokenTag::String) {
+      if (next.tag() == TokenTag::String) {
         element.kind = RecordElementKind::Keyed;
         element.key = advance();
-      } else if (next->kind.tag == TokenTag::InterpolatedString) {
+      } else if (next.tag() == TokenTag::InterpolatedString) {
         QUENDAL_TRY(key, to_interpolate_expr());
         element.kind = RecordElementKind::ExpressionKeyed;
         element.key_node = *key;

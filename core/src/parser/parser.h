@@ -222,32 +222,50 @@ struct Precedence {
 };
 
 Precedence precedence_of(const Token& token);
+Precedence precedence_of(TokenTag tag, std::uint32_t datum);
 
-// A token the cursor looked at, read out of the store: empty past the end of
-// the list.
+// A token the cursor looked at: empty past the end of the list. Its kind,
+// operator, keyword and range are read from the store's columns; the whole
+// token (with its payload) is read once, when `->` or `*` first asks for it.
 class PeekedToken {
  public:
   PeekedToken() = default;
-  PeekedToken(const Tokens& tokens, TokenIndex index)
-      : token_(tokens.get(index)), index_(index), valid_(true) {}
-  explicit operator bool() const { return valid_; }
-  bool operator==(std::nullptr_t) const { return !valid_; }
-  const Token* operator->() const { return &token_; }
-  const Token& operator*() const { return token_; }
+  PeekedToken(const Tokens& tokens, TokenIndex index) : tokens_(&tokens), index_(index) {}
+  explicit operator bool() const { return tokens_ != nullptr; }
+  bool operator==(std::nullptr_t) const { return tokens_ == nullptr; }
+  const Token* operator->() const { return &token(); }
+  const Token& operator*() const { return token(); }
   // Null when empty.
-  const Token* get() const { return valid_ ? &token_ : nullptr; }
+  const Token* get() const { return tokens_ != nullptr ? &token() : nullptr; }
   TokenIndex index() const { return index_; }
 
+  TokenTag tag() const { return tokens_->tag(index_); }
+  bool is_operator(Operator op) const { return tokens_->is_operator(index_, op); }
+  bool is_keyword(Keyword keyword) const { return tokens_->is_keyword(index_, keyword); }
+  Operator op() const { return tokens_->op(index_); }
+  Keyword keyword() const { return tokens_->keyword(index_); }
+  std::uint32_t start() const { return tokens_->start(index_); }
+  std::uint32_t end() const { return tokens_->end(index_); }
+
  private:
-  Token token_;
+  const Token& token() const {
+    if (!loaded_) {
+      token_ = tokens_->get(index_);
+      loaded_ = true;
+    }
+    return token_;
+  }
+
+  const Tokens* tokens_ = nullptr;
   TokenIndex index_ = 0;
-  bool valid_ = false;
+  mutable bool loaded_ = false;
+  mutable Token token_;
 };
 
 // A string, ordinal or number, or `true`, `false`, `nil`, `nan`, `inf`; false
 // for no token.
 bool is_literal_token(const Token* token);
-inline bool is_literal_token(const PeekedToken& token) { return is_literal_token(token.get()); }
+bool is_literal_token(const PeekedToken& token);
 
 // The script loop over the list `range` of `tokens` with a caller-provided
 // context (parse_script makes its own).

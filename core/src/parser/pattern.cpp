@@ -53,7 +53,7 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
   if (next == nullptr) return kBacktrack;
   const std::size_t start = pos_;
 
-  if (next->kind.tag == TokenTag::Operator && is_relation(next->kind.op)) {
+  if (next.tag() == TokenTag::Operator && is_relation(next.op())) {
     TokenRef op = advance();
     auto operand = literal_constant_pattern();
     if (operand.is_cut()) return operand.failure();
@@ -66,9 +66,9 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
     restore(start);
   }
 
-  if (next->kind.is_operator(Operator::OpenParen)) return record_pattern(mode);
+  if (next.is_operator(Operator::OpenParen)) return record_pattern(mode);
 
-  if (next->kind.is_operator(Operator::OpenBracket)) return array_pattern(mode);
+  if (next.is_operator(Operator::OpenBracket)) return array_pattern(mode);
 
   {
     auto constant = constant_or_literal_pattern();
@@ -80,7 +80,7 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
     if (!name.backtracked()) return name;
     restore(start);
   }
-  if (next->kind.is_keyword(Keyword::Not)) {
+  if (next.is_keyword(Keyword::Not)) {
     TokenRef op = advance();
     auto operand = primary_pattern(mode);
     if (operand.is_cut()) return operand.failure();

@@ -12,7 +12,7 @@ bool is_sign(const PeekedToken& token) {
 }
 
 bool is_constant_name(const PeekedToken& token) {
-  return token && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
+  return token && token.tag() == TokenTag::Identifier && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
          token->kind.text().front() == '@';
 }
 
@@ -191,7 +191,7 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
         }
       }
       restore(start);
-      if (peek()->kind.tag == TokenTag::InterpolatedString && at_key_colon(1)) {
+      if (peek().tag() == TokenTag::InterpolatedString && at_key_colon(1)) {
         TokenRef string = TokenRef::borrowed(index_at(pos_));
         QUENDAL_TRY(key, to_interpolate_expr());
         TokenRef colon = advance();

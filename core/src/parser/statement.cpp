@@ -19,14 +19,14 @@ ParserResult<Statement*> Parser::statement() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
 
-  if (next->kind.is_operator(Operator::OpenBrace) || next->kind.is_keyword(Keyword::If) ||
-      next->kind.is_keyword(Keyword::Loop) || next->kind.is_keyword(Keyword::While) ||
-      next->kind.is_keyword(Keyword::Match) || next->kind.is_keyword(Keyword::For)) {
+  if (next.is_operator(Operator::OpenBrace) || next.is_keyword(Keyword::If) ||
+      next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) ||
+      next.is_keyword(Keyword::Match) || next.is_keyword(Keyword::For)) {
     ParserResult<Expression*> construct = kBacktrack;
-    if (next->kind.tag == TokenTag::Operator) {
+    if (next.tag() == TokenTag::Operator) {
       construct = block_expression();
     } else {
-      switch (next->kind.keyword) {
+      switch (next.keyword()) {
         case Keyword::If:
           construct = if_expression();
           break;
@@ -50,8 +50,8 @@ ParserResult<Statement*> Parser::statement() {
     return node;
   }
 
-  if (next->kind.is_keyword(Keyword::Return) || next->kind.is_keyword(Keyword::Break)) {
-    const bool is_return = next->kind.is_keyword(Keyword::Return);
+  if (next.is_keyword(Keyword::Return) || next.is_keyword(Keyword::Break)) {
+    const bool is_return = next.is_keyword(Keyword::Return);
     TokenRef keyword = advance();
     const std::size_t start = pos_;
     Expression* value = nullptr;
@@ -77,14 +77,14 @@ ParserResult<Statement*> Parser::statement() {
     return node;
   }
 
-  if (next->kind.is_keyword(Keyword::Continue)) {
+  if (next.is_keyword(Keyword::Continue)) {
     auto* node = arena_.make<ContinueStatement>();
     node->keyword = advance();
     node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
     return node;
   }
 
-  if (next->kind.is_operator(Operator::Semicolon)) {
+  if (next.is_operator(Operator::Semicolon)) {
     auto* node = arena_.make<EmptyStatement>();
     node->semicolon = advance();
     return node;
