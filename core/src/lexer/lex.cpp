@@ -452,32 +452,6 @@ void fail_result(LexResult& result, Lexer& lx, std::size_t records_before, std::
 
 }  // namespace
 
-// What a byte can start, for the main loop's dispatch.
-enum CharClass : std::uint8_t {
-  kOther,    // an unknown character, a quote, `@`, or anything `token` decides
-  kBlank,    // " " and "\t"
-  kNewline,  // "\n"
-  kTrivia,   // "\r" and "/": a line break, a comment, or a token
-  kName,     // an ASCII letter, `_` or `$`
-  kDigit,
-  kSingle,    // an operator of one character that nothing can extend
-  kOperator,  // the first character of a longer operator
-};
-
-constexpr std::array<std::uint8_t, 256> kCharClass = [] {
-  std::array<std::uint8_t, 256> t{};
-  t[' '] = t['\t'] = kBlank;
-  t['\n'] = kNewline;
-  t['\r'] = t['/'] = kTrivia;
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = kName;
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = kName;
-  t['_'] = t['$'] = kName;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kDigit;
-  for (unsigned char c : std::string_view("()[]{},;")) t[c] = kSingle;
-  for (unsigned char c : std::string_view(":.+-*%^&|=!<>?")) t[c] = kOperator;
-  return t;
-}();
-
 constexpr std::array<std::uint8_t, 128> kSingleOperator = [] {
   std::array<std::uint8_t, 128> t{};
   t['('] = static_cast<std::uint8_t>(Operator::OpenParen);
