@@ -1,0 +1,225 @@
+// The token store: columns and side tables, interned names, long tokens,
+// growth past the first reserve, and what recovery writes as tokens are made.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "diagnostic/diagnostics_collector.h"
+#include "lexer/keyword_table.h"
+#include "lexer/lexer.h"
+#include "lexer_test_support.h"
+
+namespace quendal {
+namespace {
+
+struct Lexed {
+  explicit Lexed(std::string text, bool tmpl = false) : source(std::move(text)) {
+    result = tmpl ? lex_string(source, config, arena) : lex(source, config, arena);
+    using_tokens.emplace(result.tokens);
+  }
+  const Tokens& tokens() const { return result.tokens; }
+  std::string_view name(TokenIndex i) const { return tokens().symbol_text(tokens().data(i)); }
+
+  std::string source;
+  CompileConfig config;
+  Arena arena;
+  LexResult result;
+  std::optional<UsingTokens> using_tokens;
+};
+
+TEST(Symbols, DenseIdsInOrderOfFirstAppearance) {
+  const Lexed l("b a b c.a a_very_long_name_indeed a_very_long_name_indeed");
+  const Tokens& t = l.tokens();
+  ASSERT_EQ(t.list().size(), 9u);
+  const std::vector<std::uint32_t> ids = {t.data(0), t.data(1), t.data(2), t.data(3),
+                                          t.data(5), t.data(6), t.data(7)};
+  EXPECT_EQ(ids, (std::vector<std::uint32_t>{0, 1, 0, 2, 1, 3, 3}));
+  EXPECT_EQ(t.symbol_count(), 4u);
+  EXPECT_EQ(l.name(6), "a_very_long_name_indeed");
+  const Token b = t.get(2);
+  EXPECT_EQ(b.kind.symbol, 0u);
+  EXPECT_EQ(b.kind.text(), "b");
+}
+
+TEST(Symbols, ADemotedKeywordSharesTheIdOfItsSpelling) {
+  // `if` before `:` is a name; `not in` before `:` a name with one blank.
+  const Lexed l("if x: if: 1, not   in: 2, `type` type");
+  const Tokens& t = l.tokens();
+  std::vector<std::string> names;
+  for (TokenIndex i = 0; i < t.list().end; ++i)
+    if (t.tag(i) == TokenTag::Identifier) names.emplace_back(l.name(i));
+  EXPECT_EQ(names, (std::vector<std::string>{"x", "if", "not in", "type"}));
+}
+
+TEST(Symbols, ManyNamesSurviveTheIndexGrowing) {
+  std::string source;
+  for (int i = 0; i < 5000; ++i) source += "n" + std::to_string(i) + " ";
+  for (int i = 0; i < 5000; i += 7) source += "n" + std::to_string(i) + " ";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  EXPECT_EQ(t.symbol_count(), 5000u);
+  for (TokenIndex i = 0; i + 1 < t.list().end; ++i) {
+    ASSERT_EQ(t.tag(i), TokenTag::Identifier);
+    ASSERT_EQ(l.name(i), std::string_view(source).substr(t.start(i), t.end(i) - t.start(i)));
+  }
+  EXPECT_EQ(t.data(5000), t.data(0));  // n0 again
+}
+
+TEST(Keywords, EverySpellingIsFoundAndNearMissesAreNot) {
+  for (int k = 0; k < kKeywordCount; ++k) {
+    const auto keyword = static_cast<Keyword>(k);
+    const std::string_view spelling = keyword_spelling(keyword);
+    if (keyword == Keyword::NotIn) continue;  // only made by merging `not` and `in`
+    // Before a name, as `type` is a keyword only there.
+    const Lexed l{std::string(spelling) + " x"};
+    ASSERT_EQ(l.tokens().tag(0), TokenTag::Keyword) << spelling;
+    EXPECT_EQ(l.tokens().keyword(0), keyword) << spelling;
+    for (const std::string& near : {std::string(spelling) + "x", "x" + std::string(spelling),
+                                    std::string(spelling.substr(0, spelling.size() - 1)) + "Q"}) {
+      const Lexed m(near);
+      EXPECT_EQ(m.tokens().tag(0), TokenTag::Identifier) << near;
+    }
+  }
+}
+
+TEST(LongTokens, EndsBeyondTheLengthByteAreKept) {
+  const std::string name(300, 'n');
+  const std::string text(70000, 't');
+  const std::string source = name + " '" + text + "' '$(" + name + ") $('" + text + "')' x";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  ASSERT_EQ(t.list().size(), 5u);
+  EXPECT_EQ(t.end(0), 300u);
+  EXPECT_EQ(t.end(1), 300u + 1 + 70002);
+  const Token interpolated = t.get(2);
+  ASSERT_EQ(interpolated.kind.tag, TokenTag::InterpolatedString);
+  const auto& parts = interpolated.kind.string->parts;
+  ASSERT_EQ(parts.size(), 3u);
+  ASSERT_EQ(parts[0].tokens.size(), 1u);
+  const TokenIndex inner_name = parts[0].tokens.begin;
+  EXPECT_EQ(t.end(inner_name) - t.start(inner_name), 300u);
+  EXPECT_EQ(t.symbol_text(t.data(inner_name)), name);
+  ASSERT_EQ(parts[1].tokens.size(), 1u);
+  const TokenIndex inner_string = parts[1].tokens.begin;
+  EXPECT_EQ(t.end(inner_string) - t.start(inner_string), 70002u);
+  EXPECT_EQ(t.get(inner_string).kind.text().size(), 70000u);
+  EXPECT_EQ(t.end(3), source.size());  // x
+  EXPECT_EQ(t.end(t.list().end - 1), source.size());
+}
+
+TEST(LongTokens, NotAndInMergeAcrossALongComment) {
+  const std::string source = "a not /*" + std::string(400, '*') + "*/ in b";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  ASSERT_EQ(t.list().size(), 4u);
+  EXPECT_TRUE(t.is_keyword(1, Keyword::NotIn));
+  EXPECT_EQ(t.start(1), 2u);
+  EXPECT_EQ(t.end(1), source.size() - 2);
+}
+
+TEST(Columns, GrowPastTheFirstReserve) {
+  // One token per byte, three times what the first reserve expects; also in
+  // an interpolation.
+  const std::string semis(30000, ';');
+  const Lexed l(semis + " '${" + semis + "}'");
+  const Tokens& t = l.tokens();
+  ASSERT_EQ(t.list().size(), 30000u + 2);
+  for (TokenIndex i = 0; i < 30000; ++i) {
+    ASSERT_TRUE(t.is_operator(i, Operator::Semicolon));
+    ASSERT_EQ(t.start(i), i);
+  }
+  const Token s = t.get(30000);
+  ASSERT_EQ(s.kind.tag, TokenTag::InterpolatedString);
+  EXPECT_EQ(s.kind.string->parts[0].tokens.size(), 30000u + 2);  // the braces too
+}
+
+TEST(Columns, ATokenWithoutPayloadIsTenBytes) {
+  // Kind and length bytes, start and datum words; operators, keywords and
+  // ordinals need nothing else.
+  std::string source;
+  for (int i = 0; i < 5000; ++i) source += "( let 7 ";
+  const Lexed l(source);
+  ASSERT_EQ(l.tokens().size(), 15001u);
+  EXPECT_EQ(l.tokens().bytes_used(), 15001u * 10);
+  EXPECT_GE(l.tokens().bytes_reserved(), l.tokens().bytes_used());
+}
+
+TEST(Refusal, SourcesOfFourGibibytesAreRefusedBeforeAnythingIsRead) {
+  // The view is never read: the size alone is refused.
+  const char byte = 'x';
+  const std::string_view huge(&byte, std::size_t{1} << 32);
+  Arena arena;
+  CompileConfig config;
+  for (bool tmpl : {false, true}) {
+    const LexResult r = tmpl ? lex_string(huge, config, arena) : lex(huge, config, arena);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.stop_offset, 0u);
+    EXPECT_TRUE(r.tokens.list().empty());
+  }
+}
+
+// What recovery writes while the lexer makes the tokens: every record in the
+// order a second pass over the finished list would give.
+std::string records(std::string_view source, bool tags, bool tmpl = false) {
+  Arena arena;
+  CompileConfig config;
+  config.report_tags = tags;
+  DiagnosticsCollector collector(source, config);
+  collector.append_direct({0, 0, DiagnosticCode::InternalError});  // kept: nothing before it is touched
+  const LexResult r =
+      tmpl ? lex_string(source, config, arena, &collector) : lex(source, config, arena, &collector);
+  std::string out = r.ok ? "" : "failed ";
+  for (const SourceDiagnostic& d : collector.diagnostics()) {
+    if (!out.empty() && out.back() != ' ') out += ' ';
+    out += std::string(diagnostic_code_name(d.code)) + testing::range_text(d.start, d.end);
+  }
+  return out;
+}
+
+TEST(Recovery, NestedRecordsFollowTheirStringInSourceOrder) {
+  // The outer literal's own diagnostics and tag come first, then the tokens
+  // inside it, depth first; a token after the string comes last.
+  EXPECT_EQ(records("'\\q$('\\w$(1_)' &)\\e' #", true),
+            "InternalError@0..0 InvalidEscapeSequence@1..3 InvalidEscapeSequence@17..19 Interpolation@0..20 "
+            "InvalidEscapeSequence@6..8 Interpolation@5..14 InvalidNumberLiteralUnderscore@10..12 "
+            "UnknownToken@15..16 UnknownToken@21..22");
+  EXPECT_EQ(records("'\\q$('\\w$(1_)' &)\\e' #", false),
+            "InternalError@0..0 InvalidEscapeSequence@1..3 InvalidEscapeSequence@17..19 "
+            "InvalidEscapeSequence@6..8 InvalidNumberLiteralUnderscore@10..12 UnknownToken@15..16 "
+            "UnknownToken@21..22");
+}
+
+TEST(Recovery, ATemplateTagsItselfThenItsInterpolations) {
+  EXPECT_EQ(records("a $('b') $if", true, true),
+            "InternalError@0..0 Interpolation@0..12 String@4..7 InvalidKeyword@10..12");
+}
+
+TEST(Recovery, AFailedLexLeavesTheRecordsAsTheyWere) {
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "'$(";
+  EXPECT_EQ(records("# " + deep, true), "failed InternalError@0..0");
+}
+
+TEST(Recovery, TheStoreRemembersWhatEachTokenCarried) {
+  const Lexed l("t.1_ & '$(2_)'");
+  const Tokens& t = l.tokens();
+  const auto ordinal = t.diagnostics_of(2);
+  ASSERT_EQ(ordinal.size(), 2u);
+  EXPECT_EQ(ordinal[0].code, DiagnosticCode::InvalidNumberLiteralUnderscore);
+  EXPECT_EQ(ordinal[0].level, 0u);
+  EXPECT_EQ(ordinal[1].code, DiagnosticCode::InvalidOrdinalLiteral);
+  EXPECT_EQ(ordinal[1].level, 1u);
+  EXPECT_EQ(t.get(2).kind.tag, TokenTag::Ordinal);  // recovered
+  EXPECT_EQ(t.tag(3), TokenTag::Empty);             // the unknown `&`, unwrapped
+  EXPECT_EQ(t.diagnostics_of(3).size(), 1u);
+  EXPECT_TRUE(t.diagnostics_of(0).empty());
+  const Token s = t.get(4);
+  const TokenIndex inner = s.kind.string->parts[0].tokens.begin;
+  ASSERT_EQ(t.diagnostics_of(inner).size(), 1u);
+  EXPECT_EQ(t.diagnostics_of(inner)[0].code, DiagnosticCode::InvalidNumberLiteralUnderscore);
+}
+
+}  // namespace
+}  // namespace quendal
