@@ -2,11 +2,6 @@
 
 namespace quendal {
 
-TokenKind peeled_kind(const TokenKind& kind) {
-  const TokenKind* k = &kind;
-  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) k = &k->unknown_box->inner;
-  return *k;
-}
 
 bool is_identifier(const Token& token) { return peeled_kind(token).tag == TokenTag::Identifier; }
 

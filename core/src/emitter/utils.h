@@ -14,8 +14,14 @@ namespace quendal {
 inline SourceRange token_range(const Token& token) { return {token.start, token.end}; }
 inline SourceRange span_of(SourceRange first, SourceRange last) { return {first.start, last.end}; }
 
-// The kind a token stands for, with every Unknown wrapper removed.
-TokenKind peeled_kind(const TokenKind& kind);
+// The kind a token stands for, with every Unknown wrapper removed (a copy:
+// tokens are often values read from the store).
+inline TokenKind peeled_kind(const TokenKind& kind) {
+  const TokenKind* k = &kind;
+  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]]
+    k = &k->unknown_box->inner;
+  return *k;
+}
 inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }
 
 bool is_identifier(const Token& token);

@@ -143,31 +143,23 @@ class Tokens {
   // The token as a value (its reading after recovery).
   Token get(TokenIndex i) const {
     Token t;
-    t.kind.tag = tag(i);
+    const TokenTag kind = tag(i);
+    const std::uint32_t d = data(i);
+    t.kind.tag = kind;
     t.start = start(i);
     t.end = end(i);
-    const std::uint32_t d = data(i);
-    switch (t.kind.tag) {
-      case TokenTag::Identifier: {
-        const std::string_view name = symbols_[d];
-        t.kind.symbol = d;
-        t.kind.text_data = name.data();
-        t.kind.text_size = static_cast<std::uint32_t>(name.size());
-        break;
-      }
-      case TokenTag::Number:
-        t.kind.number_info = &numbers_[d];
-        break;
-      case TokenTag::String:
-      case TokenTag::InterpolatedString:
-        t.kind.string = &strings_[d];
-        break;
-      case TokenTag::Unknown:
-        t.kind.unknown_box = boxes_[d];
-        break;
-      default:
-        t.kind.ordinal = static_cast<std::int32_t>(d);
-        break;
+    t.kind.ordinal = static_cast<std::int32_t>(d);
+    if (kind == TokenTag::Identifier) {
+      const std::string_view name = symbols_[d];
+      t.kind.symbol = d;
+      t.kind.text_data = name.data();
+      t.kind.text_size = static_cast<std::uint32_t>(name.size());
+    } else if (kind == TokenTag::String || kind == TokenTag::InterpolatedString) [[unlikely]] {
+      t.kind.string = &strings_[d];
+    } else if (kind == TokenTag::Number) [[unlikely]] {
+      t.kind.number_info = &numbers_[d];
+    } else if (kind == TokenTag::Unknown) [[unlikely]] {
+      t.kind.unknown_box = boxes_[d];
     }
     return t;
   }

@@ -10,13 +10,21 @@ namespace quendal {
 
 std::uint32_t MemoTable::number_of(const MemoKey& key) const {
   // Entry numbers only fall along a chain, so every walk ends.
-  std::uint32_t n = key.token < heads_.size() ? heads_[key.token] : 0;
+  std::uint32_t n = key.token < heads_size_ ? heads_[key.token] : 0;
   while (n != 0 && n <= slots_.size()) {
     const Slot& slot = slots_[n - 1];
     if (slot.token == key.token && slot.rule == key.rule) return n;
     n = slot.previous < n ? slot.previous : 0;
   }
   return 0;
+}
+
+void MemoTable::reserve_tokens(std::size_t count) {
+  if (count <= heads_size_) return;
+  heads_ = static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
+                                                         : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
+                                                                       count * sizeof(std::uint32_t)));
+  heads_size_ = count;
 }
 
 const MemoEntry* MemoTable::find(const MemoKey& key) const {
@@ -38,7 +46,7 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  if (key.token >= heads_.size()) heads_.resize(std::max<std::size_t>(key.token + 1, heads_.size() * 2), 0);
+  if (key.token >= heads_size_) reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
   const std::uint32_t previous = heads_[key.token];
   slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
   heads_[key.token] = static_cast<std::uint32_t>(slots_.size());

@@ -113,6 +113,9 @@ class MemoTable {
   explicit MemoTable(Arena&) {}
   MemoTable(const MemoTable&) = delete;
   MemoTable& operator=(const MemoTable&) = delete;
+  ~MemoTable() { free_zeroed(heads_); }
+  // Room for the entries of tokens [0, count) without growing.
+  void reserve_tokens(std::size_t count);
 
   // The entry stays valid until the next call on the table.
   const MemoEntry* find(const MemoKey& key) const;
@@ -133,7 +136,8 @@ class MemoTable {
 
   std::vector<Slot> slots_;
   // The last entry of each token, by token index (grown on demand).
-  std::vector<std::uint32_t> heads_;
+  std::uint32_t* heads_ = nullptr;
+  std::size_t heads_size_ = 0;
   mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 

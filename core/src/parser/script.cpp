@@ -34,6 +34,7 @@ ParseOutcome parse_script(const Tokens& tokens, Arena& arena) {
 
 ParseOutcome parse_script(const Tokens& tokens, TokenRange range, Arena& arena) {
   ParseContext context(arena);
+  context.memo.reserve_tokens(tokens.size());
   return parse_tokens(tokens, range, context);
 }
 

@@ -8,8 +8,40 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace quendal {
+
+void* allocate_zeroed(std::size_t bytes) {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  void* p = std::calloc(bytes == 0 ? 1 : bytes, 1);
+#else
+  void* p = mi_zalloc(bytes);
+#endif
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+void* grow_zeroed(void* p, std::size_t old_bytes, std::size_t new_bytes) {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  void* q = std::realloc(p, new_bytes == 0 ? 1 : new_bytes);
+  if (q != nullptr && new_bytes > old_bytes) std::memset(static_cast<char*>(q) + old_bytes, 0, new_bytes - old_bytes);
+#else
+  (void)old_bytes;
+  void* q = mi_rezalloc(p, new_bytes);
+#endif
+  if (q == nullptr) throw std::bad_alloc();
+  return q;
+}
+
+void free_zeroed(void* p) noexcept {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  std::free(p);
+#else
+  mi_free(p);
+#endif
+}
 
 Arena::~Arena() {
   while (head_ != nullptr) {

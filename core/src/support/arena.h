@@ -23,6 +23,13 @@
 
 namespace quendal {
 
+// Zeroed memory of `bytes` bytes, for tables that start out all zero: memory
+// fresh from the system is not cleared a second time. Free it with
+// `free_zeroed`; `grow_zeroed` keeps the contents and zeroes the new part.
+void* allocate_zeroed(std::size_t bytes);
+void* grow_zeroed(void* p, std::size_t old_bytes, std::size_t new_bytes);
+void free_zeroed(void* p) noexcept;
+
 class Arena final : public std::pmr::memory_resource {
  public:
   Arena() = default;
