@@ -23,6 +23,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory_resource>
+#include <new>
 #include <span>
 #include <utility>
 #include <vector>
@@ -254,16 +255,21 @@ class PeekedToken {
  private:
   const Token& token() const {
     if (!loaded_) {
-      token_ = tokens_->get(index_);
+      ::new (&storage_.token) Token(tokens_->get(index_));
       loaded_ = true;
     }
-    return token_;
+    return storage_.token;
   }
 
   const Tokens* tokens_ = nullptr;
   TokenIndex index_ = 0;
   mutable bool loaded_ = false;
-  mutable Token token_;
+  // Left unconstructed until read: most peeks only ask for the kind.
+  union Storage {
+    Storage() {}
+    Token token;
+  };
+  mutable Storage storage_;
 };
 
 // A string, ordinal or number, or `true`, `false`, `nil`, `nan`, `inf`; false
