@@ -575,12 +575,34 @@ struct Rows {
   return p;
 }
 
-// Case labels of the main loop's dispatch.
-#define QUENDAL_CASE_LETTERS \
-  case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': case 'g': case 'h': case 'i': case 'j': case 'k': case 'l': case 'm': case 'n': case 'o': case 'p': case 'q': case 'r': case 's': case 't': case 'u': case 'v': case 'w': case 'x': case 'y': case 'z': \
-  case 'A': case 'B': case 'C': case 'D': case 'E': case 'F': case 'G': case 'H': case 'I': case 'J': case 'K': case 'L': case 'M': case 'N': case 'O': case 'P': case 'Q': case 'R': case 'S': case 'T': case 'U': case 'V': case 'W': case 'X': case 'Y': case 'Z':
-#define QUENDAL_CASE_DIGITS \
-  case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': case '8': case '9':
+// What a byte starts, for the main loop's dispatch: one table look-up and
+// one jump.
+enum ByteClass : std::uint8_t {
+  kOtherByte,   // quotes, `@`, bytes beyond ASCII, unknown characters: `token` decides
+  kSpace,       // " "
+  kTab,         // "\t"
+  kNewline,     // "\n"
+  kTrivia,      // "\r" and "/": a line break, a comment, or a token
+  kNameStart,   // ASCII letters, `_`, `$`
+  kDigitByte,   // 0 to 9
+  kSingleByte,  // an operator of one character that nothing extends
+  kOperatorByte,  // the first character of a longer operator
+};
+
+constexpr std::array<std::uint8_t, 256> kByteClass = [] {
+  std::array<std::uint8_t, 256> t{};
+  t[' '] = kSpace;
+  t['\t'] = kTab;
+  t['\n'] = kNewline;
+  t['\r'] = t['/'] = kTrivia;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] = kNameStart;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] = kNameStart;
+  t['_'] = t['$'] = kNameStart;
+  for (int c = '0'; c <= '9'; ++c) t[c] = kDigitByte;
+  for (unsigned char c : std::string_view("()[]{},;")) t[c] = kSingleByte;
+  for (unsigned char c : std::string_view(":.+-*%^&|=!<>?")) t[c] = kOperatorByte;
+  return t;
+}();
 
 // The main list: trivia, one token, the keyword adjustment of the token
 // before it, and the row; repeated until the end of the input. The common
@@ -632,16 +654,18 @@ void lex_main(Lexer& lx) {
     }
     const auto c = static_cast<unsigned char>(s[p]);
     const auto start = static_cast<std::uint32_t>(p);
-    switch (c) {
-      case ' ':
+    switch (kByteClass[c]) {
+      case kSpace:
         p = p + 1 < size && s[p + 1] == ' ' ? spaces_end(s, size, p + 2) : p + 1;
         continue;
-      case '\t':
-      case '\n':
+      case kTab:
         ++p;
         continue;
-      case '\r':
-      case '/': {
+      case kNewline:
+        // The indentation of the next line with it.
+        p = spaces_end(s, size, p + 1);
+        continue;
+      case kTrivia: {
         // A comment or "\r\n" is trivia; a "/" that starts neither is an
         // operator, and a lone "\r" an unknown character.
         lx.pos = p;
@@ -664,9 +688,7 @@ void lex_main(Lexer& lx) {
         skip_one_blank();
         continue;
       }
-      QUENDAL_CASE_LETTERS
-      case '_':
-      case '$': {
+      case kNameStart: {
         // name -> letter continuation* | "_"+ continuation* | "$"+ continuation*
         std::size_t q = p + 1;
         if (c == '_' || c == '$') {
@@ -707,14 +729,7 @@ void lex_main(Lexer& lx) {
         skip_one_blank();
         continue;
       }
-      case '(':
-      case ')':
-      case '[':
-      case ']':
-      case '{':
-      case '}':
-      case ',':
-      case ';':
+      case kSingleByte:
         ++p;
         if (after == After::TypeOrNot) [[unlikely]] {
           pending = {TokenTag::Operator, start, 1, kSingleOperator[c]};
@@ -724,20 +739,7 @@ void lex_main(Lexer& lx) {
         after = After::Other;
         skip_one_blank();
         continue;
-      case ':':
-      case '.':
-      case '+':
-      case '-':
-      case '*':
-      case '%':
-      case '^':
-      case '&':
-      case '|':
-      case '=':
-      case '!':
-      case '<':
-      case '>':
-      case '?': {
+      case kOperatorByte: {
         Operator op;
         const std::size_t length = operator_length(s, size, p, c, op);
         if (length == 0) break;
@@ -752,7 +754,7 @@ void lex_main(Lexer& lx) {
         skip_one_blank();
         continue;
       }
-      QUENDAL_CASE_DIGITS {
+      case kDigitByte: {
         if (after == After::Dot) break;
         // The usual number: a few digits that end the word, no leading
         // zero, at most 2147483647: an ordinal.
@@ -778,8 +780,10 @@ void lex_main(Lexer& lx) {
         }
         break;
       }
-      default:
+      case kOtherByte:
         break;
+      default:
+        __builtin_unreachable();
     }
 
     {
@@ -809,8 +813,6 @@ void lex_main(Lexer& lx) {
   lx.pos = p;
 }
 
-#undef QUENDAL_CASE_LETTERS
-#undef QUENDAL_CASE_DIGITS
 
 }  // namespace lexer
 
