@@ -66,15 +66,18 @@ Failure Parser::cut() {
   return Failure{Outcome::Cut};
 }
 
-bool is_literal_token(const Token* token) {
-  if (token == nullptr) return false;
-  switch (token->kind.tag) {
+namespace {
+
+// A string, ordinal or number, or one of the constant keywords that are
+// literals; `keyword` is read only for a Keyword.
+bool is_literal(TokenTag tag, Keyword keyword) {
+  switch (tag) {
     case TokenTag::String:
     case TokenTag::Ordinal:
     case TokenTag::Number:
       return true;
     case TokenTag::Keyword:
-      switch (token->kind.keyword) {
+      switch (keyword) {
         case Keyword::True:
         case Keyword::False:
         case Keyword::Nil:
@@ -89,27 +92,15 @@ bool is_literal_token(const Token* token) {
   }
 }
 
+}  // namespace
+
+bool is_literal_token(const Token* token) {
+  return token != nullptr &&
+         is_literal(token->kind.tag, token->kind.tag == TokenTag::Keyword ? token->kind.keyword : Keyword::In);
+}
+
 bool is_literal_token(const PeekedToken& token) {
-  if (!token) return false;
-  switch (token.tag()) {
-    case TokenTag::String:
-    case TokenTag::Ordinal:
-    case TokenTag::Number:
-      return true;
-    case TokenTag::Keyword:
-      switch (token.keyword()) {
-        case Keyword::True:
-        case Keyword::False:
-        case Keyword::Nil:
-        case Keyword::Nan:
-        case Keyword::Inf:
-          return true;
-        default:
-          return false;
-      }
-    default:
-      return false;
-  }
+  return token && is_literal(token.tag(), token.keyword());
 }
 
 // token(op): the next token if it is exactly that operator.
