@@ -1,3 +1,4 @@
+#include <bit>
 #include <cstring>
 
 #include "lexer/identifier.h"
@@ -119,6 +120,31 @@ int hex_value(char c) {
   const std::size_t length = utf8_length_at(s, p);
   lx.pos = p + length;
   return error_fragment(p, p + length, DiagnosticCode::InvalidEscapeSequence);
+}
+
+struct Stops {
+  char a, b, c;
+};
+
+// The first stop character at or after `p`, or `n`: eight bytes at a time
+// while eight are left (a byte equal to a stop has a zero in the word xored
+// with that stop; the lowest flagged byte is exact), then byte by byte.
+std::size_t text_end(const char* s, std::size_t n, std::size_t p, Stops stops) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+  const std::uint64_t a = kOnes * static_cast<unsigned char>(stops.a);
+  const std::uint64_t b = kOnes * static_cast<unsigned char>(stops.b);
+  const std::uint64_t c = kOnes * static_cast<unsigned char>(stops.c);
+  while (p + 8 <= n) {
+    std::uint64_t w;
+    std::memcpy(&w, s + p, 8);
+    const std::uint64_t found = zero_bytes(w ^ a) | zero_bytes(w ^ b) | zero_bytes(w ^ c);
+    if (found != 0) return p + (static_cast<std::size_t>(std::countr_zero(found)) >> 3);
+    p += 8;
+  }
+  while (p < n && s[p] != stops.a && s[p] != stops.b && s[p] != stops.c) ++p;
+  return p;
 }
 
 struct DepthGuard {
@@ -491,15 +517,13 @@ Lexed string_content(Lexer& lx, StringInfo info) {
   auto& fragments = lx.fragment_stack;
   const std::size_t base = fragments.size();
   bool unterminated = false;
+  // What ends a run of text: `$`, the literal's own quote, and the backslash
+  // when escapes are read (a stop that does not apply repeats `$`).
+  const Stops stops{'$', quoted ? quote : '$', raw == 0 ? '\\' : '$'};
   for (;;) {
     // A run of text up to the next stop character.
     const std::size_t from = lx.pos;
-    std::size_t p = from;
-    while (p < n) {
-      const char c = s[p];
-      if (c == '$' || (quoted && c == quote) || (raw == 0 && c == '\\')) break;
-      ++p;
-    }
+    const std::size_t p = text_end(s, n, from, stops);
     if (p > from) {
       fragments.push_back(text_fragment(from, p));
       lx.pos = p;
