@@ -2,7 +2,6 @@
 
 namespace quendal {
 
-
 bool is_identifier(const Token& token) { return peeled_kind(token).tag == TokenTag::Identifier; }
 
 bool is_keyword(const Token& token, Keyword keyword) { return peeled_kind(token).is_keyword(keyword); }

@@ -18,8 +18,7 @@ inline SourceRange span_of(SourceRange first, SourceRange last) { return {first.
 // tokens are often values read from the store).
 inline TokenKind peeled_kind(const TokenKind& kind) {
   const TokenKind* k = &kind;
-  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]]
-    k = &k->unknown_box->inner;
+  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]] k = &k->unknown_box->inner;
   return *k;
 }
 inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }

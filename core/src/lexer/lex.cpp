@@ -532,9 +532,9 @@ struct Rows {
 
 // The keyword adjustment of the last row (`n`) for a token the main loop
 // read itself. False when the token is dropped (the `in` of a `not in`).
-[[gnu::noinline]] bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths, std::uint32_t* starts,
-                                       std::uint32_t* data, TokenIndex n, TokenTag tag, std::uint32_t start,
-                                       std::uint32_t length, std::uint32_t datum) {
+[[gnu::noinline]] bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths,
+                                       std::uint32_t* starts, std::uint32_t* data, TokenIndex n, TokenTag tag,
+                                       std::uint32_t start, std::uint32_t length, std::uint32_t datum) {
   std::uint32_t previous_end = starts[n] + lengths[n];
   const std::uint32_t before = previous_end;
   Lexed next{tag, datum, 0, 0};
@@ -566,7 +566,8 @@ struct Rows {
     adjust_keyword(lx, columns.tags()[n], columns.data()[n], previous_end, t, start, end);
     if (previous_end != before) {
       const std::uint32_t length = previous_end - columns.starts()[n];
-      columns.lengths()[n] = static_cast<std::uint8_t>(std::min<std::uint32_t>(length, TokenColumns::kLongLength));
+      columns.lengths()[n] =
+          static_cast<std::uint8_t>(std::min<std::uint32_t>(length, TokenColumns::kLongLength));
       if (length >= TokenColumns::kLongLength) lx.out.long_ends().emplace_back(n, previous_end);
       return p;
     }
@@ -578,14 +579,14 @@ struct Rows {
 // What a byte starts, for the main loop's dispatch: one table look-up and
 // one jump.
 enum ByteClass : std::uint8_t {
-  kOtherByte,   // quotes, `@`, bytes beyond ASCII, unknown characters: `token` decides
-  kSpace,       // " "
-  kTab,         // "\t"
-  kNewline,     // "\n"
-  kTrivia,      // "\r" and "/": a line break, a comment, or a token
-  kNameStart,   // ASCII letters, `_`, `$`
-  kDigitByte,   // 0 to 9
-  kSingleByte,  // an operator of one character that nothing extends
+  kOtherByte,     // quotes, `@`, bytes beyond ASCII, unknown characters: `token` decides
+  kSpace,         // " "
+  kTab,           // "\t"
+  kNewline,       // "\n"
+  kTrivia,        // "\r" and "/": a line break, a comment, or a token
+  kNameStart,     // ASCII letters, `_`, `$`
+  kDigitByte,     // 0 to 9
+  kSingleByte,    // an operator of one character that nothing extends
   kOperatorByte,  // the first character of a longer operator
 };
 
@@ -622,7 +623,8 @@ void lex_main(Lexer& lx) {
   After after = After::Other;
   auto after_row = [](TokenTag tag, std::uint32_t datum) {
     if (tag == TokenTag::Keyword)
-      return datum == static_cast<std::uint32_t>(Keyword::Type) || datum == static_cast<std::uint32_t>(Keyword::Not)
+      return datum == static_cast<std::uint32_t>(Keyword::Type) ||
+                     datum == static_cast<std::uint32_t>(Keyword::Not)
                  ? After::TypeOrNot
                  : After::Keyword;
     return tag == TokenTag::Operator && datum == static_cast<std::uint32_t>(Operator::Dot) ? After::Dot
@@ -721,7 +723,7 @@ void lex_main(Lexer& lx) {
           goto adjusted;
         }
         rows.push(tag, start, length, datum);
-        after = tag == TokenTag::Identifier                                                        ? After::Other
+        after = tag == TokenTag::Identifier ? After::Other
                 : datum == static_cast<std::uint32_t>(Keyword::Type) ||
                         datum == static_cast<std::uint32_t>(Keyword::Not)
                     ? After::TypeOrNot
@@ -745,11 +747,14 @@ void lex_main(Lexer& lx) {
         if (length == 0) break;
         p += length;
         if (after == After::TypeOrNot ||
-            (after == After::Keyword && (op == Operator::Colon || op == Operator::QuestionColon))) [[unlikely]] {
-          pending = {TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op)};
+            (after == After::Keyword && (op == Operator::Colon || op == Operator::QuestionColon)))
+            [[unlikely]] {
+          pending = {TokenTag::Operator, start, static_cast<std::uint32_t>(length),
+                     static_cast<std::uint32_t>(op)};
           goto adjusted;
         }
-        rows.push(TokenTag::Operator, start, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(op));
+        rows.push(TokenTag::Operator, start, static_cast<std::uint32_t>(length),
+                  static_cast<std::uint32_t>(op));
         after = op == Operator::Dot ? After::Dot : After::Other;
         skip_one_blank();
         continue;
@@ -765,8 +770,8 @@ void lex_main(Lexer& lx) {
           ++q;
         }
         const int next = q < size ? static_cast<unsigned char>(s[q]) : -1;
-        if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) && q - p <= 10 &&
-            (c != '0' || q - p == 1) && value <= 2147483647u) {
+        if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) &&
+            q - p <= 10 && (c != '0' || q - p == 1) && value <= 2147483647u) {
           const auto length = static_cast<std::uint32_t>(q - p);
           p = q;
           if (after == After::TypeOrNot) [[unlikely]] {
@@ -812,7 +817,6 @@ void lex_main(Lexer& lx) {
   rows.sync();
   lx.pos = p;
 }
-
 
 }  // namespace lexer
 

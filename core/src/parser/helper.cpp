@@ -21,9 +21,10 @@ std::uint32_t MemoTable::number_of(const MemoKey& key) const {
 
 void MemoTable::reserve_tokens(std::size_t count) {
   if (count <= heads_size_) return;
-  heads_ = static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
-                                                         : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
-                                                                       count * sizeof(std::uint32_t)));
+  heads_ =
+      static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
+                                                    : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
+                                                                  count * sizeof(std::uint32_t)));
   heads_size_ = count;
 }
 
@@ -46,7 +47,8 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  if (key.token >= heads_size_) reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
+  if (key.token >= heads_size_)
+    reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
   const std::uint32_t previous = heads_[key.token];
   slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
   heads_[key.token] = static_cast<std::uint32_t>(slots_.size());
@@ -96,12 +98,11 @@ bool is_literal(TokenTag tag, Keyword keyword) {
 
 bool is_literal_token(const Token* token) {
   return token != nullptr &&
-         is_literal(token->kind.tag, token->kind.tag == TokenTag::Keyword ? token->kind.keyword : Keyword::In);
+         is_literal(token->kind.tag,
+                    token->kind.tag == TokenTag::Keyword ? token->kind.keyword : Keyword::In);
 }
 
-bool is_literal_token(const PeekedToken& token) {
-  return token && is_literal(token.tag(), token.keyword());
-}
+bool is_literal_token(const PeekedToken& token) { return token && is_literal(token.tag(), token.keyword()); }
 
 // token(op): the next token if it is exactly that operator.
 ParserResult<TokenRef> Parser::token(Operator op) {

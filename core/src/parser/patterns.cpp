@@ -12,7 +12,7 @@ bool is_sign(const PeekedToken& token) {
 }
 
 bool is_constant_name(const PeekedToken& token) {
-  return token && token.tag() == TokenTag::Identifier && token->kind.tag == TokenTag::Identifier && !token->kind.text().empty() &&
+  return token && token.tag() == TokenTag::Identifier && !token->kind.text().empty() &&
          token->kind.text().front() == '@';
 }
 

@@ -20,8 +20,8 @@ ParserResult<Statement*> Parser::statement() {
   if (next == nullptr) return kBacktrack;
 
   if (next.is_operator(Operator::OpenBrace) || next.is_keyword(Keyword::If) ||
-      next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) ||
-      next.is_keyword(Keyword::Match) || next.is_keyword(Keyword::For)) {
+      next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) || next.is_keyword(Keyword::Match) ||
+      next.is_keyword(Keyword::For)) {
     ParserResult<Expression*> construct = kBacktrack;
     if (next.tag() == TokenTag::Operator) {
       construct = block_expression();

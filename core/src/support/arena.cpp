@@ -26,7 +26,8 @@ void* allocate_zeroed(std::size_t bytes) {
 void* grow_zeroed(void* p, std::size_t old_bytes, std::size_t new_bytes) {
 #ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
   void* q = std::realloc(p, new_bytes == 0 ? 1 : new_bytes);
-  if (q != nullptr && new_bytes > old_bytes) std::memset(static_cast<char*>(q) + old_bytes, 0, new_bytes - old_bytes);
+  if (q != nullptr && new_bytes > old_bytes)
+    std::memset(static_cast<char*>(q) + old_bytes, 0, new_bytes - old_bytes);
 #else
   (void)old_bytes;
   void* q = mi_rezalloc(p, new_bytes);
