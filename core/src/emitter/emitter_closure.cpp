@@ -52,7 +52,7 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
       const Pattern* pattern = parameter_pattern(item.item);
       if (is_plain_name(pattern)) {
         const auto& binding = pattern->as<BindingPattern>();
-        if (!binding.name.is_null() && is_identifier(*binding.name))
+        if (!binding.name.is_null() && is_identifier(binding.name))
           declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
                             rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
       } else if (pattern != nullptr) {

@@ -15,7 +15,7 @@ constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 bool is_global_keyword(const Expression& expression) {
   return expression.kind == ExpressionKind::Variable &&
          !expression.as<VariableExpression>().token.is_null() &&
-         is_keyword(*expression.as<VariableExpression>().token, Keyword::Global);
+         is_keyword(expression.as<VariableExpression>().token, Keyword::Global);
 }
 
 // A literal bound of a range that is not an integer, a number or `inf`.
@@ -41,9 +41,9 @@ std::optional<std::int32_t> Emitter::integer_literal(const Expression& expressio
   if (expression.kind == ExpressionKind::Prefix) {
     const auto& prefix = expression.as<PrefixExpression>();
     if (prefix.operand == nullptr || prefix.op.is_null()) return std::nullopt;
-    if (is_operator(*prefix.op, Operator::Minus)) {
+    if (is_operator(prefix.op, Operator::Minus)) {
       negate = true;
-    } else if (!is_operator(*prefix.op, Operator::Plus)) {
+    } else if (!is_operator(prefix.op, Operator::Plus)) {
       return std::nullopt;
     }
     literal = prefix.operand;
@@ -376,7 +376,7 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
 
 void Emitter::emit_record(const RecordExpression& record, Register dst, LoopContext loop) {
   const SourceRange whole = span_of(record.open.range(), record.close.range());
-  if (!record.open.is_null() && is_operator(*record.open, Operator::OpenBrace))
+  if (!record.open.is_null() && is_operator(record.open, Operator::OpenBrace))
     push(DiagnosticCode::PreferParenthesesForRecordLiteral, whole);
   const std::size_t base = scratch_registers.size();
   for (const auto& item : record.elements) {
@@ -595,7 +595,7 @@ void Emitter::emit_expr_callable(SourceRange range, const Callable& callee, cons
 void Emitter::emit_call(const CallExpression& call, Register dst, LoopContext loop) {
   const SourceRange range = span_of(range_of(call.callee), call.close.range());
   if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
-      is_keyword(*call.callee.token, Keyword::Type)) {
+      is_keyword(call.callee.token, Keyword::Type)) {
     Register r = 0;
     if (!call.arguments.empty() && !call.arguments.front().item.is_spread() &&
         call.arguments.front().item.element != nullptr)
@@ -609,7 +609,7 @@ void Emitter::emit_call(const CallExpression& call, Register dst, LoopContext lo
 void Emitter::emit_extension_call(const ExtensionCallExpression& call, Register dst, LoopContext loop) {
   const SourceRange range = span_of(range_of(*call.receiver), call.close.range());
   if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
-      is_keyword(*call.callee.token, Keyword::Type)) {
+      is_keyword(call.callee.token, Keyword::Type)) {
     const Register r = emit_expression_reg(*call.receiver, loop);
     op_2(range, OpCode::Type, reg_operand(dst), reg_operand(r));
     return;

@@ -28,7 +28,7 @@ const Pattern& peel(const Pattern& pattern) {
 
 bool is_nil_literal(const Pattern& pattern) {
   const Pattern& p = peel(pattern);
-  return p.kind == PatternKind::Literal && is_keyword(*p.as<LiteralPattern>().literal, Keyword::Nil);
+  return p.kind == PatternKind::Literal && is_keyword(p.as<LiteralPattern>().literal, Keyword::Nil);
 }
 
 bool is_literal_or_constant(const Pattern& pattern) {
@@ -96,7 +96,7 @@ std::optional<Constant> Emitter::emit_literal_constant(const Pattern& pattern, R
   }
   if (std::optional<double> number = literal_number(token)) {
     double value = *number;
-    if (!literal.sign.is_null() && is_operator(*literal.sign, Operator::Minus)) value = -value;
+    if (!literal.sign.is_null() && is_operator(literal.sign, Operator::Minus)) value = -value;
     op_number(range, reg, value);
     return Constant::of_number(value);
   }
@@ -140,8 +140,8 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
   switch (pattern.kind) {
     case PatternKind::Binding: {
       const auto& binding = pattern.as<BindingPattern>();
-      if (binding.name.is_null() || !is_identifier(*binding.name)) return;
-      std::optional<FoundVariable> found = find_variable(identifier_text(*binding.name));
+      if (binding.name.is_null() || !is_identifier(binding.name)) return;
+      std::optional<FoundVariable> found = find_variable(identifier_text(binding.name));
       if (!found) return;
       Variable& variable = *found->variable;
       if (kind == VariableKind::Assignment) {
@@ -269,8 +269,8 @@ class PatternEmitter {
   void binding(Register flag, const BindingPattern& binding, Register value) {
     const SourceRange name_range = binding.name.range();
     if (flag != 0) e_.op_bool(name_range, flag, true);
-    if (!is_identifier(*binding.name)) return;  // a recovered name, already reported
-    std::optional<FoundVariable> found = e_.find_variable(identifier_text(*binding.name));
+    if (!is_identifier(binding.name)) return;  // a recovered name, already reported
+    std::optional<FoundVariable> found = e_.find_variable(identifier_text(binding.name));
     if (!found) {
       e_.push(DC::UndefinedVariableAssignment, name_range);
       return;
@@ -491,11 +491,11 @@ class PatternEmitter {
         const Pattern* value = element.value != nullptr ? &peel(*element.value) : nullptr;
         if (value == nullptr || value->kind != PatternKind::Binding) return key;  // reported by the parser
         const TokenRef& name = value->as<BindingPattern>().name;
-        if (!is_identifier(*name)) return key;
+        if (!is_identifier(name)) return key;
         e_.push_tag(DC::OmitNamedRecordField, range_of(element));
         e_.push_tag(DC::OmitNamedRecordFieldName, name.range());
         key.valid = true;
-        key.text = identifier_text(*name);
+        key.text = identifier_text(name);
         return key;
       }
       case RecordElementKind::Positional:

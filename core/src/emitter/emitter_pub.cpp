@@ -15,7 +15,7 @@ void Emitter::declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef nam
     push(DiagnosticCode::UnexpectedPub, pub.range());
     return;
   }
-  const std::string_view text = identifier_text(*name);
+  const std::string_view text = identifier_text(name);
   Variable* variable = scopes.find_local(text);
   if (variable == nullptr)
     throw InternalFailure("Variable '" + std::string(text) +
@@ -44,8 +44,8 @@ void ModuleExportsData::commit(Emitter& emitter, std::string_view module_name, R
 void Emitter::emit_module_statement(const ModuleStatement& statement, LoopContext loop) {
   if (statement.name.is_null() || statement.body == nullptr) return;
   const BlockExpression& body = *statement.body;
-  if (body.expression != nullptr || !is_identifier(*statement.name)) return;
-  const std::string_view name = identifier_text(*statement.name);
+  if (body.expression != nullptr || !is_identifier(statement.name)) return;
+  const std::string_view name = identifier_text(statement.name);
   std::optional<FoundVariable> found = find_variable(name);
   if (!found || found->variable->kind != VariableKind::ModuleBinding) return;
   Variable& variable = *found->variable;

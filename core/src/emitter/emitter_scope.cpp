@@ -277,7 +277,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
       const auto& binding = pattern.as<BindingPattern>();
       // A name the parser rewrote during recovery (a keyword in a name
       // position) declares nothing.
-      if (binding.name.is_null() || !is_identifier(*binding.name)) return;
+      if (binding.name.is_null() || !is_identifier(binding.name)) return;
       if (declare_variable(*binding.name, !binding.mut.is_null(), kind) != nullptr)
         declare_pub(exports, pub, binding.name);
       return;
@@ -356,7 +356,7 @@ void Emitter::declare_block(std::span<Statement* const> statements, const Expres
       }
       case StatementKind::Const: {
         const auto& constant = statement->as<ConstStatement>();
-        if (!constant.name.is_null() && is_identifier(*constant.name)) {
+        if (!constant.name.is_null() && is_identifier(constant.name)) {
           if (declare_variable(*constant.name, false, VariableKind::ConstBinding) != nullptr)
             declare_pub(exports, constant.pub, constant.name);
         }
@@ -365,7 +365,7 @@ void Emitter::declare_block(std::span<Statement* const> statements, const Expres
       }
       case StatementKind::Function: {
         const auto& function = statement->as<FunctionStatement>();
-        if (!function.name.is_null() && is_identifier(*function.name)) {
+        if (!function.name.is_null() && is_identifier(function.name)) {
           if (declare_variable(*function.name, false, VariableKind::FnBinding) != nullptr)
             declare_pub(exports, function.pub, function.name);
         }
@@ -373,7 +373,7 @@ void Emitter::declare_block(std::span<Statement* const> statements, const Expres
       }
       case StatementKind::Module: {
         const auto& module = statement->as<ModuleStatement>();
-        if (!module.name.is_null() && is_identifier(*module.name)) {
+        if (!module.name.is_null() && is_identifier(module.name)) {
           if (declare_variable(*module.name, false, VariableKind::ModuleBinding) != nullptr)
             declare_pub(exports, module.pub, module.name);
         }

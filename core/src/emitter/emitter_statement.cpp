@@ -9,7 +9,7 @@ namespace {
 bool is_global_keyword(const Expression& expression) {
   return expression.kind == ExpressionKind::Variable &&
          !expression.as<VariableExpression>().token.is_null() &&
-         is_keyword(*expression.as<VariableExpression>().token, Keyword::Global);
+         is_keyword(expression.as<VariableExpression>().token, Keyword::Global);
 }
 
 }  // namespace
@@ -115,11 +115,11 @@ void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
   if (bind.pattern == nullptr || bind.value == nullptr) return;
   if (bind.pattern->kind == PatternKind::Binding) {
     const auto& binding = bind.pattern->as<BindingPattern>();
-    if (binding.name.is_null() || !is_identifier(*binding.name)) {
+    if (binding.name.is_null() || !is_identifier(binding.name)) {
       emit_expression(*bind.value, 0, loop);
       return;
     }
-    auto found = find_variable(identifier_text(*binding.name));
+    auto found = find_variable(identifier_text(binding.name));
     if (found && found->window == window_count()) {
       // Initialised before the value, so a function literal can refer to
       // itself.
@@ -141,8 +141,8 @@ void Emitter::emit_rebind(const RebindStatement& rebind, LoopContext loop) {
 void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
   if (constant.value == nullptr) return;
   Register target = 0;
-  if (!constant.name.is_null() && is_identifier(*constant.name)) {
-    auto found = find_variable(identifier_text(*constant.name));
+  if (!constant.name.is_null() && is_identifier(constant.name)) {
+    auto found = find_variable(identifier_text(constant.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;
@@ -153,8 +153,8 @@ void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
 
 void Emitter::emit_function_statement(const FunctionStatement& function) {
   Register target = 0;
-  if (!function.name.is_null() && is_identifier(*function.name)) {
-    auto found = find_variable(identifier_text(*function.name));
+  if (!function.name.is_null() && is_identifier(function.name)) {
+    auto found = find_variable(identifier_text(function.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;

@@ -36,7 +36,7 @@ bool draws_unnecessary_parentheses(const Expression& inner) {
       return true;
     case ExpressionKind::Record: {
       const TokenRef& open = inner.as<RecordExpression>().open;
-      return open.is_null() || !is_operator(*open, Operator::OpenBrace);
+      return open.is_null() || !is_operator(open, Operator::OpenBrace);
     }
     default:
       return false;

@@ -13,6 +13,43 @@ std::string_view identifier_text(const Token& token) {
   return kind.tag == TokenTag::Identifier ? kind.text() : std::string_view{};
 }
 
+// Tokens of the store carry no Unknown wrapper (the lexer unwrapped them),
+// unless a test put one there: those are read whole.
+bool is_identifier(const TokenRef& token) {
+  if (token.is_borrowed()) {
+    const TokenTag tag = tokens_in_use().tag(token.index());
+    if (tag != TokenTag::Unknown) return tag == TokenTag::Identifier;
+  }
+  return is_identifier(*token);
+}
+
+bool is_keyword(const TokenRef& token, Keyword keyword) {
+  if (token.is_borrowed()) {
+    const Tokens& tokens = tokens_in_use();
+    if (tokens.tag(token.index()) != TokenTag::Unknown) return tokens.is_keyword(token.index(), keyword);
+  }
+  return is_keyword(*token, keyword);
+}
+
+bool is_operator(const TokenRef& token, Operator op) {
+  if (token.is_borrowed()) {
+    const Tokens& tokens = tokens_in_use();
+    if (tokens.tag(token.index()) != TokenTag::Unknown) return tokens.is_operator(token.index(), op);
+  }
+  return is_operator(*token, op);
+}
+
+std::string_view identifier_text(const TokenRef& token) {
+  if (token.is_borrowed()) {
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex i = token.index();
+    const TokenTag tag = tokens.tag(i);
+    if (tag == TokenTag::Identifier) return tokens.symbol_text(tokens.data(i));
+    if (tag != TokenTag::Unknown) return {};
+  }
+  return identifier_text(*token);
+}
+
 std::optional<double> literal_number(const Token& token) {
   const TokenKind& kind = peeled_kind(token);
   switch (kind.tag) {

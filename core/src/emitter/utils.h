@@ -29,6 +29,13 @@ bool is_operator(const Token& token, Operator op);
 // The identifier's spelling, or empty.
 std::string_view identifier_text(const Token& token);
 
+// The same questions about a referenced token; a token of the store is
+// answered from its columns without reading it whole.
+bool is_identifier(const TokenRef& token);
+bool is_keyword(const TokenRef& token, Keyword keyword);
+bool is_operator(const TokenRef& token, Operator op);
+std::string_view identifier_text(const TokenRef& token);
+
 // The numeric value of an integer, number, `nan` or `inf` token.
 std::optional<double> literal_number(const Token& token);
 // Integer or number token (not `nan`/`inf`).
