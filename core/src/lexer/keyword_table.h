@@ -16,7 +16,8 @@ struct KeywordEntry {
 };
 
 constexpr std::array<KeywordEntry, kKeywordCount> kKeywords = {{
-#define QUENDAL_KEYWORD(name, spelling, constant, reserved) {spelling, constant != 0, reserved != 0},
+#define QUENDAL_KEYWORD(name, spelling, constant, reserved, prefix, right, power) \
+  {spelling, constant != 0, reserved != 0},
 #include "lexer/keywords.def"
 #undef QUENDAL_KEYWORD
 }};

@@ -12,7 +12,7 @@ struct OperatorEntry {
 };
 
 constexpr std::array<OperatorEntry, kOperatorCount> kOperators = {{
-#define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r) \
+#define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r, prefix, right, power) \
   {spelling, a != 0, c != 0, l != 0, p != 0, e != 0, r != 0},
 #include "lexer/operators.def"
 #undef QUENDAL_OPERATOR

@@ -25,14 +25,14 @@ namespace quendal {
 inline thread_local std::uint64_t unknowns_made = 0;
 
 enum class Keyword : std::uint8_t {
-#define QUENDAL_KEYWORD(name, spelling, constant, reserved) name,
+#define QUENDAL_KEYWORD(name, spelling, constant, reserved, prefix, right, power) name,
 #include "lexer/keywords.def"
 #undef QUENDAL_KEYWORD
 };
 inline constexpr int kKeywordCount = 39;
 
 enum class Operator : std::uint8_t {
-#define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r) name,
+#define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r, prefix, right, power) name,
 #include "lexer/operators.def"
 #undef QUENDAL_OPERATOR
 };

@@ -1,73 +1,8 @@
-// Operator expressions: binding powers and the precedence loop.
+// Operator expressions: the precedence loop (binding powers are in the
+// operator and keyword tables).
 #include "parser/parser.h"
 
 namespace quendal {
-
-Precedence precedence_of(const Token& token) {
-  std::uint32_t datum = 0;
-  if (token.kind.tag == TokenTag::Operator) datum = static_cast<std::uint32_t>(token.kind.op);
-  if (token.kind.tag == TokenTag::Keyword) datum = static_cast<std::uint32_t>(token.kind.keyword);
-  return precedence_of(token.kind.tag, datum);
-}
-
-Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
-  if (tag == TokenTag::Operator) {
-    switch (static_cast<Operator>(datum)) {
-      case Operator::Question:
-        return {true, true, 30};
-      case Operator::QuestionQuestion:
-        return {false, false, 50};
-      case Operator::OrOr:
-        return {false, false, 60};
-      case Operator::AndAnd:
-        return {false, false, 70};
-      case Operator::EqEq:
-      case Operator::ExclamationEq:
-      case Operator::EqTilde:
-      case Operator::ExclamationTilde:
-        return {false, false, 90};
-      case Operator::Gt:
-      case Operator::GtEq:
-      case Operator::Lt:
-      case Operator::LtEq:
-        return {false, false, 100};
-      case Operator::DotDot:
-      case Operator::DotDotLt:
-        return {false, false, 140};
-      case Operator::Plus:
-      case Operator::Minus:
-        return {true, false, 170};
-      case Operator::Asterisk:
-      case Operator::Slash:
-      case Operator::Percent:
-        return {false, false, 180};
-      case Operator::Exclamation:
-        return {true, false, 190};
-      case Operator::Caret:
-        return {false, true, 200};
-      default:
-        return {};
-    }
-  }
-  if (tag == TokenTag::Keyword) {
-    switch (static_cast<Keyword>(datum)) {
-      case Keyword::Or:
-        return {false, false, 60};
-      case Keyword::And:
-        return {false, false, 70};
-      case Keyword::In:
-      case Keyword::NotIn:
-        return {false, false, 100};
-      case Keyword::Is:
-        return {false, false, 120};
-      case Keyword::Not:
-        return {true, false, 190};
-      default:
-        return {};
-    }
-  }
-  return {};
-}
 
 // expression -> basic_expression | unknown_expression
 ParserResult<Expression*> Parser::expression() {

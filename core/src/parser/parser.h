@@ -226,8 +226,27 @@ struct Precedence {
   int power = 0;
 };
 
-Precedence precedence_of(const Token& token);
-Precedence precedence_of(TokenTag tag, std::uint32_t datum);
+// The place of operators and keywords in expressions, from their tables.
+inline constexpr Precedence kOperatorPrecedence[] = {
+#define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r, prefix, right, power) \
+  {prefix != 0, right != 0, power},
+#include "lexer/operators.def"
+#undef QUENDAL_OPERATOR
+};
+inline constexpr Precedence kKeywordPrecedence[] = {
+#define QUENDAL_KEYWORD(name, spelling, constant, reserved, prefix, right, power) \
+  {prefix != 0, right != 0, power},
+#include "lexer/keywords.def"
+#undef QUENDAL_KEYWORD
+};
+
+// An operator's or keyword's precedence (`datum` is the member); none for
+// any other token.
+inline Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
+  if (tag == TokenTag::Operator) return kOperatorPrecedence[datum];
+  if (tag == TokenTag::Keyword) return kKeywordPrecedence[datum];
+  return {};
+}
 
 // A token the cursor looked at: empty past the end of the list. Its kind,
 // operator, keyword and range are read from the store's columns; the whole
