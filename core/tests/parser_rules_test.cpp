@@ -37,6 +37,7 @@ std::string nest(std::string_view open, std::string_view core, std::string_view 
 // called one at a time and the work of a whole parse can be read back.
 struct Fixture {
   explicit Fixture(std::string_view text) : source(text), collector(source, config), context(arena) {
+    context.measure = true;
     LexResult lexed = lex(source, config, arena, &collector);
     tokens = std::move(lexed.tokens);
     using_tokens.emplace(tokens);

@@ -252,7 +252,7 @@ TokenRefList Parser::token_list(std::initializer_list<TokenRef> tokens) const {
 ParserResult<Expression*> Parser::unknown_expression() {
   const std::size_t start = pos_;
   while (pos_ < range_.size() && !stops_unknown_run(tokens_, index_at(pos_), false)) ++pos_;
-  context_.tokens_scanned += pos_ - start + 1;
+  if (context_.measure) context_.tokens_scanned += pos_ - start + 1;
   if (pos_ == start) return kBacktrack;
   return make_unknown_expression(arena_, consumed_tokens(start), DiagnosticCode::UnknownExpression);
 }
@@ -266,7 +266,7 @@ ParserResult<Pattern*> Parser::unknown_pattern() {
     stop = context_.run_stop - range_.begin;
   } else {
     while (stop < range_.size() && !stops_unknown_run(tokens_, index_at(stop), true)) ++stop;
-    context_.tokens_scanned += stop - start + 1;
+    if (context_.measure) context_.tokens_scanned += stop - start + 1;
     context_.run_begin = here;
     context_.run_stop = index_at(stop);
   }

@@ -152,13 +152,14 @@ struct ParseContext {
   Arena& arena;
   int depth = 0;       // current nesting level
   int high_water = 0;  // deepest level reached inside the current memoised rule
-  int deepest = 0;     // deepest level reached at all
-  // Work done, for measurements: levels entered and tokens scanned by the
-  // unknown-run rules.
+  // Measurements, kept only when `measure` is set (tests): the deepest level
+  // reached, the levels entered, the lowest stack address seen when a level
+  // was entered, and the tokens scanned by the unknown-run rules.
+  bool measure = false;
+  int deepest = 0;
   std::uint64_t levels_entered = 0;
-  std::uint64_t tokens_scanned = 0;
-  // Lowest stack address seen when a level was entered (for measurements).
   std::uintptr_t stack_low = UINTPTR_MAX;
+  std::uint64_t tokens_scanned = 0;
   // Where the first cut happened, as an index into the script's token list.
   bool cut_recorded = false;
   std::size_t cut_position = 0;
@@ -183,15 +184,19 @@ class NestingGuard {
     if (context_.depth >= kMaxNestingDepth) return false;
     ++context_.depth;
     ++count_;
-    ++context_.levels_entered;
     if (context_.depth > context_.high_water) context_.high_water = context_.depth;
-    if (context_.depth > context_.deepest) context_.deepest = context_.depth;
-    const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    if (frame < context_.stack_low) context_.stack_low = frame;
+    if (context_.measure) [[unlikely]]
+      measure(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
     return true;
   }
 
  private:
+  void measure(std::uintptr_t frame) {
+    ++context_.levels_entered;
+    if (context_.depth > context_.deepest) context_.deepest = context_.depth;
+    if (frame < context_.stack_low) context_.stack_low = frame;
+  }
+
   ParseContext& context_;
   int count_ = 0;
 };
