@@ -2,6 +2,7 @@
 // growth past the first reserve, and what recovery writes as tokens are made.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -144,6 +145,17 @@ TEST(Columns, ATokenWithoutPayloadIsTenBytes) {
   ASSERT_EQ(l.tokens().size(), 15001u);
   EXPECT_EQ(l.tokens().bytes_used(), 15001u * 10);
   EXPECT_GE(l.tokens().bytes_reserved(), l.tokens().bytes_used());
+}
+
+TEST(Refusal, RowsBeyondThirtyTwoBitIndicesAreNeverHeld) {
+  // A store refuses to grow past 32-bit indices rather than hand out a
+  // smaller block; the lexer checks the lists fit before joining them.
+  TokenColumns columns;
+  EXPECT_THROW(columns.reserve(TokenColumns::kMostRows + 1), std::bad_alloc);
+  EXPECT_EQ(columns.capacity(), 0u);
+  EXPECT_TRUE(lexer::rows_fit(TokenColumns::kMostRows - 7, 7));
+  EXPECT_FALSE(lexer::rows_fit(TokenColumns::kMostRows - 7, 8));
+  EXPECT_FALSE(lexer::rows_fit(TokenColumns::kMostRows, TokenColumns::kMostRows));
 }
 
 TEST(Refusal, SourcesOfFourGibibytesAreRefusedBeforeAnythingIsRead) {

@@ -64,12 +64,7 @@ inline std::uint64_t mix(std::uint64_t h) {
   return h;
 }
 
-}  // namespace
-
-std::size_t continuation_run(std::string_view s, std::size_t pos) {
-  return continuation_end(s.data(), s.size(), pos) - pos;
-}
-
+// The key of a name longer than 8 bytes.
 std::uint64_t hash_bytes(const char* p, std::size_t n) {
   std::uint64_t h = n * kHashMultiplier;
   while (n > 8) {
@@ -83,6 +78,12 @@ std::uint64_t hash_bytes(const char* p, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i)
     w |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
   return mix((h ^ w) * kHashMultiplier);
+}
+
+}  // namespace
+
+std::size_t continuation_run(std::string_view s, std::size_t pos) {
+  return continuation_end(s.data(), s.size(), pos) - pos;
 }
 
 SymbolId SymbolIndex::intern(std::vector<std::string_view>& symbols, std::string_view text) {

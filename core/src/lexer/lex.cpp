@@ -417,10 +417,17 @@ void push_main(Lexer& lx, const Lexed& t, std::uint32_t start, std::uint32_t end
 }
 
 // The main list is complete: the interpolation lists follow it, and the
-// strings get their views of the side tables.
-void finish_store(Lexer& lx) {
+// strings get their views of the side tables. False (the lex failed at the
+// end of the input) when the rows would not fit.
+bool finish_store(Lexer& lx) {
   TokenColumns& columns = lx.out.columns();
   const TokenIndex main = columns.size();
+  // Every token index must fit in 32 bits: a source near 4 GiB dense with
+  // interpolations can make more rows than that.
+  if (!rows_fit(main, lx.nested.size())) {
+    lx.fail();
+    return false;
+  }
   lx.out.list() = TokenRange{0, main};
   columns.append(lx.nested);
   for (const auto& [index, end] : lx.nested_long_ends) lx.out.long_ends().emplace_back(index + main, end);
@@ -440,6 +447,7 @@ void finish_store(Lexer& lx) {
         std::span<const StringFragment>(fragments.data() + info.first_fragment, info.fragment_count);
     info.parts = std::span<const StringPart>(parts.data() + info.first_part, info.part_count);
   }
+  return true;
 }
 
 // What a failed lex leaves: no tokens, the records as they were.
@@ -517,7 +525,7 @@ struct Rows {
   }
   void grow() {
     sync();
-    columns.reserve(static_cast<std::size_t>(capacity) * 2 + 16);
+    columns.grow();
     load();
   }
 
@@ -559,18 +567,11 @@ struct Rows {
   std::uint32_t start, end;
   t = token(lx, after_dot, start, end);
   p = lx.pos;
-  if (after_keyword) {
-    const TokenIndex n = columns.size() - 1;
-    std::uint32_t previous_end = columns.starts()[n] + columns.lengths()[n];
-    const std::uint32_t before = previous_end;
-    adjust_keyword(lx, columns.tags()[n], columns.data()[n], previous_end, t, start, end);
-    if (previous_end != before) {
-      const std::uint32_t length = previous_end - columns.starts()[n];
-      columns.lengths()[n] =
-          static_cast<std::uint8_t>(std::min<std::uint32_t>(length, TokenColumns::kLongLength));
-      if (length >= TokenColumns::kLongLength) lx.out.long_ends().emplace_back(n, previous_end);
-      return p;
-    }
+  if (after_keyword &&
+      !adjust_last_row(lx, columns.tags(), columns.lengths(), columns.starts(), columns.data(),
+                       columns.size() - 1, t.tag, start, end - start, t.data)) {
+    t = Lexed{};
+    return p;
   }
   push_main(lx, t, start, end);
   return p;
@@ -830,11 +831,7 @@ LexResult lex(std::string_view source, const CompileConfig& config, Arena& arena
   const std::size_t records_before = records != nullptr ? records->diagnostics().size() : 0;
   lexer::Lexer lx(source, config, arena, result.tokens, records);
   lexer::lex_main(lx);
-  if (lx.failed) {
-    lexer::fail_result(result, lx, records_before, lx.stop_offset);
-    return result;
-  }
-  lexer::finish_store(lx);
+  if (lx.failed || !lexer::finish_store(lx)) lexer::fail_result(result, lx, records_before, lx.stop_offset);
   return result;
 }
 
@@ -865,7 +862,7 @@ LexResult lex_string(std::string_view source, const CompileConfig& config, Arena
     return result;
   }
   lexer::push_main(lx, eof, start, end);
-  lexer::finish_store(lx);
+  if (!lexer::finish_store(lx)) lexer::fail_result(result, lx, records_before, lx.stop_offset);
   return result;
 }
 

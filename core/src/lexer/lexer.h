@@ -129,8 +129,6 @@ inline std::uint64_t short_word(const char* text, std::size_t length, const char
   return w;
 }
 
-std::uint64_t hash_bytes(const char* p, std::size_t n);
-
 struct Lexer {
   Lexer(std::string_view source, const CompileConfig& config, Arena& arena, Tokens& tokens,
         DiagnosticsCollector* records);
@@ -205,6 +203,12 @@ extern const std::uint8_t kAsciiIdentifier[128];
 // Skips blanks, line breaks and comments: everything between two tokens.
 void skip_trivia(Lexer& lx);
 void skip_blanks(Lexer& lx);
+
+// Whether a main list of `main` rows and interpolation lists of `nested`
+// rows fit in one store (token indices are 32-bit).
+inline bool rows_fit(std::uint64_t main, std::uint64_t nested) {
+  return main + nested <= TokenColumns::kMostRows;
+}
 
 // The main list of a script, up to and including its Eof token.
 void lex_main(Lexer& lx);

@@ -1,5 +1,6 @@
 #include <bit>
 #include <cstring>
+#include <span>
 
 #include "lexer/identifier.h"
 #include "lexer/lexer.h"
@@ -197,7 +198,7 @@ void format_string(Lexer& lx, StringInterpolation& interpolation) {
 }
 
 // Moves an interpolation's list (from `first` on) to the lists of the store.
-TokenRange flush_list(Lexer& lx, const std::vector<ListToken>& list, std::size_t first) {
+TokenRange flush_list(Lexer& lx, std::span<const ListToken> list, std::size_t first) {
   TokenColumns& nested = lx.nested;
   const TokenIndex begin = nested.size();
   for (std::size_t k = first; k < list.size(); ++k) {
@@ -355,12 +356,11 @@ Delimiter delimiter_of(const ListToken& t) {
     kind.diag_first = lx.diagnostic(start, end, code, 0);
     kind.diag_count = 1;
   }
-  const std::vector<ListToken> list{
-      ListToken{kind.tag, kind.data, start, end, kind.diag_first, kind.diag_count}};
+  const ListToken name{kind.tag, kind.data, start, end, kind.diag_first, kind.diag_count};
   StringInterpolation interpolation;
   interpolation.dollar_start = static_cast<std::uint32_t>(dollar);
   interpolation.dollar_end = static_cast<std::uint32_t>(dollar_end);
-  interpolation.tokens = flush_list(lx, list, 0);
+  interpolation.tokens = flush_list(lx, std::span<const ListToken>(&name, 1), 0);
   return interpolation_fragment(lx, interpolation);
 }
 

@@ -1,14 +1,12 @@
 #include "lexer/tokens.h"
 
-#include <limits>
 #include <new>
 
 namespace quendal {
 
 void TokenColumns::reserve(std::size_t rows) {
   if (rows <= capacity_) return;
-  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max() - 1;
-  if (rows > kMost) rows = kMost;
+  if (rows > kMostRows) throw std::bad_alloc();
   rows = (rows + 1) & ~std::size_t{1};
   auto* block = static_cast<unsigned char*>(::operator new(rows* kRowBytes));
   auto* tags = reinterpret_cast<TokenTag*>(block);
@@ -31,8 +29,8 @@ void TokenColumns::reserve(std::size_t rows) {
 }
 
 void TokenColumns::grow() {
-  if (capacity_ >= std::numeric_limits<std::uint32_t>::max() - 1) throw std::bad_alloc();
-  reserve(capacity_ < 16 ? 16 : static_cast<std::size_t>(capacity_) * 2);
+  if (capacity_ >= kMostRows) throw std::bad_alloc();
+  reserve(capacity_ < 16 ? 16 : std::min<std::size_t>(static_cast<std::size_t>(capacity_) * 2, kMostRows));
 }
 
 void TokenColumns::append(const TokenColumns& other) {

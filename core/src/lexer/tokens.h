@@ -57,11 +57,16 @@ class TokenColumns {
   static constexpr std::uint8_t kLongLength = 255;  // the end is in the long-end table
   static constexpr std::size_t kRowBytes = sizeof(TokenTag) + 1 + 4 + 4;
 
+  // The most rows a store holds: token indices are 32-bit.
+  static constexpr std::size_t kMostRows = 0xFFFFFFFEu;
+
   std::uint32_t size() const { return size_; }
   std::uint32_t capacity() const { return capacity_; }
   // For writers that keep their own count of rows (at most the capacity).
   void set_size(std::uint32_t rows) { size_ = rows; }
-  // Capacities are even, so the 32-bit columns stay aligned.
+  // Capacities are even, so the 32-bit columns stay aligned. More than
+  // kMostRows rows cannot be held: asking for them is running out of memory
+  // (std::bad_alloc), never a silently smaller block.
   void reserve(std::size_t rows);
   void push(TokenTag tag, std::uint32_t start, std::uint32_t length, std::uint32_t data) {
     if (size_ == capacity_) grow();
@@ -71,8 +76,8 @@ class TokenColumns {
     this->data()[size_] = data;
     ++size_;
   }
-  void pop() { --size_; }
-  void clear() { size_ = 0; }
+  // At least one row more of capacity (std::bad_alloc past kMostRows).
+  void grow();
   // Appends every row of `other`.
   void append(const TokenColumns& other);
 
@@ -89,7 +94,6 @@ class TokenColumns {
   std::size_t bytes_reserved() const { return capacity_ * kRowBytes; }
 
  private:
-  void grow();
   void swap(TokenColumns& other) noexcept {
     std::swap(block_, other.block_);
     std::swap(tags_, other.tags_);
@@ -185,6 +189,15 @@ class Tokens {
   std::size_t bytes_used() const;
   std::size_t bytes_reserved() const;
 
+  const std::vector<StringInterpolation>& interpolations() const { return interpolations_; }
+
+  // Where the diagnostics of one token lie in the store's table.
+  struct Wrapped {
+    TokenIndex token;
+    std::uint32_t first;
+    std::uint32_t count;
+  };
+
  private:
   friend struct TokenWriter;
   std::uint32_t long_end(TokenIndex i) const;
@@ -204,19 +217,7 @@ class Tokens {
   // Diagnostics of the tokens that had any, and (token, first, count) into
   // them, by token.
   std::vector<TokenDiagnostic> token_diagnostics_;
-
- public:
-  struct Wrapped {
-    TokenIndex token;
-    std::uint32_t first;
-    std::uint32_t count;
-  };
-
- private:
   std::vector<Wrapped> wrapped_;
-
- public:
-  const std::vector<StringInterpolation>& interpolations() const { return interpolations_; }
 };
 
 // The store that borrowed token references (TokenRef) of this thread read
