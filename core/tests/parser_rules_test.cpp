@@ -170,6 +170,19 @@ TEST(ParserHelpers, UnknownRunsStopAtTheirStopTokens) {
   }
 }
 
+TEST(ParserHelpers, AnUnknownRunOfTheNextListIsNotTakenAtTheEndOfThisOne) {
+  // Lists lie side by side in the store: the end of one is where the next
+  // begins, and a run scanned there must not serve the list that ended.
+  Fixture f("x y & z");
+  const TokenRange first{0, 2}, second{2, f.tokens.list().end};
+  Parser next(f.tokens, second, f.context, false);
+  ASSERT_TRUE(next.unknown_pattern().ok());  // the run `& z`, cached
+  Parser ended(f.tokens, first, f.context, false);
+  ended.restore(2);
+  EXPECT_TRUE(ended.unknown_pattern().backtracked());
+  EXPECT_EQ(ended.position(), 2u);
+}
+
 TEST(ParserHelpers, FailedExpressionLeavesTheCursorForTheCallerAndFallsBackToAnUnknownRun) {
   Fixture f("a + ;");
   Parser p = f.parser();

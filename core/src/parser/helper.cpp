@@ -262,7 +262,10 @@ ParserResult<Pattern*> Parser::unknown_pattern() {
   const std::size_t start = pos_;
   const TokenIndex here = index_at(pos_);
   std::size_t stop = pos_;
-  if (here >= context_.run_begin && here < context_.run_stop) {
+  // The run must lie in this list: lists are neighbours in the store, so an
+  // index just past this list may begin another list's run.
+  if (pos_ < range_.size() && here >= context_.run_begin && here < context_.run_stop &&
+      context_.run_stop <= range_.end) {
     stop = context_.run_stop - range_.begin;
   } else {
     while (stop < range_.size() && !stops_unknown_run(tokens_, index_at(stop), true)) ++stop;
