@@ -57,7 +57,7 @@ ParserResult<Expression*> Parser::pratt_prefix() {
     return node;
   }
   QUENDAL_TRY(primary, primary_expression());
-  return postfix_chain(*primary, guard);
+  return postfix_chain(*primary);
 }
 
 ParserResult<Expression*> Parser::primary_expression() {
@@ -117,25 +117,22 @@ ParserResult<Expression*> Parser::primary_expression() {
 }
 
 // postfix* -> access_index | call | extension_call | tagged_string
-ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& guard) {
-  bool first = true;
+// A chain of accesses and calls is not nesting: walks follow the object of an
+// access iteratively.
+ParserResult<Expression*> Parser::postfix_chain(Expression* left) {
   while (const PeekedToken next = peek()) {
     if (!starts_postfix(next)) break;
-    // Each access after the first deepens the tree by one level.
-    if (!first && !guard.enter()) return cut();
     const std::size_t start = pos_;
     auto access = access_index(left);
     if (access.is_cut()) return access.failure();
     if (access.ok()) {
       left = *access;
-      first = false;
       continue;
     }
     restore(start);
     if (next.is_operator(Operator::OpenParen)) {
       QUENDAL_TRY(applied, call(left));
       left = *applied;
-      first = false;
       continue;
     }
     if (next.is_operator(Operator::ColonColon)) {
@@ -143,7 +140,6 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
       if (applied.is_cut()) return applied.failure();
       if (applied.ok()) {
         left = *applied;
-        first = false;
         continue;
       }
       restore(start);
@@ -152,7 +148,6 @@ ParserResult<Expression*> Parser::postfix_chain(Expression* left, NestingGuard& 
     if (next.tag() == TokenTag::String || next.tag() == TokenTag::InterpolatedString) {
       QUENDAL_TRY(applied, tagged_string(left));
       left = *applied;
-      first = false;
       continue;
     }
     break;
@@ -280,7 +275,6 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
   TokenRef separator = advance();
   Callable callee;
   TokenRef type_keyword;
-  NestingGuard guard(context_);
   if (at_operator(Operator::OpenParen)) {
     QUENDAL_TRY(group, record_like());
     Expression* expression = *group;
@@ -298,7 +292,6 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
     Expression* expression = nullptr;
     for (;;) {
       const std::size_t start = pos_;
-      if (expression != nullptr && !guard.enter()) return cut();
       Expression* object = expression;
       if (object == nullptr) {
         auto* variable = arena_.make<VariableExpression>();

@@ -84,42 +84,48 @@ ParserResult<Expression*> Parser::condition() {
   return kBacktrack;
 }
 
-// if_expression -> `if` condition block optional_else
+// if_expression -> if_head optional_else
 ParserResult<Expression*> Parser::if_expression() {
   return memoized<Expression>(MemoRule::If, [&]() -> ParserResult<Expression*> {
-    if (!at_keyword(Keyword::If)) return kBacktrack;
-    TokenRef keyword = advance();
-    QUENDAL_TRY(test, condition());
-    QUENDAL_TRY(body, block_expression());
+    QUENDAL_TRY(head, if_head());
     QUENDAL_TRY(otherwise, optional_else());
-    auto* node = arena_.make<IfExpression>();
-    node->condition = *test;
-    node->body = &(*body)->as<BlockExpression>();
-    node->keyword = keyword;
-    node->else_block = *otherwise;
-    return static_cast<Expression*>(node);
+    (*head)->else_block = *otherwise;
+    return static_cast<Expression*>(*head);
   });
 }
 
-// optional_else -> (`else` (if_expression | block))?
-ParserResult<ElseBlock*> Parser::optional_else() {
-  if (!at_keyword(Keyword::Else)) return static_cast<ElseBlock*>(nullptr);
+// if_head -> `if` condition block
+ParserResult<IfExpression*> Parser::if_head() {
+  if (!at_keyword(Keyword::If)) return kBacktrack;
   TokenRef keyword = advance();
-  Expression* body = nullptr;
-  if (at_keyword(Keyword::If)) {
-    // Each `else if` nests one level deeper.
-    NestingGuard guard(context_);
-    if (!guard.enter()) return cut();
-    QUENDAL_TRY(chained, if_expression());
-    body = *chained;
-  } else {
-    QUENDAL_TRY(block, block_expression());
-    body = *block;
-  }
-  auto* node = arena_.make<ElseBlock>();
-  node->body = body;
+  QUENDAL_TRY(test, condition());
+  QUENDAL_TRY(body, block_expression());
+  auto* node = arena_.make<IfExpression>();
+  node->condition = *test;
+  node->body = &(*body)->as<BlockExpression>();
   node->keyword = keyword;
   return node;
+}
+
+// optional_else -> (`else` (if_head optional_else | block))?
+// An `else if` chain is read in a loop: its length is not nesting.
+ParserResult<ElseBlock*> Parser::optional_else() {
+  ElseBlock* first = nullptr;
+  ElseBlock** link = &first;
+  while (at_keyword(Keyword::Else)) {
+    auto* node = arena_.make<ElseBlock>();
+    node->keyword = advance();
+    *link = node;
+    if (!at_keyword(Keyword::If)) {
+      QUENDAL_TRY(block, block_expression());
+      node->body = *block;
+      break;
+    }
+    QUENDAL_TRY(head, if_head());
+    node->body = *head;
+    link = &(*head)->else_block;
+  }
+  return first;
 }
 
 // while_expression -> `while` condition block optional_else

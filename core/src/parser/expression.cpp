@@ -30,13 +30,16 @@ ParserResult<Expression*> Parser::additive() {
 ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
   QUENDAL_TRY(prefix, pratt_prefix());
   Expression* left = *prefix;
-  // Every operator after the first deepens the left operand by one level.
+  // A chain of left-associative operators is not nesting: every walk of the
+  // tree follows a left operand iteratively. An `is` test or a conditional
+  // after the first operator still deepens the left operand by one level.
   NestingGuard chain(context_);
   bool first = true;
   while (const PeekedToken next = peek()) {
     const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
     if (precedence.power <= minimum_power) break;
-    if (!first && !chain.enter()) return cut();
+    if (!first && (next.is_keyword(Keyword::Is) || next.is_operator(Operator::Question)) && !chain.enter())
+      return cut();
     first = false;
     TokenRef op = advance();
 

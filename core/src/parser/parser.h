@@ -381,7 +381,7 @@ class Parser {
   // ---- basic_expressions
   ParserResult<Expression*> pratt_prefix();
   ParserResult<Expression*> primary_expression();
-  ParserResult<Expression*> postfix_chain(Expression* left, NestingGuard& guard);
+  ParserResult<Expression*> postfix_chain(Expression* left);
   ParserResult<Expression*> access_index(Expression* object);
   ParserResult<IndexBrackets*> index_brackets();
   ParserResult<Expression*> call(Expression* callee);
@@ -410,6 +410,7 @@ class Parser {
   ParserResult<BlockExpression*> block_expression_no_expr();
   ParserResult<Expression*> condition();
   ParserResult<Expression*> if_expression();
+  ParserResult<IfExpression*> if_head();
   ParserResult<ElseBlock*> optional_else();
   ParserResult<Expression*> while_expression();
   ParserResult<Expression*> loop_expression();

@@ -10,12 +10,9 @@ ParserResult<Pattern*> pattern_chain(Parser& p, Keyword keyword, PatternMode mod
                                      ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
   QUENDAL_TRY(first, (p.*operand)(mode));
   Pattern* left = *first;
-  NestingGuard chain(p.context());
-  bool deepen = false;
+  // Alternatives are not nesting: walks follow the left operand iteratively.
   while (p.at_keyword(keyword)) {
     const std::size_t start = p.position();
-    if (deepen && !chain.enter()) return p.cut();
-    deepen = true;
     TokenRef op = p.advance();
     auto right = (p.*operand)(mode);
     if (right.is_cut()) return right.failure();
