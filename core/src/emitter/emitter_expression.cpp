@@ -25,14 +25,6 @@ bool is_non_number_bound(const Expression& bound) {
   return !is_numeric_literal_token(token) && !is_keyword(token, Keyword::Inf);
 }
 
-bool is_simple_binary(const Expression& expression) {
-  if (expression.kind != ExpressionKind::Binary) return false;
-  const auto& binary = expression.as<BinaryExpression>();
-  if (binary.left == nullptr || binary.right == nullptr || binary.op.is_null()) return false;
-  const TokenKind& op = peeled_kind(*binary.op);
-  return op.tag == TokenTag::Operator && binary_opcode(op.op).has_value();
-}
-
 }  // namespace
 
 std::optional<std::int32_t> Emitter::integer_literal(const Expression& expression) {
@@ -93,30 +85,14 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       emit_array(expression.as<ArrayExpression>(), dst, loop);
       return;
     case ExpressionKind::Call:
-      emit_call(expression.as<CallExpression>(), dst, loop);
-      return;
     case ExpressionKind::TaggedString:
-      emit_tagged_string(expression.as<TaggedStringExpression>(), dst, loop);
-      return;
     case ExpressionKind::ExtensionCall:
-      emit_extension_call(expression.as<ExtensionCallExpression>(), dst, loop);
-      return;
     case ExpressionKind::FieldAccess:
-      emit_field_access(expression.as<FieldAccessExpression>(), dst, loop);
-      return;
     case ExpressionKind::IndexAccess:
-      emit_index_access(expression.as<IndexAccessExpression>(), dst, loop);
-      return;
     case ExpressionKind::SliceAccess:
-      emit_slice_access(expression.as<SliceAccessExpression>(), dst, loop);
+    case ExpressionKind::NonNilAssertion:
+      emit_postfix(expression, dst, loop);
       return;
-    case ExpressionKind::NonNilAssertion: {
-      const auto& assertion = expression.as<NonNilAssertionExpression>();
-      const Register w = dst != 0 ? dst : alloc_register();
-      emit_expression(*assertion.operand, w, loop);
-      op_1(range_of(expression), OpCode::AssertNonNil, reg_operand(w));
-      return;
-    }
     case ExpressionKind::Prefix:
       emit_prefix(expression.as<PrefixExpression>(), dst, loop);
       return;
@@ -465,16 +441,9 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
 
 // ------------------------------------------------------------------- calls
 
-void Emitter::build_arguments(SourceRange range, const CallArguments& arguments, LoopContext loop) {
-  if (arguments.tagged_string != nullptr) {
-    build_tagged_arguments(range, *arguments.tagged_string, loop);
-    return;
-  }
-  if (arguments.receiver != nullptr)
-    scratch_registers.push_back(emit_expression_reg(*arguments.receiver, loop));
-  if (arguments.list == nullptr) return;
-  OpParam position = arguments.receiver != nullptr ? 1 : 0;
-  for (const auto& item : *arguments.list) {
+void Emitter::build_arguments(const ArgumentList& arguments, OpParam first, LoopContext loop) {
+  OpParam position = first;
+  for (const auto& item : arguments) {
     const ArgumentElement& element = item.item;
     const Expression* value = element.is_spread() ? element.spread_value : element.element;
     if (element.is_spread()) scratch_params.push_back(position);
@@ -538,144 +507,292 @@ void Emitter::build_tagged_arguments(SourceRange range, const Expression& string
   (void)range;
 }
 
-void Emitter::emit_expr_callable(SourceRange range, const Callable& callee, const CallArguments& arguments,
-                                 Register dst, LoopContext loop) {
-  const std::size_t base_r = scratch_registers.size();
-  const std::size_t base_p = scratch_params.size();
-  auto emit_global_call = [&](std::string_view name) {
-    build_arguments(range, arguments, loop);
-    op_call(range, dst, name, std::span(scratch_registers).subspan(base_r),
-            std::span(scratch_params).subspan(base_p));
-  };
-  Register callee_reg = 0;
-  bool guarded = false;
+bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst, bool chained_callee,
+                         CallHead& head, LoopContext loop) {
+  head.base_registers = scratch_registers.size();
+  head.base_params = scratch_params.size();
   if (callee.expression != nullptr) {
     if (auto name = emit_global_access(*callee.expression)) {
-      emit_global_call(*name);
-      scratch_registers.resize(base_r);
-      scratch_params.resize(base_p);
-      return;
+      head.global = *name;
+      head.is_global = true;
+      return true;
     }
-    callee_reg = emit_expression_reg(*callee.expression, loop);
-    guarded = callee.expression->kind != ExpressionKind::Variable &&
-              callee.expression->kind != ExpressionKind::NonNilAssertion;
-  } else {
-    // A callee given as a bare name token.
-    const Token& token = *callee.token;
-    if (!is_identifier(token)) {
-      unreachable(token_range(token));
-      op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
-      return;
+    head.guarded = callee.expression->kind != ExpressionKind::Variable &&
+                   callee.expression->kind != ExpressionKind::NonNilAssertion;
+    if (chained_callee) {
+      head.chained = true;
+    } else {
+      head.callee = emit_expression_reg(*callee.expression, loop);
     }
-    const std::string_view name = identifier_text(token);
-    if (!find_variable(name)) {
-      push_tag(DiagnosticCode::GlobalVariable, token_range(token));
-      hint_mislead_nil(name, token_range(token));
-      emit_global_call(name);
-      scratch_registers.resize(base_r);
-      scratch_params.resize(base_p);
-      return;
-    }
-    callee_reg = alloc_register();
-    emit_var_read(token, callee_reg);
+    return true;
   }
-  if (guarded) op_1(range, OpCode::IfNotNil, reg_operand(callee_reg));
-  build_arguments(range, arguments, loop);
-  op_call_dyn(range, dst, callee_reg, std::span(scratch_registers).subspan(base_r),
-              std::span(scratch_params).subspan(base_p));
-  scratch_registers.resize(base_r);
-  scratch_params.resize(base_p);
-  if (guarded) {
+  // A callee given as a bare name token.
+  const Token& token = *callee.token;
+  if (!is_identifier(token)) {
+    unreachable(token_range(token));
+    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    return false;
+  }
+  const std::string_view name = identifier_text(token);
+  if (!find_variable(name)) {
+    push_tag(DiagnosticCode::GlobalVariable, token_range(token));
+    hint_mislead_nil(name, token_range(token));
+    head.global = name;
+    head.is_global = true;
+    return true;
+  }
+  head.callee = alloc_register();
+  emit_var_read(token, head.callee);
+  return true;
+}
+
+void Emitter::finish_call(SourceRange range, Register dst, const CallHead& head) {
+  const auto arguments = std::span(scratch_registers).subspan(head.base_registers);
+  const auto spreads = std::span(scratch_params).subspan(head.base_params);
+  if (head.is_global) {
+    op_call(range, dst, head.global, arguments, spreads);
+  } else {
+    op_call_dyn(range, dst, head.callee, arguments, spreads);
+  }
+  scratch_registers.resize(head.base_registers);
+  scratch_params.resize(head.base_params);
+  if (head.guarded) {
     op_else(range);
     op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
     op_if_end(range);
   }
 }
 
-void Emitter::emit_call(const CallExpression& call, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(call.callee), call.close.range());
-  if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
-      is_keyword(call.callee.token, Keyword::Type)) {
-    Register r = 0;
-    if (!call.arguments.empty() && !call.arguments.front().item.is_spread() &&
-        call.arguments.front().item.element != nullptr)
-      r = emit_expression_reg(*call.arguments.front().item.element, loop);
-    op_2(range, OpCode::Type, reg_operand(dst), reg_operand(r));
-    return;
+// ------------------------------------------------------ accesses and calls
+
+// `a.b(c)[d]!.e::f()`: every form of the chain starts where `a` starts, so
+// its range is known without walking it again.
+void Emitter::emit_postfix(const Expression& expression, Register dst, LoopContext loop) {
+  const std::uint64_t start = chain_start(expression);
+  const std::size_t base = postfix_steps_.size();
+  const Expression* node = &expression;
+  Register target = dst;
+  for (;;) {
+    PostfixStep step;
+    step.node = node;
+    step.range = {start, chain_end(*node)};
+    step.dst = target;
+    const Expression* operand = nullptr;
+    const PostfixEdge edge = emit_postfix_head(step, operand, loop);
+    if (edge == PostfixEdge::Done) break;
+    const bool follow = is_postfix(*operand);
+    if (edge == PostfixEdge::Own) {
+      step.operand = follow ? alloc_register() : emit_expression_reg(*operand, loop);
+    } else if (!follow) {
+      emit_expression(*operand, step.operand, loop);
+    }
+    postfix_steps_.push_back(step);
+    if (!follow) break;
+    node = operand;
+    target = step.operand;
   }
-  emit_expr_callable(range, call.callee, CallArguments{&call.arguments, nullptr, nullptr}, dst, loop);
-}
-
-void Emitter::emit_extension_call(const ExtensionCallExpression& call, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(*call.receiver), call.close.range());
-  if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
-      is_keyword(call.callee.token, Keyword::Type)) {
-    const Register r = emit_expression_reg(*call.receiver, loop);
-    op_2(range, OpCode::Type, reg_operand(dst), reg_operand(r));
-    return;
+  while (postfix_steps_.size() > base) {
+    const PostfixStep step = postfix_steps_.back();
+    postfix_steps_.pop_back();
+    emit_postfix_tail(step, loop);
   }
-  emit_expr_callable(range, call.callee, CallArguments{&call.arguments, call.receiver, nullptr}, dst, loop);
 }
 
-void Emitter::emit_tagged_string(const TaggedStringExpression& tagged, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(*tagged.tag), range_of(*tagged.string));
-  Callable callee;
-  callee.expression = tagged.tag;
-  emit_expr_callable(range, callee, CallArguments{nullptr, nullptr, tagged.string}, dst, loop);
+PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& operand, LoopContext loop) {
+  const Expression& node = *step.node;
+  const Register dst = step.dst;
+  switch (node.kind) {
+    case ExpressionKind::FieldAccess: {
+      const auto& access = node.as<FieldAccessExpression>();
+      if (!is_global_keyword(*access.object)) {
+        step.operand = dst != 0 ? dst : alloc_register();
+        operand = access.object;
+        return PostfixEdge::Into;
+      }
+      auto field = peeled_kind(*access.name).to_field_name(arena);
+      if (!field) {
+        unreachable(access.name.range());
+        op_2(step.range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+        return PostfixEdge::Done;
+      }
+      push_tag(DiagnosticCode::GlobalVariable, access.name.range());
+      op_global(step.range, dst, field->second);
+      return PostfixEdge::Done;
+    }
+    case ExpressionKind::IndexAccess: {
+      const auto& access = node.as<IndexAccessExpression>();
+      if (!is_global_keyword(*access.object)) {
+        step.operand = dst != 0 ? dst : alloc_register();
+        operand = access.object;
+        return PostfixEdge::Into;
+      }
+      push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
+      const Register key = emit_expression_reg(*access.index, loop);
+      op_2(step.range, OpCode::GetGlobalDyn, reg_operand(dst), reg_operand(key));
+      return PostfixEdge::Done;
+    }
+    case ExpressionKind::SliceAccess:
+      operand = node.as<SliceAccessExpression>().object;
+      return PostfixEdge::Own;
+    case ExpressionKind::NonNilAssertion:
+      step.operand = dst != 0 ? dst : alloc_register();
+      operand = node.as<NonNilAssertionExpression>().operand;
+      return PostfixEdge::Into;
+    case ExpressionKind::Call: {
+      const auto& call = node.as<CallExpression>();
+      if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
+          is_keyword(call.callee.token, Keyword::Type)) {
+        Register r = 0;
+        if (!call.arguments.empty() && !call.arguments.front().item.is_spread() &&
+            call.arguments.front().item.element != nullptr)
+          r = emit_expression_reg(*call.arguments.front().item.element, loop);
+        op_2(step.range, OpCode::Type, reg_operand(dst), reg_operand(r));
+        return PostfixEdge::Done;
+      }
+      if (!begin_call(step.range, call.callee, dst, true, step.call, loop)) return PostfixEdge::Done;
+      if (step.call.chained) {
+        operand = call.callee.expression;
+        return PostfixEdge::Own;
+      }
+      // A global or local function called by name (never nil-guarded).
+      build_arguments(call.arguments, 0, loop);
+      finish_call(step.range, dst, step.call);
+      return PostfixEdge::Done;
+    }
+    case ExpressionKind::ExtensionCall: {
+      const auto& call = node.as<ExtensionCallExpression>();
+      operand = call.receiver;
+      if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
+          is_keyword(call.callee.token, Keyword::Type))
+        return PostfixEdge::Own;
+      // The callee first, then the receiver as argument 0.
+      if (!begin_call(step.range, call.callee, dst, false, step.call, loop)) return PostfixEdge::Done;
+      if (step.call.guarded) op_1(step.range, OpCode::IfNotNil, reg_operand(step.call.callee));
+      return PostfixEdge::Own;
+    }
+    case ExpressionKind::TaggedString: {
+      const auto& tagged = node.as<TaggedStringExpression>();
+      Callable callee;
+      callee.expression = tagged.tag;
+      if (!begin_call(step.range, callee, dst, true, step.call, loop)) return PostfixEdge::Done;
+      if (step.call.chained) {
+        operand = tagged.tag;
+        return PostfixEdge::Own;
+      }
+      build_tagged_arguments(step.range, *tagged.string, loop);
+      finish_call(step.range, dst, step.call);
+      return PostfixEdge::Done;
+    }
+    case ExpressionKind::Literal:
+    case ExpressionKind::Interpolation:
+    case ExpressionKind::Variable:
+    case ExpressionKind::Group:
+    case ExpressionKind::Record:
+    case ExpressionKind::Array:
+    case ExpressionKind::Prefix:
+    case ExpressionKind::Binary:
+    case ExpressionKind::IsPattern:
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::While:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::If:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::Match:
+    case ExpressionKind::FunctionLiteral:
+    case ExpressionKind::Unknown:
+      break;
+  }
+  throw InternalFailure("postfix chain step on an expression that is not a postfix form");
 }
 
-// ---------------------------------------------------------------- accesses
-
-void Emitter::emit_field_access(const FieldAccessExpression& access, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(*access.object), access.name.range());
-  const TokenKind& name = peeled_kind(*access.name);
-  if (is_global_keyword(*access.object)) {
-    auto field = name.to_field_name(arena);
-    if (!field) {
-      unreachable(access.name.range());
-      op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
+  const Expression& node = *step.node;
+  const SourceRange range = step.range;
+  const Register dst = step.dst;
+  switch (node.kind) {
+    case ExpressionKind::FieldAccess: {
+      const auto& access = node.as<FieldAccessExpression>();
+      const TokenKind name = peeled_kind(*access.name);
+      if (name.tag == TokenTag::Identifier) {
+        op_get(range, dst, step.operand, name.text());
+      } else if (name.tag == TokenTag::Ordinal) {
+        op_3(range, OpCode::GetIndex, reg_operand(dst), reg_operand(step.operand),
+             param_operand(name.ordinal));
+      } else {
+        // A field name that is neither a name nor an ordinal after recovery.
+        unreachable(access.name.range());
+        op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+      }
       return;
     }
-    push_tag(DiagnosticCode::GlobalVariable, access.name.range());
-    op_global(range, dst, field->second);
-    return;
+    case ExpressionKind::IndexAccess: {
+      const Register key = emit_expression_reg(*node.as<IndexAccessExpression>().index, loop);
+      op_3(range, OpCode::GetDyn, reg_operand(dst), reg_operand(step.operand), reg_operand(key));
+      return;
+    }
+    case ExpressionKind::SliceAccess: {
+      const auto& access = node.as<SliceAccessExpression>();
+      check_range_bound(access.start);
+      const Register start = access.start != nullptr ? emit_expression_reg(*access.start, loop) : 0;
+      check_range_bound(access.end);
+      const Register end = access.end != nullptr ? emit_expression_reg(*access.end, loop) : 0;
+      op_4(range, access.exclusive() ? OpCode::SliceExclusiveDyn : OpCode::SliceDyn, reg_operand(dst),
+           reg_operand(step.operand), reg_operand(start), reg_operand(end));
+      return;
+    }
+    case ExpressionKind::NonNilAssertion:
+      op_1(range, OpCode::AssertNonNil, reg_operand(step.operand));
+      return;
+    case ExpressionKind::Call: {
+      CallHead head = step.call;
+      head.callee = step.operand;
+      if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
+      build_arguments(node.as<CallExpression>().arguments, 0, loop);
+      finish_call(range, dst, head);
+      return;
+    }
+    case ExpressionKind::ExtensionCall: {
+      const auto& call = node.as<ExtensionCallExpression>();
+      if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
+          is_keyword(call.callee.token, Keyword::Type)) {
+        op_2(range, OpCode::Type, reg_operand(dst), reg_operand(step.operand));
+        return;
+      }
+      scratch_registers.push_back(step.operand);
+      build_arguments(call.arguments, 1, loop);
+      finish_call(range, dst, step.call);
+      return;
+    }
+    case ExpressionKind::TaggedString: {
+      CallHead head = step.call;
+      head.callee = step.operand;
+      if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
+      build_tagged_arguments(range, *node.as<TaggedStringExpression>().string, loop);
+      finish_call(range, dst, head);
+      return;
+    }
+    case ExpressionKind::Literal:
+    case ExpressionKind::Interpolation:
+    case ExpressionKind::Variable:
+    case ExpressionKind::Group:
+    case ExpressionKind::Record:
+    case ExpressionKind::Array:
+    case ExpressionKind::Prefix:
+    case ExpressionKind::Binary:
+    case ExpressionKind::IsPattern:
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::While:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::If:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::Match:
+    case ExpressionKind::FunctionLiteral:
+    case ExpressionKind::Unknown:
+      break;
   }
-  const Register object = dst != 0 ? dst : alloc_register();
-  emit_expression(*access.object, object, loop);
-  if (name.tag == TokenTag::Identifier) {
-    op_get(range, dst, object, name.text());
-  } else if (name.tag == TokenTag::Ordinal) {
-    op_3(range, OpCode::GetIndex, reg_operand(dst), reg_operand(object), param_operand(name.ordinal));
-  } else {
-    // A field name that is neither a name nor an ordinal after recovery.
-    unreachable(access.name.range());
-    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
-  }
-}
-
-void Emitter::emit_index_access(const IndexAccessExpression& access, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(*access.object), access.close.range());
-  if (is_global_keyword(*access.object)) {
-    push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
-    const Register key = emit_expression_reg(*access.index, loop);
-    op_2(range, OpCode::GetGlobalDyn, reg_operand(dst), reg_operand(key));
-    return;
-  }
-  const Register object = dst != 0 ? dst : alloc_register();
-  emit_expression(*access.object, object, loop);
-  const Register key = emit_expression_reg(*access.index, loop);
-  op_3(range, OpCode::GetDyn, reg_operand(dst), reg_operand(object), reg_operand(key));
-}
-
-void Emitter::emit_slice_access(const SliceAccessExpression& access, Register dst, LoopContext loop) {
-  const SourceRange range = span_of(range_of(*access.object), access.close.range());
-  const Register object = emit_expression_reg(*access.object, loop);
-  check_range_bound(access.start);
-  const Register start = access.start != nullptr ? emit_expression_reg(*access.start, loop) : 0;
-  check_range_bound(access.end);
-  const Register end = access.end != nullptr ? emit_expression_reg(*access.end, loop) : 0;
-  op_4(range, access.exclusive() ? OpCode::SliceExclusiveDyn : OpCode::SliceDyn, reg_operand(dst),
-       reg_operand(object), reg_operand(start), reg_operand(end));
+  throw InternalFailure("postfix chain step on an expression that is not a postfix form");
 }
 
 // --------------------------------------------------------------- operators
@@ -715,96 +832,136 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
   op_2(op_range, code, reg_operand(dst), reg_operand(operand));
 }
 
-void Emitter::emit_short_circuit(const BinaryExpression& binary, OpCode test, bool to_boolean, Register dst,
-                                 LoopContext loop) {
-  const SourceRange op_range = binary.op.range();
-  const Register w = dst != 0 ? dst : alloc_register();
-  emit_expression(*binary.left, w, loop);
-  op_1(op_range, test, reg_operand(w));
-  emit_expression(*binary.right, w, loop);
-  if (to_boolean) op_2(op_range, OpCode::ToBoolean, reg_operand(w), reg_operand(w));
-  op_if_end(op_range);
-}
-
-// `a + b - c * d ...`: a left-nested chain of plain operators is walked
-// iteratively, so long operator chains do not deepen the native stack.
-void Emitter::emit_binary_chain(const BinaryExpression& top, Register dst, LoopContext loop) {
-  const std::size_t base = chain_stack_.size();
-  chain_stack_.push_back(&top);
-  for (;;) {
-    const Expression& left = unwrap_group(*chain_stack_.back()->left);
-    if (!is_simple_binary(left)) break;
-    chain_stack_.push_back(&left.as<BinaryExpression>());
-  }
-  // The registers of the nested operations are allocated outermost first.
-  const std::size_t depth = chain_stack_.size() - base;
-  Register first = 0;
-  for (std::size_t k = 1; k < depth; ++k) {
-    const Register r = alloc_register();
-    if (k == 1) first = r;
-  }
-  Register left = emit_expression_reg(*chain_stack_.back()->left, loop);
-  for (std::size_t k = depth; k-- > 0;) {
-    const BinaryExpression& node = *chain_stack_[base + k];
-    const Register right = emit_expression_reg(*node.right, loop);
-    const Register target = k == 0 ? dst : first + static_cast<Register>(k - 1);
-    const OpCode code = *binary_opcode(peeled_kind(*node.op).op);
-    op_3(node.op.range(), code, reg_operand(target), reg_operand(left), reg_operand(right));
-    left = target;
-  }
-  chain_stack_.resize(base);
-}
-
-void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop) {
-  const Token& op = *binary.op;
-  const SourceRange op_range = token_range(op);
-  const TokenKind& kind = peeled_kind(op);
+// `a + b * c`, `a or b`, `a in b`: the form of one operator (Other: an
+// operator that recovery left in the position).
+BinaryStep Emitter::binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
+  BinaryStep step;
+  step.node = &binary;
+  const TokenKind kind = peeled_kind(*binary.op);
+  auto short_circuit = [&step](OpCode test, bool to_boolean) {
+    step.form = BinaryForm::ShortCircuit;
+    step.code = test;
+    step.to_boolean = to_boolean;
+  };
   if (kind.tag == TokenTag::Operator) {
-    if (binary_opcode(kind.op)) {
-      emit_binary_chain(binary, dst, loop);
-      return;
+    if (const std::optional<OpCode> code = binary_opcode(kind.op)) {
+      step.form = BinaryForm::Plain;
+      step.code = *code;
+      return step;
     }
     switch (kind.op) {
       case Operator::AndAnd:
-        emit_short_circuit(binary, OpCode::If, true, dst, loop);
-        return;
+        short_circuit(OpCode::If, true);
+        break;
       case Operator::OrOr:
-        emit_short_circuit(binary, OpCode::IfNot, true, dst, loop);
-        return;
+        short_circuit(OpCode::IfNot, true);
+        break;
       case Operator::QuestionQuestion:
-        emit_short_circuit(binary, OpCode::IfNil, false, dst, loop);
-        return;
+        short_circuit(OpCode::IfNil, false);
+        break;
       default:
         break;
     }
   } else if (kind.tag == TokenTag::Keyword) {
     switch (kind.keyword) {
       case Keyword::And:
-        push(DiagnosticCode::PreferLogicalOperatorAnd, op_range);
-        emit_short_circuit(binary, OpCode::If, true, dst, loop);
-        return;
+        prefer = DiagnosticCode::PreferLogicalOperatorAnd;
+        short_circuit(OpCode::If, true);
+        break;
       case Keyword::Or:
-        push(DiagnosticCode::PreferLogicalOperatorOr, op_range);
-        emit_short_circuit(binary, OpCode::IfNot, true, dst, loop);
-        return;
+        prefer = DiagnosticCode::PreferLogicalOperatorOr;
+        short_circuit(OpCode::IfNot, true);
+        break;
       case Keyword::In:
-      case Keyword::NotIn: {
-        if (is_global_keyword(*binary.right)) {
-          const Register left = emit_expression_reg(*binary.left, loop);
-          op_2(op_range, OpCode::InGlobal, reg_operand(dst), reg_operand(left));
-        } else {
-          const Register left = emit_expression_reg(*binary.left, loop);
-          const Register right = emit_expression_reg(*binary.right, loop);
-          op_3(op_range, OpCode::In, reg_operand(dst), reg_operand(left), reg_operand(right));
-        }
-        if (kind.keyword == Keyword::NotIn) op_2(op_range, OpCode::Not, reg_operand(dst), reg_operand(dst));
-        return;
-      }
+      case Keyword::NotIn:
+        step.form = BinaryForm::Membership;
+        step.negate = kind.keyword == Keyword::NotIn;
+        break;
       default:
         break;
     }
   }
-  unreachable(op_range);
+  return step;
+}
+
+// A left operand the walk goes on into: an operator with both operands (the
+// left operand's brackets do not matter, as emit_expression_reg and
+// emit_expression look through them).
+const BinaryExpression* Emitter::chained_binary(const Expression& left) {
+  const Expression& inner = unwrap_group(left);
+  if (inner.kind != ExpressionKind::Binary) return nullptr;
+  const auto& binary = inner.as<BinaryExpression>();
+  if (binary.left == nullptr || binary.right == nullptr || binary.op.is_null()) return nullptr;
+  return &binary;
+}
+
+// A chain of operators: heads outermost first (reports, registers), the
+// innermost left operand, then tails innermost first.
+void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop) {
+  const std::size_t base = binary_steps_.size();
+  const BinaryExpression* node = &binary;
+  Register target = dst;
+  for (;;) {
+    std::optional<DiagnosticCode> prefer;
+    BinaryStep step = binary_step(*node, prefer);
+    const SourceRange op_range = token_range(*node->op);
+    if (step.form == BinaryForm::Other) {
+      unreachable(op_range);
+      break;
+    }
+    if (prefer) push(*prefer, op_range);
+    step.target = target;
+    const BinaryExpression* next = chained_binary(*node->left);
+    if (step.form == BinaryForm::ShortCircuit) {
+      // The left operand is computed in the working register itself.
+      if (step.target == 0) step.target = alloc_register();
+      if (next == nullptr) emit_expression(*node->left, step.target, loop);
+    } else {
+      step.left = next != nullptr ? alloc_register() : emit_expression_reg(*node->left, loop);
+    }
+    binary_steps_.push_back(step);
+    if (next == nullptr) break;
+    target = step.form == BinaryForm::ShortCircuit ? step.target : step.left;
+    node = next;
+  }
+  while (binary_steps_.size() > base) {
+    const BinaryStep step = binary_steps_.back();
+    binary_steps_.pop_back();
+    emit_binary_tail(step, loop);
+  }
+}
+
+void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {
+  const BinaryExpression& node = *step.node;
+  switch (step.form) {
+    case BinaryForm::Plain: {
+      const Register right = emit_expression_reg(*node.right, loop);
+      op_3(node.op.range(), step.code, reg_operand(step.target), reg_operand(step.left), reg_operand(right));
+      return;
+    }
+    case BinaryForm::ShortCircuit: {
+      const SourceRange op_range = node.op.range();
+      op_1(op_range, step.code, reg_operand(step.target));
+      emit_expression(*node.right, step.target, loop);
+      if (step.to_boolean)
+        op_2(op_range, OpCode::ToBoolean, reg_operand(step.target), reg_operand(step.target));
+      op_if_end(op_range);
+      return;
+    }
+    case BinaryForm::Membership: {
+      const SourceRange op_range = token_range(*node.op);
+      if (is_global_keyword(*node.right)) {
+        op_2(op_range, OpCode::InGlobal, reg_operand(step.target), reg_operand(step.left));
+      } else {
+        const Register right = emit_expression_reg(*node.right, loop);
+        op_3(op_range, OpCode::In, reg_operand(step.target), reg_operand(step.left), reg_operand(right));
+      }
+      if (step.negate) op_2(op_range, OpCode::Not, reg_operand(step.target), reg_operand(step.target));
+      return;
+    }
+    case BinaryForm::Other:
+      return;
+  }
 }
 
 }  // namespace quendal

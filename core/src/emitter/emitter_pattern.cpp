@@ -168,16 +168,27 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
         if (item.item.value != nullptr) emit_failed_pattern(*item.item.value, kind);
       }
       return;
-    case PatternKind::And: {
-      const auto& p = pattern.as<AndPattern>();
-      if (p.left != nullptr) emit_failed_pattern(*p.left, kind);
-      if (p.right != nullptr) emit_failed_pattern(*p.right, kind);
-      return;
-    }
+    case PatternKind::And:
     case PatternKind::Or: {
-      const auto& p = pattern.as<OrPattern>();
-      if (p.left != nullptr) emit_failed_pattern(*p.left, kind);
-      if (p.right != nullptr) emit_failed_pattern(*p.right, kind);
+      // A chain of alternatives, walked with a loop: the innermost left
+      // side, then the right sides innermost first.
+      const std::size_t base = scratch_patterns.size();
+      const Pattern* node = &pattern;
+      for (;;) {
+        scratch_patterns.push_back(node);
+        const Pattern* left = combined_sides(*node).left;
+        if (left == nullptr) break;
+        if (!is_combined(*left)) {
+          emit_failed_pattern(*left, kind);
+          break;
+        }
+        node = left;
+      }
+      while (scratch_patterns.size() > base) {
+        const Pattern* right = combined_sides(*scratch_patterns.back()).right;
+        scratch_patterns.pop_back();
+        if (right != nullptr) emit_failed_pattern(*right, kind);
+      }
       return;
     }
     case PatternKind::Not:
@@ -375,23 +386,39 @@ class PatternEmitter {
     e_.op_if_end(range);
   }
 
-  // `and` / `or`: both sides always run (no short circuit).
+  // `and` / `or`: both sides always run (no short circuit). A chain of them
+  // is walked with a loop: the innermost left side into `flag`, then each
+  // right side innermost first into a flag of its own, combined into `flag`.
   void combination(Register flag, const Pattern& pattern, Register value) {
-    const bool is_and = pattern.kind == PatternKind::And;
-    const Pattern* left = is_and ? pattern.as<AndPattern>().left : pattern.as<OrPattern>().left;
-    const Pattern* right = is_and ? pattern.as<AndPattern>().right : pattern.as<OrPattern>().right;
-    if (left == nullptr || right == nullptr) throw InternalFailure("combined pattern without both sides");
-    if (flag == 0) {
-      emit(0, *left, value);
-      emit(0, *right, value);
-      return;
+    std::vector<const Pattern*>& chain = e_.scratch_patterns;
+    const std::size_t base = chain.size();
+    const Pattern* node = &pattern;
+    for (;;) {
+      const PatternSides sides = combined_sides(*node);
+      if (sides.left == nullptr || sides.right == nullptr)
+        throw InternalFailure("combined pattern without both sides");
+      chain.push_back(node);
+      if (!is_combined(*sides.left)) {
+        emit(flag, *sides.left, value);
+        break;
+      }
+      node = sides.left;
     }
-    emit(flag, *left, value);
-    const Register right_flag = e_.alloc_register();
-    emit(right_flag, *right, value);
-    const SourceRange op_range =
-        is_and ? pattern.as<AndPattern>().op.range() : pattern.as<OrPattern>().op.range();
-    e_.op_3(op_range, is_and ? OpCode::And : OpCode::Or, R(flag), R(right_flag), R(flag));
+    while (chain.size() > base) {
+      node = chain.back();
+      chain.pop_back();
+      const Pattern& right = *combined_sides(*node).right;
+      if (flag == 0) {
+        emit(0, right, value);
+        continue;
+      }
+      const Register right_flag = e_.alloc_register();
+      emit(right_flag, right, value);
+      const bool is_and = node->kind == PatternKind::And;
+      const SourceRange op_range =
+          is_and ? node->as<AndPattern>().op.range() : node->as<OrPattern>().op.range();
+      e_.op_3(op_range, is_and ? OpCode::And : OpCode::Or, R(flag), R(right_flag), R(flag));
+    }
   }
 
   void array(Register flag, const ArrayPattern& array, Register value) {

@@ -12,6 +12,14 @@ bool is_global_keyword(const Expression& expression) {
          is_keyword(expression.as<VariableExpression>().token, Keyword::Global);
 }
 
+// The `if` an `else` part consists of, if it is one.
+const IfExpression* chained_if(const IfExpression& expression) {
+  const ElseBlock* otherwise = expression.else_block;
+  if (otherwise == nullptr || otherwise->body == nullptr || otherwise->body->kind != ExpressionKind::If)
+    return nullptr;
+  return &otherwise->body->as<IfExpression>();
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ blocks
@@ -291,28 +299,47 @@ void Emitter::check_condition_literal(const Expression& condition) {
     push(DiagnosticCode::NonBooleanInLogical, range_of(condition));
 }
 
+// `if a {} else if b {} else if c {} else {}`: the chain is walked with a
+// loop. Every `if` of it ends where the chain's last part ends; each `if`
+// keeps its scope open until the parts after it are emitted, then the
+// scopes close innermost first.
 void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext loop) {
-  const SourceRange range = range_of(expression);
-  const SourceRange keyword = expression.keyword.range();
-  push_tag(DiagnosticCode::IfExpression, range);
-  push_tag(DiagnosticCode::KeywordIf, keyword);
-  if (expression.else_block != nullptr)
-    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
-  enter_scope(range);
-  check_condition_literal(*expression.condition);
-  declare_expression(*expression.condition);
-  const Register condition = emit_expression_reg(*expression.condition, loop);
-  op_1(keyword, OpCode::If, reg_operand(condition));
-  emit_block_expression(*expression.body, dst, loop);
-  if (expression.else_block != nullptr && expression.else_block->body != nullptr) {
-    op_else(expression.else_block->keyword.range());
-    emit_expression(*expression.else_block->body, dst, loop);
-  } else if (dst != 0) {
-    op_else(keyword);
-    op_2(keyword, OpCode::Assign, reg_operand(dst), reg_operand(0));
+  const IfExpression* last = &expression;
+  while (const IfExpression* next = chained_if(*last)) last = next;
+  const std::uint64_t end = range_of(*last).end;
+  const std::size_t base = if_chain_.size();
+  const IfExpression* node = &expression;
+  for (;;) {
+    const SourceRange keyword = node->keyword.range();
+    const SourceRange range{keyword.start, end};
+    push_tag(DiagnosticCode::IfExpression, range);
+    push_tag(DiagnosticCode::KeywordIf, keyword);
+    if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
+    enter_scope(range);
+    check_condition_literal(*node->condition);
+    declare_expression(*node->condition);
+    const Register condition = emit_expression_reg(*node->condition, loop);
+    op_1(keyword, OpCode::If, reg_operand(condition));
+    emit_block_expression(*node->body, dst, loop);
+    if_chain_.push_back(node);
+    if (node->else_block != nullptr && node->else_block->body != nullptr) {
+      op_else(node->else_block->keyword.range());
+      if (const IfExpression* next = chained_if(*node)) {
+        node = next;
+        continue;
+      }
+      emit_expression(*node->else_block->body, dst, loop);
+    } else if (dst != 0) {
+      op_else(keyword);
+      op_2(keyword, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    }
+    break;
   }
-  op_if_end(keyword);
-  exit_scope();
+  while (if_chain_.size() > base) {
+    op_if_end(if_chain_.back()->keyword.range());
+    if_chain_.pop_back();
+    exit_scope();
+  }
 }
 
 void Emitter::emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop) {

@@ -100,6 +100,50 @@ struct ModuleExportsData {
   void commit(Emitter& emitter, std::string_view module_name, Register reg);
 };
 
+// ------------------------------------------------------------------ chains
+// Chains whose length the parser does not bound (operators, postfix forms,
+// `else if`, pattern alternatives) are walked with loops: each link's head
+// runs outermost first, then the innermost operand is emitted, then each
+// link's tail runs innermost first, which is the order a recursive walk has.
+
+// One operator of a left-nested chain (any mix of plain, short-circuit and
+// `in` operators). Its head reports, picks the register of its value and
+// that of its left operand; its tail emits the right operand and the
+// instruction.
+enum class BinaryForm : std::uint8_t { Plain, ShortCircuit, Membership, Other };
+struct BinaryStep {
+  const BinaryExpression* node = nullptr;
+  BinaryForm form = BinaryForm::Other;
+  OpCode code{};            // plain: the operation; short circuit: the test
+  bool to_boolean = false;  // short circuit: the result is made a boolean
+  bool negate = false;      // `not in`
+  Register target = 0;      // where the value goes (short circuit: the working register)
+  Register left = 0;        // plain and `in`: the register of the left operand
+};
+
+// Accesses, `!`, calls and tagged strings. A form's head says where the chain
+// goes on: nowhere (the head emitted the whole form), into a register the
+// head chose, or into a register of the operand's own (as
+// emit_expression_reg gives).
+enum class PostfixEdge : std::uint8_t { Done, Into, Own };
+// A call between its callee and its arguments.
+struct CallHead {
+  std::size_t base_registers = 0;  // scratch_registers size before the arguments
+  std::size_t base_params = 0;     // scratch_params size before the arguments
+  Register callee = 0;             // a callee held in a register
+  std::string_view global;         // a call of a global function: its name
+  bool is_global = false;
+  bool guarded = false;  // the callee may be nil: the call runs only when it is not
+  bool chained = false;  // the callee is the next form of the chain being walked
+};
+struct PostfixStep {
+  const Expression* node = nullptr;
+  SourceRange range;  // the whole form
+  Register dst = 0;
+  Register operand = 0;  // the register of the object, callee, receiver or tag
+  CallHead call;
+};
+
 inline Operand reg_operand(Register r) { return Operand::reg(r); }
 inline Operand param_operand(OpParam p) { return Operand::param(p); }
 
@@ -207,9 +251,6 @@ class Emitter {
   void emit_var_read(const Token& token, Register dst);
   std::optional<std::string_view> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
-  void emit_call(const CallExpression& call, Register dst, LoopContext loop);
-  void emit_extension_call(const ExtensionCallExpression& call, Register dst, LoopContext loop);
-  void emit_tagged_string(const TaggedStringExpression& tagged, Register dst, LoopContext loop);
 
   // ------------------------------------------------ statements and functions
   // `range`: the source-map range of the function header; `scope_range`:
@@ -222,7 +263,6 @@ class Emitter {
 
   // ------------------------------------------------------- static checks
   void declare_expression(const Expression& expression);
-  void declare_call(const Expression& call);
   void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
   void hint_mislead_nil(std::string_view name, SourceRange range);
 
@@ -251,28 +291,30 @@ class Emitter {
   void emit_interpolation(const InterpolationExpression& interpolation, Register dst, LoopContext loop);
   void emit_array(const ArrayExpression& array, Register dst, LoopContext loop);
   void emit_record(const RecordExpression& record, Register dst, LoopContext loop);
-  void emit_field_access(const FieldAccessExpression& access, Register dst, LoopContext loop);
-  void emit_index_access(const IndexAccessExpression& access, Register dst, LoopContext loop);
-  void emit_slice_access(const SliceAccessExpression& access, Register dst, LoopContext loop);
   void emit_prefix(const PrefixExpression& prefix, Register dst, LoopContext loop);
-  void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
-  // What a call passes: an argument list with an optional receiver (argument
-  // 0 of an extension call), or the string of a tagged string.
-  struct CallArguments {
-    const ArgumentList* list = nullptr;
-    const Expression* receiver = nullptr;
-    const Expression* tagged_string = nullptr;
-  };
-  void emit_expr_callable(SourceRange range, const Callable& callee, const CallArguments& arguments,
-                          Register dst, LoopContext loop);
-  // Evaluates the arguments, pushing their registers onto scratch_registers
-  // and the spread positions onto scratch_params.
-  void build_arguments(SourceRange range, const CallArguments& arguments, LoopContext loop);
-  void build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop);
-  void emit_binary_chain(const BinaryExpression& binary, Register dst, LoopContext loop);
-  void emit_short_circuit(const BinaryExpression& binary, OpCode test, bool to_boolean, Register dst,
-                          LoopContext loop);
   void check_range_bound(const Expression* bound);
+
+  void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
+  static BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
+  static const BinaryExpression* chained_binary(const Expression& left);
+  void emit_binary_tail(const BinaryStep& step, LoopContext loop);
+
+  void emit_postfix(const Expression& expression, Register dst, LoopContext loop);
+  PostfixEdge emit_postfix_head(PostfixStep& step, const Expression*& operand, LoopContext loop);
+  void emit_postfix_tail(const PostfixStep& step, LoopContext loop);
+  // Starts a call: records the scratch bases and resolves the callee, a name
+  // or an expression. A callee expression that is not a global name is
+  // evaluated here, or left to the chain walk when `chained_callee` (marked
+  // in the head). False when the callee is not callable (reported; dst is
+  // nil).
+  bool begin_call(SourceRange range, const Callable& callee, Register dst, bool chained_callee,
+                  CallHead& head, LoopContext loop);
+  // Calls the callee with the arguments on the scratch stacks, then pops them.
+  void finish_call(SourceRange range, Register dst, const CallHead& head);
+  // Evaluates the arguments, pushing their registers onto scratch_registers
+  // and the spread positions (counted from `first`) onto scratch_params.
+  void build_arguments(const ArgumentList& arguments, OpParam first, LoopContext loop);
+  void build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop);
 
   // Block-like forms (emitter_statement, emitter_closure).
   void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);
@@ -292,16 +334,27 @@ class Emitter {
   void check_condition_literal(const Expression& condition);
   void declare_iterable(const Iterable& iterable);
 
+  // Pre-pass of a postfix chain, walked with a loop (static_checker).
+  void declare_postfix(const Expression& expression);
+  void declare_call_head(const Expression& call, std::uint64_t start);
+
  public:
   // Scratch stacks for operand lists (arguments, spreads, pieces): used in
   // stack order by nested constructs, so no list needs its own allocation.
   std::vector<Register> scratch_registers;
   std::vector<OpParam> scratch_params;
   std::vector<std::string_view> scratch_texts;
+  // Chains of `and`/`or` patterns being walked.
+  std::vector<const Pattern*> scratch_patterns;
 
  private:
-  std::vector<Operand> operand_buffer_;               // operands of one variadic instruction
-  std::vector<const BinaryExpression*> chain_stack_;  // operator chains walked iteratively
+  std::vector<Operand> operand_buffer_;  // operands of one variadic instruction
+  // Chains walked with loops, each used in stack order by nested chains.
+  std::vector<const BinaryExpression*> chain_stack_;  // operator chains in the pre-pass
+  std::vector<BinaryStep> binary_steps_;
+  std::vector<const Expression*> postfix_nodes_;  // postfix chains in the pre-pass
+  std::vector<PostfixStep> postfix_steps_;
+  std::vector<const IfExpression*> if_chain_;
 };
 
 }  // namespace quendal

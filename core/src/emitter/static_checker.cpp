@@ -88,12 +88,15 @@ void Emitter::check_static_operator_usage(const Token& op, const Token& literal,
   }
 }
 
-void Emitter::declare_call(const Expression& call) {
+// The annotations of a call, reported before its callee, receiver and
+// arguments are pre-passed. `start`: where the call's chain starts.
+void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
   const Callable* callee = nullptr;
   const ArgumentList* arguments = nullptr;
   const TokenRef* open = nullptr;
   const TokenRef* close = nullptr;
-  const SourceRange range = range_of(call);
+  const SourceRange range{start, chain_end(call)};
+  SourceRange callee_range;
   if (call.kind == ExpressionKind::Call) {
     const auto& c = call.as<CallExpression>();
     callee = &c.callee;
@@ -101,6 +104,9 @@ void Emitter::declare_call(const Expression& call) {
     open = &c.open;
     close = &c.close;
     push_tag(DiagnosticCode::FunctionCall, range);
+    // The callee starts the call.
+    callee_range = c.callee.expression != nullptr ? SourceRange{start, chain_end(*c.callee.expression)}
+                                                  : range_of(c.callee);
   } else if (call.kind == ExpressionKind::ExtensionCall) {
     const auto& c = call.as<ExtensionCallExpression>();
     callee = &c.callee;
@@ -108,28 +114,146 @@ void Emitter::declare_call(const Expression& call) {
     open = &c.open;
     close = &c.close;
     push_tag(DiagnosticCode::ExtensionCall, range);
-    if (c.receiver != nullptr) push_tag(DiagnosticCode::ArgumentExtension, range_of(*c.receiver));
+    // The receiver starts the call; the callee follows `::`.
+    if (c.receiver != nullptr)
+      push_tag(DiagnosticCode::ArgumentExtension, SourceRange{start, chain_end(*c.receiver)});
+    callee_range = range_of(c.callee);
   } else {
-    throw InternalFailure("declare_call on an expression that is not a call");
+    throw InternalFailure("declare_call_head on an expression that is not a call");
   }
   if (callee->expression != nullptr && is_literal_or_interpolation(*callee->expression))
     push(DiagnosticCode::LiteralNotCallable, range_of(*callee->expression));
-  push_tag(DiagnosticCode::Callable, range_of(*callee));
+  push_tag(DiagnosticCode::Callable, callee_range);
   if (!open->is_null()) push_tag(DiagnosticCode::ArgumentStart, open->range());
   for (const auto& item : *arguments) {
     if (item.item.is_spread()) push_tag(DiagnosticCode::ArgumentSpread, item.item.spread.range());
     if (!item.comma.is_null()) push_tag(DiagnosticCode::ArgumentComma, item.comma.range());
   }
   if (!close->is_null()) push_tag(DiagnosticCode::ArgumentEnd, close->range());
+}
 
-  if (call.kind == ExpressionKind::ExtensionCall) {
-    const Expression* receiver = call.as<ExtensionCallExpression>().receiver;
-    if (receiver != nullptr) declare_expression(*receiver);
+// A chain of accesses and calls: each form's checks and annotations
+// outermost first, then the innermost operand, then each form's other
+// operands (index, arguments, ...) innermost first.
+void Emitter::declare_postfix(const Expression& expression) {
+  const std::uint64_t start = chain_start(expression);
+  const std::size_t base = postfix_nodes_.size();
+  const Expression* node = &expression;
+  for (;;) {
+    switch (node->kind) {
+      case ExpressionKind::FieldAccess: {
+        const Expression* object = node->as<FieldAccessExpression>().object;
+        if (is_literal_or_interpolation(*object))
+          push(DiagnosticCode::LiteralNotIndexable, range_of(*object));
+        break;
+      }
+      case ExpressionKind::IndexAccess: {
+        const Expression* object = node->as<IndexAccessExpression>().object;
+        if (is_literal_or_interpolation(*object))
+          push(DiagnosticCode::LiteralNotIndexable, range_of(*object));
+        break;
+      }
+      case ExpressionKind::TaggedString: {
+        const Expression* tag = node->as<TaggedStringExpression>().tag;
+        if (tag != nullptr && is_literal_or_interpolation(*tag))
+          push(DiagnosticCode::LiteralNotCallable, range_of(*tag));
+        break;
+      }
+      case ExpressionKind::Call:
+      case ExpressionKind::ExtensionCall:
+        declare_call_head(*node, start);
+        break;
+      case ExpressionKind::SliceAccess:
+      case ExpressionKind::NonNilAssertion:
+        break;
+      case ExpressionKind::Literal:
+      case ExpressionKind::Interpolation:
+      case ExpressionKind::Variable:
+      case ExpressionKind::Group:
+      case ExpressionKind::Record:
+      case ExpressionKind::Array:
+      case ExpressionKind::Prefix:
+      case ExpressionKind::Binary:
+      case ExpressionKind::IsPattern:
+      case ExpressionKind::Block:
+      case ExpressionKind::Loop:
+      case ExpressionKind::While:
+      case ExpressionKind::ForIn:
+      case ExpressionKind::If:
+      case ExpressionKind::Conditional:
+      case ExpressionKind::Match:
+      case ExpressionKind::FunctionLiteral:
+      case ExpressionKind::Unknown:
+        throw InternalFailure("declare_postfix on an expression that is not a postfix form");
+    }
+    postfix_nodes_.push_back(node);
+    const Expression* operand = postfix_operand(*node);
+    if (operand == nullptr) break;
+    if (!is_postfix(*operand)) {
+      declare_expression(*operand);
+      break;
+    }
+    node = operand;
   }
-  if (callee->expression != nullptr) declare_expression(*callee->expression);
-  for (const auto& item : *arguments) {
-    const Expression* value = item.item.is_spread() ? item.item.spread_value : item.item.element;
-    if (value != nullptr) declare_expression(*value);
+  while (postfix_nodes_.size() > base) {
+    node = postfix_nodes_.back();
+    postfix_nodes_.pop_back();
+    switch (node->kind) {
+      case ExpressionKind::IndexAccess: {
+        const Expression* index = node->as<IndexAccessExpression>().index;
+        if (index != nullptr) declare_expression(*index);
+        break;
+      }
+      case ExpressionKind::SliceAccess: {
+        const auto& access = node->as<SliceAccessExpression>();
+        if (access.start != nullptr) declare_expression(*access.start);
+        if (access.end != nullptr) declare_expression(*access.end);
+        break;
+      }
+      case ExpressionKind::TaggedString: {
+        const Expression* string = node->as<TaggedStringExpression>().string;
+        if (string != nullptr) declare_expression(*string);
+        break;
+      }
+      case ExpressionKind::Call:
+      case ExpressionKind::ExtensionCall: {
+        const ArgumentList* arguments = nullptr;
+        if (node->kind == ExpressionKind::Call) {
+          arguments = &node->as<CallExpression>().arguments;
+        } else {
+          // An extension call's callee comes after its receiver.
+          const auto& call = node->as<ExtensionCallExpression>();
+          if (call.callee.expression != nullptr) declare_expression(*call.callee.expression);
+          arguments = &call.arguments;
+        }
+        for (const auto& item : *arguments) {
+          const Expression* value = item.item.is_spread() ? item.item.spread_value : item.item.element;
+          if (value != nullptr) declare_expression(*value);
+        }
+        break;
+      }
+      case ExpressionKind::FieldAccess:
+      case ExpressionKind::NonNilAssertion:
+      case ExpressionKind::Literal:
+      case ExpressionKind::Interpolation:
+      case ExpressionKind::Variable:
+      case ExpressionKind::Group:
+      case ExpressionKind::Record:
+      case ExpressionKind::Array:
+      case ExpressionKind::Prefix:
+      case ExpressionKind::Binary:
+      case ExpressionKind::IsPattern:
+      case ExpressionKind::Block:
+      case ExpressionKind::Loop:
+      case ExpressionKind::While:
+      case ExpressionKind::ForIn:
+      case ExpressionKind::If:
+      case ExpressionKind::Conditional:
+      case ExpressionKind::Match:
+      case ExpressionKind::FunctionLiteral:
+      case ExpressionKind::Unknown:
+        break;
+    }
   }
 }
 
@@ -173,40 +297,12 @@ void Emitter::declare_expression(const Expression& expression) {
       return;
     case ExpressionKind::Call:
     case ExpressionKind::ExtensionCall:
-      declare_call(expression);
-      return;
-    case ExpressionKind::TaggedString: {
-      const auto& tagged = expression.as<TaggedStringExpression>();
-      if (tagged.tag != nullptr && is_literal_or_interpolation(*tagged.tag))
-        push(DiagnosticCode::LiteralNotCallable, range_of(*tagged.tag));
-      if (tagged.tag != nullptr) declare_expression(*tagged.tag);
-      if (tagged.string != nullptr) declare_expression(*tagged.string);
-      return;
-    }
-    case ExpressionKind::FieldAccess: {
-      const auto& access = expression.as<FieldAccessExpression>();
-      if (is_literal_or_interpolation(*access.object))
-        push(DiagnosticCode::LiteralNotIndexable, range_of(*access.object));
-      declare_expression(*access.object);
-      return;
-    }
-    case ExpressionKind::IndexAccess: {
-      const auto& access = expression.as<IndexAccessExpression>();
-      if (is_literal_or_interpolation(*access.object))
-        push(DiagnosticCode::LiteralNotIndexable, range_of(*access.object));
-      declare_expression(*access.object);
-      if (access.index != nullptr) declare_expression(*access.index);
-      return;
-    }
-    case ExpressionKind::SliceAccess: {
-      const auto& access = expression.as<SliceAccessExpression>();
-      declare_expression(*access.object);
-      if (access.start != nullptr) declare_expression(*access.start);
-      if (access.end != nullptr) declare_expression(*access.end);
-      return;
-    }
+    case ExpressionKind::TaggedString:
+    case ExpressionKind::FieldAccess:
+    case ExpressionKind::IndexAccess:
+    case ExpressionKind::SliceAccess:
     case ExpressionKind::NonNilAssertion:
-      declare_expression(*expression.as<NonNilAssertionExpression>().operand);
+      declare_postfix(expression);
       return;
     case ExpressionKind::Prefix: {
       const auto& prefix = expression.as<PrefixExpression>();

@@ -50,6 +50,32 @@ std::optional<OpCode> binary_opcode(Operator op);
 // Compound assignment operators: += Add ... ^= Pow.
 std::optional<OpCode> compound_opcode(Operator op);
 
+// ----------------------------------------------------------------- chains
+// A postfix form (field, index or slice access, `!`, call, extension call,
+// tagged string) applies to one operand: its object, callee expression,
+// receiver or tag. Chains of them are walked with loops, not recursion: all
+// forms of one chain start where its innermost operand starts, so a walk
+// finds that start once and each form's own end is where its last token ends.
+bool is_postfix(const Expression& expression);
+// The operand of a postfix form; nullptr for a call of a named callee (or of
+// `type`) and for every other form.
+const Expression* postfix_operand(const Expression& expression);
+// Where an expression starts; a postfix chain's start is found with a loop.
+std::uint64_t chain_start(const Expression& expression);
+// Where an expression ends; a postfix form's end is read without walking its
+// operand.
+std::uint64_t chain_end(const Expression& expression);
+
+// The sides of an `and` or `or` pattern; both null for every other form.
+struct PatternSides {
+  const Pattern* left = nullptr;
+  const Pattern* right = nullptr;
+};
+PatternSides combined_sides(const Pattern& pattern);
+inline bool is_combined(const Pattern& pattern) {
+  return pattern.kind == PatternKind::And || pattern.kind == PatternKind::Or;
+}
+
 inline const Expression& unwrap_group(const Expression& expression) {
   const Expression* e = &expression;
   while (e->kind == ExpressionKind::Group && e->as<GroupExpression>().expression != nullptr)
