@@ -10,7 +10,7 @@
 #include "lexer/tokens.h"
 #include "parser/ast.h"
 #include "parser/ast_dump.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

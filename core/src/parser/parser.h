@@ -412,6 +412,8 @@ class Parser {
   ParserResult<Expression*> if_expression();
   ParserResult<IfExpression*> if_head();
   ParserResult<ElseBlock*> optional_else();
+  static constexpr TokenIndex kNoBranch = ~TokenIndex{0};
+  void remember_failed_chain(const ElseBlock* first, TokenIndex failed_at);
   ParserResult<Expression*> while_expression();
   ParserResult<Expression*> loop_expression();
   ParserResult<Expression*> for_in_expression();
