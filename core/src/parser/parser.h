@@ -32,7 +32,7 @@
 
 namespace quendal {
 
-inline constexpr int kMaxNestingDepth = 256;
+inline constexpr int kMaxNestingDepth = 640;
 
 enum class Outcome : std::uint8_t { Success, Backtrack, Cut };
 
