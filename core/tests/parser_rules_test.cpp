@@ -283,7 +283,7 @@ TEST(ScriptLoop, CutReportsFromTheTokenWhereParsingStoppedToTheEnd) {
   }
   {
     // A cut inside an interpolation is reported from the string token.
-    const std::string source = "x; y + \"$(" + nest("(", "a", ")", 300) + ")\" + z";
+    const std::string source = "x; y + \"$(" + nest("(", "a", ")", kMaxNestingDepth + 50) + ")\" + z";
     ParsedSource parsed(source);
     ASSERT_TRUE(parsed.outcome.cut);
     EXPECT_EQ(parsed.outcome.error_start, 7u);
