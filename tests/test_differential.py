@@ -67,6 +67,17 @@ def _pathological() -> dict[str, str]:
         "deep_arrays_300": "[" * 300 + "]" * 300,
         "deep_blocks_300": "{" * 300 + "}" * 300,
         "deep_unclosed_400": "(" * 400,
+        "deep_parens_700": "(" * 700 + "1" + ")" * 700,
+        "deep_unclosed_1000": "(" * 1000,
+        "chain_sum_1000": "let a = 1; a" + " + a" * 1000,
+        "chain_or_1000": "let a = 1; a" + " or a" * 1000,
+        "chain_postfix_1000": "let a = 1; a" + ".b(a)[1]!" * 1000,
+        "chain_extension_1000": "let a = 1; a" + "::f(a)" * 1000,
+        "chain_else_if_1000": "let a = 1; if a == 0 { 0 }"
+        + "".join(f" else if a == {i} {{ {i} }}" for i in range(1, 1000))
+        + " else { 1 }",
+        "chain_or_pattern_1000": "let a = 1; match a { case 0" + " or 1" * 1000 + " { 2 } }",
+        "chain_and_pattern_1000": "let a = 1; a is > 0" + " and < 9" * 1000,
         "deep_interpolation_40": "'$(" * 40 + "1" + ")'" * 40,
         "deep_interpolation_300": "'$(" * 300 + "1" + ")'" * 300,
         "long_line": "let x = [" + ", ".join(str(i) for i in range(3000)) + "];\nx",

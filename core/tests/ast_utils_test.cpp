@@ -9,8 +9,8 @@
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/tokens.h"
 #include "parser/ast.h"
-#include "parser/ast_dump.h"
-#include "parser/ast_visitor.h"
+#include "debug/ast_dump.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

@@ -23,10 +23,10 @@ std::uint64_t unknowns_made_by_parse(std::string_view source) {
   CompileConfig config;
   LexResult lexed = lex(source, config, arena);
   EXPECT_TRUE(lexed.ok);
-  const std::uint64_t before = unknowns_made;
+  const std::uint64_t before = arena.unknowns_made();
   ParseOutcome parsed = parse_script(lexed.tokens, arena);
   EXPECT_FALSE(parsed.cut);
-  return unknowns_made - before;
+  return arena.unknowns_made() - before;
 }
 
 std::vector<std::uint32_t> codes_of(std::string_view source) {

@@ -20,7 +20,7 @@
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/lex.h"
 #include "parser/ast.h"
-#include "parser/ast_dump.h"
+#include "debug/ast_dump.h"
 #include "parser/parse_script.h"
 #include "quendal/compile.h"
 

@@ -50,7 +50,7 @@ CompileResult Compiler::run() {
 
   // Recovery left no Unknown token in the store, so only those made from
   // here on can end up in the tree.
-  const std::uint64_t unknowns_before = unknowns_made;
+  const std::uint64_t unknowns_before = arena_.unknowns_made();
   ParseOutcome parsed = parse_script(tokens_, arena_);
   if (parsed.cut) {
     if (config_.report_errors)
@@ -63,7 +63,7 @@ CompileResult Compiler::run() {
   // synthetic end token (tokens of the list were unwrapped during recovery).
   // Only Unknown tokens and nodes store any; when none was made, the walk
   // would find nothing and change nothing.
-  if (unknowns_made != unknowns_before) {
+  if (arena_.unknowns_made() != unknowns_before) {
     for (Statement* statement : script.statements) collect_diagnostics(*statement, collector_);
     if (script.expression != nullptr) collect_diagnostics(script.expression, collector_);
     if (script.eof.is_owned()) script.eof.collect_diagnostics(collector_);

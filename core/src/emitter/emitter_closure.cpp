@@ -3,7 +3,7 @@
 #include <array>
 
 #include "emitter/emitter_struct.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

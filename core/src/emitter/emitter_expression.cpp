@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "emitter/emitter_struct.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

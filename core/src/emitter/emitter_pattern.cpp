@@ -6,7 +6,7 @@
 #include <string>
 
 #include "emitter/emitter_struct.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

@@ -1,6 +1,6 @@
 // Statements, blocks, conditionals and assignments.
 #include "emitter/emitter_struct.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

@@ -2,7 +2,7 @@
 // the static warnings, hints and call annotations of each expression before
 // it is emitted.
 #include "emitter/emitter_struct.h"
-#include "parser/ast_visitor.h"
+#include "parser/ranges.h"
 #include "quendal/compile.h"
 
 namespace quendal {

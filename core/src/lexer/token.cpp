@@ -8,7 +8,7 @@ namespace quendal {
 
 TokenKind TokenKind::unknown(Arena& arena, TokenKind inner, std::uint64_t start, std::uint64_t end,
                              DiagnosticCode code) {
-  ++unknowns_made;
+  arena.count_unknown();
   UnknownBox* box = arena.make<UnknownBox>(&arena);
   box->inner = inner;
   box->diagnostics.reserve(1);
@@ -20,7 +20,7 @@ TokenKind TokenKind::unknown(Arena& arena, TokenKind inner, std::uint64_t start,
 }
 
 TokenKind TokenKind::unknown_with(Arena& arena, TokenKind inner, ArenaDiagnostics diagnostics) {
-  ++unknowns_made;
+  arena.count_unknown();
   UnknownBox* box = arena.make<UnknownBox>(&arena);
   box->inner = inner;
   box->diagnostics = std::move(diagnostics);

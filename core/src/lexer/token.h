@@ -19,11 +19,6 @@
 
 namespace quendal {
 
-// How many Unknown token kinds and Unknown tree nodes this thread has made so
-// far. A compilation that made none has no stored diagnostics to collect, so
-// it can skip the walk over its tree (compare the count before and after).
-inline thread_local std::uint64_t unknowns_made = 0;
-
 enum class Keyword : std::uint8_t {
 #define QUENDAL_KEYWORD(name, spelling, constant, reserved, prefix, right, power) name,
 #include "lexer/keywords.def"
@@ -246,7 +241,7 @@ struct TokenKind {
     return k;
   }
   // Wraps `inner` with exactly one diagnostic (start, end, code). Both
-  // constructors count into `unknowns_made`.
+  // constructors count the Unknown in the arena (Arena::count_unknown).
   static TokenKind unknown(Arena& arena, TokenKind inner, std::uint64_t start, std::uint64_t end,
                            DiagnosticCode code);
   // Wraps `inner` with a whole list of diagnostics.

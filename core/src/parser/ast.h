@@ -1,8 +1,8 @@
 #pragma once
 // The syntax tree. Nodes are allocated in the compilation's arena and never
 // destroyed individually; children are arena pointers, lists are std::pmr
-// vectors bound to the same arena. Variant order matches the numbering the
-// rest of the compiler relies on.
+// vectors bound to the same arena. The kinds, their structs and the order of
+// their children are listed once, in nodes.def.
 #include <cstdint>
 #include <memory_resource>
 #include <utility>
@@ -178,31 +178,9 @@ struct ParameterList {
 // -------------------------------------------------------------- expressions
 
 enum class ExpressionKind : std::uint8_t {
-  Literal,
-  Interpolation,
-  Variable,
-  Group,
-  Record,
-  Array,
-  Call,
-  TaggedString,
-  ExtensionCall,
-  FieldAccess,
-  IndexAccess,
-  SliceAccess,
-  NonNilAssertion,
-  Prefix,
-  Binary,
-  IsPattern,
-  Block,
-  Loop,
-  While,
-  ForIn,
-  If,
-  Conditional,
-  Match,
-  FunctionLiteral,
-  Unknown,
+#define QUENDAL_EXPRESSION(kind, type, fields) kind,
+#include "parser/nodes.def"
+#undef QUENDAL_EXPRESSION
 };
 
 struct Expression {
@@ -364,19 +342,9 @@ struct UnknownExpression : ExpressionOf<ExpressionKind::Unknown> {
 // --------------------------------------------------------------- statements
 
 enum class StatementKind : std::uint8_t {
-  Empty,
-  ExpressionStatement,
-  BareExpression,
-  Module,
-  Bind,
-  Rebind,
-  Const,
-  Assign,
-  Function,
-  Return,
-  Break,
-  Continue,
-  Unknown,
+#define QUENDAL_STATEMENT(kind, type, fields) kind,
+#include "parser/nodes.def"
+#undef QUENDAL_STATEMENT
 };
 
 struct Statement {
@@ -464,20 +432,9 @@ struct UnknownStatement : StatementOf<StatementKind::Unknown> {
 // ----------------------------------------------------------------- patterns
 
 enum class PatternKind : std::uint8_t {
-  Group,
-  Literal,
-  ConstantName,
-  Comparison,
-  Interval,
-  Discard,
-  Binding,
-  Record,
-  Array,
-  Omitted,
-  And,
-  Or,
-  Not,
-  Unknown,
+#define QUENDAL_PATTERN(kind, type, fields) kind,
+#include "parser/nodes.def"
+#undef QUENDAL_PATTERN
 };
 
 struct Pattern {
@@ -561,6 +518,15 @@ struct UnknownPattern : PatternOf<PatternKind::Unknown> {
   Pattern* inner = nullptr;  // optional
 };
 
+// Every kind of the node table names the struct that holds it.
+#define QUENDAL_EXPRESSION(kind, type, fields) static_assert(type::kKind == ExpressionKind::kind);
+#define QUENDAL_STATEMENT(kind, type, fields) static_assert(type::kKind == StatementKind::kind);
+#define QUENDAL_PATTERN(kind, type, fields) static_assert(type::kKind == PatternKind::kind);
+#include "parser/nodes.def"
+#undef QUENDAL_EXPRESSION
+#undef QUENDAL_STATEMENT
+#undef QUENDAL_PATTERN
+
 // --------------------------------------------------------------------- root
 
 struct Script {
@@ -595,6 +561,8 @@ UnknownExpression* make_unknown_expression_range(Arena& arena, std::uint64_t sta
                                                  DiagnosticCode code);
 UnknownStatement* make_unknown_statement(Arena& arena, TokenRef token, DiagnosticCode code);
 UnknownPattern* make_unknown_pattern(Arena& arena, TokenRefList tokens, DiagnosticCode code);
+// An Unknown pattern of tokens that carry their own diagnostics.
+UnknownPattern* make_unknown_pattern_from(Arena& arena, TokenRefList tokens);
 UnknownPattern* wrap_pattern_as_unknown(Arena& arena, Pattern* inner, TokenRefList tokens,
                                         DiagnosticCode code);
 

@@ -117,15 +117,46 @@ ParserResult<ElseBlock*> Parser::optional_else() {
     node->keyword = advance();
     *link = node;
     if (!at_keyword(Keyword::If)) {
-      QUENDAL_TRY(block, block_expression());
+      auto block = block_expression();
+      if (!block.ok()) {
+        if (block.backtracked()) remember_failed_chain(first, kNoBranch);
+        return block.failure();
+      }
       node->body = *block;
       break;
     }
-    QUENDAL_TRY(head, if_head());
+    const TokenIndex at = index_at(pos_);
+    auto head = if_head();
+    if (!head.ok()) {
+      if (head.backtracked()) remember_failed_chain(first, at);
+      return head.failure();
+    }
     node->body = *head;
     link = &(*head)->else_block;
   }
   return first;
+}
+
+// A chain that fails from some branch on fails read from any `if` before
+// that branch too. Recovery tries again at later tokens, so each `if` of the
+// chain remembers the failure (as if it had been read on its own), and the
+// rest of the chain is not read once per branch.
+// `failed_at` is the `if` of the branch that failed (kNoBranch when the
+// final `else` block failed).
+void Parser::remember_failed_chain(const ElseBlock* first, TokenIndex failed_at) {
+  const int used = context_.high_water - context_.depth;
+  const MemoEntry failed{nullptr, 0, static_cast<std::uint16_t>(used < 0 ? 0 : used)};
+  const auto remember = [&](TokenIndex at) {
+    const MemoKey key{at, MemoRule::If};
+    if (context_.memo.find(key) == nullptr) context_.memo.insert(key, failed);
+  };
+  for (const ElseBlock* node = first; node != nullptr && node->body != nullptr;) {
+    if (node->body->kind != ExpressionKind::If) break;
+    const auto& branch = node->body->as<IfExpression>();
+    if (branch.keyword.is_borrowed()) remember(branch.keyword.index());
+    node = branch.else_block;
+  }
+  if (failed_at != kNoBranch) remember(failed_at);
 }
 
 // while_expression -> `while` condition block optional_else

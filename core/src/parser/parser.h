@@ -32,7 +32,7 @@
 
 namespace quendal {
 
-inline constexpr int kMaxNestingDepth = 256;
+inline constexpr int kMaxNestingDepth = 640;
 
 enum class Outcome : std::uint8_t { Success, Backtrack, Cut };
 
@@ -412,6 +412,8 @@ class Parser {
   ParserResult<Expression*> if_expression();
   ParserResult<IfExpression*> if_head();
   ParserResult<ElseBlock*> optional_else();
+  static constexpr TokenIndex kNoBranch = ~TokenIndex{0};
+  void remember_failed_chain(const ElseBlock* first, TokenIndex failed_at);
   ParserResult<Expression*> while_expression();
   ParserResult<Expression*> loop_expression();
   ParserResult<Expression*> for_in_expression();

@@ -105,10 +105,7 @@ ParserResult<Pattern*> Parser::name_pattern(PatternMode mode) {
   TokenRef token = *name;
   if (token.is_owned()) {
     // A reserved word or `global`: the token carries the diagnostic.
-    ++unknowns_made;
-    auto* node = arena_.make<UnknownPattern>(&arena_);
-    node->tokens = token_list({mut, token});
-    return static_cast<Pattern*>(node);
+    return make_unknown_pattern_from(arena_, token_list({mut, token}));
   }
   if (token->kind.is_keyword(Keyword::Underscore)) {
     if (!mut.is_null())

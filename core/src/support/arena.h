@@ -4,6 +4,7 @@
 // destroyed, so they may only own memory that also lives in this arena
 // (std::pmr containers bound to it, or string views into arena text).
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory_resource>
 #include <new>
@@ -64,7 +65,14 @@ class Arena final : public std::pmr::memory_resource {
   // Total bytes reserved from the system (for benchmarks).
   std::size_t reserved_bytes() const { return reserved_; }
 
+  // Recovery's Unknown tokens and nodes carry diagnostics that only a walk of
+  // the tree collects. Their constructors count them here, in the
+  // compilation's own arena, so a parse that made none skips that walk.
+  void count_unknown() { ++unknowns_made_; }
+  std::uint64_t unknowns_made() const { return unknowns_made_; }
+
  private:
+  std::uint64_t unknowns_made_ = 0;
   struct Block {
     Block* next;
     std::size_t size;

@@ -1,4 +1,4 @@
-#include "parser/ast_dump.h"
+#include "debug/ast_dump.h"
 
 #include <cinttypes>
 #include <cstdio>
