@@ -53,5 +53,50 @@ TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
   EXPECT_EQ(scope.find(""), scope.variables[20]);
 }
 
+// The scope stack: the innermost declaration of a name wins, whatever number
+// of scopes that declare nothing lie between it and the look-up, and popping
+// a scope uncovers the declarations it shadowed.
+TEST(ScopeStack, InnermostDeclarationWinsAcrossEmptyScopes) {
+  Arena arena;
+  Scopes scopes;
+  auto declare = [&](std::string_view name) {
+    Variable* v = arena.make<Variable>(&arena);
+    v->name = name;
+    scopes.add(v);
+    return v;
+  };
+  scopes.push(1);
+  Variable* outer_x = declare("x");
+  Variable* outer_y = declare("y");
+  for (int i = 0; i < 1000; ++i) scopes.push(2);
+  scopes.push(2);
+  Variable* inner_x = declare("x");
+  for (int i = 0; i < 1000; ++i) scopes.push(3);
+
+  auto found = scopes.find_variable("x");
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->variable, inner_x);
+  EXPECT_EQ(found->window, 2u);
+  found = scopes.find_variable("y");
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->variable, outer_y);
+  EXPECT_EQ(found->window, 1u);
+  EXPECT_FALSE(scopes.find_variable("z").has_value());
+
+  for (int i = 0; i < 1000; ++i) EXPECT_TRUE(scopes.pop().variables.empty());
+  EXPECT_EQ(scopes.pop().variables.size(), 1u);  // the inner x
+  EXPECT_EQ(scopes.find_variable("x")->variable, outer_x);
+  // A scope that has declared nothing so far declares now.
+  Variable* z = declare("z");
+  EXPECT_EQ(scopes.find_variable("z")->variable, z);
+  EXPECT_EQ(scopes.pop().variables.size(), 1u);
+  EXPECT_FALSE(scopes.find_variable("z").has_value());
+  for (int i = 0; i < 999; ++i) EXPECT_TRUE(scopes.pop().variables.empty());
+  EXPECT_EQ(scopes.find_variable("x")->variable, outer_x);
+  EXPECT_EQ(scopes.pop().variables.size(), 2u);
+  EXPECT_TRUE(scopes.empty());
+  EXPECT_FALSE(scopes.find_variable("x").has_value());
+}
+
 }  // namespace
 }  // namespace quendal

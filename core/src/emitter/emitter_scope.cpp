@@ -97,19 +97,28 @@ void Scope::add(Variable* variable) {
 
 Scope Scopes::pop() {
   if (stack_.empty()) throw InternalFailure("exit_scope on an empty scope stack");
+  if (!declaring_.empty() && declaring_.back() == stack_.size() - 1) declaring_.pop_back();
   Scope scope = std::move(stack_.back());
   stack_.pop_back();
   return scope;
 }
 
-Scope& Scopes::innermost() {
+const Scope& Scopes::innermost() const {
   if (stack_.empty()) throw InternalFailure("no scope is open");
   return stack_.back();
 }
 
+void Scopes::add(Variable* variable) {
+  if (stack_.empty()) throw InternalFailure("no scope is open");
+  Scope& scope = stack_.back();
+  if (scope.variables.empty()) declaring_.push_back(stack_.size() - 1);
+  scope.add(variable);
+}
+
 std::optional<FoundVariable> Scopes::find_variable(std::string_view name) const {
-  for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {
-    if (Variable* v = it->find(name)) return FoundVariable{it->window, v};
+  for (auto it = declaring_.rbegin(); it != declaring_.rend(); ++it) {
+    const Scope& scope = stack_[*it];
+    if (Variable* v = scope.find(name)) return FoundVariable{scope.window, v};
   }
   return std::nullopt;
 }
@@ -187,7 +196,7 @@ Variable* Emitter::add_variable(std::string_view name, SourceRange range, Regist
   variable->is_mutable = is_mutable;
   variable->initialized = initialized;
   variable->kind = kind;
-  scopes.innermost().add(variable);
+  scopes.add(variable);
   return variable;
 }
 

@@ -43,7 +43,9 @@ class Scopes {
   bool empty() const { return stack_.empty(); }
   std::size_t size() const { return stack_.size(); }
   // Internal failure on an empty stack.
-  Scope& innermost();
+  const Scope& innermost() const;
+  // Declares the variable in the innermost scope.
+  void add(Variable* variable);
 
   // Innermost scope outward; within a scope the first declaration wins.
   std::optional<FoundVariable> find_variable(std::string_view name) const;
@@ -52,6 +54,10 @@ class Scopes {
 
  private:
   std::vector<Scope> stack_;
+  // Positions of the scopes that declare something, innermost last. A
+  // look-up passes over the scopes that declare nothing: an else-if chain
+  // keeps one open for each of its branches while the next is emitted.
+  std::vector<std::size_t> declaring_;
 };
 
 }  // namespace quendal
