@@ -1,7 +1,5 @@
 #include "emitter/utils.h"
 
-#include "quendal/compile.h"
-
 namespace quendal {
 
 // ------------------------------------------------------------------ chains
