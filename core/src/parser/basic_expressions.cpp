@@ -56,6 +56,20 @@ ParserResult<Expression*> Parser::pratt_prefix() {
     node->op = op;
     return node;
   }
+  // The common operands, a name or a plain literal, without the dispatch.
+  switch (next.tag()) {
+    case TokenTag::Identifier: {
+      auto* node = arena_.make<VariableExpression>();
+      node->token = advance();
+      return postfix_chain(node);
+    }
+    case TokenTag::Number:
+    case TokenTag::Ordinal:
+    case TokenTag::String:
+      return postfix_chain(literal(advance()));
+    default:
+      break;
+  }
   QUENDAL_TRY(primary, primary_expression());
   return postfix_chain(*primary);
 }

@@ -275,6 +275,14 @@ class PeekedToken {
   Keyword keyword() const { return tokens_->keyword(index_); }
   std::uint32_t start() const { return tokens_->start(index_); }
   std::uint32_t end() const { return tokens_->end(index_); }
+  // An identifier's name.
+  std::string_view identifier_text() const { return tokens_->symbol_text(tokens_->data(index_)); }
+  // An identifier that names a constant (`@name`).
+  bool is_constant_name() const {
+    if (tag() != TokenTag::Identifier) return false;
+    const std::string_view text = identifier_text();
+    return !text.empty() && text.front() == '@';
+  }
 
  private:
   const Token& token() const {

@@ -63,6 +63,10 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
     restore(start);
   }
 
+  // A plain name (or `mut`) is neither a constant nor a literal.
+  if ((next.tag() == TokenTag::Identifier && !next.is_constant_name()) || next.is_keyword(Keyword::Mut))
+    return name_pattern(mode);
+
   if (next.is_operator(Operator::OpenParen)) return record_pattern(mode);
 
   if (next.is_operator(Operator::OpenBracket)) return array_pattern(mode);

@@ -11,10 +11,7 @@ bool is_sign(const PeekedToken& token) {
                    token->kind.is_operator(Operator::Exclamation));
 }
 
-bool is_constant_name(const PeekedToken& token) {
-  return token && token.tag() == TokenTag::Identifier && !token->kind.text().empty() &&
-         token->kind.text().front() == '@';
-}
+bool is_constant_name(const PeekedToken& token) { return token && token.is_constant_name(); }
 
 }  // namespace
 

@@ -91,6 +91,20 @@ ParserResult<Statement*> Parser::statement() {
   }
 
   const std::size_t start = pos_;
+  // A statement that starts with a plain name is a rebinding only when `=`
+  // (or the rest of a pattern: an alternative, an interval) follows the name.
+  if (next.tag() == TokenTag::Identifier) {
+    const PeekedToken after = peek(1);
+    const bool may_rebind = !after || after.is_operator(Operator::Eq) ||
+                            after.is_operator(Operator::DotDot) || after.is_operator(Operator::DotDotLt) ||
+                            after.is_keyword(Keyword::And) || after.is_keyword(Keyword::Or);
+    if (!may_rebind) {
+      auto result = assign_or_expression_statement();
+      if (!result.backtracked()) return result;
+      restore(start);
+      return kBacktrack;
+    }
+  }
   using Alternative = ParserResult<Statement*> (Parser::*)();
   static constexpr Alternative kAlternatives[] = {
       &Parser::mod_statement,  &Parser::fn_statement,     &Parser::const_statement,
