@@ -320,6 +320,10 @@ bool Parser::at_list_end_without_separator() const {
 // statements_and_expression: statements, then an optional trailing value.
 ParserResult<bool> Parser::statements_and_expression(BlockContents& contents) {
   QUENDAL_TRY(count, statements(contents.statements));
+  if (at_end() || at_operator(Operator::CloseBrace)) {
+    contents.expression = construct_statements_and_expression(contents.statements, nullptr);
+    return true;
+  }
   const std::size_t start = pos_;
   auto value = expression();
   if (value.is_cut()) return value.failure();

@@ -18,6 +18,8 @@ ParserResult<Expression*> Parser::statement_value() { return expression_or_inser
 ParserResult<Statement*> Parser::statement() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
+  // Where a block or the script ends no statement starts.
+  if (next.is_operator(Operator::CloseBrace) || next.tag() == TokenTag::Eof) return kBacktrack;
 
   if (next.is_operator(Operator::OpenBrace) || next.is_keyword(Keyword::If) ||
       next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) || next.is_keyword(Keyword::Match) ||
