@@ -50,9 +50,9 @@ ParserResult<Expression*> Parser::pratt_prefix() {
   const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
   if (precedence.is_prefix) {
     TokenRef op = advance();
-    QUENDAL_TRY(operand, pratt(false, precedence.power));
+    QUENDAL_TRY(operand, operators(precedence.power, nullptr));
     auto* node = arena_.make<PrefixExpression>();
-    node->operand = operand->expression;
+    node->operand = *operand;
     node->op = op;
     return node;
   }

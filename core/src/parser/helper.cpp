@@ -21,6 +21,10 @@ std::uint32_t MemoTable::number_of(const MemoKey& key) const {
 
 void MemoTable::reserve_tokens(std::size_t count) {
   if (count <= heads_size_) return;
+  // About one entry per four tokens in ordinary code: growing the entries by
+  // copying would cost more than the reservation (pages never touched are
+  // never mapped).
+  if (heads_ == nullptr) slots_.reserve(count / 4);
   heads_ =
       static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
                                                     : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
@@ -50,7 +54,7 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
   if (key.token >= heads_size_)
     reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
   const std::uint32_t previous = heads_[key.token];
-  slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
+  slots_.push_back(Slot{entry.value, key.token, entry.advance, previous, entry.height, key.rule});
   heads_[key.token] = static_cast<std::uint32_t>(slots_.size());
 }
 

@@ -125,13 +125,14 @@ class MemoTable {
 
  private:
   struct Slot {
-    TokenIndex token;
     void* value;
+    TokenIndex token;
     std::uint32_t advance;
     std::uint32_t previous;  // the token's entry stored before this one, as in `memo_head`
     std::uint16_t height;
     MemoRule rule;
   };
+  static_assert(sizeof(Slot) == 24);
   // The entry number of `key`, 0 for none.
   std::uint32_t number_of(const MemoKey& key) const;
 
@@ -384,6 +385,7 @@ class Parser {
   ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
   ParserResult<Expression*> basic_expression();
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
+  ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
   ParserResult<Expression*> additive();
 
   // ---- basic_expressions
