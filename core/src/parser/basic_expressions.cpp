@@ -99,6 +99,8 @@ ParserResult<Expression*> Parser::primary_expression() {
       }
       break;
     case TokenTag::Operator:
+      if (next.op() == Operator::OpenParen) return record_like();
+      if (next.op() == Operator::OpenBracket) return array();
       if (next.op() == Operator::OpenBrace) {
         if (at_json_start()) {
           const std::size_t start = pos_;

@@ -107,6 +107,31 @@ ParserResult<Statement*> Parser::statement() {
       return kBacktrack;
     }
   }
+  // A declaration keyword decides the alternative; `pub` leaves it to them.
+  if (next.tag() == TokenTag::Keyword) {
+    ParserResult<Statement*> (Parser::*declaration)() = nullptr;
+    switch (next.keyword()) {
+      case Keyword::Let:
+        declaration = &Parser::bind_statement;
+        break;
+      case Keyword::Fn:
+        declaration = &Parser::fn_statement;
+        break;
+      case Keyword::Const:
+        declaration = &Parser::const_statement;
+        break;
+      case Keyword::Mod:
+        declaration = &Parser::mod_statement;
+        break;
+      default:
+        break;
+    }
+    if (declaration != nullptr) {
+      auto result = (this->*declaration)();
+      if (!result.backtracked()) return result;
+      restore(start);
+    }
+  }
   using Alternative = ParserResult<Statement*> (Parser::*)();
   static constexpr Alternative kAlternatives[] = {
       &Parser::mod_statement,  &Parser::fn_statement,     &Parser::const_statement,
