@@ -44,6 +44,24 @@ LiteralExpression* Parser::literal(TokenRef token) {
 ParserResult<Expression*> Parser::pratt_prefix() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
+  // The most common operand of all: a name or a plain literal that no
+  // access or call follows. Its level is entered and left at once.
+  switch (next.tag()) {
+    case TokenTag::Identifier:
+    case TokenTag::Number:
+    case TokenTag::Ordinal:
+    case TokenTag::String:
+      if (pos_ + 1 < range_.size() && starts_postfix(PeekedToken(tokens_, next.index() + 1))) break;
+      if (!NestingGuard::touch(context_)) return cut();
+      if (next.tag() == TokenTag::Identifier) {
+        auto* node = arena_.make<VariableExpression>();
+        node->token = advance();
+        return static_cast<Expression*>(node);
+      }
+      return static_cast<Expression*>(literal(advance()));
+    default:
+      break;
+  }
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
   if (!next.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();

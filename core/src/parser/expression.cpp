@@ -32,7 +32,16 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
 // range operator ends the loop with the range in `*range`.
 ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range) {
   QUENDAL_TRY(prefix, pratt_prefix());
-  Expression* left = *prefix;
+  // Most operands end their expression: no operator binding tighter than
+  // the caller's follows.
+  if (exhausted()) return *prefix;
+  const TokenIndex next = index_at(pos_);
+  if (precedence_of(tokens_.tag(next), tokens_.data(next)).power <= minimum_power) return *prefix;
+  return operator_loop(*prefix, minimum_power, range);
+}
+
+[[gnu::noinline]] ParserResult<Expression*> Parser::operator_loop(Expression* left, int minimum_power,
+                                                                  RangeNode** range) {
   // A chain of left-associative operators is not nesting: every walk of the
   // tree follows a left operand iteratively. An `is` test or a conditional
   // after the first operator still deepens the left operand by one level.

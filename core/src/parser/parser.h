@@ -180,6 +180,18 @@ class NestingGuard {
   NestingGuard& operator=(const NestingGuard&) = delete;
   ~NestingGuard() { context_.depth -= count_; }
 
+  // A level entered and left at once (a leaf of the tree): false when the
+  // limit is reached; otherwise the same bookkeeping as enter() and leaving.
+  [[nodiscard]] static bool touch(ParseContext& context) {
+    if (context.depth >= kMaxNestingDepth) return false;
+    if (context.depth + 1 > context.high_water) context.high_water = context.depth + 1;
+    if (context.measure) [[unlikely]] {
+      NestingGuard guard(context);
+      return guard.enter();
+    }
+    return true;
+  }
+
   // One more level; false (nothing entered) when the limit is reached.
   [[nodiscard]] bool enter() {
     if (context_.depth >= kMaxNestingDepth) return false;
@@ -386,6 +398,7 @@ class Parser {
   ParserResult<Expression*> basic_expression();
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
   ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
+  ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
   ParserResult<Expression*> additive();
 
   // ---- basic_expressions
