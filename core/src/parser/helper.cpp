@@ -121,17 +121,15 @@ TokenRef Parser::inserted_token(TokenKind kind, std::uint32_t position, Diagnost
 
 // token_or_insert(op, code): the operator, or a zero-width inserted one that
 // carries `code`.
-TokenRef Parser::token_or_insert(Operator op, DiagnosticCode code) {
-  if (at_operator(op)) return advance();
+TokenRef Parser::insert_operator(Operator op, DiagnosticCode code) {
   return inserted_token(TokenKind::of_operator(op), placeholder_position(), code);
 }
 
 // variable_token: an identifier, or a keyword that may stand in a name
 // position (rewritten to carry its diagnostic where it is not allowed).
-ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_global) {
+ParserResult<TokenRef> Parser::keyword_variable_token(bool allow_underscore, bool allow_global) {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  if (next.tag() == TokenTag::Identifier) return advance();
   if (next.tag() != TokenTag::Keyword) return kBacktrack;
   const Keyword keyword = next.keyword();
   if (keyword == Keyword::Underscore) {

@@ -373,9 +373,20 @@ class Parser {
 
   // ---- helper
   ParserResult<TokenRef> token(Operator op);
-  TokenRef token_or_insert(Operator op, DiagnosticCode code);
+  // The operator if it is next, else one inserted where it is missing.
+  TokenRef token_or_insert(Operator op, DiagnosticCode code) {
+    if (at_operator(op)) return advance();
+    return insert_operator(op, code);
+  }
+  TokenRef insert_operator(Operator op, DiagnosticCode code);
   TokenRef inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code);
-  ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global);
+  // An identifier, or a keyword that may stand in a name position
+  // (rewritten to carry its diagnostic where it is not allowed).
+  ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global) {
+    if (!exhausted() && tokens_.tag(index_at(pos_)) == TokenTag::Identifier) return advance();
+    return keyword_variable_token(allow_underscore, allow_global);
+  }
+  ParserResult<TokenRef> keyword_variable_token(bool allow_underscore, bool allow_global);
   ParserResult<TokenRef> record_key();
   Expression* expression_expected(std::uint32_t position);
   Pattern* pattern_expected(std::uint32_t position);
