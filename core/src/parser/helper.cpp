@@ -48,6 +48,10 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
     slot.height = entry.height;
     return;
   }
+  insert_new(key, entry);
+}
+
+void MemoTable::insert_new(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;

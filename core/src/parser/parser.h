@@ -121,6 +121,9 @@ class MemoTable {
   // The entry stays valid until the next call on the table.
   const MemoEntry* find(const MemoKey& key) const;
   void insert(const MemoKey& key, const MemoEntry& entry);
+  // `insert` for a key known to have no entry (a rule just found no entry
+  // and ran: a rule never runs again at its own start while it runs).
+  void insert_new(const MemoKey& key, const MemoEntry& entry);
   std::size_t size() const { return slots_.size(); }
 
  private:
@@ -545,7 +548,7 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
       entry.advance = static_cast<std::uint32_t>(pos_ - start);
     }
     entry.height = static_cast<std::uint16_t>(height < 0 ? 0 : height);
-    context_.memo.insert(key, entry);
+    context_.memo.insert_new(key, entry);
   }
   return result;
 }
