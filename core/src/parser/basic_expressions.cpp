@@ -62,6 +62,13 @@ ParserResult<Expression*> Parser::pratt_prefix() {
     default:
       break;
   }
+  return prefix_or_primary();
+}
+
+// A prefix operator and its operand, or a primary expression and its
+// accesses and calls.
+[[gnu::noinline]] ParserResult<Expression*> Parser::prefix_or_primary() {
+  const PeekedToken next = peek();
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
   if (!next.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();

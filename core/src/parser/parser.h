@@ -417,6 +417,7 @@ class Parser {
 
   // ---- basic_expressions
   ParserResult<Expression*> pratt_prefix();
+  ParserResult<Expression*> prefix_or_primary();
   ParserResult<Expression*> primary_expression();
   ParserResult<Expression*> postfix_chain(Expression* left);
   ParserResult<Expression*> access_index(Expression* object);
@@ -476,6 +477,7 @@ class Parser {
   ParserResult<Pattern*> or_pattern(PatternMode mode);
   ParserResult<Pattern*> and_pattern(PatternMode mode);
   ParserResult<Pattern*> primary_pattern(PatternMode mode);
+  ParserResult<Pattern*> nested_pattern(PatternMode mode);
   ParserResult<Pattern*> name_pattern(PatternMode mode);
   ParserResult<Pattern*> constant_or_literal_pattern();
   ParserResult<Pattern*> signed_literal_pattern();

@@ -7,8 +7,9 @@ namespace {
 
 // Continues a chain of `keyword` after its first operand `left`.
 template <class Node>
-ParserResult<Pattern*> pattern_chain(Parser& p, Pattern* left, Keyword keyword, PatternMode mode,
-                                     ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
+[[gnu::noinline]] ParserResult<Pattern*> pattern_chain(
+    Parser& p, Pattern* left, Keyword keyword, PatternMode mode,
+    ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
   // Alternatives are not nesting: walks follow the left operand iteratively.
   while (p.at_keyword(keyword)) {
     const std::size_t start = p.position();
@@ -55,6 +56,12 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
     if (!NestingGuard::touch(context_)) return cut();
     return name_pattern(mode);
   }
+  return nested_pattern(mode);
+}
+
+// The other primary patterns, each on a level of its own.
+[[gnu::noinline]] ParserResult<Pattern*> Parser::nested_pattern(PatternMode mode) {
+  const PeekedToken next = peek();
   NestingGuard guard(context_);
   if (!guard.enter()) return cut();
   if (next == nullptr) return kBacktrack;
