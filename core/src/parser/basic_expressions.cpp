@@ -29,7 +29,7 @@ bool starts_postfix(const PeekedToken& token) {
 }
 
 bool is_range_operator(const PeekedToken& token) {
-  return token && (token->kind.is_operator(Operator::DotDot) || token->kind.is_operator(Operator::DotDotLt));
+  return token && (token.is_operator(Operator::DotDot) || token.is_operator(Operator::DotDotLt));
 }
 
 }  // namespace
@@ -208,7 +208,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
   }
   if (next.is_operator(Operator::Dot)) {
     const PeekedToken name = peek(1);
-    if (name == nullptr || (name->kind.tag != TokenTag::Identifier && name->kind.tag != TokenTag::Ordinal))
+    if (name == nullptr || (name.tag() != TokenTag::Identifier && name.tag() != TokenTag::Ordinal))
       return kBacktrack;
     auto* node = arena_.make<FieldAccessExpression>();
     node->object = object;

@@ -1,6 +1,7 @@
 // Shared parser helpers: single-token matches, inserted punctuation,
 // placeholders, unknown runs and the statements-then-value body of blocks.
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <limits>
 
@@ -10,7 +11,8 @@ namespace quendal {
 
 std::uint32_t MemoTable::number_of(const MemoKey& key) const {
   // Entry numbers only fall along a chain, so every walk ends.
-  std::uint32_t n = key.token < heads_size_ ? heads_[key.token] : 0;
+  if (heads_ == nullptr) return 0;
+  std::uint32_t n = heads_[key.token & bucket_mask_];
   while (n != 0 && n <= slots_.size()) {
     const Slot& slot = slots_[n - 1];
     if (slot.token == key.token && slot.rule == key.rule) return n;
@@ -20,16 +22,14 @@ std::uint32_t MemoTable::number_of(const MemoKey& key) const {
 }
 
 void MemoTable::reserve_tokens(std::size_t count) {
-  if (count <= heads_size_) return;
+  if (heads_ != nullptr) return;
   // About one entry per four tokens in ordinary code: growing the entries by
   // copying would cost more than the reservation (pages never touched are
   // never mapped).
-  if (heads_ == nullptr) slots_.reserve(count / 4);
-  heads_ =
-      static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
-                                                    : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
-                                                                  count * sizeof(std::uint32_t)));
-  heads_size_ = count;
+  slots_.reserve(count / 4);
+  const std::size_t buckets = std::bit_ceil(std::max<std::size_t>(count / 8, 1024));
+  heads_ = static_cast<std::uint32_t*>(allocate_zeroed(buckets * sizeof(std::uint32_t)));
+  bucket_mask_ = buckets - 1;
 }
 
 const MemoEntry* MemoTable::find(const MemoKey& key) const {
@@ -55,11 +55,11 @@ void MemoTable::insert_new(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  if (key.token >= heads_size_)
-    reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
-  const std::uint32_t previous = heads_[key.token];
+  if (heads_ == nullptr) reserve_tokens(0);
+  std::uint32_t& head = heads_[key.token & bucket_mask_];
+  const std::uint32_t previous = head;
   slots_.push_back(Slot{entry.value, key.token, entry.advance, previous, entry.height, key.rule});
-  heads_[key.token] = static_cast<std::uint32_t>(slots_.size());
+  head = static_cast<std::uint32_t>(slots_.size());
 }
 
 std::uint32_t Parser::placeholder_position() const {

@@ -102,20 +102,23 @@ struct MemoEntry {
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
-// Memoised outcomes, kept in the order they were stored. For each token the
-// table keeps the number of the last entry stored for it (0 for none), and
-// every entry links to the one stored before it for the same token, so a
-// look-up walks the few entries of one token and storing appends: no hashing
-// and no random access into a large table. The entries live on the heap
-// rather than in the arena: growing frees the smaller buffer, where the arena
-// would keep every earlier one to the end of the compilation.
+// Memoised outcomes, kept in the order they were stored. Tokens share
+// buckets by their low bits (eight neighbouring tokens' worth of buckets is
+// one bucket per token that starts a memoised rule in ordinary code); each
+// bucket keeps the number of the last entry stored in it (0 for none), and
+// every entry links to the one stored before it in the same bucket, so a
+// look-up walks the few entries of one bucket and storing appends. The
+// entries live on the heap rather than in the arena: growing frees the
+// smaller buffer, where the arena would keep every earlier one to the end of
+// the compilation.
 class MemoTable {
  public:
   explicit MemoTable(Arena&) {}
   MemoTable(const MemoTable&) = delete;
   MemoTable& operator=(const MemoTable&) = delete;
   ~MemoTable() { free_zeroed(heads_); }
-  // Room for the entries of tokens [0, count) without growing.
+  // Sizes the table for a list of `count` tokens (once, before the first
+  // entry; a table used without it gets a small one).
   void reserve_tokens(std::size_t count);
 
   // The entry stays valid until the next call on the table.
@@ -131,7 +134,7 @@ class MemoTable {
     void* value;
     TokenIndex token;
     std::uint32_t advance;
-    std::uint32_t previous;  // the token's entry stored before this one, as in `memo_head`
+    std::uint32_t previous;  // the bucket's entry stored before this one
     std::uint16_t height;
     MemoRule rule;
   };
@@ -140,9 +143,9 @@ class MemoTable {
   std::uint32_t number_of(const MemoKey& key) const;
 
   std::vector<Slot> slots_;
-  // The last entry of each token, by token index (grown on demand).
+  // The last entry of each bucket; a power of two of them.
   std::uint32_t* heads_ = nullptr;
-  std::size_t heads_size_ = 0;
+  std::size_t bucket_mask_ = 0;
   mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 

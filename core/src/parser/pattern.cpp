@@ -124,7 +124,7 @@ ParserResult<Pattern*> Parser::name_pattern(PatternMode mode) {
     // A reserved word or `global`: the token carries the diagnostic.
     return make_unknown_pattern_from(arena_, token_list({mut, token}));
   }
-  if (token->kind.is_keyword(Keyword::Underscore)) {
+  if (tokens_.is_keyword(token.index(), Keyword::Underscore)) {
     if (!mut.is_null())
       return make_unknown_pattern(arena_, token_list({mut, token}), DiagnosticCode::MutInDiscardPattern);
     auto* node = arena_.make<DiscardPattern>();

@@ -187,7 +187,8 @@ ParserResult<Statement*> Parser::fn_statement() {
   if (name.is_cut()) return name.failure();
   if (name.ok()) {
     node->name = *name;
-    if (node->name->kind.tag == TokenTag::Identifier && node->name->kind.text() == "type")
+    if (node->name.is_borrowed() && tokens_.tag(node->name.index()) == TokenTag::Identifier &&
+        tokens_.symbol_text(tokens_.data(node->name.index())) == "type")
       node->name.wrap_as_unknown(arena_, DiagnosticCode::MissingOpenParenAfterType);
   } else {
     node->name = missing_name(*this, node->keyword, DiagnosticCode::MissingFunctionName);
@@ -276,8 +277,8 @@ ParserResult<Statement*> Parser::assign_or_expression_statement() {
   const std::size_t start = pos_;
   const auto at_assignment = [this] {
     const PeekedToken t = peek();
-    return t != nullptr && t->kind.tag == TokenTag::Operator &&
-           (t->kind.op == Operator::Eq || operator_is_compound(t->kind.op));
+    return t != nullptr && t.tag() == TokenTag::Operator &&
+           (t.op() == Operator::Eq || operator_is_compound(t.op()));
   };
   Expression* target = nullptr;
   auto read = expression();
