@@ -7,13 +7,15 @@ namespace quendal {
 
 namespace {
 
-bool starts_postfix(const PeekedToken& token) {
-  switch (token.tag()) {
+// Whether a token of this kind and data starts an access, a call or a
+// tagged string.
+bool starts_postfix(TokenTag tag, std::uint32_t data) {
+  switch (tag) {
     case TokenTag::String:
     case TokenTag::InterpolatedString:
       return true;
     case TokenTag::Operator:
-      switch (token.op()) {
+      switch (static_cast<Operator>(data)) {
         case Operator::Exclamation:
         case Operator::Dot:
         case Operator::OpenBracket:
@@ -51,7 +53,7 @@ ParserResult<Expression*> Parser::pratt_prefix() {
     case TokenTag::Number:
     case TokenTag::Ordinal:
     case TokenTag::String:
-      if (pos_ + 1 < range_.size() && starts_postfix(PeekedToken(tokens_, next.index() + 1))) break;
+      if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
       if (!NestingGuard::touch(context_)) return cut();
       if (next.tag() == TokenTag::Identifier) {
         auto* node = arena_.make<VariableExpression>();
@@ -162,7 +164,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 // access iteratively.
 ParserResult<Expression*> Parser::postfix_chain(Expression* left) {
   while (const PeekedToken next = peek()) {
-    if (!starts_postfix(next)) break;
+    if (!starts_postfix(next.tag(), tokens_.data(next.index()))) break;
     const std::size_t start = pos_;
     auto access = access_index(left);
     if (access.is_cut()) return access.failure();

@@ -34,9 +34,7 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
   QUENDAL_TRY(prefix, pratt_prefix());
   // Most operands end their expression: no operator binding tighter than
   // the caller's follows.
-  if (exhausted()) return *prefix;
-  const TokenIndex next = index_at(pos_);
-  if (precedence_of(tokens_.tag(next), tokens_.data(next)).power <= minimum_power) return *prefix;
+  if (exhausted() || precedence_of(tags_[pos_], data_[pos_]).power <= minimum_power) return *prefix;
   return operator_loop(*prefix, minimum_power, range);
 }
 

@@ -336,30 +336,41 @@ ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& 
 class Parser {
  public:
   Parser(const Tokens& tokens, TokenRange range, ParseContext& context, bool top_level)
-      : tokens_(tokens), range_(range), context_(context), arena_(context.arena), top_level_(top_level) {}
+      : tokens_(tokens),
+        range_(range),
+        tags_(tokens.tag_column() + range.begin),
+        data_(tokens.data_column() + range.begin),
+        size_(range.size()),
+        context_(context),
+        arena_(context.arena),
+        top_level_(top_level) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
   // ---- cursor (positions count from the start of the list)
   std::size_t position() const { return pos_; }
   void restore(std::size_t position) { pos_ = position; }
-  std::size_t size() const { return range_.size(); }
+  std::size_t size() const { return size_; }
   // The store index of a position of the list.
   TokenIndex index_at(std::size_t position) const { return range_.begin + static_cast<TokenIndex>(position); }
   // The token at a position of the list (which must exist), as a value.
   Token token_at(std::size_t position) const { return tokens_.get(index_at(position)); }
   PeekedToken peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() ? PeekedToken(tokens_, index_at(pos_ + ahead)) : PeekedToken();
+    return pos_ + ahead < size_ ? PeekedToken(tokens_, index_at(pos_ + ahead)) : PeekedToken();
   }
-  bool exhausted() const { return pos_ >= range_.size(); }
+  bool exhausted() const { return pos_ >= size_; }
   // No token left, or the Eof token.
-  bool at_end() const { return exhausted() || tokens_.tag(index_at(pos_)) == TokenTag::Eof; }
+  bool at_end() const { return exhausted() || tags_[pos_] == TokenTag::Eof; }
   bool at_operator(Operator op, std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() && tokens_.is_operator(index_at(pos_ + ahead), op);
+    const std::size_t at = pos_ + ahead;
+    return at < size_ && tags_[at] == TokenTag::Operator && data_[at] == static_cast<std::uint32_t>(op);
   }
   bool at_keyword(Keyword keyword, std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() && tokens_.is_keyword(index_at(pos_ + ahead), keyword);
+    const std::size_t at = pos_ + ahead;
+    return at < size_ && tags_[at] == TokenTag::Keyword && data_[at] == static_cast<std::uint32_t>(keyword);
   }
+  // The kind of the token at `ahead` (which must exist).
+  TokenTag tag_at(std::size_t ahead = 0) const { return tags_[pos_ + ahead]; }
   // A list closer (`)`, `]` or `}`), or the end.
   bool at_list_close() const {
     return at_end() || at_operator(Operator::CloseParen) || at_operator(Operator::CloseBracket) ||
@@ -389,7 +400,7 @@ class Parser {
   // An identifier, or a keyword that may stand in a name position
   // (rewritten to carry its diagnostic where it is not allowed).
   ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global) {
-    if (!exhausted() && tokens_.tag(index_at(pos_)) == TokenTag::Identifier) return advance();
+    if (!exhausted() && tags_[pos_] == TokenTag::Identifier) return advance();
     return keyword_variable_token(allow_underscore, allow_global);
   }
   ParserResult<TokenRef> keyword_variable_token(bool allow_underscore, bool allow_global);
@@ -503,6 +514,10 @@ class Parser {
 
   const Tokens& tokens_;
   TokenRange range_;
+  // The list's kind and data columns from its first token, and its length.
+  const TokenTag* tags_;
+  const std::uint32_t* data_;
+  std::size_t size_;
   std::size_t pos_ = 0;
   ParseContext& context_;
   Arena& arena_;
