@@ -74,7 +74,7 @@ ParserResult<Expression*> Parser::pratt_prefix() {
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
   if (!next.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();
-  const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
+  const Precedence precedence = precedence_of(next.tag(), next.data());
   if (precedence.is_prefix) {
     TokenRef op = advance();
     QUENDAL_TRY(operand, operators(precedence.power, nullptr));
@@ -164,7 +164,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 // access iteratively.
 ParserResult<Expression*> Parser::postfix_chain(Expression* left) {
   while (const PeekedToken next = peek()) {
-    if (!starts_postfix(next.tag(), tokens_.data(next.index()))) break;
+    if (!starts_postfix(next.tag(), next.data())) break;
     const std::size_t start = pos_;
     auto access = access_index(left);
     if (access.is_cut()) return access.failure();

@@ -46,7 +46,7 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
   NestingGuard chain(context_);
   bool first = true;
   while (const PeekedToken next = peek()) {
-    const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
+    const Precedence precedence = precedence_of(next.tag(), next.data());
     if (precedence.power <= minimum_power) break;
     if (!first && (next.is_keyword(Keyword::Is) || next.is_operator(Operator::Question)) && !chain.enter())
       return cut();

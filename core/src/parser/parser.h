@@ -278,7 +278,11 @@ inline Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
 class PeekedToken {
  public:
   PeekedToken() = default;
-  PeekedToken(const Tokens& tokens, TokenIndex index) : tokens_(&tokens), index_(index) {}
+  PeekedToken(const Tokens& tokens, TokenIndex index)
+      : PeekedToken(tokens, index, tokens.tag(index), tokens.data(index)) {}
+  // With its kind and data already read from the columns.
+  PeekedToken(const Tokens& tokens, TokenIndex index, TokenTag tag, std::uint32_t data)
+      : tokens_(&tokens), index_(index), data_(data), tag_(tag) {}
   explicit operator bool() const { return tokens_ != nullptr; }
   bool operator==(std::nullptr_t) const { return tokens_ == nullptr; }
   const Token* operator->() const { return &token(); }
@@ -287,15 +291,22 @@ class PeekedToken {
   const Token* get() const { return tokens_ != nullptr ? &token() : nullptr; }
   TokenIndex index() const { return index_; }
 
-  TokenTag tag() const { return tokens_->tag(index_); }
-  bool is_operator(Operator op) const { return tokens_->is_operator(index_, op); }
-  bool is_keyword(Keyword keyword) const { return tokens_->is_keyword(index_, keyword); }
-  Operator op() const { return tokens_->op(index_); }
-  Keyword keyword() const { return tokens_->keyword(index_); }
+  TokenTag tag() const { return tag_; }
+  // The store's data column: an operator's or keyword's member, an
+  // identifier's symbol.
+  std::uint32_t data() const { return data_; }
+  bool is_operator(Operator op) const {
+    return tag_ == TokenTag::Operator && data_ == static_cast<std::uint32_t>(op);
+  }
+  bool is_keyword(Keyword keyword) const {
+    return tag_ == TokenTag::Keyword && data_ == static_cast<std::uint32_t>(keyword);
+  }
+  Operator op() const { return static_cast<Operator>(data_); }
+  Keyword keyword() const { return static_cast<Keyword>(data_); }
   std::uint32_t start() const { return tokens_->start(index_); }
   std::uint32_t end() const { return tokens_->end(index_); }
   // An identifier's name.
-  std::string_view identifier_text() const { return tokens_->symbol_text(tokens_->data(index_)); }
+  std::string_view identifier_text() const { return tokens_->symbol_text(data_); }
   // An identifier that names a constant (`@name`).
   bool is_constant_name() const {
     if (tag() != TokenTag::Identifier) return false;
@@ -314,6 +325,8 @@ class PeekedToken {
 
   const Tokens* tokens_ = nullptr;
   TokenIndex index_ = 0;
+  std::uint32_t data_ = 0;
+  TokenTag tag_{};
   mutable bool loaded_ = false;
   // Left unconstructed until read: most peeks only ask for the kind.
   union Storage {
@@ -356,7 +369,8 @@ class Parser {
   // The token at a position of the list (which must exist), as a value.
   Token token_at(std::size_t position) const { return tokens_.get(index_at(position)); }
   PeekedToken peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < size_ ? PeekedToken(tokens_, index_at(pos_ + ahead)) : PeekedToken();
+    const std::size_t at = pos_ + ahead;
+    return at < size_ ? PeekedToken(tokens_, index_at(at), tags_[at], data_[at]) : PeekedToken();
   }
   bool exhausted() const { return pos_ >= size_; }
   // No token left, or the Eof token.
