@@ -2,6 +2,7 @@
 // placeholders, unknown runs and the statements-then-value body of blocks.
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -13,7 +14,7 @@ std::uint32_t MemoTable::number_of(const MemoKey& key) const {
   // Entry numbers only fall along a chain, so every walk ends.
   if (heads_ == nullptr) return 0;
   std::uint32_t n = heads_[key.token & bucket_mask_];
-  while (n != 0 && n <= slots_.size()) {
+  while (n != 0 && n <= count_) {
     const Slot& slot = slots_[n - 1];
     if (slot.token == key.token && slot.rule == key.rule) return n;
     n = slot.previous < n ? slot.previous : 0;
@@ -26,18 +27,18 @@ void MemoTable::reserve_tokens(std::size_t count) {
   // About one entry per four tokens in ordinary code: growing the entries by
   // copying would cost more than the reservation (pages never touched are
   // never mapped).
-  slots_.reserve(count / 4);
+  grow(std::max<std::size_t>(count / 4, 256));
   const std::size_t buckets = std::bit_ceil(std::max<std::size_t>(count / 8, 1024));
   heads_ = static_cast<std::uint32_t*>(allocate_zeroed(buckets * sizeof(std::uint32_t)));
   bucket_mask_ = buckets - 1;
 }
 
-const MemoEntry* MemoTable::find(const MemoKey& key) const {
-  const std::uint32_t n = number_of(key);
-  if (n == 0) return nullptr;
-  const Slot& slot = slots_[n - 1];
-  found_ = MemoEntry{slot.value, slot.advance, slot.height};
-  return &found_;
+[[gnu::noinline]] void MemoTable::grow(std::size_t capacity) {
+  if (capacity <= capacity_) return;
+  auto bigger = std::unique_ptr<Slot[]>(new Slot[capacity]);
+  if (count_ != 0) std::memcpy(bigger.get(), slots_.get(), std::size_t{count_} * sizeof(Slot));
+  slots_ = std::move(bigger);
+  capacity_ = static_cast<std::uint32_t>(capacity);
 }
 
 void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
@@ -54,12 +55,15 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
 void MemoTable::insert_new(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
-  if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
+  if (count_ == capacity_) [[unlikely]] {
+    if (count_ == std::numeric_limits<std::uint32_t>::max()) return;
+    grow(std::min<std::size_t>(std::size_t{capacity_} * 2 + 256, std::numeric_limits<std::uint32_t>::max()));
+  }
   if (heads_ == nullptr) reserve_tokens(0);
   std::uint32_t& head = heads_[key.token & bucket_mask_];
   const std::uint32_t previous = head;
-  slots_.push_back(Slot{entry.value, key.token, entry.advance, previous, entry.height, key.rule});
-  head = static_cast<std::uint32_t>(slots_.size());
+  slots_[count_++] = Slot{entry.value, key.token, entry.advance, previous, entry.height, key.rule};
+  head = count_;
 }
 
 std::uint32_t Parser::placeholder_position() const {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <memory_resource>
 #include <new>
 #include <span>
@@ -122,12 +123,26 @@ class MemoTable {
   void reserve_tokens(std::size_t count);
 
   // The entry stays valid until the next call on the table.
-  const MemoEntry* find(const MemoKey& key) const;
+  const MemoEntry* find(const MemoKey& key) const {
+    if (heads_ == nullptr) return nullptr;
+    // Entries of a bucket are linked newest first; numbers only fall along
+    // a chain, so every walk ends.
+    std::uint32_t n = heads_[key.token & bucket_mask_];
+    while (n != 0) {
+      const Slot& slot = slots_[n - 1];
+      if (slot.token == key.token && slot.rule == key.rule) {
+        found_ = MemoEntry{slot.value, slot.advance, slot.height};
+        return &found_;
+      }
+      n = slot.previous;
+    }
+    return nullptr;
+  }
   void insert(const MemoKey& key, const MemoEntry& entry);
   // `insert` for a key known to have no entry (a rule just found no entry
   // and ran: a rule never runs again at its own start while it runs).
   void insert_new(const MemoKey& key, const MemoEntry& entry);
-  std::size_t size() const { return slots_.size(); }
+  std::size_t size() const { return count_; }
 
  private:
   struct Slot {
@@ -142,7 +157,12 @@ class MemoTable {
   // The entry number of `key`, 0 for none.
   std::uint32_t number_of(const MemoKey& key) const;
 
-  std::vector<Slot> slots_;
+  // Room for `capacity` entries (the first `count_` in use).
+  void grow(std::size_t capacity);
+
+  std::unique_ptr<Slot[]> slots_;
+  std::uint32_t count_ = 0;
+  std::uint32_t capacity_ = 0;
   // The last entry of each bucket; a power of two of them.
   std::uint32_t* heads_ = nullptr;
   std::size_t bucket_mask_ = 0;
