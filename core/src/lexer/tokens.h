@@ -142,6 +142,9 @@ class Tokens {
     return tag(i) == TokenTag::Keyword && data(i) == static_cast<std::uint32_t>(keyword);
   }
   Operator op(TokenIndex i) const { return static_cast<Operator>(data(i)); }
+  // The kind and data columns themselves (valid until the store changes).
+  const TokenTag* tag_column() const { return columns_.tags(); }
+  const std::uint32_t* data_column() const { return columns_.data(); }
   Keyword keyword(TokenIndex i) const { return static_cast<Keyword>(data(i)); }
 
   // The token as a value (its reading after recovery).

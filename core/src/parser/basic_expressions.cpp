@@ -7,13 +7,15 @@ namespace quendal {
 
 namespace {
 
-bool starts_postfix(const PeekedToken& token) {
-  switch (token.tag()) {
+// Whether a token of this kind and data starts an access, a call or a
+// tagged string.
+bool starts_postfix(TokenTag tag, std::uint32_t data) {
+  switch (tag) {
     case TokenTag::String:
     case TokenTag::InterpolatedString:
       return true;
     case TokenTag::Operator:
-      switch (token.op()) {
+      switch (static_cast<Operator>(data)) {
         case Operator::Exclamation:
         case Operator::Dot:
         case Operator::OpenBracket:
@@ -29,7 +31,7 @@ bool starts_postfix(const PeekedToken& token) {
 }
 
 bool is_range_operator(const PeekedToken& token) {
-  return token && (token->kind.is_operator(Operator::DotDot) || token->kind.is_operator(Operator::DotDotLt));
+  return token && (token.is_operator(Operator::DotDot) || token.is_operator(Operator::DotDotLt));
 }
 
 }  // namespace
@@ -44,17 +46,56 @@ LiteralExpression* Parser::literal(TokenRef token) {
 ParserResult<Expression*> Parser::pratt_prefix() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
+  // The most common operand of all: a name or a plain literal that no
+  // access or call follows. Its level is entered and left at once.
+  switch (next.tag()) {
+    case TokenTag::Identifier:
+    case TokenTag::Number:
+    case TokenTag::Ordinal:
+    case TokenTag::String:
+      if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
+      if (!NestingGuard::touch(context_)) return cut();
+      if (next.tag() == TokenTag::Identifier) {
+        auto* node = arena_.make<VariableExpression>();
+        node->token = advance();
+        return static_cast<Expression*>(node);
+      }
+      return static_cast<Expression*>(literal(advance()));
+    default:
+      break;
+  }
+  return prefix_or_primary();
+}
+
+// A prefix operator and its operand, or a primary expression and its
+// accesses and calls.
+[[gnu::noinline]] ParserResult<Expression*> Parser::prefix_or_primary() {
+  const PeekedToken next = peek();
   // One level per operand; blocks and JSON-style records count their own.
   NestingGuard guard(context_);
   if (!next.is_operator(Operator::OpenBrace) && !guard.enter()) return cut();
-  const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
+  const Precedence precedence = precedence_of(next.tag(), next.data());
   if (precedence.is_prefix) {
     TokenRef op = advance();
-    QUENDAL_TRY(operand, pratt(false, precedence.power));
+    QUENDAL_TRY(operand, operators(precedence.power, nullptr));
     auto* node = arena_.make<PrefixExpression>();
-    node->operand = operand->expression;
+    node->operand = *operand;
     node->op = op;
     return node;
+  }
+  // The common operands, a name or a plain literal, without the dispatch.
+  switch (next.tag()) {
+    case TokenTag::Identifier: {
+      auto* node = arena_.make<VariableExpression>();
+      node->token = advance();
+      return postfix_chain(node);
+    }
+    case TokenTag::Number:
+    case TokenTag::Ordinal:
+    case TokenTag::String:
+      return postfix_chain(literal(advance()));
+    default:
+      break;
   }
   QUENDAL_TRY(primary, primary_expression());
   return postfix_chain(*primary);
@@ -85,6 +126,8 @@ ParserResult<Expression*> Parser::primary_expression() {
       }
       break;
     case TokenTag::Operator:
+      if (next.op() == Operator::OpenParen) return record_like();
+      if (next.op() == Operator::OpenBracket) return array();
       if (next.op() == Operator::OpenBrace) {
         if (at_json_start()) {
           const std::size_t start = pos_;
@@ -121,7 +164,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 // access iteratively.
 ParserResult<Expression*> Parser::postfix_chain(Expression* left) {
   while (const PeekedToken next = peek()) {
-    if (!starts_postfix(next)) break;
+    if (!starts_postfix(next.tag(), next.data())) break;
     const std::size_t start = pos_;
     auto access = access_index(left);
     if (access.is_cut()) return access.failure();
@@ -167,7 +210,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
   }
   if (next.is_operator(Operator::Dot)) {
     const PeekedToken name = peek(1);
-    if (name == nullptr || (name->kind.tag != TokenTag::Identifier && name->kind.tag != TokenTag::Ordinal))
+    if (name == nullptr || (name.tag() != TokenTag::Identifier && name.tag() != TokenTag::Ordinal))
       return kBacktrack;
     auto* node = arena_.make<FieldAccessExpression>();
     node->object = object;

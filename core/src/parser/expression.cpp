@@ -14,29 +14,39 @@ ParserResult<Expression*> Parser::expression() {
 }
 
 // basic_expression -> pratt(no ranges, 0)
-ParserResult<Expression*> Parser::basic_expression() {
-  QUENDAL_TRY(result, pratt(false, 0));
-  return result->expression;
-}
+ParserResult<Expression*> Parser::basic_expression() { return operators(0, nullptr); }
 
 // additive -> pratt(no ranges, 142): a slice bound, looser than `+`, tighter
 // than a range.
-ParserResult<Expression*> Parser::additive() {
-  QUENDAL_TRY(result, pratt(false, 142));
-  return result->expression;
-}
+ParserResult<Expression*> Parser::additive() { return operators(142, nullptr); }
 
 // pratt -> pratt_prefix (operator operand)*
 ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
+  RangeNode* range = nullptr;
+  QUENDAL_TRY(value, operators(minimum_power, ranges_allowed ? &range : nullptr));
+  if (range != nullptr) return Iterable{nullptr, range};
+  return Iterable{*value, nullptr};
+}
+
+// The operator loop of pratt. Where ranges are allowed (`range` given), a
+// range operator ends the loop with the range in `*range`.
+ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range) {
   QUENDAL_TRY(prefix, pratt_prefix());
-  Expression* left = *prefix;
+  // Most operands end their expression: no operator binding tighter than
+  // the caller's follows.
+  if (exhausted() || precedence_of(tags_[pos_], data_[pos_]).power <= minimum_power) return *prefix;
+  return operator_loop(*prefix, minimum_power, range);
+}
+
+[[gnu::noinline]] ParserResult<Expression*> Parser::operator_loop(Expression* left, int minimum_power,
+                                                                  RangeNode** range) {
   // A chain of left-associative operators is not nesting: every walk of the
   // tree follows a left operand iteratively. An `is` test or a conditional
   // after the first operator still deepens the left operand by one level.
   NestingGuard chain(context_);
   bool first = true;
   while (const PeekedToken next = peek()) {
-    const Precedence precedence = precedence_of(next.tag(), tokens_.data(next.index()));
+    const Precedence precedence = precedence_of(next.tag(), next.data());
     if (precedence.power <= minimum_power) break;
     if (!first && (next.is_keyword(Keyword::Is) || next.is_operator(Operator::Question)) && !chain.enter())
       return cut();
@@ -58,11 +68,11 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
       if (!branches.enter()) return cut();
       QUENDAL_TRY(then, expression());
       TokenRef colon = token_or_insert(Operator::Colon, DiagnosticCode::MissingColon);
-      QUENDAL_TRY(otherwise, pratt(false, 29));
+      QUENDAL_TRY(otherwise, operators(29, nullptr));
       auto* node = arena_.make<ConditionalExpression>();
       node->condition = left;
       node->then = *then;
-      node->otherwise = otherwise->expression;
+      node->otherwise = *otherwise;
       node->question = op;
       node->colon = colon;
       left = node;
@@ -71,15 +81,16 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
 
     NestingGuard right_guard(context_);
     if (precedence.right_associative && !right_guard.enter()) return cut();
-    QUENDAL_TRY(right, pratt(false, precedence.power - (precedence.right_associative ? 1 : 0)));
+    QUENDAL_TRY(right, operators(precedence.power - (precedence.right_associative ? 1 : 0), nullptr));
 
     const bool is_range = next.is_operator(Operator::DotDot) || next.is_operator(Operator::DotDotLt);
-    if (is_range && ranges_allowed) {
-      auto* range = arena_.make<RangeNode>();
-      range->start = left;
-      range->end = right->expression;
-      range->op = op;
-      return Iterable{nullptr, range};
+    if (is_range && range != nullptr) {
+      auto* node = arena_.make<RangeNode>();
+      node->start = left;
+      node->end = *right;
+      node->op = op;
+      *range = node;
+      return static_cast<Expression*>(nullptr);
     }
     if (is_range) {
       // A range where none is allowed: reported, and read as an addition.
@@ -90,11 +101,11 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
     }
     auto* node = arena_.make<BinaryExpression>();
     node->left = left;
-    node->right = right->expression;
+    node->right = *right;
     node->op = op;
     left = node;
   }
-  return Iterable{left, nullptr};
+  return left;
 }
 
 }  // namespace quendal

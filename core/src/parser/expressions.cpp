@@ -104,6 +104,23 @@ ParserResult<ArgumentsPart*> Parser::array_base(MemoRule rule, DiagnosticCode op
 ParserResult<Expression*> Parser::record_like() {
   return memoized<Expression>(MemoRule::RecordLike, [&]() -> ParserResult<Expression*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
+    // The usual case, a group `(value)`, read without the element list:
+    // nothing that would make a record element of another kind (a hole, a
+    // spread, a key and its colon) starts it, and `)` follows the value.
+    const std::size_t after_open = pos_;
+    if (!at_list_close() && !at_operator(Operator::Comma) && !at_operator(Operator::DotDot) &&
+        !at_key_colon() && !at_key_colon(1)) {
+      auto value = expression();
+      if (value.is_cut()) return value.failure();
+      if (value.ok() && at_operator(Operator::CloseParen)) {
+        auto* group = arena_.make<GroupExpression>();
+        group->expression = *value;
+        group->open = *open;
+        group->close = advance();
+        return static_cast<Expression*>(group);
+      }
+      restore(after_open);
+    }
     std::pmr::vector<ListItem<RecordElement>> elements(&arena_);
     const auto hole = [&](RecordElement& element, std::uint32_t at) {
       element.kind = RecordElementKind::Positional;

@@ -1,6 +1,8 @@
 // Shared parser helpers: single-token matches, inserted punctuation,
 // placeholders, unknown runs and the statements-then-value body of blocks.
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -10,8 +12,9 @@ namespace quendal {
 
 std::uint32_t MemoTable::number_of(const MemoKey& key) const {
   // Entry numbers only fall along a chain, so every walk ends.
-  std::uint32_t n = key.token < heads_size_ ? heads_[key.token] : 0;
-  while (n != 0 && n <= slots_.size()) {
+  if (heads_ == nullptr) return 0;
+  std::uint32_t n = heads_[key.token & bucket_mask_];
+  while (n != 0 && n <= count_) {
     const Slot& slot = slots_[n - 1];
     if (slot.token == key.token && slot.rule == key.rule) return n;
     n = slot.previous < n ? slot.previous : 0;
@@ -20,20 +23,22 @@ std::uint32_t MemoTable::number_of(const MemoKey& key) const {
 }
 
 void MemoTable::reserve_tokens(std::size_t count) {
-  if (count <= heads_size_) return;
-  heads_ =
-      static_cast<std::uint32_t*>(heads_ == nullptr ? allocate_zeroed(count * sizeof(std::uint32_t))
-                                                    : grow_zeroed(heads_, heads_size_ * sizeof(std::uint32_t),
-                                                                  count * sizeof(std::uint32_t)));
-  heads_size_ = count;
+  if (heads_ != nullptr) return;
+  // About one entry per four tokens in ordinary code: growing the entries by
+  // copying would cost more than the reservation (pages never touched are
+  // never mapped).
+  grow(std::max<std::size_t>(count / 4, 256));
+  const std::size_t buckets = std::bit_ceil(std::max<std::size_t>(count / 8, 1024));
+  heads_ = static_cast<std::uint32_t*>(allocate_zeroed(buckets * sizeof(std::uint32_t)));
+  bucket_mask_ = buckets - 1;
 }
 
-const MemoEntry* MemoTable::find(const MemoKey& key) const {
-  const std::uint32_t n = number_of(key);
-  if (n == 0) return nullptr;
-  const Slot& slot = slots_[n - 1];
-  found_ = MemoEntry{slot.value, slot.advance, slot.height};
-  return &found_;
+[[gnu::noinline]] void MemoTable::grow(std::size_t capacity) {
+  if (capacity <= capacity_) return;
+  auto bigger = std::unique_ptr<Slot[]>(new Slot[capacity]);
+  if (count_ != 0) std::memcpy(bigger.get(), slots_.get(), std::size_t{count_} * sizeof(Slot));
+  slots_ = std::move(bigger);
+  capacity_ = static_cast<std::uint32_t>(capacity);
 }
 
 void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
@@ -44,14 +49,21 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
     slot.height = entry.height;
     return;
   }
+  insert_new(key, entry);
+}
+
+void MemoTable::insert_new(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
-  if (slots_.size() >= std::numeric_limits<std::uint32_t>::max()) return;
-  if (key.token >= heads_size_)
-    reserve_tokens(std::max<std::size_t>(std::size_t{key.token} + 1, heads_size_ * 2));
-  const std::uint32_t previous = heads_[key.token];
-  slots_.push_back(Slot{key.token, entry.value, entry.advance, previous, entry.height, key.rule});
-  heads_[key.token] = static_cast<std::uint32_t>(slots_.size());
+  if (count_ == capacity_) [[unlikely]] {
+    if (count_ == std::numeric_limits<std::uint32_t>::max()) return;
+    grow(std::min<std::size_t>(std::size_t{capacity_} * 2 + 256, std::numeric_limits<std::uint32_t>::max()));
+  }
+  if (heads_ == nullptr) reserve_tokens(0);
+  std::uint32_t& head = heads_[key.token & bucket_mask_];
+  const std::uint32_t previous = head;
+  slots_[count_++] = Slot{entry.value, key.token, entry.advance, previous, entry.height, key.rule};
+  head = count_;
 }
 
 std::uint32_t Parser::placeholder_position() const {
@@ -117,17 +129,15 @@ TokenRef Parser::inserted_token(TokenKind kind, std::uint32_t position, Diagnost
 
 // token_or_insert(op, code): the operator, or a zero-width inserted one that
 // carries `code`.
-TokenRef Parser::token_or_insert(Operator op, DiagnosticCode code) {
-  if (at_operator(op)) return advance();
+TokenRef Parser::insert_operator(Operator op, DiagnosticCode code) {
   return inserted_token(TokenKind::of_operator(op), placeholder_position(), code);
 }
 
 // variable_token: an identifier, or a keyword that may stand in a name
 // position (rewritten to carry its diagnostic where it is not allowed).
-ParserResult<TokenRef> Parser::variable_token(bool allow_underscore, bool allow_global) {
+ParserResult<TokenRef> Parser::keyword_variable_token(bool allow_underscore, bool allow_global) {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  if (next.tag() == TokenTag::Identifier) return advance();
   if (next.tag() != TokenTag::Keyword) return kBacktrack;
   const Keyword keyword = next.keyword();
   if (keyword == Keyword::Underscore) {
@@ -320,6 +330,10 @@ bool Parser::at_list_end_without_separator() const {
 // statements_and_expression: statements, then an optional trailing value.
 ParserResult<bool> Parser::statements_and_expression(BlockContents& contents) {
   QUENDAL_TRY(count, statements(contents.statements));
+  if (at_end() || at_operator(Operator::CloseBrace)) {
+    contents.expression = construct_statements_and_expression(contents.statements, nullptr);
+    return true;
+  }
   const std::size_t start = pos_;
   auto value = expression();
   if (value.is_cut()) return value.failure();

@@ -7,7 +7,7 @@ namespace quendal {
 bool Parser::at_json_start() const {
   const PeekedToken key = peek(1);
   return at_operator(Operator::OpenBrace) && key != nullptr &&
-         (key->kind.tag == TokenTag::String || key->kind.tag == TokenTag::InterpolatedString) &&
+         (key.tag() == TokenTag::String || key.tag() == TokenTag::InterpolatedString) &&
          at_operator(Operator::Colon, 2);
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <memory_resource>
 #include <new>
 #include <span>
@@ -102,43 +103,69 @@ struct MemoEntry {
   std::uint16_t height = 0;   // nesting levels the rule used below its start
 };
 
-// Memoised outcomes, kept in the order they were stored. For each token the
-// table keeps the number of the last entry stored for it (0 for none), and
-// every entry links to the one stored before it for the same token, so a
-// look-up walks the few entries of one token and storing appends: no hashing
-// and no random access into a large table. The entries live on the heap
-// rather than in the arena: growing frees the smaller buffer, where the arena
-// would keep every earlier one to the end of the compilation.
+// Memoised outcomes, kept in the order they were stored. Tokens share
+// buckets by their low bits (eight neighbouring tokens' worth of buckets is
+// one bucket per token that starts a memoised rule in ordinary code); each
+// bucket keeps the number of the last entry stored in it (0 for none), and
+// every entry links to the one stored before it in the same bucket, so a
+// look-up walks the few entries of one bucket and storing appends. The
+// entries live on the heap rather than in the arena: growing frees the
+// smaller buffer, where the arena would keep every earlier one to the end of
+// the compilation.
 class MemoTable {
  public:
   explicit MemoTable(Arena&) {}
   MemoTable(const MemoTable&) = delete;
   MemoTable& operator=(const MemoTable&) = delete;
   ~MemoTable() { free_zeroed(heads_); }
-  // Room for the entries of tokens [0, count) without growing.
+  // Sizes the table for a list of `count` tokens (once, before the first
+  // entry; a table used without it gets a small one).
   void reserve_tokens(std::size_t count);
 
   // The entry stays valid until the next call on the table.
-  const MemoEntry* find(const MemoKey& key) const;
+  const MemoEntry* find(const MemoKey& key) const {
+    if (heads_ == nullptr) return nullptr;
+    // Entries of a bucket are linked newest first; numbers only fall along
+    // a chain, so every walk ends.
+    std::uint32_t n = heads_[key.token & bucket_mask_];
+    while (n != 0) {
+      const Slot& slot = slots_[n - 1];
+      if (slot.token == key.token && slot.rule == key.rule) {
+        found_ = MemoEntry{slot.value, slot.advance, slot.height};
+        return &found_;
+      }
+      n = slot.previous;
+    }
+    return nullptr;
+  }
   void insert(const MemoKey& key, const MemoEntry& entry);
-  std::size_t size() const { return slots_.size(); }
+  // `insert` for a key known to have no entry (a rule just found no entry
+  // and ran: a rule never runs again at its own start while it runs).
+  void insert_new(const MemoKey& key, const MemoEntry& entry);
+  std::size_t size() const { return count_; }
 
  private:
   struct Slot {
-    TokenIndex token;
     void* value;
+    TokenIndex token;
     std::uint32_t advance;
-    std::uint32_t previous;  // the token's entry stored before this one, as in `memo_head`
+    std::uint32_t previous;  // the bucket's entry stored before this one
     std::uint16_t height;
     MemoRule rule;
   };
+  static_assert(sizeof(Slot) == 24);
   // The entry number of `key`, 0 for none.
   std::uint32_t number_of(const MemoKey& key) const;
 
-  std::vector<Slot> slots_;
-  // The last entry of each token, by token index (grown on demand).
+  // Room for `capacity` entries (the first `count_` in use).
+  void grow(std::size_t capacity);
+
+  std::unique_ptr<Slot[]> slots_;
+  std::uint32_t count_ = 0;
+  std::uint32_t capacity_ = 0;
+  // The last entry of each bucket; a power of two of them.
   std::uint32_t* heads_ = nullptr;
-  std::size_t heads_size_ = 0;
+  std::size_t bucket_mask_ = 0;
   mutable MemoEntry found_;  // what `find` returns a pointer to
 };
 
@@ -178,6 +205,18 @@ class NestingGuard {
   NestingGuard(const NestingGuard&) = delete;
   NestingGuard& operator=(const NestingGuard&) = delete;
   ~NestingGuard() { context_.depth -= count_; }
+
+  // A level entered and left at once (a leaf of the tree): false when the
+  // limit is reached; otherwise the same bookkeeping as enter() and leaving.
+  [[nodiscard]] static bool touch(ParseContext& context) {
+    if (context.depth >= kMaxNestingDepth) return false;
+    if (context.depth + 1 > context.high_water) context.high_water = context.depth + 1;
+    if (context.measure) [[unlikely]] {
+      NestingGuard guard(context);
+      return guard.enter();
+    }
+    return true;
+  }
 
   // One more level; false (nothing entered) when the limit is reached.
   [[nodiscard]] bool enter() {
@@ -259,7 +298,11 @@ inline Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
 class PeekedToken {
  public:
   PeekedToken() = default;
-  PeekedToken(const Tokens& tokens, TokenIndex index) : tokens_(&tokens), index_(index) {}
+  PeekedToken(const Tokens& tokens, TokenIndex index)
+      : PeekedToken(tokens, index, tokens.tag(index), tokens.data(index)) {}
+  // With its kind and data already read from the columns.
+  PeekedToken(const Tokens& tokens, TokenIndex index, TokenTag tag, std::uint32_t data)
+      : tokens_(&tokens), index_(index), data_(data), tag_(tag) {}
   explicit operator bool() const { return tokens_ != nullptr; }
   bool operator==(std::nullptr_t) const { return tokens_ == nullptr; }
   const Token* operator->() const { return &token(); }
@@ -268,13 +311,28 @@ class PeekedToken {
   const Token* get() const { return tokens_ != nullptr ? &token() : nullptr; }
   TokenIndex index() const { return index_; }
 
-  TokenTag tag() const { return tokens_->tag(index_); }
-  bool is_operator(Operator op) const { return tokens_->is_operator(index_, op); }
-  bool is_keyword(Keyword keyword) const { return tokens_->is_keyword(index_, keyword); }
-  Operator op() const { return tokens_->op(index_); }
-  Keyword keyword() const { return tokens_->keyword(index_); }
+  TokenTag tag() const { return tag_; }
+  // The store's data column: an operator's or keyword's member, an
+  // identifier's symbol.
+  std::uint32_t data() const { return data_; }
+  bool is_operator(Operator op) const {
+    return tag_ == TokenTag::Operator && data_ == static_cast<std::uint32_t>(op);
+  }
+  bool is_keyword(Keyword keyword) const {
+    return tag_ == TokenTag::Keyword && data_ == static_cast<std::uint32_t>(keyword);
+  }
+  Operator op() const { return static_cast<Operator>(data_); }
+  Keyword keyword() const { return static_cast<Keyword>(data_); }
   std::uint32_t start() const { return tokens_->start(index_); }
   std::uint32_t end() const { return tokens_->end(index_); }
+  // An identifier's name.
+  std::string_view identifier_text() const { return tokens_->symbol_text(data_); }
+  // An identifier that names a constant (`@name`).
+  bool is_constant_name() const {
+    if (tag() != TokenTag::Identifier) return false;
+    const std::string_view text = identifier_text();
+    return !text.empty() && text.front() == '@';
+  }
 
  private:
   const Token& token() const {
@@ -287,6 +345,8 @@ class PeekedToken {
 
   const Tokens* tokens_ = nullptr;
   TokenIndex index_ = 0;
+  std::uint32_t data_ = 0;
+  TokenTag tag_{};
   mutable bool loaded_ = false;
   // Left unconstructed until read: most peeks only ask for the kind.
   union Storage {
@@ -309,30 +369,42 @@ ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& 
 class Parser {
  public:
   Parser(const Tokens& tokens, TokenRange range, ParseContext& context, bool top_level)
-      : tokens_(tokens), range_(range), context_(context), arena_(context.arena), top_level_(top_level) {}
+      : tokens_(tokens),
+        range_(range),
+        tags_(tokens.tag_column() + range.begin),
+        data_(tokens.data_column() + range.begin),
+        size_(range.size()),
+        context_(context),
+        arena_(context.arena),
+        top_level_(top_level) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
 
   // ---- cursor (positions count from the start of the list)
   std::size_t position() const { return pos_; }
   void restore(std::size_t position) { pos_ = position; }
-  std::size_t size() const { return range_.size(); }
+  std::size_t size() const { return size_; }
   // The store index of a position of the list.
   TokenIndex index_at(std::size_t position) const { return range_.begin + static_cast<TokenIndex>(position); }
   // The token at a position of the list (which must exist), as a value.
   Token token_at(std::size_t position) const { return tokens_.get(index_at(position)); }
   PeekedToken peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() ? PeekedToken(tokens_, index_at(pos_ + ahead)) : PeekedToken();
+    const std::size_t at = pos_ + ahead;
+    return at < size_ ? PeekedToken(tokens_, index_at(at), tags_[at], data_[at]) : PeekedToken();
   }
-  bool exhausted() const { return pos_ >= range_.size(); }
+  bool exhausted() const { return pos_ >= size_; }
   // No token left, or the Eof token.
-  bool at_end() const { return exhausted() || tokens_.tag(index_at(pos_)) == TokenTag::Eof; }
+  bool at_end() const { return exhausted() || tags_[pos_] == TokenTag::Eof; }
   bool at_operator(Operator op, std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() && tokens_.is_operator(index_at(pos_ + ahead), op);
+    const std::size_t at = pos_ + ahead;
+    return at < size_ && tags_[at] == TokenTag::Operator && data_[at] == static_cast<std::uint32_t>(op);
   }
   bool at_keyword(Keyword keyword, std::size_t ahead = 0) const {
-    return pos_ + ahead < range_.size() && tokens_.is_keyword(index_at(pos_ + ahead), keyword);
+    const std::size_t at = pos_ + ahead;
+    return at < size_ && tags_[at] == TokenTag::Keyword && data_[at] == static_cast<std::uint32_t>(keyword);
   }
+  // The kind of the token at `ahead` (which must exist).
+  TokenTag tag_at(std::size_t ahead = 0) const { return tags_[pos_ + ahead]; }
   // A list closer (`)`, `]` or `}`), or the end.
   bool at_list_close() const {
     return at_end() || at_operator(Operator::CloseParen) || at_operator(Operator::CloseBracket) ||
@@ -352,9 +424,20 @@ class Parser {
 
   // ---- helper
   ParserResult<TokenRef> token(Operator op);
-  TokenRef token_or_insert(Operator op, DiagnosticCode code);
+  // The operator if it is next, else one inserted where it is missing.
+  TokenRef token_or_insert(Operator op, DiagnosticCode code) {
+    if (at_operator(op)) return advance();
+    return insert_operator(op, code);
+  }
+  TokenRef insert_operator(Operator op, DiagnosticCode code);
   TokenRef inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code);
-  ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global);
+  // An identifier, or a keyword that may stand in a name position
+  // (rewritten to carry its diagnostic where it is not allowed).
+  ParserResult<TokenRef> variable_token(bool allow_underscore, bool allow_global) {
+    if (!exhausted() && tags_[pos_] == TokenTag::Identifier) return advance();
+    return keyword_variable_token(allow_underscore, allow_global);
+  }
+  ParserResult<TokenRef> keyword_variable_token(bool allow_underscore, bool allow_global);
   ParserResult<TokenRef> record_key();
   Expression* expression_expected(std::uint32_t position);
   Pattern* pattern_expected(std::uint32_t position);
@@ -376,10 +459,13 @@ class Parser {
   ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
   ParserResult<Expression*> basic_expression();
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
+  ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
+  ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
   ParserResult<Expression*> additive();
 
   // ---- basic_expressions
   ParserResult<Expression*> pratt_prefix();
+  ParserResult<Expression*> prefix_or_primary();
   ParserResult<Expression*> primary_expression();
   ParserResult<Expression*> postfix_chain(Expression* left);
   ParserResult<Expression*> access_index(Expression* object);
@@ -439,6 +525,7 @@ class Parser {
   ParserResult<Pattern*> or_pattern(PatternMode mode);
   ParserResult<Pattern*> and_pattern(PatternMode mode);
   ParserResult<Pattern*> primary_pattern(PatternMode mode);
+  ParserResult<Pattern*> nested_pattern(PatternMode mode);
   ParserResult<Pattern*> name_pattern(PatternMode mode);
   ParserResult<Pattern*> constant_or_literal_pattern();
   ParserResult<Pattern*> signed_literal_pattern();
@@ -461,6 +548,10 @@ class Parser {
 
   const Tokens& tokens_;
   TokenRange range_;
+  // The list's kind and data columns from its first token, and its length.
+  const TokenTag* tags_;
+  const std::uint32_t* data_;
+  std::size_t size_;
   std::size_t pos_ = 0;
   ParseContext& context_;
   Arena& arena_;
@@ -511,7 +602,7 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
       entry.advance = static_cast<std::uint32_t>(pos_ - start);
     }
     entry.height = static_cast<std::uint16_t>(height < 0 ? 0 : height);
-    context_.memo.insert(key, entry);
+    context_.memo.insert_new(key, entry);
   }
   return result;
 }

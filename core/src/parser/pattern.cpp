@@ -5,11 +5,11 @@ namespace quendal {
 
 namespace {
 
+// Continues a chain of `keyword` after its first operand `left`.
 template <class Node>
-ParserResult<Pattern*> pattern_chain(Parser& p, Keyword keyword, PatternMode mode,
-                                     ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
-  QUENDAL_TRY(first, (p.*operand)(mode));
-  Pattern* left = *first;
+[[gnu::noinline]] ParserResult<Pattern*> pattern_chain(
+    Parser& p, Pattern* left, Keyword keyword, PatternMode mode,
+    ParserResult<Pattern*> (Parser::*operand)(PatternMode)) {
   // Alternatives are not nesting: walks follow the left operand iteratively.
   while (p.at_keyword(keyword)) {
     const std::size_t start = p.position();
@@ -33,20 +33,37 @@ ParserResult<Pattern*> pattern_chain(Parser& p, Keyword keyword, PatternMode mod
 
 // or_pattern -> and_pattern (`or` and_pattern)*
 ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
-  return pattern_chain<OrPattern>(*this, Keyword::Or, mode, &Parser::and_pattern);
+  QUENDAL_TRY(first, and_pattern(mode));
+  if (!at_keyword(Keyword::Or)) return *first;
+  return pattern_chain<OrPattern>(*this, *first, Keyword::Or, mode, &Parser::and_pattern);
 }
 
 // and_pattern -> primary_pattern (`and` primary_pattern)*
 ParserResult<Pattern*> Parser::and_pattern(PatternMode mode) {
-  return pattern_chain<AndPattern>(*this, Keyword::And, mode, &Parser::primary_pattern);
+  QUENDAL_TRY(first, primary_pattern(mode));
+  if (!at_keyword(Keyword::And)) return *first;
+  return pattern_chain<AndPattern>(*this, *first, Keyword::And, mode, &Parser::primary_pattern);
 }
 
 // primary_pattern -> comparison | record/group | array | constant/literal/interval
 //                  | name | `not` primary_pattern | unknown_pattern
 ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
+  const PeekedToken next = peek();
+  // A plain name (or `mut`) is neither a constant nor a literal, and holds
+  // no nested pattern.
+  if (next &&
+      ((next.tag() == TokenTag::Identifier && !next.is_constant_name()) || next.is_keyword(Keyword::Mut))) {
+    if (!NestingGuard::touch(context_)) return cut();
+    return name_pattern(mode);
+  }
+  return nested_pattern(mode);
+}
+
+// The other primary patterns, each on a level of its own.
+[[gnu::noinline]] ParserResult<Pattern*> Parser::nested_pattern(PatternMode mode) {
+  const PeekedToken next = peek();
   NestingGuard guard(context_);
   if (!guard.enter()) return cut();
-  const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
   const std::size_t start = pos_;
 
@@ -107,7 +124,7 @@ ParserResult<Pattern*> Parser::name_pattern(PatternMode mode) {
     // A reserved word or `global`: the token carries the diagnostic.
     return make_unknown_pattern_from(arena_, token_list({mut, token}));
   }
-  if (token->kind.is_keyword(Keyword::Underscore)) {
+  if (tokens_.is_keyword(token.index(), Keyword::Underscore)) {
     if (!mut.is_null())
       return make_unknown_pattern(arena_, token_list({mut, token}), DiagnosticCode::MutInDiscardPattern);
     auto* node = arena_.make<DiscardPattern>();

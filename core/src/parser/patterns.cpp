@@ -7,14 +7,11 @@ namespace quendal {
 namespace {
 
 bool is_sign(const PeekedToken& token) {
-  return token && (token->kind.is_operator(Operator::Plus) || token->kind.is_operator(Operator::Minus) ||
-                   token->kind.is_operator(Operator::Exclamation));
+  return token && (token.is_operator(Operator::Plus) || token.is_operator(Operator::Minus) ||
+                   token.is_operator(Operator::Exclamation));
 }
 
-bool is_constant_name(const PeekedToken& token) {
-  return token && token.tag() == TokenTag::Identifier && !token->kind.text().empty() &&
-         token->kind.text().front() == '@';
-}
+bool is_constant_name(const PeekedToken& token) { return token && token.is_constant_name(); }
 
 }  // namespace
 

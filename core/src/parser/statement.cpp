@@ -18,6 +18,8 @@ ParserResult<Expression*> Parser::statement_value() { return expression_or_inser
 ParserResult<Statement*> Parser::statement() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
+  // Where a block or the script ends no statement starts.
+  if (next.is_operator(Operator::CloseBrace) || next.tag() == TokenTag::Eof) return kBacktrack;
 
   if (next.is_operator(Operator::OpenBrace) || next.is_keyword(Keyword::If) ||
       next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) || next.is_keyword(Keyword::Match) ||
@@ -91,6 +93,45 @@ ParserResult<Statement*> Parser::statement() {
   }
 
   const std::size_t start = pos_;
+  // A statement that starts with a plain name is a rebinding only when `=`
+  // (or the rest of a pattern: an alternative, an interval) follows the name.
+  if (next.tag() == TokenTag::Identifier) {
+    const PeekedToken after = peek(1);
+    const bool may_rebind = !after || after.is_operator(Operator::Eq) ||
+                            after.is_operator(Operator::DotDot) || after.is_operator(Operator::DotDotLt) ||
+                            after.is_keyword(Keyword::And) || after.is_keyword(Keyword::Or);
+    if (!may_rebind) {
+      auto result = assign_or_expression_statement();
+      if (!result.backtracked()) return result;
+      restore(start);
+      return kBacktrack;
+    }
+  }
+  // A declaration keyword decides the alternative; `pub` leaves it to them.
+  if (next.tag() == TokenTag::Keyword) {
+    ParserResult<Statement*> (Parser::*declaration)() = nullptr;
+    switch (next.keyword()) {
+      case Keyword::Let:
+        declaration = &Parser::bind_statement;
+        break;
+      case Keyword::Fn:
+        declaration = &Parser::fn_statement;
+        break;
+      case Keyword::Const:
+        declaration = &Parser::const_statement;
+        break;
+      case Keyword::Mod:
+        declaration = &Parser::mod_statement;
+        break;
+      default:
+        break;
+    }
+    if (declaration != nullptr) {
+      auto result = (this->*declaration)();
+      if (!result.backtracked()) return result;
+      restore(start);
+    }
+  }
   using Alternative = ParserResult<Statement*> (Parser::*)();
   static constexpr Alternative kAlternatives[] = {
       &Parser::mod_statement,  &Parser::fn_statement,     &Parser::const_statement,
@@ -146,7 +187,8 @@ ParserResult<Statement*> Parser::fn_statement() {
   if (name.is_cut()) return name.failure();
   if (name.ok()) {
     node->name = *name;
-    if (node->name->kind.tag == TokenTag::Identifier && node->name->kind.text() == "type")
+    if (node->name.is_borrowed() && tokens_.tag(node->name.index()) == TokenTag::Identifier &&
+        tokens_.symbol_text(tokens_.data(node->name.index())) == "type")
       node->name.wrap_as_unknown(arena_, DiagnosticCode::MissingOpenParenAfterType);
   } else {
     node->name = missing_name(*this, node->keyword, DiagnosticCode::MissingFunctionName);
@@ -235,8 +277,8 @@ ParserResult<Statement*> Parser::assign_or_expression_statement() {
   const std::size_t start = pos_;
   const auto at_assignment = [this] {
     const PeekedToken t = peek();
-    return t != nullptr && t->kind.tag == TokenTag::Operator &&
-           (t->kind.op == Operator::Eq || operator_is_compound(t->kind.op));
+    return t != nullptr && t.tag() == TokenTag::Operator &&
+           (t.op() == Operator::Eq || operator_is_compound(t.op()));
   };
   Expression* target = nullptr;
   auto read = expression();
