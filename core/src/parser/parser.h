@@ -196,6 +196,9 @@ struct ParseContext {
   // Token indices; run_stop == 0 when there is none.
   TokenIndex run_begin = 0;
   TokenIndex run_stop = 0;
+  // Statements of the blocks being read, innermost last: a block's list is
+  // copied out once, at its final size.
+  std::vector<Statement*> statement_scratch;
 };
 
 // Holds nesting levels for the lifetime of a rule invocation.
@@ -423,7 +426,10 @@ class Parser {
   Failure cut();
 
   // ---- helper
-  ParserResult<TokenRef> token(Operator op);
+  ParserResult<TokenRef> token(Operator op) {
+    if (!at_operator(op)) return kBacktrack;
+    return advance();
+  }
   // The operator if it is next, else one inserted where it is missing.
   TokenRef token_or_insert(Operator op, DiagnosticCode code) {
     if (at_operator(op)) return advance();
@@ -457,7 +463,7 @@ class Parser {
 
   // ---- expression
   ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
-  ParserResult<Expression*> basic_expression();
+  ParserResult<Expression*> basic_expression() { return operators(0, nullptr); }
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
   ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
   ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
@@ -476,7 +482,11 @@ class Parser {
   ParserResult<Expression*> tagged_string(Expression* tag);
   ParserResult<Expression*> string_expression();
   ParserResult<Expression*> to_interpolate_expr();
-  LiteralExpression* literal(TokenRef token);
+  LiteralExpression* literal(TokenRef token) {
+    auto* node = arena_.make<LiteralExpression>();
+    node->token = token;
+    return node;
+  }
 
   // ---- expressions (composite literals)
   ParserResult<Expression*> array();
