@@ -20,12 +20,14 @@
 //    construct twice.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <memory_resource>
 #include <new>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -199,6 +201,45 @@ struct ParseContext {
   // Statements of the blocks being read, innermost last: a block's list is
   // copied out once, at its final size.
   std::vector<Statement*> statement_scratch;
+  // The same for the elements of bracketed lists (of any element type, as
+  // 8-byte words).
+  std::vector<std::uint64_t> list_scratch;
+};
+
+// The elements of one bracketed list while it is read: kept on the
+// context's scratch words, copied into the list's own vector once when the
+// list is complete (no growth garbage in the arena).
+template <class Item>
+class ListScratch {
+ public:
+  static_assert(std::is_trivially_copyable_v<Item>);
+  ListScratch(std::vector<std::uint64_t>& words) : words_(words), mark_(words.size()) {}
+  ListScratch(const ListScratch&) = delete;
+  ListScratch& operator=(const ListScratch&) = delete;
+  ~ListScratch() { words_.resize(mark_); }
+
+  void push(const Item& item) {
+    std::uint64_t copy[kWords];
+    copy[kWords - 1] = 0;  // the padding of the last word
+    std::memcpy(copy, &item, sizeof(Item));
+    words_.insert(words_.end(), copy, copy + kWords);
+  }
+  // Appends the elements to `out`.
+  void finish(std::pmr::vector<Item>& out) {
+    const std::size_t count = (words_.size() - mark_) / kWords;
+    out.reserve(out.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+      Item item;
+      std::memcpy(static_cast<void*>(&item), words_.data() + mark_ + i * kWords, sizeof(Item));
+      out.push_back(item);
+    }
+    words_.resize(mark_);
+  }
+
+ private:
+  static constexpr std::size_t kWords = (sizeof(Item) + 7) / 8;
+  std::vector<std::uint64_t>& words_;
+  std::size_t mark_;
 };
 
 // Holds nesting levels for the lifetime of a rule invocation.
@@ -626,13 +667,16 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
 template <class Element, class Hole, class Read>
 ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole,
                                          Read&& read) {
+  // A list that fails is dropped by its caller: only a complete list is
+  // copied out.
+  ListScratch<ListItem<Element>> scratch(context_.list_scratch);
   while (!at_list_close()) {
     const std::size_t start = pos_;
     ListItem<Element> item;
     if (at_operator(Operator::Comma)) {
       item.comma = advance();
       hole(item.item, static_cast<std::uint32_t>(item.comma.range().start));
-      elements.push_back(item);
+      scratch.push(item);
       continue;
     }
     QUENDAL_TRY(read_element, read(item.item, start));
@@ -642,9 +686,10 @@ ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& el
     }
     if (!at_list_end_without_separator())
       item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-    elements.push_back(item);
+    scratch.push(item);
     if (pos_ == start) break;
   }
+  scratch.finish(elements);
   return true;
 }
 
