@@ -300,6 +300,11 @@ def memory(args, corpus, size, report):
         figures[key + "_per_byte"] = int(value) / size
         label = "reserved" if key.endswith("reserved") else "used"
         print(f"  token list and payload, {label}: {int(value) / size:.1f} bytes per source byte")
+    done = run([lex, "--tree", corpus], capture_output=True, text=True)
+    tree = re.search(r"^tree_bytes (\d+)\s*$", done.stdout, re.M)
+    if done.returncode == 0 and tree:
+        figures["tree_bytes_per_byte"] = int(tree.group(1)) / size
+        print(f"  syntax tree: {int(tree.group(1)) / size:.1f} bytes per source byte")
 
 
 def main():

@@ -5,11 +5,15 @@
 //
 //   lex_bench [FILE] [--repeat N] [--size-mb M] [--template] [--no-traps]
 //   lex_bench --memory FILE [--template]
+//   lex_bench --tree FILE
 //
 // --memory lexes FILE once and prints the bytes that its tokens and their
 // payloads hold, as `token_bytes N` (rows and side tables in use, plus the
 // arena text of assembled strings) and `token_bytes_reserved N` (what those
 // tables and the arena have allocated), then bytes per source byte.
+//
+// --tree lexes and parses FILE once and prints the bytes the syntax tree
+// took from the arena (`tree_bytes N`), then bytes per source byte.
 //
 // Build: cmake -S . -B build-bench -G Ninja -DQUENDAL_BENCH=ON
 //        cmake --build build-bench --target quendal_lex_bench
@@ -25,6 +29,7 @@
 #include <string>
 
 #include "lexer/lex.h"
+#include "parser/parse_script.h"
 
 namespace {
 
@@ -108,6 +113,7 @@ int main(int argc, char** argv) {
   bool tmpl = false;
   bool traps_wanted = true;
   bool memory = false;
+  bool tree = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
       repeat = std::max(1, std::atoi(argv[++i]));
@@ -119,6 +125,8 @@ int main(int argc, char** argv) {
       traps_wanted = false;
     } else if (std::strcmp(argv[i], "--memory") == 0) {
       memory = true;
+    } else if (std::strcmp(argv[i], "--tree") == 0) {
+      tree = true;
     } else if (argv[i][0] != '-') {
       path = argv[i];
     } else {
@@ -142,6 +150,20 @@ int main(int argc, char** argv) {
   } else {
     const auto target = static_cast<std::size_t>(size_mb * 1024 * 1024);
     for (int i = 0; source.size() < target; ++i) source += unit(i);
+  }
+
+  if (tree) {
+    quendal::CompileConfig config;
+    quendal::Arena arena;
+    const quendal::LexResult lexed = quendal::lex(source, config, arena);
+    const std::size_t before = arena.held_bytes();
+    const quendal::UsingTokens using_tokens(lexed.tokens);
+    const quendal::ParseOutcome parsed = quendal::parse_script(lexed.tokens, arena);
+    const std::size_t bytes = arena.held_bytes() - before;
+    std::printf("tree_bytes %zu\n", bytes);
+    std::printf("tree: %.2f bytes per source byte%s\n",
+                static_cast<double>(bytes) / static_cast<double>(source.size()), parsed.cut ? " (cut)" : "");
+    return 0;
   }
 
   if (memory) {

@@ -36,12 +36,6 @@ bool is_range_operator(const PeekedToken& token) {
 
 }  // namespace
 
-LiteralExpression* Parser::literal(TokenRef token) {
-  auto* node = arena_.make<LiteralExpression>();
-  node->token = token;
-  return node;
-}
-
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 ParserResult<Expression*> Parser::pratt_prefix() {
   const PeekedToken next = peek();

@@ -13,9 +13,6 @@ ParserResult<Expression*> Parser::expression() {
   return unknown_expression();
 }
 
-// basic_expression -> pratt(no ranges, 0)
-ParserResult<Expression*> Parser::basic_expression() { return operators(0, nullptr); }
-
 // additive -> pratt(no ranges, 142): a slice bound, looser than `+`, tighter
 // than a range.
 ParserResult<Expression*> Parser::additive() { return operators(142, nullptr); }

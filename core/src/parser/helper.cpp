@@ -116,12 +116,6 @@ bool is_literal_token(const Token* token) {
 
 bool is_literal_token(const PeekedToken& token) { return token && is_literal(token.tag(), token.keyword()); }
 
-// token(op): the next token if it is exactly that operator.
-ParserResult<TokenRef> Parser::token(Operator op) {
-  if (!at_operator(op)) return kBacktrack;
-  return advance();
-}
-
 TokenRef Parser::inserted_token(TokenKind kind, std::uint32_t position, DiagnosticCode code) {
   return TokenRef::make_owned(arena_, TokenKind::unknown(arena_, kind, position, position, code), position,
                               position);

@@ -20,12 +20,14 @@
 //    construct twice.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <memory_resource>
 #include <new>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -196,6 +198,48 @@ struct ParseContext {
   // Token indices; run_stop == 0 when there is none.
   TokenIndex run_begin = 0;
   TokenIndex run_stop = 0;
+  // Statements of the blocks being read, innermost last: a block's list is
+  // copied out once, at its final size.
+  std::vector<Statement*> statement_scratch;
+  // The same for the elements of bracketed lists (of any element type, as
+  // 8-byte words).
+  std::vector<std::uint64_t> list_scratch;
+};
+
+// The elements of one bracketed list while it is read: kept on the
+// context's scratch words, copied into the list's own vector once when the
+// list is complete (no growth garbage in the arena).
+template <class Item>
+class ListScratch {
+ public:
+  static_assert(std::is_trivially_copyable_v<Item>);
+  ListScratch(std::vector<std::uint64_t>& words) : words_(words), mark_(words.size()) {}
+  ListScratch(const ListScratch&) = delete;
+  ListScratch& operator=(const ListScratch&) = delete;
+  ~ListScratch() { words_.resize(mark_); }
+
+  void push(const Item& item) {
+    std::uint64_t copy[kWords];
+    copy[kWords - 1] = 0;  // the padding of the last word
+    std::memcpy(copy, &item, sizeof(Item));
+    words_.insert(words_.end(), copy, copy + kWords);
+  }
+  // Appends the elements to `out`.
+  void finish(std::pmr::vector<Item>& out) {
+    const std::size_t count = (words_.size() - mark_) / kWords;
+    out.reserve(out.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+      Item item;
+      std::memcpy(static_cast<void*>(&item), words_.data() + mark_ + i * kWords, sizeof(Item));
+      out.push_back(item);
+    }
+    words_.resize(mark_);
+  }
+
+ private:
+  static constexpr std::size_t kWords = (sizeof(Item) + 7) / 8;
+  std::vector<std::uint64_t>& words_;
+  std::size_t mark_;
 };
 
 // Holds nesting levels for the lifetime of a rule invocation.
@@ -423,7 +467,10 @@ class Parser {
   Failure cut();
 
   // ---- helper
-  ParserResult<TokenRef> token(Operator op);
+  ParserResult<TokenRef> token(Operator op) {
+    if (!at_operator(op)) return kBacktrack;
+    return advance();
+  }
   // The operator if it is next, else one inserted where it is missing.
   TokenRef token_or_insert(Operator op, DiagnosticCode code) {
     if (at_operator(op)) return advance();
@@ -457,7 +504,7 @@ class Parser {
 
   // ---- expression
   ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
-  ParserResult<Expression*> basic_expression();
+  ParserResult<Expression*> basic_expression() { return operators(0, nullptr); }
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
   ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
   ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
@@ -476,7 +523,11 @@ class Parser {
   ParserResult<Expression*> tagged_string(Expression* tag);
   ParserResult<Expression*> string_expression();
   ParserResult<Expression*> to_interpolate_expr();
-  LiteralExpression* literal(TokenRef token);
+  LiteralExpression* literal(TokenRef token) {
+    auto* node = arena_.make<LiteralExpression>();
+    node->token = token;
+    return node;
+  }
 
   // ---- expressions (composite literals)
   ParserResult<Expression*> array();
@@ -616,13 +667,16 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
 template <class Element, class Hole, class Read>
 ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole,
                                          Read&& read) {
+  // A list that fails is dropped by its caller: only a complete list is
+  // copied out.
+  ListScratch<ListItem<Element>> scratch(context_.list_scratch);
   while (!at_list_close()) {
     const std::size_t start = pos_;
     ListItem<Element> item;
     if (at_operator(Operator::Comma)) {
       item.comma = advance();
       hole(item.item, static_cast<std::uint32_t>(item.comma.range().start));
-      elements.push_back(item);
+      scratch.push(item);
       continue;
     }
     QUENDAL_TRY(read_element, read(item.item, start));
@@ -632,9 +686,10 @@ ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& el
     }
     if (!at_list_end_without_separator())
       item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-    elements.push_back(item);
+    scratch.push(item);
     if (pos_ == start) break;
   }
+  scratch.finish(elements);
   return true;
 }
 

@@ -4,20 +4,34 @@
 namespace quendal {
 
 // statements -> statement*
+// The statements are gathered on the context's scratch list (blocks nest, so
+// the list is shared like a stack) and appended to `out` in one piece.
 ParserResult<std::size_t> Parser::statements(StatementList& out) {
-  std::size_t count = 0;
+  std::vector<Statement*>& scratch = context_.statement_scratch;
+  const std::size_t mark = scratch.size();
+  const auto take = [&] {
+    const std::size_t count = scratch.size() - mark;
+    out.insert(out.end(), scratch.begin() + static_cast<std::ptrdiff_t>(mark), scratch.end());
+    scratch.resize(mark);
+    return count;
+  };
   for (;;) {
     const std::size_t start = pos_;
     auto parsed = statement();
-    if (parsed.is_cut()) return parsed.failure();
+    if (parsed.is_cut()) {
+      scratch.resize(mark);
+      return parsed.failure();
+    }
     if (!parsed.ok()) {
       restore(start);
-      return count;
+      return take();
     }
     // A statement that consumed nothing would repeat forever.
-    if (pos_ == start) return cut();
-    out.push_back(*parsed);
-    ++count;
+    if (pos_ == start) {
+      scratch.resize(mark);
+      return cut();
+    }
+    scratch.push_back(*parsed);
   }
 }
 

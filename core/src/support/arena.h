@@ -64,6 +64,9 @@ class Arena final : public std::pmr::memory_resource {
 
   // Total bytes reserved from the system (for benchmarks).
   std::size_t reserved_bytes() const { return reserved_; }
+  // Bytes reserved less the unused end of the current block: what the
+  // arena holds so far (for benchmarks).
+  std::size_t held_bytes() const { return head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_); }
 
   // Recovery's Unknown tokens and nodes carry diagnostics that only a walk of
   // the tree collects. Their constructors count them here, in the
