@@ -6,10 +6,10 @@
 #include <limits>
 #include <string>
 
+#include "debug/ast_dump.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/tokens.h"
 #include "parser/ast.h"
-#include "debug/ast_dump.h"
 #include "parser/ranges.h"
 #include "quendal/compile.h"
 

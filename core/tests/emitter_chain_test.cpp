@@ -16,6 +16,7 @@
 
 #include "diagnostic/diagnostic_code.h"
 #include "quendal/compile.h"
+#include "small_stack.h"
 
 namespace quendal {
 namespace {
@@ -51,34 +52,9 @@ std::vector<std::size_t> offsets(std::string_view source, std::string_view text)
   return out;
 }
 
-void* run_function(void* arg) {
-  (*static_cast<std::function<void()>*>(arg))();
-  return nullptr;
-}
-
-// AddressSanitizer enlarges every frame: its builds get eight times the stack.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kStackScale = 8;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr std::size_t kStackScale = 8;
-#else
-constexpr std::size_t kStackScale = 1;
-#endif
-#else
-constexpr std::size_t kStackScale = 1;
-#endif
-
 CompileResult compile_on_small_stack(std::string_view source, const CompileConfig& config) {
   CompileResult result;
-  std::function<void()> body = [&] { result = compile(source, config); };
-  pthread_attr_t attr;
-  EXPECT_EQ(pthread_attr_init(&attr), 0);
-  EXPECT_EQ(pthread_attr_setstacksize(&attr, (std::size_t{1} << 20) * kStackScale), 0);
-  pthread_t thread;
-  EXPECT_EQ(pthread_create(&thread, &attr, run_function, &body), 0);
-  pthread_attr_destroy(&attr);
-  EXPECT_EQ(pthread_join(thread, nullptr), 0);
+  testing::on_small_stack([&] { result = compile(source, config); });
   return result;
 }
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "debug/ast_dump.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/lex.h"
 #include "parser/ast.h"
-#include "debug/ast_dump.h"
 #include "parser/parse_script.h"
 #include "quendal/compile.h"
 

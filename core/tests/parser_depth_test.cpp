@@ -8,6 +8,7 @@
 #include <string>
 
 #include "parse_helper.h"
+#include "small_stack.h"
 
 namespace quendal {
 namespace {
@@ -21,21 +22,7 @@ std::string repeat(std::string_view piece, std::size_t times) {
   return out;
 }
 
-void* run_function(void* arg) {
-  (*static_cast<std::function<void()>*>(arg))();
-  return nullptr;
-}
-
-// Runs `body` on a thread whose stack is 1 MiB.
-void on_small_stack(std::function<void()> body) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, 1u << 20), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, run_function, &body), 0);
-  pthread_attr_destroy(&attr);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-}
+using testing::on_small_stack;
 
 struct NestingCase {
   const char* name;

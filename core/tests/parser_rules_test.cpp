@@ -15,6 +15,7 @@
 
 #include "parse_helper.h"
 #include "parser/parser.h"
+#include "small_stack.h"
 
 namespace quendal {
 namespace {
@@ -312,36 +313,7 @@ TEST(Interpolation, PartsAreParsedOnTheirOwnCursor) {
 
 // ------------------------------------------------------------ nesting limit
 
-void* run_function(void* arg) {
-  (*static_cast<std::function<void()>*>(arg))();
-  return nullptr;
-}
-
-// AddressSanitizer enlarges every frame several times over: its builds get
-// eight times the stack.
-#if defined(__SANITIZE_ADDRESS__)
-#define QUENDAL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDAL_ASAN 1
-#endif
-#endif
-#ifdef QUENDAL_ASAN
-constexpr std::size_t kStackScale = 8;
-#else
-constexpr std::size_t kStackScale = 1;
-#endif
-
-void on_stack(std::size_t bytes, std::function<void()> body) {
-  bytes *= kStackScale;
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, run_function, &body), 0);
-  pthread_attr_destroy(&attr);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-}
+using testing::on_stack;
 
 struct DeepCase {
   const char* name;
@@ -433,11 +405,8 @@ INSTANTIATE_TEST_SUITE_P(Parser, Deep, ::testing::ValuesIn(kDeepCases),
 
 // Stack used per nesting level, measured between the first level and the
 // deepest one the parser entered.
-
 TEST(DeepStack, TheLimitFitsInOneMebibyte) {
-#ifdef QUENDAL_ASAN
-  GTEST_SKIP() << "AddressSanitizer enlarges every frame";
-#endif
+  if (testing::kStackScale > 1) GTEST_SKIP() << "AddressSanitizer enlarges every frame";
   std::size_t worst = 0;
   for (const DeepCase& c : kDeepCases) {
     if (c.flat) continue;
