@@ -281,6 +281,24 @@ class Printer {
  public:
   std::string out;
 
+  // The printer recurses on every child; below this many nested nodes (a
+  // chain of a few thousand links, far past the parser's nesting limit) a
+  // subtree prints as `(...)` rather than run the native stack out.
+  static constexpr int kMostLevels = 4000;
+  int levels = 0;
+  struct Level {
+    explicit Level(Printer& p) : printer(p) { ++printer.levels; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+    ~Level() { --printer.levels; }
+    Printer& printer;
+  };
+  bool elided() {
+    if (levels < kMostLevels) return false;
+    out += "(...)";
+    return true;
+  }
+
   void space() { out += ' '; }
 
   // An absent child (a null token or node) prints as `~`.
@@ -311,6 +329,8 @@ class Printer {
   }
 
   void expression(const Expression& e) {
+    if (elided()) return;
+    const Level level(*this);
     switch (e.kind) {
       case ExpressionKind::Literal:
         return token(e.as<LiteralExpression>().token);
@@ -409,6 +429,8 @@ class Printer {
   }
 
   void pattern(const Pattern& p) {
+    if (elided()) return;
+    const Level level(*this);
     switch (p.kind) {
       case PatternKind::Group: {
         const auto& n = p.as<GroupPattern>();
@@ -469,6 +491,8 @@ class Printer {
   }
 
   void statement(const Statement& s) {
+    if (elided()) return;
+    const Level level(*this);
     switch (s.kind) {
       case StatementKind::Empty:
         return node("empty", Implied{s.as<EmptyStatement>().semicolon});

@@ -9,6 +9,7 @@
 #include "debug/ast_dump.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/tokens.h"
+#include "parse_helper.h"
 #include "parser/ast.h"
 #include "parser/ranges.h"
 #include "quendal/compile.h"
@@ -430,6 +431,18 @@ TEST_F(TreeTest, TokenDump) {
   const Token unknown{TokenKind::unknown(arena, TokenKind::empty(), 2, 3, DiagnosticCode::UnknownToken), 2,
                       3};
   EXPECT_EQ(dump_token(unknown), "Unknown(Empty !UnknownToken@2..3)@2..3");
+}
+
+// A chain far longer than any nesting prints its innermost links elided
+// instead of running the stack out; a short one prints whole.
+TEST(TreeDump, LongChainsPrintElidedBelowTheLevelLimit) {
+  std::string sum = "a";
+  for (int i = 0; i < 50'000; ++i) sum += " + a";
+  const testing::ParsedSource parsed(sum);
+  ASSERT_FALSE(parsed.outcome.cut);
+  const std::string tree = parsed.tree();
+  EXPECT_NE(tree.find("(...)"), std::string::npos);
+  EXPECT_EQ(testing::ParsedSource("a + a + a").tree(), "(script => (+ (+ a a) a))");
 }
 
 }  // namespace

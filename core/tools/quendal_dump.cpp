@@ -17,10 +17,10 @@
 #include <string>
 #include <string_view>
 
+#include "debug/ast_dump.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/lex.h"
 #include "parser/ast.h"
-#include "debug/ast_dump.h"
 #include "parser/parse_script.h"
 #include "quendal/compile.h"
 
