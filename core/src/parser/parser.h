@@ -559,6 +559,11 @@ class Parser {
 
   // ---- statement / statements
   ParserResult<Statement*> statement();
+  ParserResult<Statement*> construct_statement();
+  ParserResult<Statement*> jump_statement();
+  ParserResult<Statement*> name_statement();
+  ParserResult<Statement*> declaration_statement(ParserResult<Statement*> (Parser::*declaration)());
+  ParserResult<Statement*> other_statement();
   ParserResult<Statement*> mod_statement();
   ParserResult<Statement*> fn_statement();
   ParserResult<Statement*> const_statement();

@@ -54,6 +54,12 @@ ParserResult<Pattern*> Parser::primary_pattern(PatternMode mode) {
   if (next &&
       ((next.tag() == TokenTag::Identifier && !next.is_constant_name()) || next.is_keyword(Keyword::Mut))) {
     if (!NestingGuard::touch(context_)) return cut();
+    if (next.tag() == TokenTag::Identifier) {
+      // A name on its own binds it.
+      auto* node = arena_.make<BindingPattern>();
+      node->name = advance();
+      return static_cast<Pattern*>(node);
+    }
     return name_pattern(mode);
   }
   return nested_pattern(mode);

@@ -18,120 +18,151 @@ ParserResult<Expression*> Parser::statement_value() { return expression_or_inser
 ParserResult<Statement*> Parser::statement() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
-  // Where a block or the script ends no statement starts.
-  if (next.is_operator(Operator::CloseBrace) || next.tag() == TokenTag::Eof) return kBacktrack;
-
-  if (next.is_operator(Operator::OpenBrace) || next.is_keyword(Keyword::If) ||
-      next.is_keyword(Keyword::Loop) || next.is_keyword(Keyword::While) || next.is_keyword(Keyword::Match) ||
-      next.is_keyword(Keyword::For)) {
-    ParserResult<Expression*> construct = kBacktrack;
-    if (next.tag() == TokenTag::Operator) {
-      construct = block_expression();
-    } else {
+  switch (next.tag()) {
+    case TokenTag::Eof:
+      // Where the script ends no statement starts.
+      return kBacktrack;
+    case TokenTag::Identifier:
+      return name_statement();
+    case TokenTag::Keyword:
       switch (next.keyword()) {
         case Keyword::If:
-          construct = if_expression();
-          break;
         case Keyword::Loop:
-          construct = loop_expression();
-          break;
         case Keyword::While:
-          construct = while_expression();
-          break;
         case Keyword::Match:
-          construct = match_expression();
-          break;
+        case Keyword::For:
+          return construct_statement();
+        case Keyword::Return:
+        case Keyword::Break:
+          return jump_statement();
+        case Keyword::Continue: {
+          auto* node = arena_.make<ContinueStatement>();
+          node->keyword = advance();
+          node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+          return static_cast<Statement*>(node);
+        }
+        // A declaration keyword decides the alternative; `pub` leaves it to them.
+        case Keyword::Let:
+          return declaration_statement(&Parser::bind_statement);
+        case Keyword::Fn:
+          return declaration_statement(&Parser::fn_statement);
+        case Keyword::Const:
+          return declaration_statement(&Parser::const_statement);
+        case Keyword::Mod:
+          return declaration_statement(&Parser::mod_statement);
         default:
-          construct = for_in_expression();
           break;
       }
-    }
-    if (!construct.ok()) return construct.failure();
-    auto* node = arena_.make<BareExpressionStatement>();
-    node->expression = *construct;
-    return node;
+      break;
+    case TokenTag::Operator:
+      switch (next.op()) {
+        case Operator::CloseBrace:
+          // Where a block ends no statement starts.
+          return kBacktrack;
+        case Operator::OpenBrace:
+          return construct_statement();
+        case Operator::Semicolon: {
+          auto* node = arena_.make<EmptyStatement>();
+          node->semicolon = advance();
+          return static_cast<Statement*>(node);
+        }
+        default:
+          break;
+      }
+      break;
+    default:
+      break;
   }
+  return other_statement();
+}
 
-  if (next.is_keyword(Keyword::Return) || next.is_keyword(Keyword::Break)) {
-    const bool is_return = next.is_keyword(Keyword::Return);
-    TokenRef keyword = advance();
-    const std::size_t start = pos_;
-    Expression* value = nullptr;
-    auto read = expression();
-    if (read.is_cut()) return read.failure();
-    if (read.ok()) {
-      value = *read;
-    } else {
-      restore(start);
+// A block or block-like construct standing as a statement.
+[[gnu::noinline]] ParserResult<Statement*> Parser::construct_statement() {
+  const PeekedToken next = peek();
+  ParserResult<Expression*> construct = kBacktrack;
+  if (next.tag() == TokenTag::Operator) {
+    construct = block_expression();
+  } else {
+    switch (next.keyword()) {
+      case Keyword::If:
+        construct = if_expression();
+        break;
+      case Keyword::Loop:
+        construct = loop_expression();
+        break;
+      case Keyword::While:
+        construct = while_expression();
+        break;
+      case Keyword::Match:
+        construct = match_expression();
+        break;
+      default:
+        construct = for_in_expression();
+        break;
     }
-    TokenRef semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
-    if (is_return) {
-      auto* node = arena_.make<ReturnStatement>();
-      node->keyword = keyword;
-      node->value = value;
-      node->semicolon = semicolon;
-      return node;
-    }
-    auto* node = arena_.make<BreakStatement>();
+  }
+  if (!construct.ok()) return construct.failure();
+  auto* node = arena_.make<BareExpressionStatement>();
+  node->expression = *construct;
+  return static_cast<Statement*>(node);
+}
+
+// `return` or `break`, an optional value, `;`.
+[[gnu::noinline]] ParserResult<Statement*> Parser::jump_statement() {
+  const bool is_return = at_keyword(Keyword::Return);
+  TokenRef keyword = advance();
+  const std::size_t start = pos_;
+  Expression* value = nullptr;
+  auto read = expression();
+  if (read.is_cut()) return read.failure();
+  if (read.ok()) {
+    value = *read;
+  } else {
+    restore(start);
+  }
+  TokenRef semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
+  if (is_return) {
+    auto* node = arena_.make<ReturnStatement>();
     node->keyword = keyword;
     node->value = value;
     node->semicolon = semicolon;
-    return node;
+    return static_cast<Statement*>(node);
   }
+  auto* node = arena_.make<BreakStatement>();
+  node->keyword = keyword;
+  node->value = value;
+  node->semicolon = semicolon;
+  return static_cast<Statement*>(node);
+}
 
-  if (next.is_keyword(Keyword::Continue)) {
-    auto* node = arena_.make<ContinueStatement>();
-    node->keyword = advance();
-    node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
-    return node;
-  }
-
-  if (next.is_operator(Operator::Semicolon)) {
-    auto* node = arena_.make<EmptyStatement>();
-    node->semicolon = advance();
-    return node;
-  }
-
+// A statement that starts with a plain name is a rebinding only when `=`
+// (or the rest of a pattern: an alternative, an interval) follows the name.
+[[gnu::noinline]] ParserResult<Statement*> Parser::name_statement() {
+  const PeekedToken after = peek(1);
+  const bool may_rebind = !after || after.is_operator(Operator::Eq) || after.is_operator(Operator::DotDot) ||
+                          after.is_operator(Operator::DotDotLt) || after.is_keyword(Keyword::And) ||
+                          after.is_keyword(Keyword::Or);
+  if (may_rebind) return other_statement();
   const std::size_t start = pos_;
-  // A statement that starts with a plain name is a rebinding only when `=`
-  // (or the rest of a pattern: an alternative, an interval) follows the name.
-  if (next.tag() == TokenTag::Identifier) {
-    const PeekedToken after = peek(1);
-    const bool may_rebind = !after || after.is_operator(Operator::Eq) ||
-                            after.is_operator(Operator::DotDot) || after.is_operator(Operator::DotDotLt) ||
-                            after.is_keyword(Keyword::And) || after.is_keyword(Keyword::Or);
-    if (!may_rebind) {
-      auto result = assign_or_expression_statement();
-      if (!result.backtracked()) return result;
-      restore(start);
-      return kBacktrack;
-    }
-  }
-  // A declaration keyword decides the alternative; `pub` leaves it to them.
-  if (next.tag() == TokenTag::Keyword) {
-    ParserResult<Statement*> (Parser::*declaration)() = nullptr;
-    switch (next.keyword()) {
-      case Keyword::Let:
-        declaration = &Parser::bind_statement;
-        break;
-      case Keyword::Fn:
-        declaration = &Parser::fn_statement;
-        break;
-      case Keyword::Const:
-        declaration = &Parser::const_statement;
-        break;
-      case Keyword::Mod:
-        declaration = &Parser::mod_statement;
-        break;
-      default:
-        break;
-    }
-    if (declaration != nullptr) {
-      auto result = (this->*declaration)();
-      if (!result.backtracked()) return result;
-      restore(start);
-    }
-  }
+  auto result = assign_or_expression_statement();
+  if (!result.backtracked()) return result;
+  restore(start);
+  return kBacktrack;
+}
+
+// The declaration its keyword names, else the other alternatives.
+[[gnu::noinline]] ParserResult<Statement*> Parser::declaration_statement(
+    ParserResult<Statement*> (Parser::*declaration)()) {
+  const std::size_t start = pos_;
+  auto result = (this->*declaration)();
+  if (!result.backtracked()) return result;
+  restore(start);
+  return other_statement();
+}
+
+// The ordered alternatives.
+[[gnu::noinline]] ParserResult<Statement*> Parser::other_statement() {
+  const std::size_t start = pos_;
   using Alternative = ParserResult<Statement*> (Parser::*)();
   static constexpr Alternative kAlternatives[] = {
       &Parser::mod_statement,  &Parser::fn_statement,     &Parser::const_statement,
