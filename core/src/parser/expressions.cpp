@@ -121,88 +121,94 @@ ParserResult<Expression*> Parser::record_like() {
       }
       restore(after_open);
     }
-    std::pmr::vector<ListItem<RecordElement>> elements(&arena_);
-    const auto hole = [&](RecordElement& element, std::uint32_t at) {
-      element.kind = RecordElementKind::Positional;
-      element.value = expression_expected(at);
-    };
-    // The value after an alternative's lead-in (`..`, `:`, a key and `:`):
-    // true with `value` set, or false with the cursor back at `start`.
-    const auto value_after_lead = [&](std::size_t start, Expression*& value) -> ParserResult<bool> {
-      auto parsed = expression();
-      if (parsed.is_cut()) return parsed.failure();
-      if (!parsed.ok()) {
-        restore(start);
-        return false;
-      }
-      value = *parsed;
-      return true;
-    };
-    const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
-      if (at_operator(Operator::DotDot)) {
-        TokenRef dot_dot = advance();
-        QUENDAL_TRY(spread, value_after_lead(start, element.value));
-        if (*spread) {
-          element.kind = RecordElementKind::Spread;
-          element.spread = dot_dot;
-          return true;
-        }
-      }
-      if (at_key_colon()) {
-        TokenRef colon = advance();
-        QUENDAL_TRY(omitted, value_after_lead(start, element.value));
-        if (*omitted) {
-          element.kind = RecordElementKind::OmittedKey;
-          element.colon = colon;
-          return true;
-        }
-      }
-      if (peek() != nullptr && peek().tag() == TokenTag::InterpolatedString && at_key_colon(1)) {
-        QUENDAL_TRY(key, to_interpolate_expr());
-        TokenRef colon = advance();
-        QUENDAL_TRY(keyed, value_after_lead(start, element.value));
-        if (*keyed) {
-          element.kind = RecordElementKind::ExpressionKeyed;
-          element.key_node = *key;
-          element.colon = colon;
-          return true;
-        }
-      }
-      QUENDAL_TRY(name, record_key());
-      if (!name->is_null() && at_key_colon()) {
-        TokenRef colon = advance();
-        QUENDAL_TRY(keyed, value_after_lead(start, element.value));
-        if (*keyed) {
-          element.kind = RecordElementKind::Keyed;
-          element.key = *name;
-          element.colon = colon;
-          return true;
-        }
-      }
-      restore(start);
-      auto value = expression();
-      if (value.is_cut()) return value.failure();
-      if (!value.ok()) return false;
-      element.kind = RecordElementKind::Positional;
-      element.value = *value;
-      return true;
-    };
-    QUENDAL_TRY(listed, list_elements(elements, hole, record_element));
-    TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
-    if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
-        elements.front().comma.is_null()) {
-      auto* group = arena_.make<GroupExpression>();
-      group->expression = elements.front().item.value;
-      group->open = *open;
-      group->close = close;
-      return group;
-    }
-    auto* record = arena_.make<RecordExpression>(&arena_);
-    record->elements = std::move(elements);
-    record->open = *open;
-    record->close = close;
-    return record;
+    return record_elements(*open);
   });
+}
+
+// The element list of a record (or of a group the short reading above did
+// not take), after its `(`.
+[[gnu::noinline]] ParserResult<Expression*> Parser::record_elements(TokenRef open) {
+  std::pmr::vector<ListItem<RecordElement>> elements(&arena_);
+  const auto hole = [&](RecordElement& element, std::uint32_t at) {
+    element.kind = RecordElementKind::Positional;
+    element.value = expression_expected(at);
+  };
+  // The value after an alternative's lead-in (`..`, `:`, a key and `:`):
+  // true with `value` set, or false with the cursor back at `start`.
+  const auto value_after_lead = [&](std::size_t start, Expression*& value) -> ParserResult<bool> {
+    auto parsed = expression();
+    if (parsed.is_cut()) return parsed.failure();
+    if (!parsed.ok()) {
+      restore(start);
+      return false;
+    }
+    value = *parsed;
+    return true;
+  };
+  const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
+    if (at_operator(Operator::DotDot)) {
+      TokenRef dot_dot = advance();
+      QUENDAL_TRY(spread, value_after_lead(start, element.value));
+      if (*spread) {
+        element.kind = RecordElementKind::Spread;
+        element.spread = dot_dot;
+        return true;
+      }
+    }
+    if (at_key_colon()) {
+      TokenRef colon = advance();
+      QUENDAL_TRY(omitted, value_after_lead(start, element.value));
+      if (*omitted) {
+        element.kind = RecordElementKind::OmittedKey;
+        element.colon = colon;
+        return true;
+      }
+    }
+    if (peek() != nullptr && peek().tag() == TokenTag::InterpolatedString && at_key_colon(1)) {
+      QUENDAL_TRY(key, to_interpolate_expr());
+      TokenRef colon = advance();
+      QUENDAL_TRY(keyed, value_after_lead(start, element.value));
+      if (*keyed) {
+        element.kind = RecordElementKind::ExpressionKeyed;
+        element.key_node = *key;
+        element.colon = colon;
+        return true;
+      }
+    }
+    QUENDAL_TRY(name, record_key());
+    if (!name->is_null() && at_key_colon()) {
+      TokenRef colon = advance();
+      QUENDAL_TRY(keyed, value_after_lead(start, element.value));
+      if (*keyed) {
+        element.kind = RecordElementKind::Keyed;
+        element.key = *name;
+        element.colon = colon;
+        return true;
+      }
+    }
+    restore(start);
+    auto value = expression();
+    if (value.is_cut()) return value.failure();
+    if (!value.ok()) return false;
+    element.kind = RecordElementKind::Positional;
+    element.value = *value;
+    return true;
+  };
+  QUENDAL_TRY(listed, list_elements(elements, hole, record_element));
+  TokenRef close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
+  if (elements.size() == 1 && elements.front().item.kind == RecordElementKind::Positional &&
+      elements.front().comma.is_null()) {
+    auto* group = arena_.make<GroupExpression>();
+    group->expression = elements.front().item.value;
+    group->open = open;
+    group->close = close;
+    return group;
+  }
+  auto* record = arena_.make<RecordExpression>(&arena_);
+  record->elements = std::move(elements);
+  record->open = open;
+  record->close = close;
+  return record;
 }
 
 }  // namespace quendal

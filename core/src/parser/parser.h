@@ -532,6 +532,7 @@ class Parser {
   // ---- expressions (composite literals)
   ParserResult<Expression*> array();
   ParserResult<Expression*> record_like();
+  ParserResult<Expression*> record_elements(TokenRef open);
   ParserResult<bool> array_elements(std::pmr::vector<ListItem<ArrayElement>>& elements);
   ParserResult<bool> argument_elements(ArgumentList& elements);
   ParserResult<ArgumentsPart*> array_base(MemoRule rule, DiagnosticCode open_code);
