@@ -462,3 +462,39 @@ def test_range_of_strings_tests_type_first():
     body, _ = is_body("1..5")
     assert body[:2] == ["IsNumber r2, r1", "If r2"]
     assert body.index("Lte r3, r3, r1") > body.index("If r2")
+
+
+# A pattern in a `for` loop's iterable binds names of the loop's scope while
+# the loop window is not open yet: those names cannot be reached from the
+# iterable, so their stores are dropped rather than written at a window
+# distance of -1 (a window that does not exist).
+@pytest.mark.parametrize(
+    "source",
+    [
+        "let y = 1; for x in [y is z] {}",
+        "let y = 1; for x in 0..(y is z and 1) {}",
+        "let y = 1; let f = 1; for x in f(y is z, 2) {}",
+    ],
+)
+def test_bindings_in_a_for_iterable_never_reach_an_unopened_window(source):
+    data, _ = compile_source(source)
+    assert data is not None
+    for instruction in bytecode.decode(data).instructions:
+        if instruction.name in ("GetUpvalue", "SetUpvalue"):
+            assert instruction.operands[1] >= 1, (source, instruction)
+
+
+def test_a_name_bound_in_a_for_iterable_is_not_initialised_in_the_body():
+    # The binding cannot be stored into the loop's window, so a read of it in
+    # the body is a read before initialisation, pointing at the binding.
+    source = "let y = 1; for x in [y is z] { z; }"
+    data, records = compile_source(source)
+    assert data is None
+    read = source.index("{ z") + 2
+    bound = source.index("z]")
+    loop_variable = source.index("x in")
+    assert records == [
+        ("UninitializedVariable", read, read + 1),
+        ("VariableDeclaredHere", bound, bound + 1),
+        ("UnusedLocalVariable", loop_variable, loop_variable + 1),
+    ]

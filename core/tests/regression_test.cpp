@@ -62,6 +62,12 @@ const std::vector<Case>& cases() {
        "let \xF0\x9D\x91\xA5 = '\xF0\x9F\x98\x80'; \xF0\x9D\x91\xA5 +"},
       {"errors off with a hard parse failure", 3 * 1 + 2, std::string(300, '(')},
       {"break outside a loop with errors off", 3 * 1 + 2, "break; continue;"},
+      {"nesting past the limit with errors off", 3 * 1 + 2, std::string(700, '(')},
+      // A pattern in a for loop's iterable binds names of the loop window,
+      // which is not open while the iterable is evaluated.
+      {"binding in a for iterable", 0, "let y = 1; for x in [y is z] {}"},
+      {"binding in a for iterable with errors off", 4, "for x in y is y"},
+      {"assigning an iterable binding with errors off", 4, "for x in (y is z and { z += 2; [] }) { z }"},
   };
   return all;
 }

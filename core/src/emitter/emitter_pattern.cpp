@@ -143,6 +143,8 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
       if (binding.name.is_null() || !is_identifier(binding.name)) return;
       std::optional<FoundVariable> found = find_variable(identifier_text(binding.name));
       if (!found) return;
+      // A name of a loop window that is not open yet is not reachable.
+      if (found->window > window_count()) return;
       Variable& variable = *found->variable;
       if (kind == VariableKind::Assignment) {
         // Only a variable the assignment may write (errors were reported
@@ -296,6 +298,9 @@ class PatternEmitter {
         return;
       }
     } else {
+      // A name of a loop window that is not open yet (a pattern in a `for`
+      // loop's iterable) has no register reachable from here.
+      if (found->window > e_.window_count()) return;
       e_.ensure_register(variable);
     }
     e_.emit_variable_store(name_range, *found, value);

@@ -239,6 +239,9 @@ void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, R
   variable.add_reference(DiagnosticCode::ReadLocal, read);
   if (!check_variable_initialized(read, variable, found.window)) return;
   const std::uint64_t current = window_count();
+  // A variable of a loop window that is not open yet (bound while a `for`
+  // loop's iterable is evaluated) cannot be reached from here.
+  if (found.window > current) return;
   if (found.window == current) {
     op_2(read, OpCode::Assign, reg_operand(dst), reg_operand(variable.reg));
   } else {
@@ -249,6 +252,10 @@ void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, R
 
 void Emitter::emit_variable_store(SourceRange range, const FoundVariable& found, Register src) {
   const std::uint64_t current = window_count();
+  // A binding into a loop window that is not open yet (a pattern in a `for`
+  // loop's iterable) cannot reach its register: the store is dropped, as a
+  // read from there reads nothing.
+  if (found.window > current) return;
   if (found.window == current) {
     op_2(range, OpCode::Assign, reg_operand(found.variable->reg), reg_operand(src));
   } else {

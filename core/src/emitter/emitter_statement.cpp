@@ -210,6 +210,9 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
         work = variable.reg;
         break;
       }
+      // Declared in a loop window that is not open yet: the value is
+      // computed and dropped.
+      if (found->window > window_count()) break;
       work = alloc_register();
       const auto distance = static_cast<OpParam>(window_count() - found->window);
       const Register reg = variable.reg;
