@@ -452,9 +452,8 @@ void Emitter::build_arguments(const ArgumentList& arguments, OpParam first, Loop
   }
 }
 
-void Emitter::build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop) {
+void Emitter::build_tagged_arguments(const Expression& string, LoopContext loop) {
   const Register c = alloc_register();
-  const std::size_t args_at = scratch_registers.size();
   scratch_registers.push_back(c);
   const SourceRange string_range = range_of(string);
   if (string.kind == ExpressionKind::Literal &&
@@ -503,8 +502,6 @@ void Emitter::build_tagged_arguments(SourceRange range, const Expression& string
     op_1(string_range, OpCode::Item, reg_operand(scratch_registers[i]));
   op_0(string_range, OpCode::Freeze);
   scratch_registers.resize(texts_at);
-  (void)args_at;
-  (void)range;
 }
 
 bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst, bool chained_callee,
@@ -568,14 +565,14 @@ void Emitter::finish_call(SourceRange range, Register dst, const CallHead& head)
 // `a.b(c)[d]!.e::f()`: every form of the chain starts where `a` starts, so
 // its range is known without walking it again.
 void Emitter::emit_postfix(const Expression& expression, Register dst, LoopContext loop) {
-  const std::uint64_t start = chain_start(expression);
+  const std::uint64_t start = start_of(expression);
   const std::size_t base = postfix_steps_.size();
   const Expression* node = &expression;
   Register target = dst;
   for (;;) {
     PostfixStep step;
     step.node = node;
-    step.range = {start, chain_end(*node)};
+    step.range = {start, end_of(*node)};
     step.dst = target;
     const Expression* operand = nullptr;
     const PostfixEdge edge = emit_postfix_head(step, operand, loop);
@@ -601,8 +598,10 @@ void Emitter::emit_postfix(const Expression& expression, Register dst, LoopConte
 PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& operand, LoopContext loop) {
   const Expression& node = *step.node;
   const Register dst = step.dst;
-  switch (node.kind) {
-    case ExpressionKind::FieldAccess: {
+  const std::optional<PostfixForm> form = postfix_form(node);
+  if (!form) throw InternalFailure("postfix chain step on an expression that is not a postfix form");
+  switch (*form) {
+    case PostfixForm::FieldAccess: {
       const auto& access = node.as<FieldAccessExpression>();
       if (!is_global_keyword(*access.object)) {
         step.operand = dst != 0 ? dst : alloc_register();
@@ -619,7 +618,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       op_global(step.range, dst, field->second);
       return PostfixEdge::Done;
     }
-    case ExpressionKind::IndexAccess: {
+    case PostfixForm::IndexAccess: {
       const auto& access = node.as<IndexAccessExpression>();
       if (!is_global_keyword(*access.object)) {
         step.operand = dst != 0 ? dst : alloc_register();
@@ -631,14 +630,14 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       op_2(step.range, OpCode::GetGlobalDyn, reg_operand(dst), reg_operand(key));
       return PostfixEdge::Done;
     }
-    case ExpressionKind::SliceAccess:
+    case PostfixForm::SliceAccess:
       operand = node.as<SliceAccessExpression>().object;
       return PostfixEdge::Own;
-    case ExpressionKind::NonNilAssertion:
+    case PostfixForm::NonNilAssertion:
       step.operand = dst != 0 ? dst : alloc_register();
       operand = node.as<NonNilAssertionExpression>().operand;
       return PostfixEdge::Into;
-    case ExpressionKind::Call: {
+    case PostfixForm::Call: {
       const auto& call = node.as<CallExpression>();
       if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
           is_keyword(call.callee.token, Keyword::Type)) {
@@ -659,7 +658,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       finish_call(step.range, dst, step.call);
       return PostfixEdge::Done;
     }
-    case ExpressionKind::ExtensionCall: {
+    case PostfixForm::ExtensionCall: {
       const auto& call = node.as<ExtensionCallExpression>();
       operand = call.receiver;
       if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
@@ -670,7 +669,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       if (step.call.guarded) op_1(step.range, OpCode::IfNotNil, reg_operand(step.call.callee));
       return PostfixEdge::Own;
     }
-    case ExpressionKind::TaggedString: {
+    case PostfixForm::TaggedString: {
       const auto& tagged = node.as<TaggedStringExpression>();
       Callable callee;
       callee.expression = tagged.tag;
@@ -679,29 +678,10 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
         operand = tagged.tag;
         return PostfixEdge::Own;
       }
-      build_tagged_arguments(step.range, *tagged.string, loop);
+      build_tagged_arguments(*tagged.string, loop);
       finish_call(step.range, dst, step.call);
       return PostfixEdge::Done;
     }
-    case ExpressionKind::Literal:
-    case ExpressionKind::Interpolation:
-    case ExpressionKind::Variable:
-    case ExpressionKind::Group:
-    case ExpressionKind::Record:
-    case ExpressionKind::Array:
-    case ExpressionKind::Prefix:
-    case ExpressionKind::Binary:
-    case ExpressionKind::IsPattern:
-    case ExpressionKind::Block:
-    case ExpressionKind::Loop:
-    case ExpressionKind::While:
-    case ExpressionKind::ForIn:
-    case ExpressionKind::If:
-    case ExpressionKind::Conditional:
-    case ExpressionKind::Match:
-    case ExpressionKind::FunctionLiteral:
-    case ExpressionKind::Unknown:
-      break;
   }
   throw InternalFailure("postfix chain step on an expression that is not a postfix form");
 }
@@ -710,8 +690,10 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
   const Expression& node = *step.node;
   const SourceRange range = step.range;
   const Register dst = step.dst;
-  switch (node.kind) {
-    case ExpressionKind::FieldAccess: {
+  const std::optional<PostfixForm> form = postfix_form(node);
+  if (!form) throw InternalFailure("postfix chain step on an expression that is not a postfix form");
+  switch (*form) {
+    case PostfixForm::FieldAccess: {
       const auto& access = node.as<FieldAccessExpression>();
       const TokenKind name = peeled_kind(*access.name);
       if (name.tag == TokenTag::Identifier) {
@@ -726,12 +708,12 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       }
       return;
     }
-    case ExpressionKind::IndexAccess: {
+    case PostfixForm::IndexAccess: {
       const Register key = emit_expression_reg(*node.as<IndexAccessExpression>().index, loop);
       op_3(range, OpCode::GetDyn, reg_operand(dst), reg_operand(step.operand), reg_operand(key));
       return;
     }
-    case ExpressionKind::SliceAccess: {
+    case PostfixForm::SliceAccess: {
       const auto& access = node.as<SliceAccessExpression>();
       check_range_bound(access.start);
       const Register start = access.start != nullptr ? emit_expression_reg(*access.start, loop) : 0;
@@ -741,10 +723,10 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
            reg_operand(step.operand), reg_operand(start), reg_operand(end));
       return;
     }
-    case ExpressionKind::NonNilAssertion:
+    case PostfixForm::NonNilAssertion:
       op_1(range, OpCode::AssertNonNil, reg_operand(step.operand));
       return;
-    case ExpressionKind::Call: {
+    case PostfixForm::Call: {
       CallHead head = step.call;
       head.callee = step.operand;
       if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
@@ -752,7 +734,7 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       finish_call(range, dst, head);
       return;
     }
-    case ExpressionKind::ExtensionCall: {
+    case PostfixForm::ExtensionCall: {
       const auto& call = node.as<ExtensionCallExpression>();
       if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
           is_keyword(call.callee.token, Keyword::Type)) {
@@ -764,33 +746,14 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       finish_call(range, dst, step.call);
       return;
     }
-    case ExpressionKind::TaggedString: {
+    case PostfixForm::TaggedString: {
       CallHead head = step.call;
       head.callee = step.operand;
       if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
-      build_tagged_arguments(range, *node.as<TaggedStringExpression>().string, loop);
+      build_tagged_arguments(*node.as<TaggedStringExpression>().string, loop);
       finish_call(range, dst, head);
       return;
     }
-    case ExpressionKind::Literal:
-    case ExpressionKind::Interpolation:
-    case ExpressionKind::Variable:
-    case ExpressionKind::Group:
-    case ExpressionKind::Record:
-    case ExpressionKind::Array:
-    case ExpressionKind::Prefix:
-    case ExpressionKind::Binary:
-    case ExpressionKind::IsPattern:
-    case ExpressionKind::Block:
-    case ExpressionKind::Loop:
-    case ExpressionKind::While:
-    case ExpressionKind::ForIn:
-    case ExpressionKind::If:
-    case ExpressionKind::Conditional:
-    case ExpressionKind::Match:
-    case ExpressionKind::FunctionLiteral:
-    case ExpressionKind::Unknown:
-      break;
   }
   throw InternalFailure("postfix chain step on an expression that is not a postfix form");
 }

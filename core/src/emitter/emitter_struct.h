@@ -314,7 +314,7 @@ class Emitter {
   // Evaluates the arguments, pushing their registers onto scratch_registers
   // and the spread positions (counted from `first`) onto scratch_params.
   void build_arguments(const ArgumentList& arguments, OpParam first, LoopContext loop);
-  void build_tagged_arguments(SourceRange range, const Expression& string, LoopContext loop);
+  void build_tagged_arguments(const Expression& string, LoopContext loop);
 
   // Block-like forms (emitter_statement, emitter_closure).
   void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);

@@ -95,7 +95,7 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
   const ArgumentList* arguments = nullptr;
   const TokenRef* open = nullptr;
   const TokenRef* close = nullptr;
-  const SourceRange range{start, chain_end(call)};
+  const SourceRange range{start, end_of(call)};
   SourceRange callee_range;
   if (call.kind == ExpressionKind::Call) {
     const auto& c = call.as<CallExpression>();
@@ -105,7 +105,7 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
     close = &c.close;
     push_tag(DiagnosticCode::FunctionCall, range);
     // The callee starts the call.
-    callee_range = c.callee.expression != nullptr ? SourceRange{start, chain_end(*c.callee.expression)}
+    callee_range = c.callee.expression != nullptr ? SourceRange{start, end_of(*c.callee.expression)}
                                                   : range_of(c.callee);
   } else if (call.kind == ExpressionKind::ExtensionCall) {
     const auto& c = call.as<ExtensionCallExpression>();
@@ -116,7 +116,7 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
     push_tag(DiagnosticCode::ExtensionCall, range);
     // The receiver starts the call; the callee follows `::`.
     if (c.receiver != nullptr)
-      push_tag(DiagnosticCode::ArgumentExtension, SourceRange{start, chain_end(*c.receiver)});
+      push_tag(DiagnosticCode::ArgumentExtension, SourceRange{start, end_of(*c.receiver)});
     callee_range = range_of(c.callee);
   } else {
     throw InternalFailure("declare_call_head on an expression that is not a call");
@@ -136,55 +136,38 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
 // outermost first, then the innermost operand, then each form's other
 // operands (index, arguments, ...) innermost first.
 void Emitter::declare_postfix(const Expression& expression) {
-  const std::uint64_t start = chain_start(expression);
+  const std::uint64_t start = start_of(expression);
   const std::size_t base = postfix_nodes_.size();
   const Expression* node = &expression;
   for (;;) {
-    switch (node->kind) {
-      case ExpressionKind::FieldAccess: {
+    const std::optional<PostfixForm> form = postfix_form(*node);
+    if (!form) throw InternalFailure("declare_postfix on an expression that is not a postfix form");
+    switch (*form) {
+      case PostfixForm::FieldAccess: {
         const Expression* object = node->as<FieldAccessExpression>().object;
         if (is_literal_or_interpolation(*object))
           push(DiagnosticCode::LiteralNotIndexable, range_of(*object));
         break;
       }
-      case ExpressionKind::IndexAccess: {
+      case PostfixForm::IndexAccess: {
         const Expression* object = node->as<IndexAccessExpression>().object;
         if (is_literal_or_interpolation(*object))
           push(DiagnosticCode::LiteralNotIndexable, range_of(*object));
         break;
       }
-      case ExpressionKind::TaggedString: {
+      case PostfixForm::TaggedString: {
         const Expression* tag = node->as<TaggedStringExpression>().tag;
         if (tag != nullptr && is_literal_or_interpolation(*tag))
           push(DiagnosticCode::LiteralNotCallable, range_of(*tag));
         break;
       }
-      case ExpressionKind::Call:
-      case ExpressionKind::ExtensionCall:
+      case PostfixForm::Call:
+      case PostfixForm::ExtensionCall:
         declare_call_head(*node, start);
         break;
-      case ExpressionKind::SliceAccess:
-      case ExpressionKind::NonNilAssertion:
+      case PostfixForm::SliceAccess:
+      case PostfixForm::NonNilAssertion:
         break;
-      case ExpressionKind::Literal:
-      case ExpressionKind::Interpolation:
-      case ExpressionKind::Variable:
-      case ExpressionKind::Group:
-      case ExpressionKind::Record:
-      case ExpressionKind::Array:
-      case ExpressionKind::Prefix:
-      case ExpressionKind::Binary:
-      case ExpressionKind::IsPattern:
-      case ExpressionKind::Block:
-      case ExpressionKind::Loop:
-      case ExpressionKind::While:
-      case ExpressionKind::ForIn:
-      case ExpressionKind::If:
-      case ExpressionKind::Conditional:
-      case ExpressionKind::Match:
-      case ExpressionKind::FunctionLiteral:
-      case ExpressionKind::Unknown:
-        throw InternalFailure("declare_postfix on an expression that is not a postfix form");
     }
     postfix_nodes_.push_back(node);
     const Expression* operand = postfix_operand(*node);
@@ -198,25 +181,25 @@ void Emitter::declare_postfix(const Expression& expression) {
   while (postfix_nodes_.size() > base) {
     node = postfix_nodes_.back();
     postfix_nodes_.pop_back();
-    switch (node->kind) {
-      case ExpressionKind::IndexAccess: {
+    switch (*postfix_form(*node)) {
+      case PostfixForm::IndexAccess: {
         const Expression* index = node->as<IndexAccessExpression>().index;
         if (index != nullptr) declare_expression(*index);
         break;
       }
-      case ExpressionKind::SliceAccess: {
+      case PostfixForm::SliceAccess: {
         const auto& access = node->as<SliceAccessExpression>();
         if (access.start != nullptr) declare_expression(*access.start);
         if (access.end != nullptr) declare_expression(*access.end);
         break;
       }
-      case ExpressionKind::TaggedString: {
+      case PostfixForm::TaggedString: {
         const Expression* string = node->as<TaggedStringExpression>().string;
         if (string != nullptr) declare_expression(*string);
         break;
       }
-      case ExpressionKind::Call:
-      case ExpressionKind::ExtensionCall: {
+      case PostfixForm::Call:
+      case PostfixForm::ExtensionCall: {
         const ArgumentList* arguments = nullptr;
         if (node->kind == ExpressionKind::Call) {
           arguments = &node->as<CallExpression>().arguments;
@@ -232,26 +215,8 @@ void Emitter::declare_postfix(const Expression& expression) {
         }
         break;
       }
-      case ExpressionKind::FieldAccess:
-      case ExpressionKind::NonNilAssertion:
-      case ExpressionKind::Literal:
-      case ExpressionKind::Interpolation:
-      case ExpressionKind::Variable:
-      case ExpressionKind::Group:
-      case ExpressionKind::Record:
-      case ExpressionKind::Array:
-      case ExpressionKind::Prefix:
-      case ExpressionKind::Binary:
-      case ExpressionKind::IsPattern:
-      case ExpressionKind::Block:
-      case ExpressionKind::Loop:
-      case ExpressionKind::While:
-      case ExpressionKind::ForIn:
-      case ExpressionKind::If:
-      case ExpressionKind::Conditional:
-      case ExpressionKind::Match:
-      case ExpressionKind::FunctionLiteral:
-      case ExpressionKind::Unknown:
+      case PostfixForm::FieldAccess:
+      case PostfixForm::NonNilAssertion:
         break;
     }
   }

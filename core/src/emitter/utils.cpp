@@ -4,22 +4,22 @@ namespace quendal {
 
 // ------------------------------------------------------------------ chains
 
-const Expression* postfix_operand(const Expression& expression) {
+std::optional<PostfixForm> postfix_form(const Expression& expression) {
   switch (expression.kind) {
-    case ExpressionKind::Call:
-      return expression.as<CallExpression>().callee.expression;
-    case ExpressionKind::TaggedString:
-      return expression.as<TaggedStringExpression>().tag;
-    case ExpressionKind::ExtensionCall:
-      return expression.as<ExtensionCallExpression>().receiver;
     case ExpressionKind::FieldAccess:
-      return expression.as<FieldAccessExpression>().object;
+      return PostfixForm::FieldAccess;
     case ExpressionKind::IndexAccess:
-      return expression.as<IndexAccessExpression>().object;
+      return PostfixForm::IndexAccess;
     case ExpressionKind::SliceAccess:
-      return expression.as<SliceAccessExpression>().object;
+      return PostfixForm::SliceAccess;
     case ExpressionKind::NonNilAssertion:
-      return expression.as<NonNilAssertionExpression>().operand;
+      return PostfixForm::NonNilAssertion;
+    case ExpressionKind::Call:
+      return PostfixForm::Call;
+    case ExpressionKind::ExtensionCall:
+      return PostfixForm::ExtensionCall;
+    case ExpressionKind::TaggedString:
+      return PostfixForm::TaggedString;
     case ExpressionKind::Literal:
     case ExpressionKind::Interpolation:
     case ExpressionKind::Variable:
@@ -38,96 +38,31 @@ const Expression* postfix_operand(const Expression& expression) {
     case ExpressionKind::Match:
     case ExpressionKind::FunctionLiteral:
     case ExpressionKind::Unknown:
-      return nullptr;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+const Expression* postfix_operand(const Expression& expression) {
+  const std::optional<PostfixForm> form = postfix_form(expression);
+  if (!form) return nullptr;
+  switch (*form) {
+    case PostfixForm::Call:
+      return expression.as<CallExpression>().callee.expression;
+    case PostfixForm::TaggedString:
+      return expression.as<TaggedStringExpression>().tag;
+    case PostfixForm::ExtensionCall:
+      return expression.as<ExtensionCallExpression>().receiver;
+    case PostfixForm::FieldAccess:
+      return expression.as<FieldAccessExpression>().object;
+    case PostfixForm::IndexAccess:
+      return expression.as<IndexAccessExpression>().object;
+    case PostfixForm::SliceAccess:
+      return expression.as<SliceAccessExpression>().object;
+    case PostfixForm::NonNilAssertion:
+      return expression.as<NonNilAssertionExpression>().operand;
   }
   return nullptr;
-}
-
-bool is_postfix(const Expression& expression) {
-  switch (expression.kind) {
-    case ExpressionKind::Call:
-    case ExpressionKind::TaggedString:
-    case ExpressionKind::ExtensionCall:
-    case ExpressionKind::FieldAccess:
-    case ExpressionKind::IndexAccess:
-    case ExpressionKind::SliceAccess:
-    case ExpressionKind::NonNilAssertion:
-      return true;
-    case ExpressionKind::Literal:
-    case ExpressionKind::Interpolation:
-    case ExpressionKind::Variable:
-    case ExpressionKind::Group:
-    case ExpressionKind::Record:
-    case ExpressionKind::Array:
-    case ExpressionKind::Prefix:
-    case ExpressionKind::Binary:
-    case ExpressionKind::IsPattern:
-    case ExpressionKind::Block:
-    case ExpressionKind::Loop:
-    case ExpressionKind::While:
-    case ExpressionKind::ForIn:
-    case ExpressionKind::If:
-    case ExpressionKind::Conditional:
-    case ExpressionKind::Match:
-    case ExpressionKind::FunctionLiteral:
-    case ExpressionKind::Unknown:
-      return false;
-  }
-  return false;
-}
-
-std::uint64_t chain_start(const Expression& expression) {
-  const Expression* e = &expression;
-  while (is_postfix(*e)) {
-    const Expression* operand = postfix_operand(*e);
-    // A named callee starts its call; a missing operand is reported by
-    // range_of.
-    if (operand == nullptr) return range_of(*e).start;
-    e = operand;
-  }
-  return range_of(*e).start;
-}
-
-std::uint64_t chain_end(const Expression& expression) {
-  switch (expression.kind) {
-    case ExpressionKind::Call:
-      return expression.as<CallExpression>().close.range().end;
-    case ExpressionKind::ExtensionCall:
-      return expression.as<ExtensionCallExpression>().close.range().end;
-    case ExpressionKind::TaggedString: {
-      // Ends with its string; a missing string is reported by range_of.
-      const Expression* string = expression.as<TaggedStringExpression>().string;
-      return range_of(string != nullptr ? *string : expression).end;
-    }
-    case ExpressionKind::FieldAccess:
-      return expression.as<FieldAccessExpression>().name.range().end;
-    case ExpressionKind::IndexAccess:
-      return expression.as<IndexAccessExpression>().close.range().end;
-    case ExpressionKind::SliceAccess:
-      return expression.as<SliceAccessExpression>().close.range().end;
-    case ExpressionKind::NonNilAssertion:
-      return expression.as<NonNilAssertionExpression>().op.range().end;
-    case ExpressionKind::Literal:
-    case ExpressionKind::Interpolation:
-    case ExpressionKind::Variable:
-    case ExpressionKind::Group:
-    case ExpressionKind::Record:
-    case ExpressionKind::Array:
-    case ExpressionKind::Prefix:
-    case ExpressionKind::Binary:
-    case ExpressionKind::IsPattern:
-    case ExpressionKind::Block:
-    case ExpressionKind::Loop:
-    case ExpressionKind::While:
-    case ExpressionKind::ForIn:
-    case ExpressionKind::If:
-    case ExpressionKind::Conditional:
-    case ExpressionKind::Match:
-    case ExpressionKind::FunctionLiteral:
-    case ExpressionKind::Unknown:
-      break;
-  }
-  return range_of(expression).end;
 }
 
 PatternSides combined_sides(const Pattern& pattern) {

@@ -56,15 +56,22 @@ std::optional<OpCode> compound_opcode(Operator op);
 // receiver or tag. Chains of them are walked with loops, not recursion: all
 // forms of one chain start where its innermost operand starts, so a walk
 // finds that start once and each form's own end is where its last token ends.
-bool is_postfix(const Expression& expression);
+// (Their ranges come from start_of and end_of, which cross chains in loops.)
+enum class PostfixForm : std::uint8_t {
+  FieldAccess,
+  IndexAccess,
+  SliceAccess,
+  NonNilAssertion,
+  Call,
+  ExtensionCall,
+  TaggedString,
+};
+// The postfix form of an expression; none for every other kind.
+std::optional<PostfixForm> postfix_form(const Expression& expression);
+inline bool is_postfix(const Expression& expression) { return postfix_form(expression).has_value(); }
 // The operand of a postfix form; nullptr for a call of a named callee (or of
 // `type`) and for every other form.
 const Expression* postfix_operand(const Expression& expression);
-// Where an expression starts; a postfix chain's start is found with a loop.
-std::uint64_t chain_start(const Expression& expression);
-// Where an expression ends; a postfix form's end is read without walking its
-// operand.
-std::uint64_t chain_end(const Expression& expression);
 
 // The sides of an `and` or `or` pattern; both null for every other form.
 struct PatternSides {

@@ -44,8 +44,14 @@ std::uint64_t leading(const TokenRef& optional, const TokenRef& keyword) {
   return optional.is_null() ? keyword.range().start : optional.range().start;
 }
 
-std::uint64_t start_of(const Expression& first);
-std::uint64_t end_of(const Expression& first);
+// The last part of a loop, `while`, `for` or `if`: its else branch when it
+// has one (an `else if` continues the chain), else its body.
+const Expression* body_or_else(const Expression* body, const ElseBlock* else_block) {
+  if (else_block != nullptr) return &deref(else_block->body);
+  return &deref(body);
+}
+
+}  // namespace
 
 std::uint64_t start_of(const Pattern& first) {
   const Pattern* node = &first;
@@ -211,13 +217,6 @@ std::uint64_t start_of(const Expression& first) {
   }
 }
 
-// The last part of a loop, `while`, `for` or `if`: its else branch when it
-// has one (an `else if` continues the chain), else its body.
-const Expression* body_or_else(const Expression* body, const ElseBlock* else_block) {
-  if (else_block != nullptr) return &deref(else_block->body);
-  return &deref(body);
-}
-
 std::uint64_t end_of(const Expression& last) {
   const Expression* node = &last;
   for (;;) {
@@ -293,6 +292,8 @@ std::uint64_t end_of(const Expression& last) {
     throw InternalFailure("Unknown expression variant");
   }
 }
+
+namespace {
 
 template <class Value, class Key>
 SourceRange record_element_range(const RecordElementBase<Value, Key>& element) {

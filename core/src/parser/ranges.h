@@ -6,6 +6,14 @@
 
 namespace quendal {
 
+// Where a node starts and ends: range_of's two halves, each found by
+// following the first (or last) child in a loop, so that a chain of any
+// length is crossed without recursion.
+std::uint64_t start_of(const Expression& node);
+std::uint64_t end_of(const Expression& node);
+std::uint64_t start_of(const Pattern& node);
+std::uint64_t end_of(const Pattern& node);
+
 SourceRange range_of(const ArrayElement& element);
 SourceRange range_of(const ArgumentElement& element);
 SourceRange range_of(const PatternElement& element);
