@@ -172,25 +172,7 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
       return;
     case PatternKind::And:
     case PatternKind::Or: {
-      // A chain of alternatives, walked with a loop: the innermost left
-      // side, then the right sides innermost first.
-      const std::size_t base = scratch_patterns.size();
-      const Pattern* node = &pattern;
-      for (;;) {
-        scratch_patterns.push_back(node);
-        const Pattern* left = combined_sides(*node).left;
-        if (left == nullptr) break;
-        if (!is_combined(*left)) {
-          emit_failed_pattern(*left, kind);
-          break;
-        }
-        node = left;
-      }
-      while (scratch_patterns.size() > base) {
-        const Pattern* right = combined_sides(*scratch_patterns.back()).right;
-        scratch_patterns.pop_back();
-        if (right != nullptr) emit_failed_pattern(*right, kind);
-      }
+      for_each_alternative(pattern, [&](const Pattern& operand) { emit_failed_pattern(operand, kind); });
       return;
     }
     case PatternKind::Not:

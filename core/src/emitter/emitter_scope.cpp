@@ -311,25 +311,8 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
       return;
     case PatternKind::And:
     case PatternKind::Or: {
-      // A chain of alternatives, walked with a loop: the innermost left
-      // side, then the right sides innermost first.
-      const std::size_t base = scratch_patterns.size();
-      const Pattern* node = &pattern;
-      for (;;) {
-        scratch_patterns.push_back(node);
-        const Pattern* left = combined_sides(*node).left;
-        if (left == nullptr) break;
-        if (!is_combined(*left)) {
-          declare_pattern(*left, kind, exports, pub);
-          break;
-        }
-        node = left;
-      }
-      while (scratch_patterns.size() > base) {
-        const Pattern* right = combined_sides(*scratch_patterns.back()).right;
-        scratch_patterns.pop_back();
-        if (right != nullptr) declare_pattern(*right, kind, exports, pub);
-      }
+      for_each_alternative(pattern,
+                           [&](const Pattern& operand) { declare_pattern(operand, kind, exports, pub); });
       return;
     }
     case PatternKind::Not: {

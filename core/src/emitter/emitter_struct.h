@@ -347,6 +347,30 @@ class Emitter {
   // Chains of `and`/`or` patterns being walked.
   std::vector<const Pattern*> scratch_patterns;
 
+  // Calls `visit` on each operand of an `and`/`or` chain in source order
+  // (the innermost left side, then the right sides innermost first), with a
+  // loop along the chain rather than recursion.
+  template <class Visit>
+  void for_each_alternative(const Pattern& chain, Visit&& visit) {
+    const std::size_t base = scratch_patterns.size();
+    const Pattern* node = &chain;
+    for (;;) {
+      scratch_patterns.push_back(node);
+      const Pattern* left = combined_sides(*node).left;
+      if (left == nullptr) break;
+      if (!is_combined(*left)) {
+        visit(*left);
+        break;
+      }
+      node = left;
+    }
+    while (scratch_patterns.size() > base) {
+      const Pattern* right = combined_sides(*scratch_patterns.back()).right;
+      scratch_patterns.pop_back();
+      if (right != nullptr) visit(*right);
+    }
+  }
+
  private:
   std::vector<Operand> operand_buffer_;  // operands of one variadic instruction
   // Chains walked with loops, each used in stack order by nested chains.
