@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     quendal::Arena arena;
     const quendal::LexResult lexed = quendal::lex(source, config, arena);
     const std::size_t before = arena.held_bytes();
-    const quendal::UsingTokens using_tokens(lexed.tokens);
+    const quendal::UsingTokens using_tokens(lexed.tokens, arena);
     const quendal::ParseOutcome parsed = quendal::parse_script(lexed.tokens, arena);
     const std::size_t bytes = arena.held_bytes() - before;
     std::printf("tree_bytes %zu\n", bytes);

@@ -689,9 +689,9 @@ std::string dump_token(const Token& token) {
 }
 
 std::string dump_tokens(const Tokens& tokens) {
-  const UsingTokens using_tokens(tokens);
-  std::string out;
   Arena arena;
+  const UsingTokens using_tokens(tokens, arena);
+  std::string out;
   const TokenRange list = tokens.list();
   for (TokenIndex i = list.begin; i < list.end; ++i) {
     append_full_token(out, tokens.lexed(i, arena), true);

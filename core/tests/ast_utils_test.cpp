@@ -28,7 +28,7 @@ std::string failure_text(const std::function<void()>& f) {
 
 class TreeTest : public ::testing::Test {
  protected:
-  TreeTest() : collector("", config), using_tokens(store) {}
+  TreeTest() : collector("", config), using_tokens(store, arena) {}
 
   // A token in the store (kept alive by the fixture).
   TokenRef borrowed(TokenKind kind, std::uint32_t start, std::uint32_t end) {

@@ -100,7 +100,7 @@ std::vector<std::string> listing(const Chunk& chunk) {
 // two-byte range so diagnostics can be matched to nodes.
 class Tree {
  public:
-  explicit Tree(Arena& arena) : arena_(arena), using_tokens_(store_) {}
+  explicit Tree(Arena& arena) : arena_(arena), using_tokens_(store_, arena) {}
 
   TokenRef token(TokenKind kind) {
     const TokenIndex index = store_.append(Token{kind, next_, next_ + 2});

@@ -18,7 +18,7 @@ namespace {
 struct Lexed {
   explicit Lexed(std::string text, bool tmpl = false) : source(std::move(text)) {
     result = tmpl ? lex_string(source, config, arena) : lex(source, config, arena);
-    using_tokens.emplace(result.tokens);
+    using_tokens.emplace(result.tokens, arena);
   }
   const Tokens& tokens() const { return result.tokens; }
   std::string_view name(TokenIndex i) const { return tokens().symbol_text(tokens().data(i)); }

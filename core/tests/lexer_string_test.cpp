@@ -31,7 +31,7 @@ std::string fragments(std::string_view source, bool tmpl = false) {
   Arena arena;
   CompileConfig config;
   LexResult r = tmpl ? lex_string(source, config, arena) : lex(source, config, arena);
-  const UsingTokens using_tokens(r.tokens);
+  const UsingTokens using_tokens(r.tokens, arena);
   const TokenKind kind = testing::unwrap(testing::lexed_token(r, 0).kind);
   if (kind.tag != TokenTag::String && kind.tag != TokenTag::InterpolatedString) return "not a string";
   return testing::print_fragments(*kind.string);

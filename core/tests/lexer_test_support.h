@@ -177,8 +177,8 @@ inline std::string print_token(const Token& token, bool ranges, bool lexed) {
 // The store's own list, each token as the lexer read it (`lexed`) or as
 // recovery left it.
 inline std::string print_tokens(const Tokens& tokens, bool ranges, bool lexed = true) {
-  const UsingTokens using_tokens(tokens);
   Arena arena;
+  const UsingTokens using_tokens(tokens, arena);
   std::string out;
   const TokenRange list = tokens.list();
   for (TokenIndex i = list.begin; i < list.end; ++i) {

@@ -103,7 +103,7 @@ TEST(TokenModel, CopyDuplicatesUnknownBoxesAndSharesPayloads) {
   Arena arena;
   CompileConfig config;
   LexResult r = lex(source, config, arena);
-  const UsingTokens using_tokens(r.tokens);
+  const UsingTokens using_tokens(r.tokens, arena);
   const std::string before = testing::print_tokens(r.tokens, true);
   std::vector<Token> copy;
   for (TokenIndex i = 0; i < r.tokens.list().size(); ++i)

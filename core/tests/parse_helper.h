@@ -22,7 +22,7 @@ struct ParsedSource {
   explicit ParsedSource(std::string_view text) : source(text), collector(source, config) {
     LexResult lexed = lex(source, config, arena, &collector);
     tokens = std::move(lexed.tokens);
-    using_tokens.emplace(tokens);
+    using_tokens.emplace(tokens, arena);
     outcome = parse_script(tokens, arena);
     if (outcome.cut) return;
     Script& script = *outcome.script;

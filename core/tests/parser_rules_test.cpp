@@ -41,7 +41,7 @@ struct Fixture {
     context.measure = true;
     LexResult lexed = lex(source, config, arena, &collector);
     tokens = std::move(lexed.tokens);
-    using_tokens.emplace(tokens);
+    using_tokens.emplace(tokens, arena);
   }
   Parser parser(bool top_level = true) { return Parser(tokens, tokens.list(), context, top_level); }
 

@@ -467,7 +467,7 @@ TEST(ScriptLoop, TokenListWithoutEofGetsASyntheticEnd) {
        {Token{TokenKind::identifier("x"), 0, 1}, Token{TokenKind::of_operator(Operator::Semicolon), 1, 2},
         Token{TokenKind::identifier("y"), 3, 4}})
     tokens.append(t);
-  const UsingTokens using_tokens(tokens);
+  const UsingTokens using_tokens(tokens, arena);
   const ParseOutcome outcome = parse_script(tokens, arena);
   ASSERT_FALSE(outcome.cut);
   Script& script = *outcome.script;

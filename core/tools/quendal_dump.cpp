@@ -58,7 +58,7 @@ int dump_tree(std::string_view source, const quendal::CompileConfig& config) {
   }
   const Tokens& tokens = lexed.tokens;
   if (tokens.list().empty()) throw InternalFailure("Cannot parse an empty token list");
-  const UsingTokens using_tokens(tokens);
+  const UsingTokens using_tokens(tokens, arena);
 
   const ParseOutcome outcome = parse_script(tokens, arena);
   if (outcome.cut) {

@@ -46,7 +46,7 @@ CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
 
 CompileResult Compiler::run() {
   if (!lex()) return finish(std::nullopt);
-  const UsingTokens using_tokens(tokens_);
+  const UsingTokens using_tokens(tokens_, arena_);
 
   // Recovery left no Unknown token in the store, so only those made from
   // here on can end up in the tree.

@@ -57,8 +57,9 @@ class TokenColumns {
   static constexpr std::uint8_t kLongLength = 255;  // the end is in the long-end table
   static constexpr std::size_t kRowBytes = sizeof(TokenTag) + 1 + 4 + 4;
 
-  // The most rows a store holds: token indices are 32-bit.
-  static constexpr std::size_t kMostRows = 0xFFFFFFFEu;
+  // The most rows a store holds: token indices are 31-bit (a reference to a
+  // token spends one bit of 32 on whether the tree owns it).
+  static constexpr std::size_t kMostRows = 0x7FFFFFFFu;
 
   std::uint32_t size() const { return size_; }
   std::uint32_t capacity() const { return capacity_; }
@@ -224,11 +225,13 @@ class Tokens {
 };
 
 // The store that borrowed token references (TokenRef) of this thread read
-// from. Whoever parses a store, or walks a tree made from it, keeps a
-// UsingTokens alive for that time.
+// from, and the arena that holds the tree's own tokens. Whoever parses a
+// store, or walks a tree made from it, keeps a UsingTokens alive for that
+// time.
 namespace detail {
 [[gnu::tls_model("initial-exec")]] inline thread_local const Tokens* tokens_in_use = nullptr;
-}
+[[gnu::tls_model("initial-exec")]] inline thread_local const Arena* arena_in_use = nullptr;
+}  // namespace detail
 
 // The store in use; an internal failure when there is none.
 inline const Tokens& tokens_in_use() {
@@ -238,17 +241,31 @@ inline const Tokens& tokens_in_use() {
   return *tokens;
 }
 
+// The arena in use; an internal failure when there is none.
+inline const Arena& arena_in_use() {
+  const Arena* arena = detail::arena_in_use;
+  if (arena == nullptr) [[unlikely]]
+    throw InternalFailure("No token store in use");
+  return *arena;
+}
+
 class UsingTokens {
  public:
-  explicit UsingTokens(const Tokens& tokens) : previous_(detail::tokens_in_use) {
+  UsingTokens(const Tokens& tokens, const Arena& arena)
+      : previous_(detail::tokens_in_use), previous_arena_(detail::arena_in_use) {
     detail::tokens_in_use = &tokens;
+    detail::arena_in_use = &arena;
   }
   UsingTokens(const UsingTokens&) = delete;
   UsingTokens& operator=(const UsingTokens&) = delete;
-  ~UsingTokens() { detail::tokens_in_use = previous_; }
+  ~UsingTokens() {
+    detail::tokens_in_use = previous_;
+    detail::arena_in_use = previous_arena_;
+  }
 
  private:
   const Tokens* previous_;
+  const Arena* previous_arena_;
 };
 
 }  // namespace quendal

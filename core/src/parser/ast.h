@@ -18,28 +18,27 @@ struct SourceRange {
   friend bool operator==(const SourceRange&, const SourceRange&) = default;
 };
 
-// A reference to one token, one machine word: borrowed from the token store
-// (its index; low bits 10) or owned by the tree (low bit 1: an inserted
-// placeholder or a rewritten copy, allocated in the arena). A borrowed token
-// is read from the store in use on this thread (see UsingTokens). A null
-// reference means "absent" for optional fields; meeting one where a token is
-// required is an internal failure ("Inner token pointer should not be null").
+// A reference to one token in 32 bits: borrowed from the token store (its
+// index; low bit 1) or owned by the tree (low bit 0: the number the arena
+// gave an inserted placeholder or a rewritten copy). A borrowed token is read
+// from the store in use on this thread, an owned one from the arena in use
+// (see UsingTokens). A null reference means "absent" for optional fields;
+// meeting one where a token is required is an internal failure ("Inner token
+// pointer should not be null").
 class TokenRef {
  public:
   TokenRef() = default;
-  static TokenRef borrowed(TokenIndex index) {
-    return TokenRef((static_cast<std::uint64_t>(index) << 2) | 2u);
-  }
-  static TokenRef owned(Token* token) { return TokenRef(reinterpret_cast<std::uintptr_t>(token) | 1u); }
+  static TokenRef borrowed(TokenIndex index) { return TokenRef((index << 1) | 1u); }
   // A new owned token in the arena.
   static TokenRef make_owned(Arena& arena, TokenKind kind, std::uint32_t start, std::uint32_t end);
+  static TokenRef make_owned(Arena& arena, const Token& token);
 
   bool is_null() const { return bits_ == 0; }
   explicit operator bool() const { return bits_ != 0; }
-  bool is_owned() const { return (bits_ & 1u) != 0; }
-  bool is_borrowed() const { return (bits_ & 2u) != 0; }
+  bool is_owned() const { return bits_ != 0 && (bits_ & 1u) == 0; }
+  bool is_borrowed() const { return (bits_ & 1u) != 0; }
   // Borrowed: the token's index in the store.
-  TokenIndex index() const { return static_cast<TokenIndex>(bits_ >> 2); }
+  TokenIndex index() const { return bits_ >> 1; }
   // The token as a value. Throws InternalFailure on null.
   Token get() const {
     if (is_borrowed()) return tokens_in_use().get(index());
@@ -77,9 +76,10 @@ class TokenRef {
   friend bool operator==(const TokenRef&, const TokenRef&) = default;
 
  private:
-  explicit TokenRef(std::uintptr_t bits) : bits_(bits) {}
-  std::uintptr_t bits_ = 0;
+  explicit TokenRef(std::uint32_t bits) : bits_(bits) {}
+  std::uint32_t bits_ = 0;
 };
+static_assert(sizeof(TokenRef) == 4);
 
 using TokenRefList = std::pmr::vector<TokenRef>;
 

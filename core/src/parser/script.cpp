@@ -39,7 +39,7 @@ ParseOutcome parse_script(const Tokens& tokens, TokenRange range, Arena& arena) 
 }
 
 ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& context) {
-  const UsingTokens using_tokens(tokens);
+  const UsingTokens using_tokens(tokens, context.arena);
   Arena& arena = context.arena;
   Parser parser(tokens, range, context, true);
   auto* script = arena.make<Script>(&arena);

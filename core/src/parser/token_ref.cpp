@@ -5,25 +5,27 @@
 namespace quendal {
 
 Token* TokenRef::owned_pointer() const {
-  auto* token = reinterpret_cast<Token*>(bits_ & ~static_cast<std::uintptr_t>(3));
-  if (token == nullptr || is_borrowed()) throw InternalFailure("Inner token pointer should not be null");
-  return token;
+  if (!is_owned()) throw InternalFailure("Inner token pointer should not be null");
+  return static_cast<Token*>(arena_in_use().numbered(bits_ >> 1));
+}
+
+TokenRef TokenRef::make_owned(Arena& arena, const Token& token) {
+  Token* copy = arena.make<Token>(token);
+  return TokenRef(arena.number(copy) << 1);
 }
 
 TokenRef TokenRef::make_owned(Arena& arena, TokenKind kind, std::uint32_t start, std::uint32_t end) {
-  Token* token = arena.make<Token>();
-  token->kind = kind;
-  token->start = start;
-  token->end = end;
-  return owned(token);
+  Token token;
+  token.kind = kind;
+  token.start = start;
+  token.end = end;
+  return make_owned(arena, token);
 }
 
 void TokenRef::wrap_as_unknown(Arena& arena, DiagnosticCode code) {
   if (is_null()) throw InternalFailure("Inner token pointer should not be null");
-  if (!is_owned()) {
-    // The store is shared by the whole tree: rewrite a private copy.
-    *this = owned(arena.make<Token>(clone_token(get(), arena)));
-  }
+  // The store is shared by the whole tree: rewrite a private copy.
+  if (!is_owned()) *this = make_owned(arena, clone_token(get(), arena));
   Token* token = owned_pointer();
   token->kind = TokenKind::unknown(arena, token->kind, token->start, token->end, code);
 }
@@ -33,7 +35,7 @@ TokenRef TokenRef::clone(Arena& arena) const {
     if (is_null()) throw InternalFailure("Inner token pointer should not be null");
     return *this;
   }
-  return owned(arena.make<Token>(clone_token(*owned_pointer(), arena)));
+  return make_owned(arena, clone_token(*owned_pointer(), arena));
 }
 
 void TokenRef::collect_diagnostics(DiagnosticsCollector& collector) const {

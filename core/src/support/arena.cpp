@@ -1,5 +1,7 @@
 #include "support/arena.h"
 
+#include "quendal/compile.h"
+
 #include <mimalloc.h>
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -43,6 +45,14 @@ void free_zeroed(void* p) noexcept {
   mi_free(p);
 #endif
 }
+
+std::uint32_t Arena::number(void* object) {
+  if (numbered_.size() >= 0x7FFFFFFFu) throw std::bad_alloc();
+  numbered_.push_back(object);
+  return static_cast<std::uint32_t>(numbered_.size());
+}
+
+void Arena::throw_bad_number() { throw InternalFailure("Inner token pointer should not be null"); }
 
 Arena::~Arena() {
   while (head_ != nullptr) {

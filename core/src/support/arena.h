@@ -10,6 +10,7 @@
 #include <new>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // Under AddressSanitizer every allocation gets a heap block of its own, so
 // reads and writes past an object are caught instead of landing in the
@@ -68,6 +69,16 @@ class Arena final : public std::pmr::memory_resource {
   // arena holds so far (for benchmarks).
   std::size_t held_bytes() const { return head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_); }
 
+  // Numbers for objects placed here, so that 32-bit references can name them
+  // (the syntax tree's own tokens): 1, 2, ... in order of asking.
+  // An internal failure past 2^31 - 1 objects.
+  std::uint32_t number(void* object);
+  void* numbered(std::uint32_t number) const {
+    if (number == 0 || number > numbered_.size()) [[unlikely]]
+      throw_bad_number();
+    return numbered_[number - 1];
+  }
+
   // Recovery's Unknown tokens and nodes carry diagnostics that only a walk of
   // the tree collects. Their constructors count them here, in the
   // compilation's own arena, so a parse that made none skips that walk.
@@ -76,6 +87,8 @@ class Arena final : public std::pmr::memory_resource {
 
  private:
   std::uint64_t unknowns_made_ = 0;
+  std::vector<void*> numbered_;
+  [[noreturn]] static void throw_bad_number();
   struct Block {
     Block* next;
     std::size_t size;
