@@ -57,7 +57,7 @@ class TreeTest : public ::testing::Test {
   }
   TokenRefList list(std::initializer_list<TokenRef> tokens) { return TokenRefList(tokens, &arena); }
   BlockExpression* block(std::uint32_t open, std::uint32_t close) {
-    auto* b = arena.make<BlockExpression>(&arena);
+    auto* b = arena.make<BlockExpression>();
     b->open = op(Operator::OpenBrace, open);
     b->close = op(Operator::CloseBrace, close);
     return b;
@@ -346,15 +346,16 @@ TEST_F(TreeTest, DiagnosticsFollowFieldOrder) {
 
   // Call: callee, arguments (separator before value), open, close
   DiagnosticsCollector second("", config);
-  auto* call = arena.make<CallExpression>(&arena);
+  auto* call = arena.make<CallExpression>();
   call->callee.token = ident("f", 0);
   call->open = op(Operator::OpenParen, 1);
   ArgumentElement first_argument;
   first_argument.element = variable("x", 2);
-  call->arguments.push_back({inserted(Operator::Comma, 3, DiagnosticCode::MissingComma), first_argument});
+  call->arguments.push_back(arena,
+                            {inserted(Operator::Comma, 3, DiagnosticCode::MissingComma), first_argument});
   ArgumentElement hole;
   hole.element = make_unknown_expression_range(arena, 4, 4, DiagnosticCode::ExpressionExpected);
-  call->arguments.push_back({TokenRef(), hole});
+  call->arguments.push_back(arena, {TokenRef(), hole});
   call->close = inserted(Operator::CloseParen, 4, DiagnosticCode::MissingCloseParen);
   Expression* call_slot = call;
   EXPECT_EQ(
@@ -370,9 +371,10 @@ TEST_F(TreeTest, InterpolationStringTokenIsNotVisited) {
   // walker visits the parts only.
   const TokenRef string_token =
       borrowed(TokenKind::unknown(arena, TokenKind::empty(), 0, 8, DiagnosticCode::UnterminatedString), 0, 8);
-  auto* interpolation = arena.make<InterpolationExpression>(&arena);
+  auto* interpolation = arena.make<InterpolationExpression>();
   interpolation->token = string_token;
-  interpolation->parts.push_back(make_unknown_expression(arena, list({borrowed(TokenKind::empty(), 3, 3)}),
+  interpolation->parts.push_back(arena,
+                                 make_unknown_expression(arena, list({borrowed(TokenKind::empty(), 3, 3)}),
                                                          DiagnosticCode::EmptyInterpolation));
   Expression* slot = interpolation;
   collect_diagnostics(slot, collector);
@@ -401,12 +403,12 @@ TEST_F(TreeTest, BlockBodiesOfLoopsAndElseAreWalked) {
   auto* statement = arena.make<ExpressionStatement>();
   statement->expression = variable("a", 10);
   statement->semicolon = inserted(Operator::Semicolon, 11, DiagnosticCode::MissingSemicolon);
-  w->body->statements.push_back(statement);
+  w->body->statements.push_back(arena, statement);
   w->else_block = arena.make<ElseBlock>();
   w->else_block->keyword = keyword(Keyword::Else, 16);
   BlockExpression* else_body = block(21, 25);
-  else_body->statements.push_back(
-      make_unknown_statement(arena, op(Operator::CloseBracket, 23), DiagnosticCode::UnmatchedCloseBracket));
+  else_body->statements.push_back(arena, make_unknown_statement(arena, op(Operator::CloseBracket, 23),
+                                                                DiagnosticCode::UnmatchedCloseBracket));
   w->else_block->body = else_body;
   EXPECT_EQ(range_of(*w), (SourceRange{0, 26}));
   Expression* slot = w;

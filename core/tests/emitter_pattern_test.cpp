@@ -193,7 +193,7 @@ class Tree {
 
   // Elements; the one at `spread` (if any) is a spread element.
   ArrayPattern* array(std::initializer_list<Pattern*> elements, int spread = -1) {
-    auto* p = arena_.make<ArrayPattern>(&arena_);
+    auto* p = arena_.make<ArrayPattern>();
     p->open = op(Operator::OpenBracket);
     int n = 0;
     for (Pattern* element : elements) {
@@ -204,7 +204,7 @@ class Tree {
       } else {
         item.item.element = element;
       }
-      p->elements.push_back(item);
+      p->elements.push_back(arena_, item);
     }
     p->close = op(Operator::CloseBracket);
     return p;
@@ -229,7 +229,7 @@ class Tree {
   static Field rest(Pattern* value) { return {Field::Kind::Spread, {}, value}; }
 
   RecordPattern* record(std::initializer_list<Field> fields) {
-    auto* p = arena_.make<RecordPattern>(&arena_);
+    auto* p = arena_.make<RecordPattern>();
     p->open = op(Operator::OpenParen);
     for (const Field& f : fields) {
       ListItem<PatternRecordElement> item;
@@ -254,7 +254,7 @@ class Tree {
           break;
       }
       e.value = f.value;
-      p->elements.push_back(item);
+      p->elements.push_back(arena_, item);
     }
     p->close = op(Operator::CloseParen);
     return p;

@@ -413,7 +413,7 @@ TEST(DeepStack, TheLimitFitsInOneMebibyte) {
     Fixture f(c.build(c.lexer_limited ? 250 : kMaxNestingDepth + 100));
     Parser p = f.parser();
     const auto top = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    StatementList statements(&f.arena);
+    StatementList statements;
     (void)p.statements(statements);
     (void)p.expression();
     ASSERT_GT(f.context.deepest, c.lexer_limited ? 200 : kMaxNestingDepth - 10) << c.name;

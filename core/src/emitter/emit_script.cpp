@@ -16,7 +16,7 @@ EmitOutput emit_script(const Script& script, std::string_view source, const Comp
   if (config.report_source_map) emitter.diagnostics.diagnostics().reserve(source.size() / 4 + 16);
   // The script is the body of one function without parameters: a synthetic
   // empty parameter list, destination register 0.
-  auto* parameters = arena.make<ParameterList>(&arena);
+  auto* parameters = arena.make<ParameterList>();
   parameters->open = TokenRef::make_owned(arena, TokenKind::of_operator(Operator::OpenParen), 0, 0);
   parameters->close = TokenRef::make_owned(arena, TokenKind::of_operator(Operator::CloseParen), 0, 0);
   const SourceRange scope_range{0, script.eof.range().end};

@@ -1,7 +1,8 @@
 #pragma once
 // The syntax tree. Nodes are allocated in the compilation's arena and never
-// destroyed individually; children are arena pointers, lists are std::pmr
-// vectors bound to the same arena. The kinds, their structs and the order of
+// destroyed individually; children are arena pointers, lists are arena lists
+// (the token and diagnostic lists of the Unknown nodes are std::pmr vectors
+// bound to the same arena). The kinds, their structs and the order of
 // their children are listed once, in nodes.def.
 #include <cstdint>
 #include <memory_resource>
@@ -9,6 +10,7 @@
 
 #include "lexer/tokens.h"
 #include "support/arena.h"
+#include "support/arena_list.h"
 
 namespace quendal {
 
@@ -86,7 +88,7 @@ using TokenRefList = std::pmr::vector<TokenRef>;
 struct Expression;
 struct Statement;
 struct Pattern;
-using StatementList = std::pmr::vector<Statement*>;
+using StatementList = ArenaList<Statement*>;
 
 // ---------------------------------------------------------------- elements
 
@@ -170,8 +172,7 @@ struct MatchCase {
 };
 
 struct ParameterList {
-  explicit ParameterList(std::pmr::memory_resource* r) : parameters(r) {}
-  std::pmr::vector<ListItem<PatternElement>> parameters;
+  ArenaList<ListItem<PatternElement>> parameters;
   TokenRef open, close;
 };
 
@@ -206,9 +207,8 @@ struct LiteralExpression : ExpressionOf<ExpressionKind::Literal> {
   TokenRef token;
 };
 struct InterpolationExpression : ExpressionOf<ExpressionKind::Interpolation> {
-  explicit InterpolationExpression(std::pmr::memory_resource* r) : parts(r) {}
-  std::pmr::vector<Expression*> parts;  // one per interpolated fragment
-  TokenRef token;                       // the interpolated-string token (not visited)
+  ArenaList<Expression*> parts;  // one per interpolated fragment
+  TokenRef token;                // the interpolated-string token (not visited)
 };
 struct VariableExpression : ExpressionOf<ExpressionKind::Variable> {
   TokenRef token;
@@ -218,18 +218,15 @@ struct GroupExpression : ExpressionOf<ExpressionKind::Group> {
   TokenRef open, close;
 };
 struct RecordExpression : ExpressionOf<ExpressionKind::Record> {
-  explicit RecordExpression(std::pmr::memory_resource* r) : elements(r) {}
-  std::pmr::vector<ListItem<RecordElement>> elements;
+  ArenaList<ListItem<RecordElement>> elements;
   TokenRef open, close;  // ( ) or { } for a JSON-style record
 };
 struct ArrayExpression : ExpressionOf<ExpressionKind::Array> {
-  explicit ArrayExpression(std::pmr::memory_resource* r) : elements(r) {}
-  std::pmr::vector<ListItem<ArrayElement>> elements;
+  ArenaList<ListItem<ArrayElement>> elements;
   TokenRef open, close;
 };
-using ArgumentList = std::pmr::vector<ListItem<ArgumentElement>>;
+using ArgumentList = ArenaList<ListItem<ArgumentElement>>;
 struct CallExpression : ExpressionOf<ExpressionKind::Call> {
-  explicit CallExpression(std::pmr::memory_resource* r) : arguments(r) {}
   Callable callee;
   ArgumentList arguments;
   TokenRef open, close;
@@ -239,7 +236,6 @@ struct TaggedStringExpression : ExpressionOf<ExpressionKind::TaggedString> {
   Expression* string = nullptr;  // a Literal string or an Interpolation
 };
 struct ExtensionCallExpression : ExpressionOf<ExpressionKind::ExtensionCall> {
-  explicit ExtensionCallExpression(std::pmr::memory_resource* r) : arguments(r) {}
   Callable callee;
   ArgumentList arguments;
   Expression* receiver = nullptr;
@@ -284,7 +280,6 @@ struct IsPatternExpression : ExpressionOf<ExpressionKind::IsPattern> {
   TokenRef op;  // `is`
 };
 struct BlockExpression : ExpressionOf<ExpressionKind::Block> {
-  explicit BlockExpression(std::pmr::memory_resource* r) : statements(r) {}
   StatementList statements;
   TokenRef open;
   Expression* expression = nullptr;  // optional trailing value
@@ -321,8 +316,7 @@ struct ConditionalExpression : ExpressionOf<ExpressionKind::Conditional> {
   TokenRef question, colon;
 };
 struct MatchExpression : ExpressionOf<ExpressionKind::Match> {
-  explicit MatchExpression(std::pmr::memory_resource* r) : cases(r) {}
-  std::pmr::vector<MatchCase> cases;
+  ArenaList<MatchCase> cases;
   Expression* subject = nullptr;
   TokenRef keyword;
   TokenRef open, close;
@@ -485,13 +479,11 @@ struct BindingPattern : PatternOf<PatternKind::Binding> {
   TokenRef name;
 };
 struct RecordPattern : PatternOf<PatternKind::Record> {
-  explicit RecordPattern(std::pmr::memory_resource* r) : elements(r) {}
-  std::pmr::vector<ListItem<PatternRecordElement>> elements;
+  ArenaList<ListItem<PatternRecordElement>> elements;
   TokenRef open, close;
 };
 struct ArrayPattern : PatternOf<PatternKind::Array> {
-  explicit ArrayPattern(std::pmr::memory_resource* r) : elements(r) {}
-  std::pmr::vector<ListItem<PatternElement>> elements;
+  ArenaList<ListItem<PatternElement>> elements;
   TokenRef open, close;
 };
 struct OmittedPattern : PatternOf<PatternKind::Omitted> {
@@ -530,7 +522,6 @@ struct UnknownPattern : PatternOf<PatternKind::Unknown> {
 // --------------------------------------------------------------------- root
 
 struct Script {
-  explicit Script(std::pmr::memory_resource* r) : statements(r) {}
   StatementList statements;
   Expression* expression = nullptr;  // optional trailing value
   TokenRef eof;

@@ -299,7 +299,7 @@ ParserResult<IndexBrackets*> Parser::index_brackets() {
 // call -> `(` arguments `)`
 ParserResult<Expression*> Parser::call(Expression* callee) {
   QUENDAL_TRY(part, call_arguments());
-  auto* node = arena_.make<CallExpression>(&arena_);
+  auto* node = arena_.make<CallExpression>();
   node->callee.expression = callee;
   node->arguments = (*part)->arguments;
   node->open = (*part)->open;
@@ -351,7 +351,7 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
   }
 
   QUENDAL_TRY(part, array_base(MemoRule::ExtensionArguments, DiagnosticCode::MissingOpenParenAfterExtension));
-  auto* node = arena_.make<ExtensionCallExpression>(&arena_);
+  auto* node = arena_.make<ExtensionCallExpression>();
   node->callee = callee;
   node->receiver = receiver;
   node->separator = separator;
@@ -360,11 +360,11 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
   node->arguments = (*part)->arguments;
   if (!type_keyword.is_null() && !node->arguments.empty()) {
     // `receiver::type()`: the receiver is the argument.
-    node->arguments.clear();
+    node->arguments = ArgumentList();  // the memoized list is shared: never write into it
     ListItem<ArgumentElement> item;
     item.item.element = make_unknown_expression_range(
         arena_, type_keyword.range().start, node->close.range().end, DiagnosticCode::InvalidTypeCall);
-    node->arguments.push_back(item);
+    node->arguments.push_back(arena_, item);
   }
   return node;
 }
@@ -373,17 +373,17 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
 ParserResult<Expression*> Parser::type_call() {
   TokenRef keyword = advance();
   QUENDAL_TRY(part, array_base(MemoRule::TypeArguments, DiagnosticCode::MissingOpenParenAfterType));
-  auto* node = arena_.make<CallExpression>(&arena_);
+  auto* node = arena_.make<CallExpression>();
   node->callee.token = keyword;
   node->open = (*part)->open;
   node->close = (*part)->close;
   node->arguments = (*part)->arguments;
   if (node->arguments.size() != 1 || node->arguments.front().item.is_spread()) {
-    node->arguments.clear();
+    node->arguments = ArgumentList();  // the memoized list is shared: never write into it
     ListItem<ArgumentElement> item;
     item.item.element = make_unknown_expression_range(arena_, keyword.range().start, node->close.range().end,
                                                       DiagnosticCode::InvalidTypeCall);
-    node->arguments.push_back(item);
+    node->arguments.push_back(arena_, item);
   }
   return node;
 }
@@ -412,15 +412,16 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
   return memoized<Expression>(MemoRule::Interpolation, [&]() -> ParserResult<Expression*> {
     const TokenIndex string_index = index_at(pos_);
     const Token string_token = tokens_.get(string_index);
-    auto* node = arena_.make<InterpolationExpression>(&arena_);
+    auto* node = arena_.make<InterpolationExpression>();
     node->token = TokenRef::borrowed(string_index);
     const StringInfo* info = string_token.kind.string;
     const std::size_t count = info != nullptr && !info->parts.empty() ? info->parts.size() - 1 : 0;
-    node->parts.reserve(count);
+    node->parts.reserve(arena_, count);
     for (std::size_t i = 0; i < count; ++i) {
       const TokenRange part = info->parts[i].tokens;
       if (part.empty()) {
-        node->parts.push_back(make_unknown_expression_range(arena_, string_token.start, string_token.start,
+        node->parts.push_back(arena_,
+                              make_unknown_expression_range(arena_, string_token.start, string_token.start,
                                                             DiagnosticCode::EmptyInterpolation));
         continue;
       }
@@ -433,12 +434,12 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
       }
       if (all_empty) {
         node->parts.push_back(
-            make_unknown_expression(arena_, std::move(all), DiagnosticCode::EmptyInterpolation));
+            arena_, make_unknown_expression(arena_, std::move(all), DiagnosticCode::EmptyInterpolation));
         continue;
       }
       if (tokens_.tag(part.end - 1) == TokenTag::Eof) {
-        node->parts.push_back(
-            make_unknown_expression(arena_, std::move(all), DiagnosticCode::UnterminatedInterpolation));
+        node->parts.push_back(arena_, make_unknown_expression(arena_, std::move(all),
+                                                              DiagnosticCode::UnterminatedInterpolation));
         continue;
       }
       Parser inner(tokens_, part, context_, false);
@@ -446,18 +447,18 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
       if (value.is_cut()) return cut();
       if (!value.ok()) {
         node->parts.push_back(
-            make_unknown_expression(arena_, std::move(all), DiagnosticCode::BadInterpolation));
+            arena_, make_unknown_expression(arena_, std::move(all), DiagnosticCode::BadInterpolation));
         continue;
       }
       if (!inner.exhausted()) {
         TokenRefList rest(&arena_);
         for (std::size_t k = inner.position(); k < part.size(); ++k)
           rest.push_back(TokenRef::borrowed(part.begin + static_cast<TokenIndex>(k)));
-        node->parts.push_back(
-            wrap_expression_as_unknown(arena_, *value, std::move(rest), DiagnosticCode::BadInterpolation));
+        node->parts.push_back(arena_, wrap_expression_as_unknown(arena_, *value, std::move(rest),
+                                                                 DiagnosticCode::BadInterpolation));
         continue;
       }
-      node->parts.push_back(*value);
+      node->parts.push_back(arena_, *value);
     }
     ++pos_;
     return node;

@@ -34,9 +34,9 @@ ParserResult<BlockExpression*> Parser::block_core() {
   return memoized<BlockExpression>(MemoRule::Block, [&]() -> ParserResult<BlockExpression*> {
     NestingGuard guard(context_);
     if (!guard.enter()) return cut();
-    auto* block = arena_.make<BlockExpression>(&arena_);
+    auto* block = arena_.make<BlockExpression>();
     block->open = token_or_insert(Operator::OpenBrace, DiagnosticCode::MissingOpenBrace);
-    BlockContents contents(&arena_);
+    BlockContents contents;
     QUENDAL_TRY(read, statements_and_expression(contents));
     block->statements = std::move(contents.statements);
     block->expression = contents.expression;
@@ -53,23 +53,23 @@ ParserResult<BlockExpression*> Parser::block_expression_no_expr() {
   if (block->expression == nullptr) return block;
   // The block found above may be shared with another reading: build a new
   // node rather than change it.
-  auto* body = arena_.make<BlockExpression>(&arena_);
+  auto* body = arena_.make<BlockExpression>();
   body->open = block->open;
   body->close = block->close;
-  body->statements.reserve(block->statements.size() + 1);
-  body->statements.assign(block->statements.begin(), block->statements.end());
+  body->statements.reserve(arena_, block->statements.size() + 1);
+  body->statements.assign(arena_, block->statements);
   Expression* value = block->expression;
   if (is_block_like(*value)) {
     auto* statement = arena_.make<BareExpressionStatement>();
     statement->expression = value;
-    body->statements.push_back(statement);
+    body->statements.push_back(arena_, statement);
   } else {
     auto* statement = arena_.make<ExpressionStatement>();
     statement->expression = value;
     const auto end = static_cast<std::uint32_t>(range_of(*value).end);
     statement->semicolon =
         inserted_token(TokenKind::of_operator(Operator::Semicolon), end, DiagnosticCode::MissingSemicolon);
-    body->statements.push_back(statement);
+    body->statements.push_back(arena_, statement);
   }
   return body;
 }
@@ -222,7 +222,7 @@ ParserResult<Expression*> Parser::for_in_expression() {
 ParserResult<Expression*> Parser::match_expression() {
   return memoized<Expression>(MemoRule::Match, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::Match)) return kBacktrack;
-    auto* node = arena_.make<MatchExpression>(&arena_);
+    auto* node = arena_.make<MatchExpression>();
     node->keyword = advance();
     QUENDAL_TRY(subject, condition());
     node->subject = *subject;
@@ -259,7 +259,7 @@ ParserResult<Expression*> Parser::match_expression() {
         break;
       }
       match_case.body = *body;
-      node->cases.push_back(match_case);
+      node->cases.push_back(arena_, match_case);
       if (pos_ == start) return cut();
     }
     node->close = token_or_insert(Operator::CloseBrace, DiagnosticCode::MissingCloseBrace);

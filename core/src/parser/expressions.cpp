@@ -14,8 +14,7 @@ void set_value(Expression*& slot, Expression* value) { slot = value; }
 // Array literals read plain elements with ranges allowed and keep a spread
 // without a value; argument lists stop before such a spread.
 template <class Element>
-ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& elements,
-                                bool array_literal) {
+ParserResult<bool> element_list(Parser& p, ArenaList<ListItem<Element>>& elements, bool array_literal) {
   Arena& arena = p.arena();
   const auto hole = [&](Element& element, std::uint32_t at) {
     set_value(element.element, p.expression_expected(at));
@@ -56,7 +55,7 @@ ParserResult<bool> element_list(Parser& p, std::pmr::vector<ListItem<Element>>& 
 
 }  // namespace
 
-ParserResult<bool> Parser::array_elements(std::pmr::vector<ListItem<ArrayElement>>& elements) {
+ParserResult<bool> Parser::array_elements(ArenaList<ListItem<ArrayElement>>& elements) {
   return element_list(*this, elements, true);
 }
 
@@ -68,7 +67,7 @@ ParserResult<bool> Parser::argument_elements(ArgumentList& elements) {
 ParserResult<Expression*> Parser::array() {
   return memoized<Expression>(MemoRule::Array, [&]() -> ParserResult<Expression*> {
     QUENDAL_TRY(open, token(Operator::OpenBracket));
-    auto* node = arena_.make<ArrayExpression>(&arena_);
+    auto* node = arena_.make<ArrayExpression>();
     node->open = *open;
     QUENDAL_TRY(elements, array_elements(node->elements));
     node->close = token_or_insert(Operator::CloseBracket, DiagnosticCode::MissingCloseBracket);
@@ -80,7 +79,7 @@ ParserResult<Expression*> Parser::array() {
 ParserResult<ArgumentsPart*> Parser::call_arguments() {
   return memoized<ArgumentsPart>(MemoRule::CallArguments, [&]() -> ParserResult<ArgumentsPart*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
-    auto* part = arena_.make<ArgumentsPart>(&arena_);
+    auto* part = arena_.make<ArgumentsPart>();
     part->open = *open;
     QUENDAL_TRY(elements, argument_elements(part->arguments));
     part->close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
@@ -91,7 +90,7 @@ ParserResult<ArgumentsPart*> Parser::call_arguments() {
 // array_base -> `(`? elements `)`?  (both inserted when missing)
 ParserResult<ArgumentsPart*> Parser::array_base(MemoRule rule, DiagnosticCode open_code) {
   return memoized<ArgumentsPart>(rule, [&]() -> ParserResult<ArgumentsPart*> {
-    auto* part = arena_.make<ArgumentsPart>(&arena_);
+    auto* part = arena_.make<ArgumentsPart>();
     part->open = token_or_insert(Operator::OpenParen, open_code);
     QUENDAL_TRY(elements, argument_elements(part->arguments));
     part->close = token_or_insert(Operator::CloseParen, DiagnosticCode::MissingCloseParen);
@@ -128,7 +127,7 @@ ParserResult<Expression*> Parser::record_like() {
 // The element list of a record (or of a group the short reading above did
 // not take), after its `(`.
 [[gnu::noinline]] ParserResult<Expression*> Parser::record_elements(TokenRef open) {
-  std::pmr::vector<ListItem<RecordElement>> elements(&arena_);
+  ArenaList<ListItem<RecordElement>> elements;
   const auto hole = [&](RecordElement& element, std::uint32_t at) {
     element.kind = RecordElementKind::Positional;
     element.value = expression_expected(at);
@@ -204,7 +203,7 @@ ParserResult<Expression*> Parser::record_like() {
     group->close = close;
     return group;
   }
-  auto* record = arena_.make<RecordExpression>(&arena_);
+  auto* record = arena_.make<RecordExpression>();
   record->elements = std::move(elements);
   record->open = open;
   record->close = close;

@@ -17,7 +17,7 @@ ParserResult<Expression*> Parser::json_expression() {
     NestingGuard guard(context_);
     if (!guard.enter()) return cut();
     QUENDAL_TRY(open, token(Operator::OpenBrace));
-    auto* record = arena_.make<RecordExpression>(&arena_);
+    auto* record = arena_.make<RecordExpression>();
     record->open = *open;
     for (;;) {
       const PeekedToken next = peek();
@@ -39,7 +39,7 @@ ParserResult<Expression*> Parser::json_expression() {
       QUENDAL_TRY(value, expression_or_insert({Operator::Comma, Operator::CloseBrace}));
       element.value = *value;
       item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
-      record->elements.push_back(item);
+      record->elements.push_back(arena_, item);
       if (pos_ == start) break;
     }
     // No trailing comma after the last element is fine.

@@ -8,7 +8,7 @@ ParserResult<ParameterList*> Parser::parameter_list() {
   if (!at_operator(Operator::OpenParen)) return kBacktrack;
   QUENDAL_TRY(list, array_pattern_like(Operator::OpenParen, Operator::CloseParen,
                                        DiagnosticCode::MissingCloseParen, PatternMode::Binding));
-  auto* node = arena_.make<ParameterList>(&arena_);
+  auto* node = arena_.make<ParameterList>();
   node->open = (*list)->open;
   node->close = (*list)->close;
   node->parameters = (*list)->elements;

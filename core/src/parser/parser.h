@@ -225,13 +225,13 @@ class ListScratch {
     words_.insert(words_.end(), copy, copy + kWords);
   }
   // Appends the elements to `out`.
-  void finish(std::pmr::vector<Item>& out) {
+  void finish(ArenaList<Item>& out, Arena& arena) {
     const std::size_t count = (words_.size() - mark_) / kWords;
-    out.reserve(out.size() + count);
+    out.reserve(arena, out.size() + count);
     for (std::size_t i = 0; i < count; ++i) {
       Item item;
       std::memcpy(static_cast<void*>(&item), words_.data() + mark_ + i * kWords, sizeof(Item));
-      out.push_back(item);
+      out.push_back(arena, item);
     }
     words_.resize(mark_);
   }
@@ -285,7 +285,6 @@ class NestingGuard {
 };
 
 struct BlockContents {
-  explicit BlockContents(std::pmr::memory_resource* r) : statements(r) {}
   StatementList statements;
   Expression* expression = nullptr;
 };
@@ -302,7 +301,6 @@ struct IndexBrackets {
 };
 
 struct ArgumentsPart {
-  explicit ArgumentsPart(std::pmr::memory_resource* r) : arguments(r) {}
   TokenRef open;
   ArgumentList arguments;
   TokenRef close;
@@ -497,7 +495,7 @@ class Parser {
   bool at_list_end_without_separator() const;
   // The element loop of every bracketed list; see the definition below.
   template <class Element, class Hole, class Read>
-  ParserResult<bool> list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole, Read&& read);
+  ParserResult<bool> list_elements(ArenaList<ListItem<Element>>& elements, Hole&& hole, Read&& read);
   // The tokens from `start` to the cursor, as borrowed references.
   TokenRefList consumed_tokens(std::size_t start) const;
   TokenRefList token_list(std::initializer_list<TokenRef> tokens) const;
@@ -533,7 +531,7 @@ class Parser {
   ParserResult<Expression*> array();
   ParserResult<Expression*> record_like();
   ParserResult<Expression*> record_elements(TokenRef open);
-  ParserResult<bool> array_elements(std::pmr::vector<ListItem<ArrayElement>>& elements);
+  ParserResult<bool> array_elements(ArenaList<ListItem<ArrayElement>>& elements);
   ParserResult<bool> argument_elements(ArgumentList& elements);
   ParserResult<ArgumentsPart*> array_base(MemoRule rule, DiagnosticCode open_code);
   ParserResult<ArgumentsPart*> call_arguments();
@@ -671,8 +669,7 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
 // (the cursor goes back to `start`), or the failure the list leaves with.
 // After an element that needs one, a missing `,` is inserted.
 template <class Element, class Hole, class Read>
-ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& elements, Hole&& hole,
-                                         Read&& read) {
+ParserResult<bool> Parser::list_elements(ArenaList<ListItem<Element>>& elements, Hole&& hole, Read&& read) {
   // A list that fails is dropped by its caller: only a complete list is
   // copied out.
   ListScratch<ListItem<Element>> scratch(context_.list_scratch);
@@ -695,7 +692,7 @@ ParserResult<bool> Parser::list_elements(std::pmr::vector<ListItem<Element>>& el
     scratch.push(item);
     if (pos_ == start) break;
   }
-  scratch.finish(elements);
+  scratch.finish(elements, arena_);
   return true;
 }
 

@@ -93,7 +93,7 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
                                                        DiagnosticCode closer_code, PatternMode mode) {
   QUENDAL_TRY(open, token(opener));
   BracketScope brackets(*this);
-  auto* node = arena_.make<ArrayPattern>(&arena_);
+  auto* node = arena_.make<ArrayPattern>();
   node->open = *open;
   const auto hole = [&](PatternElement& element, std::uint32_t at) {
     element.element = pattern_expected(at);
@@ -132,7 +132,7 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
   return memoized<Pattern>(rule, [&]() -> ParserResult<Pattern*> {
     QUENDAL_TRY(open, token(Operator::OpenParen));
     BracketScope brackets(*this);
-    std::pmr::vector<ListItem<PatternRecordElement>> elements(&arena_);
+    ArenaList<ListItem<PatternRecordElement>> elements;
     const auto hole = [&](PatternRecordElement& element, std::uint32_t at) {
       element.kind = RecordElementKind::Positional;
       element.value = pattern_expected(at);
@@ -229,7 +229,7 @@ ParserResult<Pattern*> Parser::record_pattern(PatternMode mode) {
       element.value = wrap_pattern_as_unknown(arena_, element.value, token_list({element.spread}),
                                               DiagnosticCode::MispositionedSpreadInRecordPattern);
     }
-    auto* record = arena_.make<RecordPattern>(&arena_);
+    auto* record = arena_.make<RecordPattern>();
     record->elements = std::move(elements);
     record->open = *open;
     record->close = close;

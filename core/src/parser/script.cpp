@@ -42,7 +42,7 @@ ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& 
   const UsingTokens using_tokens(tokens, context.arena);
   Arena& arena = context.arena;
   Parser parser(tokens, range, context, true);
-  auto* script = arena.make<Script>(&arena);
+  auto* script = arena.make<Script>();
   Expression* trailing = nullptr;
 
   for (;;) {
@@ -72,12 +72,13 @@ ParseOutcome parse_tokens(const Tokens& tokens, TokenRange range, ParseContext& 
       auto* statement = arena.make<ExpressionStatement>();
       statement->expression = expression;
       statement->semicolon = parser.token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
-      script->statements.push_back(statement);
+      script->statements.push_back(arena, statement);
       continue;
     }
     if (*added > 0) continue;
     const Token stray = *parser.peek();
-    script->statements.push_back(make_unknown_statement(arena, parser.advance(), stray_token_code(stray)));
+    script->statements.push_back(arena,
+                                 make_unknown_statement(arena, parser.advance(), stray_token_code(stray)));
   }
 
   script->expression = parser.construct_statements_and_expression(script->statements, trailing);

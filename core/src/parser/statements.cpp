@@ -11,7 +11,7 @@ ParserResult<std::size_t> Parser::statements(StatementList& out) {
   const std::size_t mark = scratch.size();
   const auto take = [&] {
     const std::size_t count = scratch.size() - mark;
-    out.insert(out.end(), scratch.begin() + static_cast<std::ptrdiff_t>(mark), scratch.end());
+    out.append(arena_, std::span<Statement* const>(scratch.data() + mark, count));
     scratch.resize(mark);
     return count;
   };

@@ -33,7 +33,7 @@ struct Fields {
     for (Statement* statement : statements)
       if (statement != nullptr) visit.statement(*statement);
   }
-  void operator()(std::pmr::vector<Expression*>& parts) {
+  void operator()(ArenaList<Expression*>& parts) {
     for (Expression*& part : parts) visit.expression(part);
   }
   void operator()(TokenRefList& tokens) {
@@ -66,7 +66,7 @@ struct Fields {
       (*this)(iterable.expression);
     }
   }
-  void operator()(std::pmr::vector<MatchCase>& cases) {
+  void operator()(ArenaList<MatchCase>& cases) {
     for (MatchCase& c : cases) {
       (*this)(c.body);
       if (c.guard.condition != nullptr) {
@@ -78,7 +78,7 @@ struct Fields {
     }
   }
   template <class T>
-  void operator()(std::pmr::vector<ListItem<T>>& items) {
+  void operator()(ArenaList<ListItem<T>>& items) {
     for (ListItem<T>& item : items) {
       optional(item.comma);
       element(item.item);
