@@ -236,11 +236,11 @@ struct TaggedStringExpression : ExpressionOf<ExpressionKind::TaggedString> {
   Expression* string = nullptr;  // a Literal string or an Interpolation
 };
 struct ExtensionCallExpression : ExpressionOf<ExpressionKind::ExtensionCall> {
+  TokenRef separator;  // `::`
+  TokenRef open, close;
   Callable callee;
   ArgumentList arguments;
   Expression* receiver = nullptr;
-  TokenRef separator;  // `::`
-  TokenRef open, close;
 };
 struct FieldAccessExpression : ExpressionOf<ExpressionKind::FieldAccess> {
   Expression* object = nullptr;
@@ -253,46 +253,46 @@ struct IndexAccessExpression : ExpressionOf<ExpressionKind::IndexAccess> {
   TokenRef open, close;
 };
 struct SliceAccessExpression : ExpressionOf<ExpressionKind::SliceAccess> {
-  Expression* object = nullptr;
   TokenRef open;
-  Expression* start = nullptr;  // optional
-  TokenRef op;                  // `..` or `..<`
-  Expression* end = nullptr;    // optional
+  TokenRef op;  // `..` or `..<`
   TokenRef close;
+  Expression* object = nullptr;
+  Expression* start = nullptr;  // optional
+  Expression* end = nullptr;    // optional
   bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
 };
 struct NonNilAssertionExpression : ExpressionOf<ExpressionKind::NonNilAssertion> {
-  Expression* operand = nullptr;
   TokenRef op;
+  Expression* operand = nullptr;
 };
 struct PrefixExpression : ExpressionOf<ExpressionKind::Prefix> {
-  Expression* operand = nullptr;
   TokenRef op;  // + - ! not ?
+  Expression* operand = nullptr;
 };
 struct BinaryExpression : ExpressionOf<ExpressionKind::Binary> {
+  TokenRef op;
   Expression* left = nullptr;
   Expression* right = nullptr;
-  TokenRef op;
 };
 struct IsPatternExpression : ExpressionOf<ExpressionKind::IsPattern> {
+  TokenRef op;  // `is`
   Expression* value = nullptr;
   Pattern* pattern = nullptr;
-  TokenRef op;  // `is`
 };
 struct BlockExpression : ExpressionOf<ExpressionKind::Block> {
-  StatementList statements;
   TokenRef open;
-  Expression* expression = nullptr;  // optional trailing value
   TokenRef close;
+  StatementList statements;
+  Expression* expression = nullptr;  // optional trailing value
 };
 struct LoopExpression : ExpressionOf<ExpressionKind::Loop> {
-  BlockExpression* body = nullptr;  // without trailing value
   TokenRef keyword;
+  BlockExpression* body = nullptr;  // without trailing value
 };
 struct WhileExpression : ExpressionOf<ExpressionKind::While> {
+  TokenRef keyword;
   Expression* condition = nullptr;
   BlockExpression* body = nullptr;  // without trailing value
-  TokenRef keyword;
   ElseBlock* else_block = nullptr;  // optional
 };
 struct ForInExpression : ExpressionOf<ExpressionKind::ForIn> {
@@ -304,9 +304,9 @@ struct ForInExpression : ExpressionOf<ExpressionKind::ForIn> {
   ElseBlock* else_block = nullptr;  // optional
 };
 struct IfExpression : ExpressionOf<ExpressionKind::If> {
+  TokenRef keyword;
   Expression* condition = nullptr;
   BlockExpression* body = nullptr;
-  TokenRef keyword;
   ElseBlock* else_block = nullptr;  // optional
 };
 struct ConditionalExpression : ExpressionOf<ExpressionKind::Conditional> {
@@ -316,15 +316,15 @@ struct ConditionalExpression : ExpressionOf<ExpressionKind::Conditional> {
   TokenRef question, colon;
 };
 struct MatchExpression : ExpressionOf<ExpressionKind::Match> {
-  ArenaList<MatchCase> cases;
-  Expression* subject = nullptr;
   TokenRef keyword;
   TokenRef open, close;
+  ArenaList<MatchCase> cases;
+  Expression* subject = nullptr;
 };
 struct FunctionLiteralExpression : ExpressionOf<ExpressionKind::FunctionLiteral> {
+  TokenRef keyword;
   ParameterList* parameters = nullptr;  // optional
   Expression* body = nullptr;           // a Block
-  TokenRef keyword;
 };
 struct UnknownExpression : ExpressionOf<ExpressionKind::Unknown> {
   explicit UnknownExpression(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
@@ -364,8 +364,8 @@ struct EmptyStatement : StatementOf<StatementKind::Empty> {
   TokenRef semicolon;
 };
 struct ExpressionStatement : StatementOf<StatementKind::ExpressionStatement> {
-  Expression* expression = nullptr;
   TokenRef semicolon;
+  Expression* expression = nullptr;
 };
 struct BareExpressionStatement : StatementOf<StatementKind::BareExpression> {
   Expression* expression = nullptr;
@@ -462,13 +462,13 @@ struct ConstantNamePattern : PatternOf<PatternKind::ConstantName> {
   TokenRef name;
 };
 struct ComparisonPattern : PatternOf<PatternKind::Comparison> {
-  Pattern* operand = nullptr;  // Literal or ConstantName (possibly wrapped)
   TokenRef op;
+  Pattern* operand = nullptr;  // Literal or ConstantName (possibly wrapped)
 };
 struct IntervalPattern : PatternOf<PatternKind::Interval> {
+  TokenRef op;  // `..` or `..<`
   Pattern* start = nullptr;
   Pattern* end = nullptr;
-  TokenRef op;  // `..` or `..<`
   bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
 };
 struct DiscardPattern : PatternOf<PatternKind::Discard> {
@@ -490,18 +490,18 @@ struct OmittedPattern : PatternOf<PatternKind::Omitted> {
   std::uint64_t position = 0;
 };
 struct AndPattern : PatternOf<PatternKind::And> {
+  TokenRef op;
   Pattern* left = nullptr;
   Pattern* right = nullptr;
-  TokenRef op;
 };
 struct OrPattern : PatternOf<PatternKind::Or> {
+  TokenRef op;
   Pattern* left = nullptr;
   Pattern* right = nullptr;
-  TokenRef op;
 };
 struct NotPattern : PatternOf<PatternKind::Not> {
-  Pattern* pattern = nullptr;
   TokenRef op;
+  Pattern* pattern = nullptr;
 };
 struct UnknownPattern : PatternOf<PatternKind::Unknown> {
   explicit UnknownPattern(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}

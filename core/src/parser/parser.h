@@ -293,17 +293,17 @@ struct BlockContents {
 // with either bound optional.
 struct IndexBrackets {
   TokenRef open;
+  TokenRef op;
+  TokenRef close;
   Iterable inner;  // index (expression) or a full range; unset for a one-sided slice
   Expression* start = nullptr;
-  TokenRef op;
   Expression* end = nullptr;
-  TokenRef close;
 };
 
 struct ArgumentsPart {
   TokenRef open;
-  ArgumentList arguments;
   TokenRef close;
+  ArgumentList arguments;
 };
 
 struct Precedence {
