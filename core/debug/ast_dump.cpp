@@ -626,7 +626,7 @@ class Printer {
   template <class T, class S>
   void write(const ArrayElementBase<T, S>& e) {
     if (!e.is_spread()) return write(e.element);
-    node(e.spread, e.spread_value);
+    node(e.spread, e.spread_value());
   }
 
   template <class T, class K>

@@ -229,7 +229,7 @@ TEST_F(TreeTest, ElementRanges) {
   one->token = borrowed(TokenKind::of_ordinal(1), 4, 5);
   keyed.value = one;
   EXPECT_EQ(range_of(keyed), (SourceRange{1, 5}));
-  ListItem<RecordElement> item{op(Operator::Comma, 5), keyed};
+  ListItem<RecordElement> item{keyed, op(Operator::Comma, 5)};
   EXPECT_EQ(range_of(item), (SourceRange{1, 6}));
 
   RecordElement spread;
@@ -239,15 +239,13 @@ TEST_F(TreeTest, ElementRanges) {
   EXPECT_EQ(range_of(spread), (SourceRange{7, 10}));
 
   ArgumentElement argument;
-  argument.spread = op(Operator::DotDot, 3);
-  argument.spread_value = variable("xs", 5);
+  argument.set_spread(op(Operator::DotDot, 3), variable("xs", 5));
   EXPECT_EQ(range_of(argument), (SourceRange{3, 7}));
 
   PatternElement omitted;
-  omitted.spread = op(Operator::DotDot, 3);
   auto* o = arena.make<OmittedPattern>();
   o->position = 5;
-  omitted.spread_value = o;
+  omitted.set_spread(op(Operator::DotDot, 3), o);
   EXPECT_EQ(range_of(omitted), (SourceRange{3, 5}));
 }
 
@@ -352,10 +350,10 @@ TEST_F(TreeTest, DiagnosticsFollowFieldOrder) {
   ArgumentElement first_argument;
   first_argument.element = variable("x", 2);
   call->arguments.push_back(arena,
-                            {inserted(Operator::Comma, 3, DiagnosticCode::MissingComma), first_argument});
+                            {first_argument, inserted(Operator::Comma, 3, DiagnosticCode::MissingComma)});
   ArgumentElement hole;
   hole.element = make_unknown_expression_range(arena, 4, 4, DiagnosticCode::ExpressionExpected);
-  call->arguments.push_back(arena, {TokenRef(), hole});
+  call->arguments.push_back(arena, {hole, TokenRef()});
   call->close = inserted(Operator::CloseParen, 4, DiagnosticCode::MissingCloseParen);
   Expression* call_slot = call;
   EXPECT_EQ(

@@ -199,8 +199,7 @@ class Tree {
     for (Pattern* element : elements) {
       ListItem<PatternElement> item;
       if (n++ == spread) {
-        item.item.spread = op(Operator::DotDot);
-        item.item.spread_value = element;
+        item.item.set_spread(op(Operator::DotDot), element);
       } else {
         item.item.element = element;
       }

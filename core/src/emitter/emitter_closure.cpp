@@ -15,7 +15,7 @@ OpParam count_of(std::uint64_t n) {
 }
 
 const Pattern* parameter_pattern(const PatternElement& element) {
-  return element.is_spread() ? element.spread_value : element.element;
+  return element.is_spread() ? element.spread_value() : element.element;
 }
 
 bool is_plain_name(const Pattern* pattern) {

@@ -161,7 +161,7 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
       return;
     case PatternKind::Array:
       for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value : item.item.element;
+        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element;
         if (element != nullptr) emit_failed_pattern(*element, kind);
       }
       return;
@@ -442,7 +442,7 @@ class PatternEmitter {
 
     if (has_spread) {
       const PatternElement& spread = elements[spread_at].item;
-      if (!is_discarding(spread.spread_value)) {
+      if (!is_discarding(spread.spread_value())) {
         const SourceRange spread_range = range_of(spread);
         const Register rest = e_.alloc_register();
         const OpParam i = index_param(before);
@@ -456,7 +456,7 @@ class PatternEmitter {
         } else {
           e_.op_2(spread_range, OpCode::Assign, R(rest), R(value));
         }
-        emit(sub, *spread.spread_value, rest);
+        emit(sub, *spread.spread_value(), rest);
         if (sub != 0) e_.op_3(spread_range, OpCode::And, R(test), R(test), R(sub));
       }
     }

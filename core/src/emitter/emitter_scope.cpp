@@ -300,7 +300,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
     }
     case PatternKind::Array:
       for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value : item.item.element;
+        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element;
         if (element != nullptr) declare_pattern(*element, kind, exports, pub);
       }
       return;

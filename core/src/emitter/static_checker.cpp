@@ -210,7 +210,7 @@ void Emitter::declare_postfix(const Expression& expression) {
           arguments = &call.arguments;
         }
         for (const auto& item : *arguments) {
-          const Expression* value = item.item.is_spread() ? item.item.spread_value : item.item.element;
+          const Expression* value = item.item.is_spread() ? item.item.spread_value() : item.item.element;
           if (value != nullptr) declare_expression(*value);
         }
         break;
@@ -251,7 +251,7 @@ void Emitter::declare_expression(const Expression& expression) {
       for (const auto& item : expression.as<ArrayExpression>().elements) {
         const ArrayElement& element = item.item;
         if (element.is_spread()) {
-          if (element.spread_value != nullptr) declare_expression(*element.spread_value);
+          if (element.spread_value() != nullptr) declare_expression(*element.spread_value());
         } else if (element.element.range != nullptr) {
           if (element.element.range->start != nullptr) declare_expression(*element.element.range->start);
           if (element.element.range->end != nullptr) declare_expression(*element.element.range->end);

@@ -6,6 +6,7 @@
 // their children are listed once, in nodes.def.
 #include <cstdint>
 #include <memory_resource>
+#include <type_traits>
 #include <utility>
 
 #include "lexer/tokens.h"
@@ -94,8 +95,8 @@ using StatementList = ArenaList<Statement*>;
 
 template <class T>
 struct ListItem {
-  TokenRef comma;  // the separator that followed the element, if any
   T item;
+  TokenRef comma;  // the separator that followed the element, if any
 };
 
 // `..`/`..<` range: only in array literal elements, for-in sources and
@@ -114,13 +115,31 @@ struct Iterable {
 };
 
 // ArrayElementBase<T, S>: Element { value: T } when `spread` is null, else
-// Spread { value: S, token: spread }.
+// Spread { value: S, token: spread }. A spread's value is kept in the
+// element's own field (an Iterable holds it as its expression).
 template <class T, class S>
 struct ArrayElementBase {
+  T element{};      // Element value, or the Spread's value
   TokenRef spread;  // the `..` token for a Spread element
-  T element{};      // Element value
-  S* spread_value = nullptr;
   bool is_spread() const { return !spread.is_null(); }
+  S* spread_value() const {
+    if constexpr (std::is_same_v<T, S*>)
+      return element;
+    else
+      return element.expression;
+  }
+  // The Spread's value, for rewriting in place.
+  S*& spread_slot() {
+    if constexpr (std::is_same_v<T, S*>)
+      return element;
+    else
+      return element.expression;
+  }
+  void set_spread(TokenRef token, S* value) {
+    spread = token;
+    element = T{};
+    spread_slot() = value;
+  }
 };
 
 using ArrayElement = ArrayElementBase<Iterable, Expression>;        // array literals

@@ -36,8 +36,7 @@ ParserResult<bool> element_list(Parser& p, ArenaList<ListItem<Element>>& element
       } else {
         return false;  // left for the closer
       }
-      element.spread = dot_dot;
-      element.spread_value = spread_value;
+      element.set_spread(dot_dot, spread_value);
     } else if (array_literal) {
       auto value = p.pratt(true, 0);
       if (value.is_cut()) return value.failure();

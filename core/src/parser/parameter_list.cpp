@@ -16,11 +16,11 @@ ParserResult<ParameterList*> Parser::parameter_list() {
   for (std::size_t i = 0; i + 1 < node->parameters.size(); ++i) {
     PatternElement& parameter = node->parameters[i].item;
     if (!parameter.is_spread()) continue;
-    parameter.element =
-        wrap_pattern_as_unknown(arena_, parameter.spread_value, token_list({parameter.spread}),
+    Pattern* wrapped =
+        wrap_pattern_as_unknown(arena_, parameter.spread_value(), token_list({parameter.spread}),
                                 DiagnosticCode::MispositionedRestParameter);
     parameter.spread = TokenRef();
-    parameter.spread_value = nullptr;
+    parameter.element = wrapped;
   }
   return node;
 }

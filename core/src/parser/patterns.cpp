@@ -103,8 +103,7 @@ ParserResult<ArrayPattern*> Parser::array_pattern_like(Operator opener, Operator
       TokenRef dot_dot = advance();
       Pattern* value = pattern_spread(mode, dot_dot);
       if (value == nullptr) return Failure{Outcome::Cut};
-      element.spread = dot_dot;
-      element.spread_value = value;
+      element.set_spread(dot_dot, value);
       return true;
     }
     auto pattern = or_pattern(mode);
@@ -251,10 +250,10 @@ ParserResult<Pattern*> Parser::array_pattern(PatternMode mode) {
       for (auto& element : node->elements) {
         PatternElement& item = element.item;
         if (!item.is_spread()) continue;
-        item.element = wrap_pattern_as_unknown(arena_, item.spread_value, token_list({item.spread}),
-                                               DiagnosticCode::DuplicateSpreadPattern);
+        Pattern* wrapped = wrap_pattern_as_unknown(arena_, item.spread_value(), token_list({item.spread}),
+                                                   DiagnosticCode::DuplicateSpreadPattern);
         item.spread = TokenRef();
-        item.spread_value = nullptr;
+        item.element = wrapped;
       }
     }
     return static_cast<Pattern*>(node);

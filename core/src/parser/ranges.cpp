@@ -401,17 +401,17 @@ SourceRange range_of(const Callable& node) {
 SourceRange range_of(const ParameterList& node) { return span(node.open.range(), node.close.range()); }
 
 SourceRange range_of(const ArrayElement& element) {
-  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value)));
+  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value())));
   return range_of(element.element);
 }
 
 SourceRange range_of(const ArgumentElement& element) {
-  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value)));
+  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value())));
   return range_of(deref(element.element));
 }
 
 SourceRange range_of(const PatternElement& element) {
-  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value)));
+  if (element.is_spread()) return span(element.spread.range(), range_of(deref(element.spread_value())));
   return range_of(deref(element.element));
 }
 

@@ -89,7 +89,7 @@ struct Fields {
   template <class T, class S>
   void element(ArrayElementBase<T, S>& e) {
     if (e.is_spread()) {
-      (*this)(e.spread_value);
+      (*this)(e.spread_slot());
       (*this)(e.spread);
     } else {
       (*this)(e.element);
