@@ -3,6 +3,8 @@
 // (16 bytes, half a std::pmr::vector). Elements must be trivially copyable:
 // growth copies them to a new block and leaves the old one to the arena.
 // Lists are usually built elsewhere and copied in once, at their final size.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -46,9 +48,13 @@ class ArenaList {
     size_ = 0;
     append(arena, items);
   }
+  // A list filled once gets its exact size; one appended to again grows
+  // geometrically, so repeated appends stay linear.
   void append(Arena& arena, std::span<const T> items) {
     if (items.empty()) return;
-    reserve(arena, static_cast<std::size_t>(size_) + items.size());
+    const std::size_t needed = static_cast<std::size_t>(size_) + items.size();
+    if (needed > capacity_)
+      reserve(arena, size_ == 0 ? needed : std::max<std::size_t>(needed, 2 * std::size_t{capacity_}));
     std::memcpy(static_cast<void*>(data_ + size_), items.data(), items.size() * sizeof(T));
     size_ += static_cast<std::uint32_t>(items.size());
   }
