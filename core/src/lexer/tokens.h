@@ -230,7 +230,6 @@ class Tokens {
 // time.
 namespace detail {
 [[gnu::tls_model("initial-exec")]] inline thread_local const Tokens* tokens_in_use = nullptr;
-[[gnu::tls_model("initial-exec")]] inline thread_local const Arena* arena_in_use = nullptr;
 }  // namespace detail
 
 // The store in use; an internal failure when there is none.
@@ -239,14 +238,6 @@ inline const Tokens& tokens_in_use() {
   if (tokens == nullptr) [[unlikely]]
     throw InternalFailure("No token store in use");
   return *tokens;
-}
-
-// The arena in use; an internal failure when there is none.
-inline const Arena& arena_in_use() {
-  const Arena* arena = detail::arena_in_use;
-  if (arena == nullptr) [[unlikely]]
-    throw InternalFailure("No token store in use");
-  return *arena;
 }
 
 class UsingTokens {

@@ -54,7 +54,44 @@ std::uint32_t Arena::number(void* object) {
 
 void Arena::throw_bad_number() { throw InternalFailure("Inner token pointer should not be null"); }
 
+void throw_no_arena() { throw InternalFailure("No token store in use"); }
+
+void* Arena::allocate_referenced_slow(std::size_t size) {
+  if (ref_blocks_.empty()) ref_blocks_.push_back(nullptr);
+  if (ref_blocks_.size() >= (std::size_t{1} << (32 - kRefOffsetBits))) throw std::bad_alloc();
+  constexpr std::size_t kBlock = std::size_t{1} << kRefBlockBits;
+  void* raw = mi_malloc_aligned(kBlock, kBlock);
+  if (raw == nullptr) throw std::bad_alloc();
+  reserved_ += kBlock;
+  char* block = static_cast<char*>(raw);
+  *reinterpret_cast<std::uint32_t*>(block) = static_cast<std::uint32_t>(ref_blocks_.size());
+  ref_blocks_.push_back(block);
+  // The header (the block's number) takes the first 8 bytes.
+  ref_used_ = 8 + size;
+  return block + 8;
+}
+
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+void* Arena::allocate_referenced_separate(std::size_t size, std::size_t) {
+  // Each object gets a heap block of its own, its number in the 16 bytes
+  // before it.
+  if (ref_blocks_.empty()) ref_blocks_.push_back(nullptr);
+  if (ref_blocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+  char* raw = static_cast<char*>(std::malloc(16 + size));
+  if (raw == nullptr) throw std::bad_alloc();
+  reserved_ += 16 + size;
+  *reinterpret_cast<std::uint32_t*>(raw) = static_cast<std::uint32_t>(ref_blocks_.size());
+  ref_blocks_.push_back(raw + 16);
+  return raw + 16;
+}
+#endif
+
 Arena::~Arena() {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  for (std::size_t i = 1; i < ref_blocks_.size(); ++i) std::free(ref_blocks_[i] - 16);
+#else
+  for (std::size_t i = 1; i < ref_blocks_.size(); ++i) mi_free(ref_blocks_[i]);
+#endif
   while (head_ != nullptr) {
     Block* next = head_->next;
 #ifdef QUENDAL_ARENA_SEPARATE_BLOCKS

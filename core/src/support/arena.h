@@ -9,6 +9,7 @@
 #include <memory_resource>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -49,10 +50,55 @@ class Arena final : public std::pmr::memory_resource {
     return head_->data() + p;
   }
 
+  // Objects of types that declare `kReferenced` are what 32-bit references
+  // (ArenaRef) point to: they are placed in the reference blocks below.
   template <class T, class... Args>
   T* make(Args&&... args) {
-    void* p = allocate_bytes(sizeof(T), alignof(T));
+    void* p;
+    if constexpr (requires { T::kReferenced; }) {
+      static_assert(sizeof(T) <= 1024 && alignof(T) <= 8);
+      p = allocate_referenced(sizeof(T), alignof(T));
+    } else {
+      p = allocate_bytes(sizeof(T), alignof(T));
+    }
     return ::new (p) T(std::forward<Args>(args)...);
+  }
+
+  // Reference blocks: 64 KiB each, aligned to their size and numbered from
+  // 1, so that an object's 32-bit reference is its block's number and its
+  // offset in the block in 4-byte units (up to 2^18 - 1 blocks, 16 GiB).
+  // Reference 0 is null: no object starts at a block's header.
+  static constexpr unsigned kRefBlockBits = 16;
+  static constexpr unsigned kRefOffsetBits = kRefBlockBits - 2;
+
+  void* allocate_referenced(std::size_t size, std::size_t align) {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return allocate_referenced_separate(size, align);
+#endif
+    std::size_t p = (ref_used_ + align - 1) & ~(align - 1);
+    if (ref_blocks_.empty() || p + size > (std::size_t{1} << kRefBlockBits)) return allocate_referenced_slow(size);
+    ref_used_ = p + size;
+    return ref_blocks_.back() + p;
+  }
+
+  // The reference of an object placed by allocate_referenced.
+  static std::uint32_t reference_of(const void* object) {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return static_cast<const std::uint32_t*>(object)[-4];
+#else
+    const auto p = reinterpret_cast<std::uintptr_t>(object);
+    const std::uintptr_t base = p & ~((std::uintptr_t{1} << kRefBlockBits) - 1);
+    const std::uint32_t number = *reinterpret_cast<const std::uint32_t*>(base);
+    return (number << kRefOffsetBits) | static_cast<std::uint32_t>((p - base) >> 2);
+#endif
+  }
+  // The object of a non-null reference.
+  void* referenced(std::uint32_t ref) const {
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return ref_blocks_[ref];
+#else
+    return ref_blocks_[ref >> kRefOffsetBits] + (static_cast<std::size_t>(ref & ((1u << kRefOffsetBits) - 1)) << 2);
+#endif
   }
 
   // Copies `text` into the arena and returns a view of the copy.
@@ -67,7 +113,13 @@ class Arena final : public std::pmr::memory_resource {
   std::size_t reserved_bytes() const { return reserved_; }
   // Bytes reserved less the unused end of the current block: what the
   // arena holds so far (for benchmarks).
-  std::size_t held_bytes() const { return head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_); }
+  std::size_t held_bytes() const {
+    std::size_t held = head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_);
+#ifndef QUENDAL_ARENA_SEPARATE_BLOCKS
+    if (ref_blocks_.size() > 1) held -= (std::size_t{1} << kRefBlockBits) - ref_used_;
+#endif
+    return held;
+  }
 
   // Numbers for objects placed here, so that 32-bit references can name them
   // (the syntax tree's own tokens): 1, 2, ... in order of asking.
@@ -88,6 +140,14 @@ class Arena final : public std::pmr::memory_resource {
  private:
   std::uint64_t unknowns_made_ = 0;
   std::vector<void*> numbered_;
+  // By number (index 0 unused): the reference blocks, or under
+  // QUENDAL_ARENA_SEPARATE_BLOCKS each referenced object.
+  std::vector<char*> ref_blocks_;
+  std::size_t ref_used_ = 0;
+  void* allocate_referenced_slow(std::size_t size);
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  void* allocate_referenced_separate(std::size_t size, std::size_t align);
+#endif
   [[noreturn]] static void throw_bad_number();
   struct Block {
     Block* next;
@@ -108,6 +168,45 @@ class Arena final : public std::pmr::memory_resource {
   std::size_t capacity_ = 0;
   std::size_t next_block_ = 16 * 1024;
   std::size_t reserved_ = 0;
+};
+
+// The arena that 32-bit references (ArenaRef, and the tree's token
+// references) of this thread resolve in; set by UsingTokens.
+namespace detail {
+[[gnu::tls_model("initial-exec")]] inline thread_local const Arena* arena_in_use = nullptr;
+}  // namespace detail
+
+// The arena in use; an internal failure when there is none.
+[[noreturn]] void throw_no_arena();
+inline const Arena& arena_in_use() {
+  const Arena* arena = detail::arena_in_use;
+  if (arena == nullptr) [[unlikely]]
+    throw_no_arena();
+  return *arena;
+}
+
+// A 32-bit reference to an object the arena in use placed with make<T>, for
+// types that declare `kReferenced`. Converts to and from T* implicitly, so it
+// is written and read like the pointer it replaces.
+template <class T>
+class ArenaRef {
+ public:
+  ArenaRef() = default;
+  ArenaRef(std::nullptr_t) {}
+  ArenaRef(T* object) : ref_(object == nullptr ? 0 : Arena::reference_of(object)) {}
+  template <class U>
+    requires(std::is_base_of_v<T, U> && !std::is_same_v<T, U>)
+  ArenaRef(U* object) : ArenaRef(static_cast<T*>(object)) {}
+
+  T* get() const { return ref_ == 0 ? nullptr : static_cast<T*>(arena_in_use().referenced(ref_)); }
+  operator T*() const { return get(); }
+  T* operator->() const { return get(); }
+  T& operator*() const { return *get(); }
+  bool operator==(std::nullptr_t) const { return ref_ == 0; }
+  friend bool operator==(ArenaRef a, ArenaRef b) { return a.ref_ == b.ref_; }
+
+ private:
+  std::uint32_t ref_ = 0;
 };
 
 }  // namespace quendal
