@@ -264,12 +264,16 @@ template <class T>
 Optional<T> optional(const T* node) {
   return {" ", node};
 }
+template <class T>
+Optional<T> optional(const ArenaRef<T>& node) {
+  return {" ", node.get()};
+}
 // The trailing value of a block or script: ` => value`.
 Optional<Expression> trailing(const Expression* value) { return {" => ", value}; }
 // What an unknown node wraps: ` inner=node`.
 template <class T>
-Optional<T> inner(const T* node) {
-  return {" inner=", node};
+Optional<T> inner(const ArenaRef<T>& node) {
+  return {" inner=", node.get()};
 }
 
 // The head of an unknown node: `unknown@start..end`.

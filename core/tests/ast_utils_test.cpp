@@ -256,10 +256,10 @@ TEST_F(TreeTest, UnknownAroundInnerIsReplacedInPlace) {
   binary->left = variable("a", 0);
   binary->op = op(Operator::Plus, 2);
   binary->right = variable("b", 4);
-  Expression* slot = wrap_expression_as_unknown(arena, binary, list({ident("c", 6), ident("d", 8)}),
+  ArenaRef<Expression> slot = wrap_expression_as_unknown(arena, binary, list({ident("c", 6), ident("d", 8)}),
                                                 DiagnosticCode::BadInterpolation);
   collect_diagnostics(slot, collector);
-  EXPECT_EQ(slot, binary);
+  EXPECT_EQ(slot.get(), binary);
   // reported over the tokens only, not over the inner expression
   EXPECT_EQ(collected(), "BadInterpolation@6..9");
   EXPECT_EQ(dump_expression(*slot), "(+ a b)");
@@ -267,19 +267,19 @@ TEST_F(TreeTest, UnknownAroundInnerIsReplacedInPlace) {
 
 TEST_F(TreeTest, NestedUnknownsUnwrapToTheInnermostNode) {
   Expression* a = variable("a", 4);
-  Expression* slot = wrap_expression_as_unknown(
+  ArenaRef<Expression> slot = wrap_expression_as_unknown(
       arena, wrap_expression_as_unknown(arena, a, list({ident("y", 2)}), DiagnosticCode::BadInterpolation),
       list({ident("x", 0)}), DiagnosticCode::RecordLiteralInExtensionCaller);
   collect_diagnostics(slot, collector);
-  EXPECT_EQ(slot, a);
+  EXPECT_EQ(slot.get(), a);
   EXPECT_EQ(collected(), "RecordLiteralInExtensionCaller@0..1 BadInterpolation@2..3");
 }
 
 TEST_F(TreeTest, UnknownWithoutInnerStaysAndIsEmptied) {
-  Expression* slot = make_unknown_expression(arena, list({ident("x", 0)}), DiagnosticCode::UnknownExpression);
+  ArenaRef<Expression> slot = make_unknown_expression(arena, list({ident("x", 0)}), DiagnosticCode::UnknownExpression);
   Expression* before = slot;
   collect_diagnostics(slot, collector);
-  EXPECT_EQ(slot, before);
+  EXPECT_EQ(slot.get(), before);
   EXPECT_EQ(slot->kind, ExpressionKind::Unknown);
   EXPECT_TRUE(slot->as<UnknownExpression>().diagnostics.empty());
   collect_diagnostics(slot, collector);
@@ -303,7 +303,7 @@ TEST_F(TreeTest, PatternUnknownInsideAStatementIsReplacedThroughItsSlot) {
   EXPECT_EQ(dump_statement(*bind),
             "(let (unknown@4..10 mut @x inner=(mut @x) !ConstantInBindPattern@4..10) 1)");
   collect_diagnostics(*bind, collector);
-  EXPECT_EQ(bind->pattern, binding);
+  EXPECT_EQ(bind->pattern.get(), binding);
   EXPECT_EQ(collected(), "ConstantInBindPattern@4..10");
   EXPECT_EQ(dump_statement(*bind), "(let (mut @x) 1)");
   EXPECT_EQ(range_of(*bind), (SourceRange{0, 15}));
@@ -338,7 +338,7 @@ TEST_F(TreeTest, DiagnosticsFollowFieldOrder) {
   c->then = make_unknown_expression_range(arena, 3, 3, DiagnosticCode::ExpressionExpected);
   c->colon = inserted(Operator::Colon, 3, DiagnosticCode::MissingColon);
   c->otherwise = variable("b", 4);
-  Expression* slot = c;
+  ArenaRef<Expression> slot = c;
   collect_diagnostics(slot, collector);
   EXPECT_EQ(collected(), "UnknownExpression@0..1 ExpressionExpected@3 MissingColon@3");
 
@@ -355,7 +355,7 @@ TEST_F(TreeTest, DiagnosticsFollowFieldOrder) {
   hole.element = make_unknown_expression_range(arena, 4, 4, DiagnosticCode::ExpressionExpected);
   call->arguments.push_back(arena, {hole, TokenRef()});
   call->close = inserted(Operator::CloseParen, 4, DiagnosticCode::MissingCloseParen);
-  Expression* call_slot = call;
+  ArenaRef<Expression> call_slot = call;
   EXPECT_EQ(
       dump_expression(*call),
       "(call f x <,@3 !MissingComma> (unknown@4 <#empty@4> !ExpressionExpected@4) <)@4 !MissingCloseParen>)");
@@ -374,7 +374,7 @@ TEST_F(TreeTest, InterpolationStringTokenIsNotVisited) {
   interpolation->parts.push_back(arena,
                                  make_unknown_expression(arena, list({borrowed(TokenKind::empty(), 3, 3)}),
                                                          DiagnosticCode::EmptyInterpolation));
-  Expression* slot = interpolation;
+  ArenaRef<Expression> slot = interpolation;
   collect_diagnostics(slot, collector);
   EXPECT_EQ(collected(), "EmptyInterpolation@3");
   EXPECT_EQ(string_token->kind.tag, TokenTag::Unknown);
@@ -385,7 +385,7 @@ TEST_F(TreeTest, CollectionHonoursTheConfiguration) {
   CompileConfig quiet;
   quiet.report_errors = false;
   DiagnosticsCollector filtered("", quiet);
-  Expression* slot = wrap_expression_as_unknown(arena, variable("a", 2), list({ident("x", 0)}),
+  ArenaRef<Expression> slot = wrap_expression_as_unknown(arena, variable("a", 2), list({ident("x", 0)}),
                                                 DiagnosticCode::BadInterpolation);
   collect_diagnostics(slot, filtered);
   EXPECT_TRUE(filtered.diagnostics().empty());
@@ -409,7 +409,7 @@ TEST_F(TreeTest, BlockBodiesOfLoopsAndElseAreWalked) {
                                                                 DiagnosticCode::UnmatchedCloseBracket));
   w->else_block->body = else_body;
   EXPECT_EQ(range_of(*w), (SourceRange{0, 26}));
-  Expression* slot = w;
+  ArenaRef<Expression> slot = w;
   collect_diagnostics(slot, collector);
   EXPECT_EQ(collected(), "MissingSemicolon@11 UnmatchedCloseBracket@23..24");
   EXPECT_EQ(dump_expression(*w), "(while c (block (expr a <;@11>)) (else (block (unknown@23..24 ]))))");

@@ -15,7 +15,7 @@ OpParam count_of(std::uint64_t n) {
 }
 
 const Pattern* parameter_pattern(const PatternElement& element) {
-  return element.is_spread() ? element.spread_value() : element.element;
+  return element.is_spread() ? element.spread_value() : element.element.get();
 }
 
 bool is_plain_name(const Pattern* pattern) {
@@ -31,7 +31,7 @@ SourceRange block_range(const BlockExpression& block) {
 // -------------------------------------------------------------- functions
 
 void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register dst,
-                           const ParameterList* parameters, std::span<Statement* const> statements,
+                           const ParameterList* parameters, std::span<const ArenaRef<Statement>> statements,
                            const Expression* tail) {
   const std::uint64_t parameter_count = parameters != nullptr ? parameters->parameters.size() : 1;
   bool has_rest = false;

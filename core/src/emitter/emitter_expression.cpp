@@ -445,7 +445,7 @@ void Emitter::build_arguments(const ArgumentList& arguments, OpParam first, Loop
   OpParam position = first;
   for (const auto& item : arguments) {
     const ArgumentElement& element = item.item;
-    const Expression* value = element.is_spread() ? element.spread_value() : element.element;
+    const Expression* value = element.is_spread() ? element.spread_value() : element.element.get();
     if (element.is_spread()) scratch_params.push_back(position);
     scratch_registers.push_back(value != nullptr ? emit_expression_reg(*value, loop) : 0);
     ++position;

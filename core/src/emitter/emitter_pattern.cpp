@@ -161,7 +161,7 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
       return;
     case PatternKind::Array:
       for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element;
+        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
         if (element != nullptr) emit_failed_pattern(*element, kind);
       }
       return;

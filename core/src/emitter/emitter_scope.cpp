@@ -300,7 +300,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
     }
     case PatternKind::Array:
       for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element;
+        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
         if (element != nullptr) declare_pattern(*element, kind, exports, pub);
       }
       return;
@@ -341,7 +341,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
   }
 }
 
-void Emitter::declare_block(std::span<Statement* const> statements, const Expression* tail,
+void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                             ModuleExportsData* exports) {
   for (const Statement* statement : statements) {
     switch (statement->kind) {

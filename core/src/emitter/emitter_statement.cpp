@@ -24,7 +24,7 @@ const IfExpression* chained_if(const IfExpression& expression) {
 
 // ------------------------------------------------------------------ blocks
 
-bool Emitter::emit_block(std::span<Statement* const> statements, const Expression* tail, std::uint64_t end,
+bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                          Register dst, LoopContext loop) {
   // `fn` declarations first, so a function may call one declared later.
   for (const Statement* statement : statements) {

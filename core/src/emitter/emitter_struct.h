@@ -235,7 +235,7 @@ class Emitter {
   // declared name.
   void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
                        TokenRef pub = TokenRef());
-  void declare_block(std::span<Statement* const> statements, const Expression* tail,
+  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                      ModuleExportsData* exports);
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
   // Reads a resolved variable into dst (Assign or GetUpvalue); records
@@ -256,8 +256,8 @@ class Emitter {
   // `range`: the source-map range of the function header; `scope_range`:
   // the range of the function's scope tag.
   void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
-                    std::span<Statement* const> statements, const Expression* tail);
-  bool emit_block(std::span<Statement* const> statements, const Expression* tail, std::uint64_t end,
+                    std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+  bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
 

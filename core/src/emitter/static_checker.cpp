@@ -210,7 +210,7 @@ void Emitter::declare_postfix(const Expression& expression) {
           arguments = &call.arguments;
         }
         for (const auto& item : *arguments) {
-          const Expression* value = item.item.is_spread() ? item.item.spread_value() : item.item.element;
+          const Expression* value = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
           if (value != nullptr) declare_expression(*value);
         }
         break;

@@ -89,7 +89,7 @@ using TokenRefList = std::pmr::vector<TokenRef>;
 struct Expression;
 struct Statement;
 struct Pattern;
-using StatementList = ArenaList<Statement*>;
+using StatementList = ArenaList<ArenaRef<Statement>>;
 
 // ---------------------------------------------------------------- elements
 
@@ -102,16 +102,17 @@ struct ListItem {
 // `..`/`..<` range: only in array literal elements, for-in sources and
 // index brackets.
 struct RangeNode {
-  Expression* start = nullptr;
-  Expression* end = nullptr;
+  static constexpr bool kReferenced = true;
+  ArenaRef<Expression> start;
+  ArenaRef<Expression> end;
   TokenRef op;
   bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
 };
 
 // Either an expression or a range; exactly one is set.
 struct Iterable {
-  Expression* expression = nullptr;
-  RangeNode* range = nullptr;
+  ArenaRef<Expression> expression;
+  ArenaRef<RangeNode> range;
 };
 
 // ArrayElementBase<T, S>: Element { value: T } when `spread` is null, else
@@ -123,14 +124,14 @@ struct ArrayElementBase {
   TokenRef spread;  // the `..` token for a Spread element
   bool is_spread() const { return !spread.is_null(); }
   S* spread_value() const {
-    if constexpr (std::is_same_v<T, S*>)
+    if constexpr (std::is_same_v<T, ArenaRef<S>>)
       return element;
     else
       return element.expression;
   }
   // The Spread's value, for rewriting in place.
-  S*& spread_slot() {
-    if constexpr (std::is_same_v<T, S*>)
+  ArenaRef<S>& spread_slot() {
+    if constexpr (std::is_same_v<T, ArenaRef<S>>)
       return element;
     else
       return element.expression;
@@ -143,8 +144,8 @@ struct ArrayElementBase {
 };
 
 using ArrayElement = ArrayElementBase<Iterable, Expression>;        // array literals
-using ArgumentElement = ArrayElementBase<Expression*, Expression>;  // call arguments
-using PatternElement = ArrayElementBase<Pattern*, Pattern>;         // array patterns, parameters
+using ArgumentElement = ArrayElementBase<ArenaRef<Expression>, Expression>;  // call arguments
+using PatternElement = ArrayElementBase<ArenaRef<Pattern>, Pattern>;         // array patterns, parameters
 
 enum class RecordElementKind : std::uint8_t { Keyed, ExpressionKeyed, OmittedKey, Positional, Spread };
 
@@ -158,10 +159,10 @@ template <class T, class K>
 struct RecordElementBase {
   RecordElementKind kind = RecordElementKind::Positional;
   TokenRef key;
-  K* key_node = nullptr;
+  ArenaRef<K> key_node;
   TokenRef colon;  // `:` or `?:`
   TokenRef spread;
-  T* value = nullptr;
+  ArenaRef<T> value;
   bool optional() const { return !colon.is_null() && colon->kind.is_operator(Operator::QuestionColon); }
 };
 
@@ -170,27 +171,29 @@ using PatternRecordElement = RecordElementBase<Pattern, Expression>;
 
 struct Callable {
   TokenRef token;                    // callee name or the `type` keyword
-  Expression* expression = nullptr;  // or a callee expression
+  ArenaRef<Expression> expression;  // or a callee expression
 };
 
 struct ElseBlock {
-  Expression* body = nullptr;  // a Block, or an If for `else if`
+  static constexpr bool kReferenced = true;
+  ArenaRef<Expression> body;  // a Block, or an If for `else if`
   TokenRef keyword;
 };
 
 struct MatchGuard {
   TokenRef keyword;  // `if`
-  Expression* condition = nullptr;
+  ArenaRef<Expression> condition;
 };
 
 struct MatchCase {
-  Expression* body = nullptr;
+  ArenaRef<Expression> body;
   MatchGuard guard;  // guard.condition null when absent
-  Pattern* pattern = nullptr;
+  ArenaRef<Pattern> pattern;
   TokenRef keyword;  // `case` (possibly inserted)
 };
 
 struct ParameterList {
+  static constexpr bool kReferenced = true;
   ArenaList<ListItem<PatternElement>> parameters;
   TokenRef open, close;
 };
@@ -204,6 +207,7 @@ enum class ExpressionKind : std::uint8_t {
 };
 
 struct Expression {
+  static constexpr bool kReferenced = true;
   explicit Expression(ExpressionKind k) : kind(k) {}
   ExpressionKind kind;
   template <class T>
@@ -226,14 +230,14 @@ struct LiteralExpression : ExpressionOf<ExpressionKind::Literal> {
   TokenRef token;
 };
 struct InterpolationExpression : ExpressionOf<ExpressionKind::Interpolation> {
-  ArenaList<Expression*> parts;  // one per interpolated fragment
+  ArenaList<ArenaRef<Expression>> parts;  // one per interpolated fragment
   TokenRef token;                // the interpolated-string token (not visited)
 };
 struct VariableExpression : ExpressionOf<ExpressionKind::Variable> {
   TokenRef token;
 };
 struct GroupExpression : ExpressionOf<ExpressionKind::Group> {
-  Expression* expression = nullptr;
+  ArenaRef<Expression> expression;
   TokenRef open, close;
 };
 struct RecordExpression : ExpressionOf<ExpressionKind::Record> {
@@ -251,105 +255,105 @@ struct CallExpression : ExpressionOf<ExpressionKind::Call> {
   TokenRef open, close;
 };
 struct TaggedStringExpression : ExpressionOf<ExpressionKind::TaggedString> {
-  Expression* tag = nullptr;
-  Expression* string = nullptr;  // a Literal string or an Interpolation
+  ArenaRef<Expression> tag;
+  ArenaRef<Expression> string;  // a Literal string or an Interpolation
 };
 struct ExtensionCallExpression : ExpressionOf<ExpressionKind::ExtensionCall> {
   TokenRef separator;  // `::`
   TokenRef open, close;
   Callable callee;
   ArgumentList arguments;
-  Expression* receiver = nullptr;
+  ArenaRef<Expression> receiver;
 };
 struct FieldAccessExpression : ExpressionOf<ExpressionKind::FieldAccess> {
-  Expression* object = nullptr;
+  ArenaRef<Expression> object;
   TokenRef dot;
   TokenRef name;  // identifier or ordinal
 };
 struct IndexAccessExpression : ExpressionOf<ExpressionKind::IndexAccess> {
-  Expression* object = nullptr;
-  Expression* index = nullptr;
+  ArenaRef<Expression> object;
+  ArenaRef<Expression> index;
   TokenRef open, close;
 };
 struct SliceAccessExpression : ExpressionOf<ExpressionKind::SliceAccess> {
   TokenRef open;
   TokenRef op;  // `..` or `..<`
   TokenRef close;
-  Expression* object = nullptr;
-  Expression* start = nullptr;  // optional
-  Expression* end = nullptr;    // optional
+  ArenaRef<Expression> object;
+  ArenaRef<Expression> start;  // optional
+  ArenaRef<Expression> end;    // optional
   bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
 };
 struct NonNilAssertionExpression : ExpressionOf<ExpressionKind::NonNilAssertion> {
   TokenRef op;
-  Expression* operand = nullptr;
+  ArenaRef<Expression> operand;
 };
 struct PrefixExpression : ExpressionOf<ExpressionKind::Prefix> {
   TokenRef op;  // + - ! not ?
-  Expression* operand = nullptr;
+  ArenaRef<Expression> operand;
 };
 struct BinaryExpression : ExpressionOf<ExpressionKind::Binary> {
   TokenRef op;
-  Expression* left = nullptr;
-  Expression* right = nullptr;
+  ArenaRef<Expression> left;
+  ArenaRef<Expression> right;
 };
 struct IsPatternExpression : ExpressionOf<ExpressionKind::IsPattern> {
   TokenRef op;  // `is`
-  Expression* value = nullptr;
-  Pattern* pattern = nullptr;
+  ArenaRef<Expression> value;
+  ArenaRef<Pattern> pattern;
 };
 struct BlockExpression : ExpressionOf<ExpressionKind::Block> {
   TokenRef open;
   TokenRef close;
   StatementList statements;
-  Expression* expression = nullptr;  // optional trailing value
+  ArenaRef<Expression> expression;  // optional trailing value
 };
 struct LoopExpression : ExpressionOf<ExpressionKind::Loop> {
   TokenRef keyword;
-  BlockExpression* body = nullptr;  // without trailing value
+  ArenaRef<BlockExpression> body;  // without trailing value
 };
 struct WhileExpression : ExpressionOf<ExpressionKind::While> {
   TokenRef keyword;
-  Expression* condition = nullptr;
-  BlockExpression* body = nullptr;  // without trailing value
-  ElseBlock* else_block = nullptr;  // optional
+  ArenaRef<Expression> condition;
+  ArenaRef<BlockExpression> body;  // without trailing value
+  ArenaRef<ElseBlock> else_block;  // optional
 };
 struct ForInExpression : ExpressionOf<ExpressionKind::ForIn> {
-  Pattern* pattern = nullptr;
+  ArenaRef<Pattern> pattern;
   Iterable iterable;
-  BlockExpression* body = nullptr;  // without trailing value
+  ArenaRef<BlockExpression> body;  // without trailing value
   TokenRef keyword;
   TokenRef in;
-  ElseBlock* else_block = nullptr;  // optional
+  ArenaRef<ElseBlock> else_block;  // optional
 };
 struct IfExpression : ExpressionOf<ExpressionKind::If> {
   TokenRef keyword;
-  Expression* condition = nullptr;
-  BlockExpression* body = nullptr;
-  ElseBlock* else_block = nullptr;  // optional
+  ArenaRef<Expression> condition;
+  ArenaRef<BlockExpression> body;
+  ArenaRef<ElseBlock> else_block;  // optional
 };
 struct ConditionalExpression : ExpressionOf<ExpressionKind::Conditional> {
-  Expression* condition = nullptr;
-  Expression* then = nullptr;
-  Expression* otherwise = nullptr;
+  ArenaRef<Expression> condition;
+  ArenaRef<Expression> then;
+  ArenaRef<Expression> otherwise;
   TokenRef question, colon;
 };
 struct MatchExpression : ExpressionOf<ExpressionKind::Match> {
   TokenRef keyword;
   TokenRef open, close;
   ArenaList<MatchCase> cases;
-  Expression* subject = nullptr;
+  ArenaRef<Expression> subject;
 };
 struct FunctionLiteralExpression : ExpressionOf<ExpressionKind::FunctionLiteral> {
   TokenRef keyword;
-  ParameterList* parameters = nullptr;  // optional
-  Expression* body = nullptr;           // a Block
+  ArenaRef<ParameterList> parameters;  // optional
+  ArenaRef<Expression> body;           // a Block
 };
 struct UnknownExpression : ExpressionOf<ExpressionKind::Unknown> {
   explicit UnknownExpression(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
   TokenRefList tokens;
   ArenaDiagnostics diagnostics;
-  Expression* inner = nullptr;  // optional
+  ArenaRef<Expression> inner;  // optional
 };
 
 // --------------------------------------------------------------- statements
@@ -361,6 +365,7 @@ enum class StatementKind : std::uint8_t {
 };
 
 struct Statement {
+  static constexpr bool kReferenced = true;
   explicit Statement(StatementKind k) : kind(k) {}
   StatementKind kind;
   template <class T>
@@ -384,53 +389,53 @@ struct EmptyStatement : StatementOf<StatementKind::Empty> {
 };
 struct ExpressionStatement : StatementOf<StatementKind::ExpressionStatement> {
   TokenRef semicolon;
-  Expression* expression = nullptr;
+  ArenaRef<Expression> expression;
 };
 struct BareExpressionStatement : StatementOf<StatementKind::BareExpression> {
-  Expression* expression = nullptr;
+  ArenaRef<Expression> expression;
 };
 struct ModuleStatement : StatementOf<StatementKind::Module> {
   TokenRef pub;  // optional
-  BlockExpression* body = nullptr;
+  ArenaRef<BlockExpression> body;
   TokenRef keyword;
   TokenRef name;
 };
 struct BindStatement : StatementOf<StatementKind::Bind> {
   TokenRef pub;  // optional
-  Pattern* pattern = nullptr;
-  Expression* value = nullptr;
+  ArenaRef<Pattern> pattern;
+  ArenaRef<Expression> value;
   TokenRef keyword, op, semicolon;
 };
 struct RebindStatement : StatementOf<StatementKind::Rebind> {
-  Pattern* pattern = nullptr;
-  Expression* value = nullptr;
+  ArenaRef<Pattern> pattern;
+  ArenaRef<Expression> value;
   TokenRef op, semicolon;
 };
 struct ConstStatement : StatementOf<StatementKind::Const> {
   TokenRef pub;  // optional
-  Expression* value = nullptr;
+  ArenaRef<Expression> value;
   TokenRef keyword, name, op, semicolon;
 };
 struct AssignStatement : StatementOf<StatementKind::Assign> {
-  Expression* target = nullptr;
-  Expression* value = nullptr;
+  ArenaRef<Expression> target;
+  ArenaRef<Expression> value;
   TokenRef op;  // `=` or a compound assignment operator
   TokenRef semicolon;
 };
 struct FunctionStatement : StatementOf<StatementKind::Function> {
   TokenRef pub;                         // optional
-  ParameterList* parameters = nullptr;  // optional
-  Expression* body = nullptr;           // a Block
+  ArenaRef<ParameterList> parameters;  // optional
+  ArenaRef<Expression> body;           // a Block
   TokenRef keyword, name;
 };
 struct ReturnStatement : StatementOf<StatementKind::Return> {
   TokenRef keyword;
-  Expression* value = nullptr;  // optional
+  ArenaRef<Expression> value;  // optional
   TokenRef semicolon;
 };
 struct BreakStatement : StatementOf<StatementKind::Break> {
   TokenRef keyword;
-  Expression* value = nullptr;  // optional
+  ArenaRef<Expression> value;  // optional
   TokenRef semicolon;
 };
 struct ContinueStatement : StatementOf<StatementKind::Continue> {
@@ -451,6 +456,7 @@ enum class PatternKind : std::uint8_t {
 };
 
 struct Pattern {
+  static constexpr bool kReferenced = true;
   explicit Pattern(PatternKind k) : kind(k) {}
   PatternKind kind;
   template <class T>
@@ -470,7 +476,7 @@ struct PatternOf : Pattern {
 };
 
 struct GroupPattern : PatternOf<PatternKind::Group> {
-  Pattern* pattern = nullptr;
+  ArenaRef<Pattern> pattern;
   TokenRef open, close;
 };
 struct LiteralPattern : PatternOf<PatternKind::Literal> {
@@ -482,12 +488,12 @@ struct ConstantNamePattern : PatternOf<PatternKind::ConstantName> {
 };
 struct ComparisonPattern : PatternOf<PatternKind::Comparison> {
   TokenRef op;
-  Pattern* operand = nullptr;  // Literal or ConstantName (possibly wrapped)
+  ArenaRef<Pattern> operand;  // Literal or ConstantName (possibly wrapped)
 };
 struct IntervalPattern : PatternOf<PatternKind::Interval> {
   TokenRef op;  // `..` or `..<`
-  Pattern* start = nullptr;
-  Pattern* end = nullptr;
+  ArenaRef<Pattern> start;
+  ArenaRef<Pattern> end;
   bool exclusive() const { return op->kind.is_operator(Operator::DotDotLt); }
 };
 struct DiscardPattern : PatternOf<PatternKind::Discard> {
@@ -510,23 +516,23 @@ struct OmittedPattern : PatternOf<PatternKind::Omitted> {
 };
 struct AndPattern : PatternOf<PatternKind::And> {
   TokenRef op;
-  Pattern* left = nullptr;
-  Pattern* right = nullptr;
+  ArenaRef<Pattern> left;
+  ArenaRef<Pattern> right;
 };
 struct OrPattern : PatternOf<PatternKind::Or> {
   TokenRef op;
-  Pattern* left = nullptr;
-  Pattern* right = nullptr;
+  ArenaRef<Pattern> left;
+  ArenaRef<Pattern> right;
 };
 struct NotPattern : PatternOf<PatternKind::Not> {
   TokenRef op;
-  Pattern* pattern = nullptr;
+  ArenaRef<Pattern> pattern;
 };
 struct UnknownPattern : PatternOf<PatternKind::Unknown> {
   explicit UnknownPattern(std::pmr::memory_resource* r) : tokens(r), diagnostics(r) {}
   TokenRefList tokens;
   ArenaDiagnostics diagnostics;
-  Pattern* inner = nullptr;  // optional
+  ArenaRef<Pattern> inner;  // optional
 };
 
 // Every kind of the node table names the struct that holds it.
@@ -542,7 +548,7 @@ struct UnknownPattern : PatternOf<PatternKind::Unknown> {
 
 struct Script {
   StatementList statements;
-  Expression* expression = nullptr;  // optional trailing value
+  ArenaRef<Expression> expression;  // optional trailing value
   TokenRef eof;
 };
 
@@ -559,9 +565,9 @@ SourceRange range_of(const ParameterList& node);
 // Moves every stored diagnostic into the collector, depth-first in field
 // order. Unknown expressions/patterns with an inner node are replaced in
 // place (through the slot) by that inner node.
-void collect_diagnostics(Expression*& slot, DiagnosticsCollector& collector);
+void collect_diagnostics(ArenaRef<Expression>& slot, DiagnosticsCollector& collector);
 void collect_diagnostics(Statement& node, DiagnosticsCollector& collector);
-void collect_diagnostics(Pattern*& slot, DiagnosticsCollector& collector);
+void collect_diagnostics(ArenaRef<Pattern>& slot, DiagnosticsCollector& collector);
 
 // Construction helpers.
 UnknownExpression* make_unknown_expression(Arena& arena, TokenRefList tokens, DiagnosticCode code);

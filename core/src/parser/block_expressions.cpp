@@ -110,8 +110,8 @@ ParserResult<IfExpression*> Parser::if_head() {
 // optional_else -> (`else` (if_head optional_else | block))?
 // An `else if` chain is read in a loop: its length is not nesting.
 ParserResult<ElseBlock*> Parser::optional_else() {
-  ElseBlock* first = nullptr;
-  ElseBlock** link = &first;
+  ArenaRef<ElseBlock> first;
+  ArenaRef<ElseBlock>* link = &first;
   while (at_keyword(Keyword::Else)) {
     auto* node = arena_.make<ElseBlock>();
     node->keyword = advance();
@@ -134,7 +134,7 @@ ParserResult<ElseBlock*> Parser::optional_else() {
     node->body = *head;
     link = &(*head)->else_block;
   }
-  return first;
+  return first.get();
 }
 
 // A chain that fails from some branch on fails read from any `if` before

@@ -8,7 +8,7 @@ namespace quendal {
 namespace {
 
 void set_value(Iterable& slot, Expression* value) { slot = Iterable{value, nullptr}; }
-void set_value(Expression*& slot, Expression* value) { slot = value; }
+void set_value(ArenaRef<Expression>& slot, Expression* value) { slot = value; }
 
 // Element list: holes, spreads and plain elements with their separators.
 // Array literals read plain elements with ranges allowed and keep a spread
@@ -133,7 +133,7 @@ ParserResult<Expression*> Parser::record_like() {
   };
   // The value after an alternative's lead-in (`..`, `:`, a key and `:`):
   // true with `value` set, or false with the cursor back at `start`.
-  const auto value_after_lead = [&](std::size_t start, Expression*& value) -> ParserResult<bool> {
+  const auto value_after_lead = [&](std::size_t start, ArenaRef<Expression>& value) -> ParserResult<bool> {
     auto parsed = expression();
     if (parsed.is_cut()) return parsed.failure();
     if (!parsed.ok()) {

@@ -200,7 +200,7 @@ struct ParseContext {
   TokenIndex run_stop = 0;
   // Statements of the blocks being read, innermost last: a block's list is
   // copied out once, at its final size.
-  std::vector<Statement*> statement_scratch;
+  std::vector<ArenaRef<Statement>> statement_scratch;
   // The same for the elements of bracketed lists (of any element type, as
   // 8-byte words).
   std::vector<std::uint64_t> list_scratch;

@@ -20,12 +20,17 @@ const Node& deref(const Node* node) {
   if (node == nullptr) throw InternalFailure("Inner node pointer should not be null");
   return *node;
 }
+template <class Node>
+const Node& deref(const ArenaRef<Node>& node) {
+  return deref(node.get());
+}
 
 SourceRange span(SourceRange first, SourceRange last) { return {first.start, last.end}; }
 
 // Smallest start and largest end over the tokens (and the inner node).
 template <class Node>
-SourceRange unknown_range(const TokenRefList& tokens, const Node* inner) {
+SourceRange unknown_range(const TokenRefList& tokens, const ArenaRef<Node>& inner_ref) {
+  const Node* inner = inner_ref.get();
   SourceRange range{kNoStart, 0};
   for (const TokenRef& token : tokens) {
     const SourceRange r = token.range();

@@ -7,11 +7,11 @@ namespace quendal {
 // The statements are gathered on the context's scratch list (blocks nest, so
 // the list is shared like a stack) and appended to `out` in one piece.
 ParserResult<std::size_t> Parser::statements(StatementList& out) {
-  std::vector<Statement*>& scratch = context_.statement_scratch;
+  std::vector<ArenaRef<Statement>>& scratch = context_.statement_scratch;
   const std::size_t mark = scratch.size();
   const auto take = [&] {
     const std::size_t count = scratch.size() - mark;
-    out.append(arena_, std::span<Statement* const>(scratch.data() + mark, count));
+    out.append(arena_, std::span<const ArenaRef<Statement>>(scratch.data() + mark, count));
     scratch.resize(mark);
     return count;
   };

@@ -29,22 +29,22 @@ class DiagnosticsWalker {
           collector_.append(*static_cast<ArenaDiagnostics*>(item.target));
           break;
         case ItemKind::Expression:
-          enter(static_cast<Expression**>(item.target));
+          enter(static_cast<ArenaRef<Expression>*>(item.target));
           break;
         case ItemKind::Block:
           expand(*static_cast<Expression*>(item.target));
           break;
         case ItemKind::Pattern:
-          enter(static_cast<Pattern**>(item.target));
+          enter(static_cast<ArenaRef<Pattern>*>(item.target));
           break;
         case ItemKind::Statement:
           expand(*static_cast<Statement*>(item.target));
           break;
         case ItemKind::ReplaceExpression:
-          *static_cast<Expression**>(item.target) = *static_cast<Expression**>(item.source);
+          *static_cast<ArenaRef<Expression>*>(item.target) = *static_cast<ArenaRef<Expression>*>(item.source);
           break;
         case ItemKind::ReplacePattern:
-          *static_cast<Pattern**>(item.target) = *static_cast<Pattern**>(item.source);
+          *static_cast<ArenaRef<Pattern>*>(item.target) = *static_cast<ArenaRef<Pattern>*>(item.source);
           break;
       }
     }
@@ -53,21 +53,21 @@ class DiagnosticsWalker {
   // What for_each_child hands over, gathered in walk order.
   void token(TokenRef& token) { children_.push_back({ItemKind::Token, &token, nullptr}); }
   void diagnostics(ArenaDiagnostics& list) { children_.push_back({ItemKind::Diagnostics, &list, nullptr}); }
-  void expression(Expression*& slot) {
+  void expression(ArenaRef<Expression>& slot) {
     if (slot != nullptr) children_.push_back({ItemKind::Expression, &slot, nullptr});
   }
   void block(BlockExpression& body) {
     children_.push_back({ItemKind::Block, static_cast<Expression*>(&body), nullptr});
   }
-  void pattern(Pattern*& slot) {
+  void pattern(ArenaRef<Pattern>& slot) {
     if (slot != nullptr) children_.push_back({ItemKind::Pattern, &slot, nullptr});
   }
   void statement(Statement& node) { children_.push_back({ItemKind::Statement, &node, nullptr}); }
 
-  void push_expression(Expression*& slot) {
+  void push_expression(ArenaRef<Expression>& slot) {
     if (slot != nullptr) stack_.push_back({ItemKind::Expression, &slot, nullptr});
   }
-  void push_pattern(Pattern*& slot) {
+  void push_pattern(ArenaRef<Pattern>& slot) {
     if (slot != nullptr) stack_.push_back({ItemKind::Pattern, &slot, nullptr});
   }
   void push_statement(Statement& node) { stack_.push_back({ItemKind::Statement, &node, nullptr}); }
@@ -89,13 +89,13 @@ class DiagnosticsWalker {
     void* source;  // replacements: the slot whose node takes the target's place
   };
 
-  void enter(Expression** slot) {
+  void enter(ArenaRef<Expression>* slot) {
     Expression& node = **slot;
     if (node.kind == ExpressionKind::Unknown && node.as<UnknownExpression>().inner != nullptr)
       stack_.push_back({ItemKind::ReplaceExpression, slot, &node.as<UnknownExpression>().inner});
     expand(node);
   }
-  void enter(Pattern** slot) {
+  void enter(ArenaRef<Pattern>* slot) {
     Pattern& node = **slot;
     if (node.kind == PatternKind::Unknown && node.as<UnknownPattern>().inner != nullptr)
       stack_.push_back({ItemKind::ReplacePattern, slot, &node.as<UnknownPattern>().inner});
@@ -117,7 +117,7 @@ class DiagnosticsWalker {
 
 }  // namespace
 
-void collect_diagnostics(Expression*& slot, DiagnosticsCollector& collector) {
+void collect_diagnostics(ArenaRef<Expression>& slot, DiagnosticsCollector& collector) {
   DiagnosticsWalker walker(collector);
   walker.push_expression(slot);
   walker.run();
@@ -129,7 +129,7 @@ void collect_diagnostics(Statement& node, DiagnosticsCollector& collector) {
   walker.run();
 }
 
-void collect_diagnostics(Pattern*& slot, DiagnosticsCollector& collector) {
+void collect_diagnostics(ArenaRef<Pattern>& slot, DiagnosticsCollector& collector) {
   DiagnosticsWalker walker(collector);
   walker.push_pattern(slot);
   walker.run();

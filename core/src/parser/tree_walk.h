@@ -4,11 +4,11 @@
 // parameter lists, callees, iterables, match cases) are expanded, so a
 // visitor only ever sees five things:
 //   visitor.token(TokenRef&)                 a token (absent optional tokens are skipped)
-//   visitor.expression(Expression*& slot)    an expression child (may be null)
-//   visitor.pattern(Pattern*& slot)          a pattern child (may be null)
+//   visitor.expression(ArenaRef<Expression>& slot)  an expression child (may be null)
+//   visitor.pattern(ArenaRef<Pattern>& slot)        a pattern child (may be null)
 //   visitor.statement(Statement&)            a statement of a block
 //   visitor.diagnostics(ArenaDiagnostics&)   the diagnostics an Unknown node stores
-// A block body held as `BlockExpression*` is passed as an expression slot of
+// A block body held as `ArenaRef<BlockExpression>` is passed as an expression slot of
 // its own (`visitor.block(BlockExpression&)`), since it is never replaced.
 #include "parser/ast.h"
 
@@ -24,28 +24,28 @@ struct Fields {
   void optional(TokenRef& token) {
     if (!token.is_null()) visit.token(token);
   }
-  void operator()(Expression*& slot) { visit.expression(slot); }
-  void operator()(BlockExpression*& body) {
+  void operator()(ArenaRef<Expression>& slot) { visit.expression(slot); }
+  void operator()(ArenaRef<BlockExpression>& body) {
     if (body != nullptr) visit.block(*body);
   }
-  void operator()(Pattern*& slot) { visit.pattern(slot); }
+  void operator()(ArenaRef<Pattern>& slot) { visit.pattern(slot); }
   void operator()(StatementList& statements) {
     for (Statement* statement : statements)
       if (statement != nullptr) visit.statement(*statement);
   }
-  void operator()(ArenaList<Expression*>& parts) {
-    for (Expression*& part : parts) visit.expression(part);
+  void operator()(ArenaList<ArenaRef<Expression>>& parts) {
+    for (ArenaRef<Expression>& part : parts) visit.expression(part);
   }
   void operator()(TokenRefList& tokens) {
     for (TokenRef& token : tokens) visit.token(token);
   }
   void operator()(ArenaDiagnostics& diagnostics) { visit.diagnostics(diagnostics); }
-  void operator()(ElseBlock*& node) {
+  void operator()(ArenaRef<ElseBlock>& node) {
     if (node == nullptr) return;
     (*this)(node->body);
     (*this)(node->keyword);
   }
-  void operator()(ParameterList*& list) {
+  void operator()(ArenaRef<ParameterList>& list) {
     if (list == nullptr) return;
     (*this)(list->parameters);
     (*this)(list->open);
