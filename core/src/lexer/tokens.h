@@ -246,12 +246,16 @@ class UsingTokens {
       : previous_(detail::tokens_in_use), previous_arena_(detail::arena_in_use) {
     detail::tokens_in_use = &tokens;
     detail::arena_in_use = &arena;
+    detail::reference_blocks = arena.reference_blocks();
   }
   UsingTokens(const UsingTokens&) = delete;
   UsingTokens& operator=(const UsingTokens&) = delete;
   ~UsingTokens() {
     detail::tokens_in_use = previous_;
     detail::arena_in_use = previous_arena_;
+    // From the arena itself: its table may have moved in the meantime.
+    detail::reference_blocks =
+        previous_arena_ != nullptr ? previous_arena_->reference_blocks() : detail::kNoReferenceBlocks;
   }
 
  private:

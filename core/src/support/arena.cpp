@@ -54,6 +54,25 @@ std::uint32_t Arena::number(void* object) {
 
 void Arena::throw_bad_number() { throw InternalFailure("Inner token pointer should not be null"); }
 
+void Arena::add_reference_block(char* block) {
+  ref_blocks_.push_back(block);
+  // The table may have moved: the thread's copy of it follows.
+  if (detail::arena_in_use == this) detail::reference_blocks = ref_blocks_.data();
+}
+
+void Arena::check_resolvable(std::uint32_t ref) {
+  if (ref == 0) return;
+  const Arena* arena = detail::arena_in_use;
+  if (arena == nullptr || arena->reference_blocks() != detail::reference_blocks) throw_no_arena();
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  const std::size_t block = ref;
+#else
+  const std::size_t block = ref >> kRefOffsetBits;
+#endif
+  if (block == 0 || block >= arena->ref_blocks_.size())
+    throw InternalFailure("Inner node pointer should not be null");
+}
+
 void throw_no_arena() { throw InternalFailure("No token store in use"); }
 
 void* Arena::allocate_referenced_slow(std::size_t size) {
@@ -65,7 +84,7 @@ void* Arena::allocate_referenced_slow(std::size_t size) {
   reserved_ += kBlock;
   char* block = static_cast<char*>(raw);
   *reinterpret_cast<std::uint32_t*>(block) = static_cast<std::uint32_t>(ref_blocks_.size());
-  ref_blocks_.push_back(block);
+  add_reference_block(block);
   // The header (the block's number) takes the first 8 bytes.
   ref_used_ = 8 + size;
   return block + 8;
@@ -81,7 +100,7 @@ void* Arena::allocate_referenced_separate(std::size_t size, std::size_t) {
   if (raw == nullptr) throw std::bad_alloc();
   reserved_ += 16 + size;
   *reinterpret_cast<std::uint32_t*>(raw) = static_cast<std::uint32_t>(ref_blocks_.size());
-  ref_blocks_.push_back(raw + 16);
+  add_reference_block(raw + 16);
   return raw + 16;
 }
 #endif

@@ -26,6 +26,17 @@
 
 namespace quendal {
 
+class Arena;
+
+// The arena whose objects 32-bit references (ArenaRef, and the tree's token
+// references) of this thread resolve to, and its table of reference blocks
+// (entry 0 is null, so reference 0 resolves to nullptr). Set by UsingTokens.
+namespace detail {
+inline char* const kNoReferenceBlocks[1] = {nullptr};
+[[gnu::tls_model("initial-exec")]] inline thread_local const Arena* arena_in_use = nullptr;
+[[gnu::tls_model("initial-exec")]] inline thread_local char* const* reference_blocks = kNoReferenceBlocks;
+}  // namespace detail
+
 // Zeroed memory of `bytes` bytes, for tables that start out all zero: memory
 // fresh from the system is not cleared a second time. Free it with
 // `free_zeroed`; `grow_zeroed` keeps the contents and zeroes the new part.
@@ -92,13 +103,21 @@ class Arena final : public std::pmr::memory_resource {
     return (number << kRefOffsetBits) | static_cast<std::uint32_t>((p - base) >> 2);
 #endif
   }
-  // The object of a non-null reference.
-  void* referenced(std::uint32_t ref) const {
-#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
-    return ref_blocks_[ref];
-#else
-    return ref_blocks_[ref >> kRefOffsetBits] + (static_cast<std::size_t>(ref & ((1u << kRefOffsetBits) - 1)) << 2);
+  // The object of a reference in the arena in use (nullptr for 0).
+  static void* resolve(std::uint32_t ref) {
+#ifndef NDEBUG
+    check_resolvable(ref);
 #endif
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return detail::reference_blocks[ref];
+#else
+    return detail::reference_blocks[ref >> kRefOffsetBits] +
+           (static_cast<std::size_t>(ref & ((1u << kRefOffsetBits) - 1)) << 2);
+#endif
+  }
+  // This arena's block table, for detail::reference_blocks.
+  char* const* reference_blocks() const {
+    return ref_blocks_.empty() ? detail::kNoReferenceBlocks : ref_blocks_.data();
   }
 
   // Copies `text` into the arena and returns a view of the copy.
@@ -145,6 +164,8 @@ class Arena final : public std::pmr::memory_resource {
   std::vector<char*> ref_blocks_;
   std::size_t ref_used_ = 0;
   void* allocate_referenced_slow(std::size_t size);
+  void add_reference_block(char* block);
+  static void check_resolvable(std::uint32_t ref);
 #ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
   void* allocate_referenced_separate(std::size_t size, std::size_t align);
 #endif
@@ -170,12 +191,6 @@ class Arena final : public std::pmr::memory_resource {
   std::size_t reserved_ = 0;
 };
 
-// The arena that 32-bit references (ArenaRef, and the tree's token
-// references) of this thread resolve in; set by UsingTokens.
-namespace detail {
-[[gnu::tls_model("initial-exec")]] inline thread_local const Arena* arena_in_use = nullptr;
-}  // namespace detail
-
 // The arena in use; an internal failure when there is none.
 [[noreturn]] void throw_no_arena();
 inline const Arena& arena_in_use() {
@@ -198,7 +213,7 @@ class ArenaRef {
     requires(std::is_base_of_v<T, U> && !std::is_same_v<T, U>)
   ArenaRef(U* object) : ArenaRef(static_cast<T*>(object)) {}
 
-  T* get() const { return ref_ == 0 ? nullptr : static_cast<T*>(arena_in_use().referenced(ref_)); }
+  T* get() const { return static_cast<T*>(Arena::resolve(ref_)); }
   operator T*() const { return get(); }
   T* operator->() const { return get(); }
   T& operator*() const { return *get(); }
