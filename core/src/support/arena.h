@@ -105,7 +105,7 @@ class Arena final : public std::pmr::memory_resource {
   }
   // The object of a reference in the arena in use (nullptr for 0).
   static void* resolve(std::uint32_t ref) {
-#ifndef NDEBUG
+#if !defined(NDEBUG) || defined(QUENDAL_ARENA_SEPARATE_BLOCKS)
     check_resolvable(ref);
 #endif
 #ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
