@@ -66,10 +66,10 @@ POOL_OPERANDS = {
 # Labels printed before a list operand.
 LIST_LABELS = {"Call": {5: "spread "}, "CallDyn": {5: "spread "}}
 
-_OPENERS = frozenset(
+OPENERS = frozenset(
     "If IfNot IfNotInit IfNil IfNotNil Loop LoopFor LoopRange LoopRangeExclusive Func FuncVarg".split()
 )
-_CLOSERS = frozenset(("IfEnd", "LoopEnd", "FuncEnd"))
+CLOSERS = frozenset(("IfEnd", "LoopEnd", "FuncEnd"))
 
 Operand = Union[int, list]
 
@@ -289,11 +289,11 @@ def render(chunk: Chunk) -> str:
     ]
     depth = 0
     for ins in chunk.instructions:
-        if ins.name in _CLOSERS or ins.name == "Else":
+        if ins.name in CLOSERS or ins.name == "Else":
             depth = max(depth - 1, 0)
         flag = "w" if ins.wide else " "
         lines.append(f"{ins.offset:6d} {flag} {'  ' * depth}{format_instruction(ins, chunk.constants)}")
-        if ins.name in _OPENERS or ins.name == "Else":
+        if ins.name in OPENERS or ins.name == "Else":
             depth += 1
     lines.append("constants:")
     for index, constant in enumerate(chunk.constants):
