@@ -24,7 +24,7 @@ def parser(prog: str = "quendal dis") -> argparse.ArgumentParser:
         description="Print the bytecode listing of a file: a header per function, each instruction "
         "with the line:column of the source it came from.",
         epilog="A file that holds compiled chunk bytes is recognised and listed without positions.\n"
-        "exit status: 0 listed, 1 the source has errors, 2 bad usage or unreadable input",
+        "exit status: 0 listed, 1 the source has errors or the chunk is malformed, 2 bad usage or unreadable input",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     p.add_argument("file", help="source file (UTF-8), chunk file, or - for standard input")
@@ -41,10 +41,10 @@ def is_chunk(data: bytes) -> bool:
     """Whether the header lengths of ``data`` describe exactly ``data``."""
     if len(data) < 12:
         return False
-    (length, code) = struct.unpack_from("<II", data, 0)
+    length, code = (int(n) for n in struct.unpack_from("<II", data, 0))
     if length != len(data) - 4 or 12 + code > len(data):
         return False
-    (constants,) = struct.unpack_from("<I", data, 8 + code)
+    constants = int(struct.unpack_from("<I", data, 8 + code)[0])
     return 12 + code + constants == len(data)
 
 
@@ -78,19 +78,19 @@ def listing(
             vararg = " and a rest parameter" if ins.name == "FuncVarg" and functions else ""
             lines.append(f"{what}{where}{params}{vararg}:")
             functions += 1
-        if source is not None and start is not None and start.line != last_line:
+        script_header = functions == 1 and ins.name in _FUNCTION_OPENERS
+        if source is not None and start is not None and start.line != last_line and not script_header:
             last_line = start.line
             text = source.line(start.line).expandtabs(4)
-            lines.append(f"{'':>8}{start.line:>6} | {text}".rstrip())
+            lines.append(f"{'':>9}{start.line:>5} | {text}".rstrip())
         if ins.name in bytecode.CLOSERS or ins.name == "Else":
             depth = max(depth - 1, 0)
         flag = "w" if ins.wide else " "
-        where = f"{start.line}:{start.column}" if start is not None else ""
+        where = f"{start.line}:{start.column:<5} " if start is not None else ""
         body = bytecode.format_instruction(ins, chunk.constants)
-        lines.append(f"{ins.offset:6d} {flag} {where:>9}  {'  ' * depth}{body}")
+        lines.append(f"{ins.offset:6d} {flag} {where:>11}{'  ' * depth}{body}" if where else f"{ins.offset:6d} {flag} {'  ' * depth}{body}")
         if ins.name in bytecode.OPENERS or ins.name == "Else":
             depth += 1
-    lines.append("")
     lines.append("constants:")
     for number, constant in enumerate(chunk.constants):
         lines.append(f"{number:6d}   {bytecode.format_constant(constant)}")
@@ -124,8 +124,8 @@ def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
         try:
             chunk = bytecode.decode(data)
         except ValueError as e:
-            err.write(f"quendal: error: {shown}: damaged chunk: {e}\n")
-            return EXIT_USAGE
+            err.write(f"quendal: error: {shown}: malformed chunk: {e}\n")
+            return EXIT_ERRORS
         out.write(listing(chunk))
         return EXIT_OK
     template = True if args.template else False if args.script else None
