@@ -22,10 +22,11 @@ apart in ``Result.annotations``; source map records are decoded only when
 from __future__ import annotations
 
 import enum
-from dataclasses import dataclass
-from functools import cached_property
+import gc
+from collections.abc import Sequence
+from functools import cached_property, lru_cache
 from itertools import accumulate, compress
-from typing import NamedTuple
+from typing import NamedTuple, overload
 
 from ._diagnostics import CODES
 
@@ -37,6 +38,7 @@ __all__ = [
     "Diagnostic",
     "Annotation",
     "SourceMapEntry",
+    "SourceMap",
     "Result",
     "SourceText",
     "compile",
@@ -126,8 +128,7 @@ class Position(NamedTuple):
     column: int
 
 
-@dataclass(frozen=True, slots=True)
-class Related:
+class Related(NamedTuple):
     """A reference record attached to the diagnostic it explains."""
 
     code: int
@@ -139,11 +140,11 @@ class Related:
     text: str
 
 
-@dataclass(frozen=True, slots=True)
-class Diagnostic:
+class Diagnostic(NamedTuple):
     """An error, warning, info or hint. ``message`` is English and
     ``original_message`` the original text, both with ``$0`` replaced by
-    ``text``, the source text the record covers."""
+    ``text``, the source text the record covers. (Immutable tuples: many
+    thousands are made per compilation of a large file.)"""
 
     severity: Severity
     code: int
@@ -156,8 +157,7 @@ class Diagnostic:
     related: tuple[Related, ...] = ()
 
 
-@dataclass(frozen=True, slots=True)
-class Annotation:
+class Annotation(NamedTuple):
     """A tag or tag reference record (editor annotations)."""
 
     kind: Kind
@@ -214,16 +214,66 @@ class SourceText:
 QUOTE_LIMIT = 40
 
 
-def _fill(template: str, text: str) -> str:
-    """The message with ``$0`` replaced by the covered text, cut at its first
-    line and at QUOTE_LIMIT characters."""
-    if "$0" not in template:
-        return template
+def _quote(text: str) -> str:
+    """Covered text as put into a message: its first line, at most
+    QUOTE_LIMIT characters."""
     first, newline, _ = text.partition("\n")
     first = first.removesuffix("\r")
     if newline or len(first) > QUOTE_LIMIT:
         first = first[:QUOTE_LIMIT] + "…"
-    return template.replace("$0", first)
+    return first
+
+
+_new = tuple.__new__
+
+
+@lru_cache(maxsize=None)
+def _code_info(code: int) -> tuple[Kind, Severity | None, str, str, str]:
+    """Kind, severity, name, original and English message template of a code."""
+    kind = kind_of(code)
+    entry = CODES.get(code)
+    if entry is None:
+        entry = (code_name(code), code_message(code, original=True), code_message(code))
+    return kind, _SEVERITY_OF_KIND.get(kind), *entry
+
+
+class SourceMap(Sequence[SourceMapEntry]):
+    """The source map entries of a result, decoded as they are read."""
+
+    __slots__ = ("_records", "_indices")
+
+    def __init__(self, records: list[int], indices: list[int] | None) -> None:
+        self._records = records
+        # Record index of each entry; None when every record is an entry.
+        self._indices = indices
+
+    def __len__(self) -> int:
+        return len(self._records) // RECORD_SIZE if self._indices is None else len(self._indices)
+
+    @overload
+    def __getitem__(self, index: int) -> SourceMapEntry: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[SourceMapEntry]: ...
+    def __getitem__(self, index: int | slice) -> SourceMapEntry | list[SourceMapEntry]:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        if index < 0:
+            index += len(self)
+        if not 0 <= index < len(self):
+            raise IndexError("source map index out of range")
+        at = (index if self._indices is None else self._indices[index]) * RECORD_SIZE
+        r = self._records
+        return _new(SourceMapEntry, (_new(Position, (r[at], r[at + 1])), _new(Position, (r[at + 2], r[at + 3]))))
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, Sequence):
+            return len(self) == len(other) and all(a == b for a, b in zip(self, other))
+        return NotImplemented
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        return f"<SourceMap of {len(self)} entries>"
 
 
 class Result:
@@ -235,12 +285,18 @@ class Result:
         self.chunk = chunk
         self.records = records  # the flat list, as the compiler returned it
         codes = records[4::RECORD_SIZE]
-        if codes.count(SOURCE_MAP) == len(codes):
-            self._others: list[int] = []
-        else:
-            # Record indices of everything but source map entries.
-            self._others = list(compress(range(len(codes)), map(SOURCE_MAP.__ne__, codes)))
-        self.diagnostics, self._annotation_indices = self._decode_diagnostics()
+        self._all_source_map = codes.count(SOURCE_MAP) == len(codes)
+        # Record indices of everything but source map entries.
+        others = [] if self._all_source_map else list(compress(range(len(codes)), map(SOURCE_MAP.__ne__, codes)))
+        # The decoded records are tuples that hold no cycles; collecting
+        # garbage while making many thousands of them only costs time.
+        collecting = gc.isenabled()
+        gc.disable()
+        try:
+            self.diagnostics, self._annotation_indices = self._decode(others)
+        finally:
+            if collecting:
+                gc.enable()
         counts = dict.fromkeys(Severity, 0)
         for d in self.diagnostics:
             counts[d.severity] += 1
@@ -271,59 +327,54 @@ class Result:
     def text(self) -> SourceText:
         return SourceText(self.source)
 
-    def _position(self, i: int) -> tuple[Position, Position]:
+    def _decode(self, others: list[int]) -> tuple[list[Diagnostic], list[int]]:
+        if not others:
+            return [], []
         r = self.records
-        at = i * RECORD_SIZE
-        return Position(r[at], r[at + 1]), Position(r[at + 2], r[at + 3])
-
-    def _decode_diagnostics(self) -> tuple[list[Diagnostic], list[int]]:
-        # Group each diagnostic with the reference records that follow it.
-        groups: list[tuple[int, list[int]]] = []
+        text = self.text
+        source = text.text
+        starts = text.line_starts
+        diagnostics: list[Diagnostic] = []
+        related: dict[int, list[Related]] = {}  # diagnostic index -> its references
         annotations: list[int] = []
-        records = self.records
-        for i in self._others:
-            kind = kind_of(records[i * RECORD_SIZE + 4])
+        infos: dict[int, tuple[Kind, Severity | None, str, str, str]] = {}
+        for i in others:
+            at = i * RECORD_SIZE
+            code = r[at + 4]
+            info = infos.get(code)
+            if info is None:
+                info = infos[code] = _code_info(code)
+            kind, severity, name, original, english = info
             if kind is Kind.TAG or kind is Kind.TAG_REFERENCE:
                 annotations.append(i)
-            elif kind is Kind.REFERENCE and groups:
-                groups[-1][1].append(i)
-            else:
-                # A reference with nothing before it to explain, or a marker
-                # code the stages never produce, stands on its own.
-                groups.append((i, []))
-        diagnostics = []
-        for i, related in groups:
-            code = records[i * RECORD_SIZE + 4]
-            start, end = self._position(i)
-            name, original, english = self._texts(code)
-            covered = self.text.slice(start, end)
-            severity = _SEVERITY_OF_KIND.get(kind_of(code), Severity.INFO)
+                continue
+            l1, c1, l2, c2 = r[at : at + 4]
+            try:
+                covered = source[starts[l1 - 1] + c1 - 1 : starts[l2 - 1] + c2 - 1]
+            except IndexError:
+                covered = text.slice(Position(l1, c1), Position(l2, c2))
+            start = _new(Position, (l1, c1))
+            end = _new(Position, (l2, c2))
+            if "$0" in english or "$0" in original:
+                quoted = covered if len(covered) <= QUOTE_LIMIT and "\n" not in covered else _quote(covered)
+                original = original.replace("$0", quoted)
+                english = english.replace("$0", quoted)
+            if kind is Kind.REFERENCE and diagnostics:
+                item = _new(Related, (r[at + 4], name, english, original, start, end, covered))
+                related.setdefault(len(diagnostics) - 1, []).append(item)
+                continue
+            # A reference with nothing before it to explain, or a marker
+            # code the stages never produce, stands on its own.
             diagnostics.append(
-                Diagnostic(
-                    severity,
-                    code,
-                    name,
-                    _fill(english, covered),
-                    _fill(original, covered),
-                    start,
-                    end,
-                    covered,
-                    tuple(self._related(j) for j in related),
+                _new(
+                    Diagnostic,
+                    (severity or Severity.INFO, r[at + 4], name, english, original, start, end, covered, ()),
                 )
             )
+        for index, items in related.items():
+            diagnostics[index] = diagnostics[index]._replace(related=tuple(items))
         diagnostics.sort(key=_position_key)
         return diagnostics, annotations
-
-    @staticmethod
-    def _texts(code: int) -> tuple[str, str, str]:
-        return CODES.get(code) or (code_name(code), code_message(code, original=True), code_message(code))
-
-    def _related(self, i: int) -> Related:
-        code = self.records[i * RECORD_SIZE + 4]
-        start, end = self._position(i)
-        name, original, english = self._texts(code)
-        covered = self.text.slice(start, end)
-        return Related(code, name, _fill(english, covered), _fill(original, covered), start, end, covered)
 
     @cached_property
     def annotations(self) -> list[Annotation]:
@@ -331,23 +382,24 @@ class Result:
         configuration asked for tags)."""
         out = []
         for i in self._annotation_indices:
-            code = self.records[i * RECORD_SIZE + 4]
-            start, end = self._position(i)
+            at = i * RECORD_SIZE
+            code = self.records[at + 4]
+            start = Position(self.records[at], self.records[at + 1])
+            end = Position(self.records[at + 2], self.records[at + 3])
             out.append(Annotation(kind_of(code), code, code_name(code), start, end))
         return out
 
     @cached_property
-    def source_map(self) -> list[SourceMapEntry]:
-        """One entry per instruction of the chunk, in instruction order."""
-        r = self.records
-        return [
-            SourceMapEntry(Position(r[at], r[at + 1]), Position(r[at + 2], r[at + 3]))
-            for at in range(0, len(r) - RECORD_SIZE + 1, RECORD_SIZE)
-            if r[at + 4] == SOURCE_MAP
-        ]
+    def source_map(self) -> SourceMap:
+        """One entry per instruction of the chunk, in instruction order,
+        decoded as it is read."""
+        if self._all_source_map:
+            return SourceMap(self.records, None)
+        codes = self.records[4::RECORD_SIZE]
+        return SourceMap(self.records, list(compress(range(len(codes)), map(SOURCE_MAP.__eq__, codes))))
 
 
-def _position_key(d: Diagnostic) -> tuple[int, int]:
+def _position_key(d: Diagnostic) -> Position:
     return d.start
 
 
