@@ -125,11 +125,12 @@ def expand(paths: list[str]) -> Iterator[str]:
             yield path
 
 
-def read_source(path: str, template: bool | None, stdin: io.BufferedIOBase | None = None) -> Source:
+def read_source(path: str, template: bool | None) -> Source:
+    """The text of ``path`` ("-": standard input) and its mode: ``template``
+    when given, else by the file's extension."""
     if path == STDIN:
-        stream = stdin if stdin is not None else sys.stdin.buffer
         try:
-            data = stream.read()
+            data = sys.stdin.buffer.read()
         except OSError as e:
             raise InputError(f"<stdin>: cannot read: {e.strerror or e}") from None
         return Source("<stdin>", decode_source(data, "<stdin>"), bool(template))
