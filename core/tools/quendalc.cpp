@@ -4,6 +4,7 @@
 //   quendalc [--template] [--tags] [--no-errors] [--no-warnings] [--no-infos]
 //            [--no-hints] [--no-references] [--no-source-map]
 //            [--unit=bytes|utf16|codepoints] [FILE | -]
+//   quendalc --help
 //
 // Output: "chunk <lowercase hex>" or "chunk none", then one line of five
 // integers per record. Exit 0 after any compilation, 2 on bad usage or
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -25,6 +27,15 @@ namespace {
 constexpr const char* kUsage =
     "usage: quendalc [--template] [--tags] [--no-errors] [--no-warnings] [--no-infos] [--no-hints]\n"
     "                [--no-references] [--no-source-map] [--unit=bytes|utf16|codepoints] [FILE | -]\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Compiles FILE (standard input when FILE is - or absent) and prints \"chunk <hex>\" or\n"
+    "\"chunk none\", then one line of five integers per record: start line, start column,\n"
+    "end line, end column, code.\n"
+    "\n"
+    "exit status: 0 after any compilation, 2 on bad usage or unreadable input (a missing\n"
+    "file, a directory, text that is not UTF-8), 3 on an internal failure\n";
 
 int usage_error(const std::string& message, bool show_usage = true) {
   std::cerr << "quendalc: " << message << "\n";
@@ -77,7 +88,10 @@ int main(int argc, char** argv) {
     if (!options_done && arg.size() > 1 && arg.starts_with("-")) {
       if (arg == "--")
         options_done = true;
-      else if (arg == "--template")
+      else if (arg == "--help" || arg == "-h") {
+        std::cout << kUsage << kHelp;
+        return std::cout.flush() ? 0 : 2;
+      } else if (arg == "--template")
         config.input_mode = quendal::InputMode::Template;
       else if (arg == "--tags")
         config.report_tags = true;
@@ -115,9 +129,18 @@ int main(int argc, char** argv) {
     if (std::cin.bad()) return usage_error("cannot read standard input", false);
     source = std::move(buffer).str();
   } else {
+    // Opening a directory succeeds on some systems and only reading it
+    // fails, so it is refused by name first.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+      return usage_error("'" + path + "' is a directory", false);
     std::ifstream file(path, std::ios::binary);
     if (!file) return usage_error("cannot open '" + path + "'", false);
-    source.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    try {
+      source.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+      return usage_error("cannot read '" + path + "'", false);
+    }
     if (file.bad()) return usage_error("cannot read '" + path + "'", false);
   }
   if (!is_valid_utf8(source)) return usage_error("input is not valid UTF-8", false);

@@ -1,21 +1,23 @@
 """Quendal's compiler core.
 
-The native module ``quendal.core`` compiles scripts and templates::
+    from quendal import compile
 
-    from quendal import core
+    result = compile("let x = 1; x + 2")
+    result.chunk          # the bytecode as bytes, None when there is an error
+    result.diagnostics    # list of Diagnostic, sorted by position
 
-    chunk, diagnostics = core.compile("let x = 1; x + 2", core.Config())
-
-``chunk`` is the bytecode as ``bytes`` (``None`` when the source has errors);
-``diagnostics`` is a flat list of five integers per record: start line, start
-column, end line, end column and code (see ``core.get_diagnostic_message``).
+The typed API lives in ``quendal.diagnostics``; the native module
+``quendal.core`` underneath returns the chunk and a flat list of five integers
+per record (see ``core.get_diagnostic_message``).
 """
 
-__all__ = ["core"]
+from .diagnostics import Diagnostic, Position, Related, Result, Severity, compile, decode
+
+__all__ = ["Diagnostic", "Position", "Related", "Result", "Severity", "compile", "core", "decode"]
 
 
-def __getattr__(name: str):
-    # The extension is imported on first use, so pure-Python helpers of the
+def __getattr__(name: str) -> object:
+    # The extension is imported on first use, so the pure-Python parts of the
     # package stay importable on their own.
     if name == "core":
         import importlib

@@ -24,6 +24,7 @@ import json
 import math
 import struct
 from dataclasses import dataclass, field
+from collections.abc import Sequence
 from typing import Union
 
 from ._opcodes import OPCODES
@@ -66,12 +67,13 @@ POOL_OPERANDS = {
 # Labels printed before a list operand.
 LIST_LABELS = {"Call": {5: "spread "}, "CallDyn": {5: "spread "}}
 
-_OPENERS = frozenset(
+OPENERS = frozenset(
     "If IfNot IfNotInit IfNil IfNotNil Loop LoopFor LoopRange LoopRangeExclusive Func FuncVarg".split()
 )
-_CLOSERS = frozenset(("IfEnd", "LoopEnd", "FuncEnd"))
+CLOSERS = frozenset(("IfEnd", "LoopEnd", "FuncEnd"))
 
-Operand = Union[int, list]
+# An operand: an int (R, P) or a list of ints (L, M).
+Operand = Union[int, list[int]]
 
 
 @dataclass(frozen=True)
@@ -88,7 +90,7 @@ class Instruction:
     name: str
     wide: bool
     # One entry per layout letter: ints for R and P, lists of ints for L and M.
-    operands: tuple = ()
+    operands: tuple[Operand, ...] = ()
     size: int = 0  # encoded length in bytes
 
     @property
@@ -110,15 +112,15 @@ class Constant:
 @dataclass(frozen=True)
 class Chunk:
     header: Header
-    instructions: list = field(default_factory=list)
-    constants: list = field(default_factory=list)
+    instructions: list[Instruction] = field(default_factory=list)
+    constants: list[Constant] = field(default_factory=list)
 
 
-def _u32(data, at: int) -> int:
-    return struct.unpack_from("<I", data, at)[0]
+def _u32(data: bytes, at: int) -> int:
+    return int(struct.unpack_from("<I", data, at)[0])
 
 
-def decode(data) -> Chunk:
+def decode(data: bytes | bytearray | memoryview) -> Chunk:
     """Decodes a whole chunk; raises ValueError on any inconsistency."""
     data = bytes(data)
     size = len(data)
@@ -141,10 +143,10 @@ def decode(data) -> Chunk:
     return Chunk(header, instructions, constants)
 
 
-def decode_instructions(code) -> list:
+def decode_instructions(code: bytes | bytearray | memoryview) -> list[Instruction]:
     """Decodes a code section (without the header) into instructions."""
     code = bytes(code)
-    out = []
+    out: list[Instruction] = []
     at = 0
     end = len(code)
     while at < end:
@@ -167,7 +169,7 @@ def decode_instructions(code) -> list:
             if at + width > end:
                 raise ValueError(f"truncated {name} at code offset {start}: operand at {at} needs {width} byte(s)")
             if wide:
-                value = struct.unpack_from("<i" if signed else "<I", code, at)[0]
+                value = int(struct.unpack_from("<i" if signed else "<I", code, at)[0])
             else:
                 value = code[at]
                 if signed and value >= 128:
@@ -175,7 +177,7 @@ def decode_instructions(code) -> list:
             at += width
             return value
 
-        operands = []
+        operands: list[Operand] = []
         count = None
         for letter in layout:
             if letter == "R":
@@ -191,10 +193,10 @@ def decode_instructions(code) -> list:
     return out
 
 
-def decode_constants(section) -> list:
+def decode_constants(section: bytes | bytearray | memoryview) -> list[Constant]:
     """Decodes a constant section (without its length field)."""
     section = bytes(section)
-    out = []
+    out: list[Constant] = []
     at = 0
     end = len(section)
 
@@ -239,25 +241,25 @@ def _quote(text: str) -> str:
 def format_constant(constant: Constant) -> str:
     if constant.tag == 4:
         v = constant.value
-        text = "nan" if math.isnan(v) else repr(v)
+        text = "nan" if isinstance(v, float) and math.isnan(v) else repr(v)
         return f"Number {text}"
     if constant.tag == 3:
         return f"Integer {constant.value}"
     if constant.tag == 5:
-        return f"String {_quote(constant.value)}"
+        return f"String {_quote(str(constant.value))}"
     return constant.kind
 
 
-def _pool_ref(index: int, constants: list, plain_strings: bool) -> str:
+def _pool_ref(index: int, constants: Sequence[Constant], plain_strings: bool) -> str:
     if not 0 <= index < len(constants):
         return f"#{index} (no such constant)"
     constant = constants[index]
     if plain_strings and constant.tag == 5:
-        return _quote(constant.value)
+        return _quote(str(constant.value))
     return f"#{index} ({format_constant(constant)})"
 
 
-def format_instruction(ins: Instruction, constants: list = ()) -> str:
+def format_instruction(ins: Instruction, constants: Sequence[Constant] = ()) -> str:
     """One instruction as text; list counts are implied by the lists."""
     layout = ins.layout
     pool = POOL_OPERANDS.get(ins.name, ())
@@ -267,10 +269,11 @@ def format_instruction(ins: Instruction, constants: list = ()) -> str:
     for i, (letter, value) in enumerate(zip(layout, ins.operands)):
         if letter == "P" and i + 1 < len(layout) and layout[i + 1] in "LM":
             continue  # the count of the list that follows
-        if letter == "R":
-            parts.append(f"r{value}")
-        elif letter == "P":
-            parts.append(_pool_ref(value, constants, plain_strings) if i in pool else str(value))
+        if isinstance(value, int):
+            if letter == "R":
+                parts.append(f"r{value}")
+            else:
+                parts.append(_pool_ref(value, constants, plain_strings) if i in pool else str(value))
         elif letter == "L":
             parts.append(labels.get(i, "") + "[" + ", ".join(f"r{v}" for v in value) + "]")
         else:
@@ -289,11 +292,11 @@ def render(chunk: Chunk) -> str:
     ]
     depth = 0
     for ins in chunk.instructions:
-        if ins.name in _CLOSERS or ins.name == "Else":
+        if ins.name in CLOSERS or ins.name == "Else":
             depth = max(depth - 1, 0)
         flag = "w" if ins.wide else " "
         lines.append(f"{ins.offset:6d} {flag} {'  ' * depth}{format_instruction(ins, chunk.constants)}")
-        if ins.name in _OPENERS or ins.name == "Else":
+        if ins.name in OPENERS or ins.name == "Else":
             depth += 1
     lines.append("constants:")
     for index, constant in enumerate(chunk.constants):

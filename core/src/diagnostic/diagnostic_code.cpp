@@ -2,10 +2,16 @@
 
 namespace quendal {
 
+// Every code has an English text (the Python package shows it).
+#define QUENDAL_DIAGNOSTIC(name, v, message, english) \
+  static_assert(sizeof(english) > 1, "empty English message for " #name);
+#include "diagnostic/diagnostic_codes.def"
+#undef QUENDAL_DIAGNOSTIC
+
 std::optional<DiagnosticCode> diagnostic_code_from_number(std::uint16_t value) {
   switch (value) {
-#define QUENDAL_DIAGNOSTIC(name, v, message) \
-  case v:                                    \
+#define QUENDAL_DIAGNOSTIC(name, v, message, english) \
+  case v:                                             \
     return DiagnosticCode::name;
 #include "diagnostic/diagnostic_codes.def"
 #undef QUENDAL_DIAGNOSTIC
@@ -16,8 +22,8 @@ std::optional<DiagnosticCode> diagnostic_code_from_number(std::uint16_t value) {
 
 std::string_view diagnostic_code_name(DiagnosticCode code) {
   switch (code) {
-#define QUENDAL_DIAGNOSTIC(name, v, message) \
-  case DiagnosticCode::name:                 \
+#define QUENDAL_DIAGNOSTIC(name, v, message, english) \
+  case DiagnosticCode::name:                          \
     return #name;
 #include "diagnostic/diagnostic_codes.def"
 #undef QUENDAL_DIAGNOSTIC
@@ -27,8 +33,8 @@ std::string_view diagnostic_code_name(DiagnosticCode code) {
 
 std::string_view diagnostic_code_message(DiagnosticCode code) {
   switch (code) {
-#define QUENDAL_DIAGNOSTIC(name, v, message) \
-  case DiagnosticCode::name:                 \
+#define QUENDAL_DIAGNOSTIC(name, v, message, english) \
+  case DiagnosticCode::name:                          \
     return message;
 #include "diagnostic/diagnostic_codes.def"
 #undef QUENDAL_DIAGNOSTIC

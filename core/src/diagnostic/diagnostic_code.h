@@ -6,7 +6,7 @@
 namespace quendal {
 
 enum class DiagnosticCode : std::uint16_t {
-#define QUENDAL_DIAGNOSTIC(name, value, message) name = value,
+#define QUENDAL_DIAGNOSTIC(name, value, message, english) name = value,
 #include "diagnostic/diagnostic_codes.def"
 #undef QUENDAL_DIAGNOSTIC
 };
