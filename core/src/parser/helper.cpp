@@ -52,7 +52,7 @@ void MemoTable::insert(const MemoKey& key, const MemoEntry& entry) {
   insert_new(key, entry);
 }
 
-void MemoTable::insert_new(const MemoKey& key, const MemoEntry& entry) {
+[[gnu::noinline]] void MemoTable::insert_new_slow(const MemoKey& key, const MemoEntry& entry) {
   // Entry numbers are 32-bit; past that the outcome is simply not kept (the
   // rule is parsed again if it is tried again, with the same result).
   if (count_ == capacity_) [[unlikely]] {

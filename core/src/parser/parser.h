@@ -143,7 +143,15 @@ class MemoTable {
   void insert(const MemoKey& key, const MemoEntry& entry);
   // `insert` for a key known to have no entry (a rule just found no entry
   // and ran: a rule never runs again at its own start while it runs).
-  void insert_new(const MemoKey& key, const MemoEntry& entry);
+  void insert_new(const MemoKey& key, const MemoEntry& entry) {
+    if (count_ == capacity_ || heads_ == nullptr) [[unlikely]] {
+      insert_new_slow(key, entry);
+      return;
+    }
+    std::uint32_t& head = heads_[key.token & bucket_mask_];
+    slots_[count_++] = Slot{entry.value, key.token, entry.advance, head, entry.height, key.rule};
+    head = count_;
+  }
   std::size_t size() const { return count_; }
 
  private:
@@ -161,6 +169,7 @@ class MemoTable {
 
   // Room for `capacity` entries (the first `count_` in use).
   void grow(std::size_t capacity);
+  void insert_new_slow(const MemoKey& key, const MemoEntry& entry);
 
   std::unique_ptr<Slot[]> slots_;
   std::uint32_t count_ = 0;

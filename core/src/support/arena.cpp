@@ -85,6 +85,7 @@ void* Arena::allocate_referenced_slow(std::size_t size) {
   char* block = static_cast<char*>(raw);
   *reinterpret_cast<std::uint32_t*>(block) = static_cast<std::uint32_t>(ref_blocks_.size());
   add_reference_block(block);
+  ref_block_ = block;
   // The header (the block's number) takes the first 8 bytes.
   ref_used_ = 8 + size;
   return block + 8;

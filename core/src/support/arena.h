@@ -87,9 +87,10 @@ class Arena final : public std::pmr::memory_resource {
     return allocate_referenced_separate(size, align);
 #endif
     std::size_t p = (ref_used_ + align - 1) & ~(align - 1);
-    if (ref_blocks_.empty() || p + size > (std::size_t{1} << kRefBlockBits)) return allocate_referenced_slow(size);
+    if (p + size > (std::size_t{1} << kRefBlockBits)) [[unlikely]]
+      return allocate_referenced_slow(size);
     ref_used_ = p + size;
-    return ref_blocks_.back() + p;
+    return ref_block_ + p;
   }
 
   // The reference of an object placed by allocate_referenced.
@@ -135,7 +136,7 @@ class Arena final : public std::pmr::memory_resource {
   std::size_t held_bytes() const {
     std::size_t held = head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_);
 #ifndef QUENDAL_ARENA_SEPARATE_BLOCKS
-    if (ref_blocks_.size() > 1) held -= (std::size_t{1} << kRefBlockBits) - ref_used_;
+    held -= (std::size_t{1} << kRefBlockBits) - ref_used_;
 #endif
     return held;
   }
@@ -162,7 +163,9 @@ class Arena final : public std::pmr::memory_resource {
   // By number (index 0 unused): the reference blocks, or under
   // QUENDAL_ARENA_SEPARATE_BLOCKS each referenced object.
   std::vector<char*> ref_blocks_;
-  std::size_t ref_used_ = 0;
+  // The current reference block and its bytes in use (full before the first).
+  char* ref_block_ = nullptr;
+  std::size_t ref_used_ = std::size_t{1} << kRefBlockBits;
   void* allocate_referenced_slow(std::size_t size);
   void add_reference_block(char* block);
   static void check_resolvable(std::uint32_t ref);
