@@ -143,7 +143,7 @@ struct ArrayElementBase {
   }
 };
 
-using ArrayElement = ArrayElementBase<Iterable, Expression>;        // array literals
+using ArrayElement = ArrayElementBase<Iterable, Expression>;                 // array literals
 using ArgumentElement = ArrayElementBase<ArenaRef<Expression>, Expression>;  // call arguments
 using PatternElement = ArrayElementBase<ArenaRef<Pattern>, Pattern>;         // array patterns, parameters
 
@@ -170,7 +170,7 @@ using RecordElement = RecordElementBase<Expression, Expression>;
 using PatternRecordElement = RecordElementBase<Pattern, Expression>;
 
 struct Callable {
-  TokenRef token;                    // callee name or the `type` keyword
+  TokenRef token;                   // callee name or the `type` keyword
   ArenaRef<Expression> expression;  // or a callee expression
 };
 
@@ -231,7 +231,7 @@ struct LiteralExpression : ExpressionOf<ExpressionKind::Literal> {
 };
 struct InterpolationExpression : ExpressionOf<ExpressionKind::Interpolation> {
   ArenaList<ArenaRef<Expression>> parts;  // one per interpolated fragment
-  TokenRef token;                // the interpolated-string token (not visited)
+  TokenRef token;                         // the interpolated-string token (not visited)
 };
 struct VariableExpression : ExpressionOf<ExpressionKind::Variable> {
   TokenRef token;
@@ -423,7 +423,7 @@ struct AssignStatement : StatementOf<StatementKind::Assign> {
   TokenRef semicolon;
 };
 struct FunctionStatement : StatementOf<StatementKind::Function> {
-  TokenRef pub;                         // optional
+  TokenRef pub;                        // optional
   ArenaRef<ParameterList> parameters;  // optional
   ArenaRef<Expression> body;           // a Block
   TokenRef keyword, name;

@@ -55,10 +55,23 @@ ParserResult<Expression*> Parser::pratt_prefix() {
         return static_cast<Expression*>(node);
       }
       return static_cast<Expression*>(literal(advance()));
+    case TokenTag::Operator:
+      if (next.op() == Operator::OpenParen) return parenthesized_operand();
+      break;
     default:
       break;
   }
   return prefix_or_primary();
+}
+
+// The next most common: `(`, a group or a record, and its accesses and
+// calls, on a level of its own (what prefix_or_primary does for it, without
+// the dispatch).
+[[gnu::noinline]] ParserResult<Expression*> Parser::parenthesized_operand() {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  QUENDAL_TRY(primary, record_like());
+  return postfix_chain(*primary);
 }
 
 // A prefix operator and its operand, or a primary expression and its

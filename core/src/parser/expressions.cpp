@@ -106,8 +106,7 @@ ParserResult<Expression*> Parser::record_like() {
     // nothing that would make a record element of another kind (a hole, a
     // spread, a key and its colon) starts it, and `)` follows the value.
     const std::size_t after_open = pos_;
-    if (!at_list_close() && !at_operator(Operator::Comma) && !at_operator(Operator::DotDot) &&
-        !at_key_colon() && !at_key_colon(1)) {
+    if (at_plain_group_value()) {
       auto value = expression();
       if (value.is_cut()) return value.failure();
       if (value.ok() && at_operator(Operator::CloseParen)) {

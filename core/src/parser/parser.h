@@ -458,12 +458,38 @@ class Parser {
   TokenTag tag_at(std::size_t ahead = 0) const { return tags_[pos_ + ahead]; }
   // A list closer (`)`, `]` or `}`), or the end.
   bool at_list_close() const {
-    return at_end() || at_operator(Operator::CloseParen) || at_operator(Operator::CloseBracket) ||
-           at_operator(Operator::CloseBrace);
+    if (at_end()) return true;
+    if (tags_[pos_] != TokenTag::Operator) return false;
+    const auto op = static_cast<Operator>(data_[pos_]);
+    return op == Operator::CloseParen || op == Operator::CloseBracket || op == Operator::CloseBrace;
   }
   // A record key's colon (`:` or `?:`).
   bool at_key_colon(std::size_t ahead = 0) const {
-    return at_operator(Operator::Colon, ahead) || at_operator(Operator::QuestionColon, ahead);
+    const std::size_t at = pos_ + ahead;
+    return at < size_ && tags_[at] == TokenTag::Operator &&
+           (data_[at] == static_cast<std::uint32_t>(Operator::Colon) ||
+            data_[at] == static_cast<std::uint32_t>(Operator::QuestionColon));
+  }
+  // After a `(`: nothing that makes a record element of another kind than a
+  // plain value (a list closer, a hole, a spread, a key and its colon)
+  // starts here.
+  bool at_plain_group_value() const {
+    if (at_end()) return false;
+    if (tags_[pos_] == TokenTag::Operator) {
+      switch (static_cast<Operator>(data_[pos_])) {
+        case Operator::CloseParen:
+        case Operator::CloseBracket:
+        case Operator::CloseBrace:
+        case Operator::Comma:
+        case Operator::DotDot:
+        case Operator::Colon:
+        case Operator::QuestionColon:
+          return false;
+        default:
+          break;
+      }
+    }
+    return !at_key_colon(1);
   }
   // Consumes the next token (there must be one).
   TokenRef advance() { return TokenRef::borrowed(index_at(pos_++)); }
@@ -520,6 +546,7 @@ class Parser {
   // ---- basic_expressions
   ParserResult<Expression*> pratt_prefix();
   ParserResult<Expression*> prefix_or_primary();
+  ParserResult<Expression*> parenthesized_operand();
   ParserResult<Expression*> primary_expression();
   ParserResult<Expression*> postfix_chain(Expression* left);
   ParserResult<Expression*> access_index(Expression* object);

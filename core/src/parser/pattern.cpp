@@ -33,6 +33,18 @@ template <class Node>
 
 // or_pattern -> and_pattern (`or` and_pattern)*
 ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
+  // The most common pattern of all: a plain name that no `and`/`or` follows
+  // binds it (what primary_pattern makes of it, without the two levels).
+  if (pos_ + 1 < size_ && tags_[pos_] == TokenTag::Identifier &&
+      !(tags_[pos_ + 1] == TokenTag::Keyword &&
+        (data_[pos_ + 1] == static_cast<std::uint32_t>(Keyword::Or) ||
+         data_[pos_ + 1] == static_cast<std::uint32_t>(Keyword::And))) &&
+      !peek().is_constant_name()) {
+    if (!NestingGuard::touch(context_)) return cut();
+    auto* node = arena_.make<BindingPattern>();
+    node->name = advance();
+    return static_cast<Pattern*>(node);
+  }
   QUENDAL_TRY(first, and_pattern(mode));
   if (!at_keyword(Keyword::Or)) return *first;
   return pattern_chain<OrPattern>(*this, *first, Keyword::Or, mode, &Parser::and_pattern);
