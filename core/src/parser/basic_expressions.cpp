@@ -7,62 +7,11 @@ namespace quendal {
 
 namespace {
 
-// Whether a token of this kind and data starts an access, a call or a
-// tagged string.
-bool starts_postfix(TokenTag tag, std::uint32_t data) {
-  switch (tag) {
-    case TokenTag::String:
-    case TokenTag::InterpolatedString:
-      return true;
-    case TokenTag::Operator:
-      switch (static_cast<Operator>(data)) {
-        case Operator::Exclamation:
-        case Operator::Dot:
-        case Operator::OpenBracket:
-        case Operator::OpenParen:
-        case Operator::ColonColon:
-          return true;
-        default:
-          return false;
-      }
-    default:
-      return false;
-  }
-}
-
 bool is_range_operator(const PeekedToken& token) {
   return token && (token.is_operator(Operator::DotDot) || token.is_operator(Operator::DotDotLt));
 }
 
 }  // namespace
-
-// pratt_prefix -> prefix-operator pratt | primary postfix*
-ParserResult<Expression*> Parser::pratt_prefix() {
-  const PeekedToken next = peek();
-  if (next == nullptr) return kBacktrack;
-  // The most common operand of all: a name or a plain literal that no
-  // access or call follows. Its level is entered and left at once.
-  switch (next.tag()) {
-    case TokenTag::Identifier:
-    case TokenTag::Number:
-    case TokenTag::Ordinal:
-    case TokenTag::String:
-      if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
-      if (!NestingGuard::touch(context_)) return cut();
-      if (next.tag() == TokenTag::Identifier) {
-        auto* node = arena_.make<VariableExpression>();
-        node->token = advance();
-        return static_cast<Expression*>(node);
-      }
-      return static_cast<Expression*>(literal(advance()));
-    case TokenTag::Operator:
-      if (next.op() == Operator::OpenParen) return parenthesized_operand();
-      break;
-    default:
-      break;
-  }
-  return prefix_or_primary();
-}
 
 // The next most common: `(`, a group or a record, and its accesses and
 // calls, on a level of its own (what prefix_or_primary does for it, without

@@ -13,6 +13,35 @@ ParserResult<Expression*> Parser::expression() {
   return unknown_expression();
 }
 
+// pratt_prefix -> prefix-operator pratt | primary postfix*
+// Only operators calls it: inlined there.
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::pratt_prefix() {
+  const PeekedToken next = peek();
+  if (next == nullptr) return kBacktrack;
+  // The most common operand of all: a name or a plain literal that no
+  // access or call follows. Its level is entered and left at once.
+  switch (next.tag()) {
+    case TokenTag::Identifier:
+    case TokenTag::Number:
+    case TokenTag::Ordinal:
+    case TokenTag::String:
+      if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
+      if (!NestingGuard::touch(context_)) return cut();
+      if (next.tag() == TokenTag::Identifier) {
+        auto* node = arena_.make<VariableExpression>();
+        node->token = advance();
+        return static_cast<Expression*>(node);
+      }
+      return static_cast<Expression*>(literal(advance()));
+    case TokenTag::Operator:
+      if (next.op() == Operator::OpenParen) return parenthesized_operand();
+      break;
+    default:
+      break;
+  }
+  return prefix_or_primary();
+}
+
 // additive -> pratt(no ranges, 142): a slice bound, looser than `+`, tighter
 // than a range.
 ParserResult<Expression*> Parser::additive() { return operators(142, nullptr); }

@@ -337,6 +337,29 @@ inline constexpr Precedence kKeywordPrecedence[] = {
 
 // An operator's or keyword's precedence (`datum` is the member); none for
 // any other token.
+// Whether a token of this kind and data starts an access, a call or a
+// tagged string.
+inline bool starts_postfix(TokenTag tag, std::uint32_t data) {
+  switch (tag) {
+    case TokenTag::String:
+    case TokenTag::InterpolatedString:
+      return true;
+    case TokenTag::Operator:
+      switch (static_cast<Operator>(data)) {
+        case Operator::Exclamation:
+        case Operator::Dot:
+        case Operator::OpenBracket:
+        case Operator::OpenParen:
+        case Operator::ColonColon:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
 inline Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
   if (tag == TokenTag::Operator) return kOperatorPrecedence[datum];
   if (tag == TokenTag::Keyword) return kKeywordPrecedence[datum];
