@@ -16,25 +16,25 @@ ParserResult<Expression*> Parser::expression() {
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 // Only operators calls it: inlined there.
 [[gnu::always_inline]] inline ParserResult<Expression*> Parser::pratt_prefix() {
-  const PeekedToken next = peek();
-  if (next == nullptr) return kBacktrack;
+  if (exhausted()) return kBacktrack;
   // The most common operand of all: a name or a plain literal that no
   // access or call follows. Its level is entered and left at once.
-  switch (next.tag()) {
+  const TokenTag tag = tags_[pos_];
+  switch (tag) {
     case TokenTag::Identifier:
     case TokenTag::Number:
     case TokenTag::Ordinal:
     case TokenTag::String:
       if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
       if (!NestingGuard::touch(context_)) return cut();
-      if (next.tag() == TokenTag::Identifier) {
+      if (tag == TokenTag::Identifier) {
         auto* node = arena_.make<VariableExpression>();
         node->token = advance();
         return static_cast<Expression*>(node);
       }
       return static_cast<Expression*>(literal(advance()));
     case TokenTag::Operator:
-      if (next.op() == Operator::OpenParen) return parenthesized_operand();
+      if (data_[pos_] == static_cast<std::uint32_t>(Operator::OpenParen)) return parenthesized_operand();
       break;
     default:
       break;
