@@ -118,7 +118,7 @@ ParserResult<Expression*> Parser::primary_expression() {
 // postfix* -> access_index | call | extension_call | tagged_string
 // A chain of accesses and calls is not nesting: walks follow the object of an
 // access iteratively.
-ParserResult<Expression*> Parser::postfix_chain(Expression* left) {
+[[gnu::noinline]] ParserResult<Expression*> Parser::postfix_loop(Expression* left) {
   while (const PeekedToken next = peek()) {
     if (!starts_postfix(next.tag(), next.data())) break;
     const std::size_t start = pos_;

@@ -571,7 +571,13 @@ class Parser {
   ParserResult<Expression*> prefix_or_primary();
   ParserResult<Expression*> parenthesized_operand();
   ParserResult<Expression*> primary_expression();
-  ParserResult<Expression*> postfix_chain(Expression* left);
+  // Most primaries have no access or call after them: that is seen here,
+  // without entering the loop.
+  ParserResult<Expression*> postfix_chain(Expression* left) {
+    if (exhausted() || !starts_postfix(tags_[pos_], data_[pos_])) return left;
+    return postfix_loop(left);
+  }
+  ParserResult<Expression*> postfix_loop(Expression* left);
   ParserResult<Expression*> access_index(Expression* object);
   ParserResult<IndexBrackets*> index_brackets();
   ParserResult<Expression*> call(Expression* callee);
