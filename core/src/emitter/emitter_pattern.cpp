@@ -181,7 +181,12 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
     case PatternKind::Unknown:
       if (const Pattern* inner = pattern.as<UnknownPattern>().inner) emit_failed_pattern(*inner, kind);
       return;
-    default:
+    case PatternKind::Literal:
+    case PatternKind::ConstantName:
+    case PatternKind::Comparison:
+    case PatternKind::Interval:
+    case PatternKind::Discard:
+    case PatternKind::Omitted:
       return;
   }
 }

@@ -282,7 +282,13 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
         case PatternKind::Array:
           push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
           break;
-        default:
+        case PatternKind::Comparison:
+        case PatternKind::Interval:
+        case PatternKind::Omitted:
+        case PatternKind::And:
+        case PatternKind::Or:
+        case PatternKind::Not:
+        case PatternKind::Unknown:
           break;
       }
       declare_pattern(*group.pattern, kind, exports, pub);
@@ -336,7 +342,10 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
       if (p.inner != nullptr) declare_pattern(*p.inner, kind, exports, pub);
       return;
     }
-    default:
+    case PatternKind::Literal:
+    case PatternKind::ConstantName:
+    case PatternKind::Discard:
+    case PatternKind::Omitted:
       return;
   }
 }
@@ -415,7 +424,9 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
         if (s.value != nullptr) declare_expression(*s.value);
         break;
       }
-      default:
+      case StatementKind::Empty:
+      case StatementKind::Continue:
+      case StatementKind::Unknown:
         break;
     }
   }

@@ -24,8 +24,8 @@ const IfExpression* chained_if(const IfExpression& expression) {
 
 // ------------------------------------------------------------------ blocks
 
-bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
-                         Register dst, LoopContext loop) {
+bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+                         std::uint64_t end, Register dst, LoopContext loop) {
   // `fn` declarations first, so a function may call one declared later.
   for (const Statement* statement : statements) {
     if (statement->kind == StatementKind::Function) emit_statement(*statement, loop);
@@ -267,7 +267,28 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       };
       break;
     }
-    default:
+    case ExpressionKind::Literal:
+    case ExpressionKind::Interpolation:
+    case ExpressionKind::Group:
+    case ExpressionKind::Record:
+    case ExpressionKind::Array:
+    case ExpressionKind::Call:
+    case ExpressionKind::TaggedString:
+    case ExpressionKind::ExtensionCall:
+    case ExpressionKind::SliceAccess:
+    case ExpressionKind::NonNilAssertion:
+    case ExpressionKind::Prefix:
+    case ExpressionKind::Binary:
+    case ExpressionKind::IsPattern:
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::While:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::If:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::Match:
+    case ExpressionKind::FunctionLiteral:
+    case ExpressionKind::Unknown:
       push(DiagnosticCode::UnassignableExpression, target_range);
       return;
   }

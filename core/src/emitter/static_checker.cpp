@@ -38,9 +38,23 @@ bool draws_unnecessary_parentheses(const Expression& inner) {
       const TokenRef& open = inner.as<RecordExpression>().open;
       return open.is_null() || !is_operator(open, Operator::OpenBrace);
     }
-    default:
+    case ExpressionKind::TaggedString:
+    case ExpressionKind::SliceAccess:
+    case ExpressionKind::Prefix:
+    case ExpressionKind::Binary:
+    case ExpressionKind::IsPattern:
+    case ExpressionKind::Block:
+    case ExpressionKind::Loop:
+    case ExpressionKind::While:
+    case ExpressionKind::ForIn:
+    case ExpressionKind::If:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::Match:
+    case ExpressionKind::FunctionLiteral:
+    case ExpressionKind::Unknown:
       return false;
   }
+  return false;
 }
 
 std::optional<Token> literal_token(const Expression* expression) {
@@ -210,7 +224,8 @@ void Emitter::declare_postfix(const Expression& expression) {
           arguments = &call.arguments;
         }
         for (const auto& item : *arguments) {
-          const Expression* value = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
+          const Expression* value =
+              item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
           if (value != nullptr) declare_expression(*value);
         }
         break;

@@ -15,9 +15,28 @@ bool is_block_like(const Expression& expression) {
     case ExpressionKind::While:
     case ExpressionKind::Match:
       return true;
-    default:
+    case ExpressionKind::Literal:
+    case ExpressionKind::Interpolation:
+    case ExpressionKind::Variable:
+    case ExpressionKind::Group:
+    case ExpressionKind::Record:
+    case ExpressionKind::Array:
+    case ExpressionKind::Call:
+    case ExpressionKind::TaggedString:
+    case ExpressionKind::ExtensionCall:
+    case ExpressionKind::FieldAccess:
+    case ExpressionKind::IndexAccess:
+    case ExpressionKind::SliceAccess:
+    case ExpressionKind::NonNilAssertion:
+    case ExpressionKind::Prefix:
+    case ExpressionKind::Binary:
+    case ExpressionKind::IsPattern:
+    case ExpressionKind::Conditional:
+    case ExpressionKind::FunctionLiteral:
+    case ExpressionKind::Unknown:
       return false;
   }
+  return false;
 }
 
 }  // namespace
