@@ -4,11 +4,8 @@
 
 namespace quendal {
 
-// expression -> basic_expression | unknown_expression
-ParserResult<Expression*> Parser::expression() {
-  const std::size_t start = pos_;
-  auto basic = basic_expression();
-  if (!basic.backtracked()) return basic;
+// expression -> basic_expression | unknown_expression (the latter out of line)
+ParserResult<Expression*> Parser::unknown_expression_at(std::size_t start) {
   restore(start);
   return unknown_expression();
 }

@@ -559,7 +559,15 @@ class Parser {
   TokenRefList token_list(std::initializer_list<TokenRef> tokens) const;
 
   // ---- expression
-  ParserResult<Expression*> expression();  // basic_expression, else unknown_expression
+  // basic_expression, else unknown_expression
+  ParserResult<Expression*> expression() {
+    const std::size_t start = pos_;
+    auto basic = basic_expression();
+    if (!basic.backtracked()) [[likely]]
+      return basic;
+    return unknown_expression_at(start);
+  }
+  ParserResult<Expression*> unknown_expression_at(std::size_t start);
   ParserResult<Expression*> basic_expression() { return operators(0, nullptr); }
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
   ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
