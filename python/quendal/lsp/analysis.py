@@ -41,7 +41,7 @@ PARAMETER_TAGS = set(range(10006, 10015))
 # Tags whose range is not the name itself (the whole function literal, the
 # whole destructuring pattern): no token and no highlight for the range.
 WIDE_TAGS = {10006, 10011, 10012}
-LOCAL_CONST, LOCAL_FUNCTION, LOCAL_MODULE = 10001, 10004, 10005
+LOCAL_CONST, LOCAL_FUNCTION, LOCAL_MODULE, PARAMETER_IT = 10001, 10004, 10005, 10006
 LET_TAGS = {10002, 10003}
 GLOBAL_VARIABLE = 10015
 RECORD_FIELD_TAGS = {10017, 10018, 10019, 10031}  # names of record fields
@@ -158,7 +158,8 @@ class Analysis:
                 continue
             current = None
             if a.code in VARIABLE_TAGS:
-                current = Variable(a.code, self._slice(a), r)
+                # The implicit parameter's tag covers its function literal.
+                current = Variable(a.code, "it" if a.code == PARAMETER_IT else self._slice(a), r)
                 self.variables.append(current)
             elif a.code == GLOBAL_VARIABLE:
                 self.globals.setdefault(self._slice(a), []).append(r)
