@@ -422,12 +422,14 @@ class Result:
         """Tags and tag references, in record order (empty unless the
         configuration asked for tags)."""
         out = []
+        r = self.records
         for i in self._annotation_indices:
             at = i * RECORD_SIZE
-            code = self.records[at + 4]
-            start = Position(self.records[at], self.records[at + 1])
-            end = Position(self.records[at + 2], self.records[at + 3])
-            out.append(Annotation(kind_of(code), code, code_name(code), start, end))
+            code = r[at + 4]
+            kind, _, name, _, _ = _code_info(code)
+            start = _new(Position, (r[at], r[at + 1]))
+            end = _new(Position, (r[at + 2], r[at + 3]))
+            out.append(_new(Annotation, (kind, code, name, start, end)))
         return out
 
     @cached_property
@@ -464,7 +466,7 @@ def compile_records(
     configuration of ``quendal.core`` serves the defaults; any other option,
     or ``engine=True``, goes through ``quendal._engine``, which compiles
     without holding the interpreter lock (so threads compile in parallel)."""
-    mode = "template" if template else "script"
+    mode: Literal["script", "template"] = "template" if template else "script"
     if not engine and not tags and unit == "codepoints" and source_map and known_globals is None:
         from . import core
 

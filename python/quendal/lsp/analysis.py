@@ -68,32 +68,38 @@ SEVERITIES = {
 UNUSED_HINTS = {4001, 4002}  # UnusedLocalVariable, UnusedLocalFunction
 
 
-def to_lsp(position: Position) -> lsp.Position:
-    return lsp.Position(line=max(position.line - 1, 0), character=max(position.column - 1, 0))
+# Ranges are kept as plain tuples (start line, start character, end line,
+# end character), 0-based in UTF-16 units as the protocol counts, and made
+# into protocol objects only for an answer: a large document has many
+# thousands of them.
+Span = tuple[int, int, int, int]
 
 
-def to_range(start: Position, end: Position) -> lsp.Range:
-    return lsp.Range(start=to_lsp(start), end=to_lsp(end))
+def to_span(start: Position, end: Position) -> Span:
+    return (max(start.line - 1, 0), max(start.column - 1, 0), max(end.line - 1, 0), max(end.column - 1, 0))
 
 
-def _key(position: lsp.Position) -> tuple[int, int]:
-    return (position.line, position.character)
+def to_range(span: Span) -> lsp.Range:
+    return lsp.Range(
+        start=lsp.Position(line=span[0], character=span[1]), end=lsp.Position(line=span[2], character=span[3])
+    )
 
 
-def contains(outer: lsp.Range, position: lsp.Position) -> bool:
+def contains(outer: Span, position: lsp.Position) -> bool:
     """``position`` lies in ``outer``, its end included (a cursor just after
     a name is on it)."""
-    return _key(outer.start) <= _key(position) <= _key(outer.end)
+    point = (position.line, position.character)
+    return outer[:2] <= point <= outer[2:]
 
 
-def encloses(outer: lsp.Range, inner: lsp.Range) -> bool:
-    return _key(outer.start) <= _key(inner.start) and _key(inner.end) <= _key(outer.end)
+def encloses(outer: Span, inner: Span) -> bool:
+    return outer[:2] <= inner[:2] and inner[2:] <= outer[2:]
 
 
 @dataclass
 class Use:
     code: int
-    range: lsp.Range
+    range: Span
 
 
 @dataclass
@@ -103,7 +109,7 @@ class Variable:
 
     tag: int
     name: str
-    range: lsp.Range  # of the declaring name (wider for the WIDE_TAGS)
+    range: Span  # of the declaring name (wider for the WIDE_TAGS)
     uses: list[Use] = field(default_factory=list)
     exported: bool = False
 
@@ -121,7 +127,7 @@ class Occurrence:
     """What stands at a position: a variable (declaration or use) or a
     global, and the range of the name there."""
 
-    range: lsp.Range
+    range: Span
     variable: Variable | None = None
     global_name: str | None = None
     use: Use | None = None
@@ -133,12 +139,12 @@ class Analysis:
         self.result: Result = compile(text, template=template, tags=True, unit="utf16", source_map=False,
                                       known_globals=known_globals)
         self.variables: list[Variable] = []
-        self.globals: dict[str, list[lsp.Range]] = {}
-        self.scopes: list[lsp.Range] = []
-        self.keywords: list[lsp.Range] = []
-        self.strings: list[lsp.Range] = []
-        self.fields: list[lsp.Range] = []
-        self.callees: set[tuple[int, int, int, int]] = set()
+        self.globals: dict[str, list[Span]] = {}
+        self.scopes: list[Span] = []
+        self.keywords: list[Span] = []
+        self.strings: list[Span] = []
+        self.fields: list[Span] = []
+        self.callees: set[Span] = set()
         self._read(self.result.annotations)
 
     # ------------------------------------------------------------ records
@@ -148,7 +154,7 @@ class Analysis:
     def _read(self, annotations: list[Annotation]) -> None:
         current: Variable | None = None
         for a in annotations:
-            r = to_range(a.start, a.end)
+            r = to_span(a.start, a.end)
             if a.code in USE_CODES or a.code == EXPORTED_LOCAL:
                 if current is not None:
                     if a.code == EXPORTED_LOCAL:
@@ -171,8 +177,8 @@ class Analysis:
                 self.strings.append(r)
             elif a.code in RECORD_FIELD_TAGS:
                 self.fields.append(r)
-            elif a.code == CALLABLE and a.start.line == a.end.line:
-                self.callees.add((r.start.line, r.start.character, r.end.line, r.end.character))
+            elif a.code == CALLABLE:
+                self.callees.add(r)
 
     # ---------------------------------------------------------- diagnostics
     def diagnostics(self, uri: str) -> list[lsp.Diagnostic]:
@@ -180,7 +186,7 @@ class Analysis:
         for d in self.result.diagnostics:
             out.append(
                 lsp.Diagnostic(
-                    range=to_range(d.start, d.end),
+                    range=to_range(to_span(d.start, d.end)),
                     severity=SEVERITIES[d.severity],
                     code=d.name,
                     source="quendal",
@@ -188,7 +194,7 @@ class Analysis:
                     tags=[lsp.DiagnosticTag.Unnecessary] if d.code in UNUSED_HINTS else None,
                     related_information=[
                         lsp.DiagnosticRelatedInformation(
-                            location=lsp.Location(uri=uri, range=to_range(rel.start, rel.end)),
+                            location=lsp.Location(uri=uri, range=to_range(to_span(rel.start, rel.end))),
                             message=rel.message,
                         )
                         for rel in d.related
@@ -199,7 +205,7 @@ class Analysis:
         return out
 
     def diagnostics_at(self, position: lsp.Position) -> list[Diagnostic]:
-        return [d for d in self.result.diagnostics if contains(to_range(d.start, d.end), position)]
+        return [d for d in self.result.diagnostics if contains(to_span(d.start, d.end), position)]
 
     # -------------------------------------------------------------- names
     def occurrence_at(self, position: lsp.Position) -> Occurrence | None:
@@ -220,7 +226,7 @@ class Analysis:
                 consider(Occurrence(r, global_name=name))
         return best
 
-    def locations(self, occurrence: Occurrence, *, declaration: bool = True) -> list[tuple[lsp.Range, int]]:
+    def locations(self, occurrence: Occurrence, *, declaration: bool = True) -> list[tuple[Span, int]]:
         """Every range of the same variable or global, with the code of the
         record (the tag for the declaration)."""
         if occurrence.variable is not None:
@@ -237,7 +243,7 @@ class Analysis:
             encloses(s, use.range) and not encloses(s, variable.range) for s in self.function_scopes()
         )
 
-    def function_scopes(self) -> list[lsp.Range]:
+    def function_scopes(self) -> list[Span]:
         """Scopes that are function bodies: the narrowest scope around a
         parameter, or around the name of a function declared with `fn`
         (whose scope covers the whole declaration)."""
@@ -245,16 +251,16 @@ class Analysis:
         for v in self.variables:
             if v.tag in PARAMETER_TAGS or v.tag == LOCAL_FUNCTION:
                 scope = self.narrowest_scope(v.range)
-                if scope is not None and (v.tag in PARAMETER_TAGS or scope.start.line == v.range.start.line):
+                if scope is not None and (v.tag in PARAMETER_TAGS or scope[0] == v.range[0]):
                     if scope not in out and scope != self.root_scope():
                         out.append(scope)
         return out
 
-    def root_scope(self) -> lsp.Range | None:
-        return self.scopes[0] if self.scopes and self.scopes[0].start == lsp.Position(line=0, character=0) else None
+    def root_scope(self) -> Span | None:
+        return self.scopes[0] if self.scopes and self.scopes[0][:2] == (0, 0) else None
 
-    def narrowest_scope(self, r: lsp.Range) -> lsp.Range | None:
-        best: lsp.Range | None = None
+    def narrowest_scope(self, r: Span) -> Span | None:
+        best: Span | None = None
         for s in self.scopes:
             if encloses(s, r) and (best is None or encloses(best, s)):
                 best = s
@@ -271,7 +277,7 @@ class Analysis:
                 kind = f"{'mutable' if v.mutable else 'immutable'} {kind}"
             if occurrence.use is not None and self.is_upvalue(v, occurrence.use):
                 kind = f"upvalue ({kind} of an enclosing function)"
-            line = v.range.start.line + 1
+            line = v.range[0] + 1
             extra = ", exported" if v.exported else ""
             parts.append(f"`{v.name}`: {kind}{extra}, declared on line {line}")
         elif occurrence is not None and occurrence.global_name is not None:
@@ -282,7 +288,7 @@ class Analysis:
             return None
         return lsp.Hover(
             contents=lsp.MarkupContent(kind=lsp.MarkupKind.Markdown, value="\n\n".join(parts)),
-            range=occurrence.range if occurrence is not None else None,
+            range=to_range(occurrence.range) if occurrence is not None else None,
         )
 
     # ------------------------------------------------------------ symbols
@@ -290,7 +296,7 @@ class Analysis:
         """Functions, constants and modules at any depth, and the `let`s of
         the top level, nested by the scopes that hold them."""
         root = self.root_scope()
-        items: list[tuple[lsp.Range, lsp.DocumentSymbol]] = []
+        items: list[tuple[Span, lsp.DocumentSymbol]] = []
         for v in self.variables:
             if v.tag == LOCAL_FUNCTION:
                 kind = lsp.SymbolKind.Function
@@ -304,13 +310,19 @@ class Analysis:
                 continue
             full = self._extent(v)
             symbol = lsp.DocumentSymbol(
-                name=v.name, kind=kind, range=full, selection_range=v.range, detail=VARIABLE_TAGS[v.tag][0], children=[]
+                name=v.name,
+                kind=kind,
+                range=to_range(full),
+                selection_range=to_range(v.range),
+                detail=VARIABLE_TAGS[v.tag][0],
+                children=[],
             )
             items.append((full, symbol))
         # Larger extents first, so that each symbol finds its parent placed.
-        items.sort(key=lambda item: (_key(item[0].start), tuple(-x for x in _key(item[0].end))))
+        items.sort(key=lambda item: (item[0][0], item[0][1], -item[0][2], -item[0][3]))
         top: list[lsp.DocumentSymbol] = []
-        placed: list[tuple[lsp.Range, lsp.DocumentSymbol]] = []
+        children: dict[int, list[lsp.DocumentSymbol]] = {}
+        placed: list[tuple[Span, lsp.DocumentSymbol]] = []
         for full, symbol in items:
             parent = None
             for outer, candidate in placed:
@@ -318,23 +330,25 @@ class Analysis:
                     outer, full
                 ):
                     parent = candidate
-            (parent.children if parent is not None and parent.children is not None else top).append(symbol)
+            (children.setdefault(id(parent), []) if parent is not None else top).append(symbol)
             placed.append((full, symbol))
+        for _, symbol in placed:
+            symbol.children = children.get(id(symbol), [])
         return top
 
-    def _extent(self, v: Variable) -> lsp.Range:
+    def _extent(self, v: Variable) -> Span:
         """The range a symbol spans: for a function declared with `fn`, the
         scope around its name; for a module or a function value, the name up
         to the end of the scope that starts after it on the same line."""
         if v.tag == LOCAL_FUNCTION:
             scope = self.narrowest_scope(v.range)
-            if scope is not None and scope != self.root_scope() and scope.start.line == v.range.start.line:
+            if scope is not None and scope != self.root_scope() and scope[0] == v.range[0]:
                 return scope
         if v.tag in (LOCAL_FUNCTION, LOCAL_MODULE):
-            after = [s for s in self.scopes if _key(s.start) >= _key(v.range.end) and s.start.line == v.range.end.line]
+            after = [s for s in self.scopes if s[:2] >= v.range[2:] and s[0] == v.range[2]]
             if after:
-                first = min(after, key=lambda s: _key(s.start))
-                return lsp.Range(start=v.range.start, end=first.end)
+                first = min(after)
+                return (v.range[0], v.range[1], first[2], first[3])
         return v.range
 
     def folding_ranges(self) -> list[lsp.FoldingRange]:
@@ -342,10 +356,10 @@ class Analysis:
         seen = set()
         root = self.root_scope()
         for s in self.scopes:
-            if s == root or s.end.line <= s.start.line or (s.start.line, s.end.line) in seen:
+            if s == root or s[2] <= s[0] or (s[0], s[2]) in seen:
                 continue
-            seen.add((s.start.line, s.end.line))
-            out.append(lsp.FoldingRange(start_line=s.start.line, end_line=s.end.line, kind=lsp.FoldingRangeKind.Region))
+            seen.add((s[0], s[2]))
+            out.append(lsp.FoldingRange(start_line=s[0], end_line=s[2], kind=lsp.FoldingRangeKind.Region))
         out.sort(key=lambda f: (f.start_line, f.end_line))
         return out
 
@@ -355,21 +369,21 @@ class Analysis:
         token (line delta, start delta, length, type, modifier bits)."""
         tokens: list[tuple[int, int, int, int, int]] = []  # line, start, length, type, modifiers
 
-        def add(r: lsp.Range, kind: str, modifiers: Sequence[str] = ()) -> None:
+        def add(r: Span, kind: str, modifiers: Sequence[str] = ()) -> None:
             bits = 0
             for m in modifiers:
                 bits |= 1 << TOKEN_MODIFIERS.index(m)
             type_index = TOKEN_TYPES.index(kind)
-            if r.start.line == r.end.line:
-                if r.end.character > r.start.character:
-                    tokens.append((r.start.line, r.start.character, r.end.character - r.start.character, type_index, bits))
+            if r[0] == r[2]:
+                if r[3] > r[1]:
+                    tokens.append((r[0], r[1], r[3] - r[1], type_index, bits))
                 return
             # A token over several lines (a string) is sent line by line.
             lines = self.result.text
-            for line in range(r.start.line, r.end.line + 1):
-                start = r.start.character if line == r.start.line else 0
-                if line == r.end.line:
-                    end = r.end.character
+            for line in range(r[0], r[2] + 1):
+                start = r[1] if line == r[0] else 0
+                if line == r[2]:
+                    end = r[3]
                 else:
                     end = len(lines.line(line + 1).encode("utf-16-le")) // 2
                 if end > start:
@@ -386,8 +400,7 @@ class Analysis:
                 add(use.range, kind, (*modifiers, *extra))
         for ranges in self.globals.values():
             for r in ranges:
-                key = (r.start.line, r.start.character, r.end.line, r.end.character)
-                add(r, "function" if key in self.callees else "variable", ("defaultLibrary",))
+                add(r, "function" if r in self.callees else "variable", ("defaultLibrary",))
         for r in self.fields:
             add(r, "property", ("declaration",))
         for r in self.keywords:

@@ -19,7 +19,7 @@ from lsprotocol import types as lsp
 from pygls.lsp.server import LanguageServer
 
 from ..settings import SettingsError, clear_cache, find_settings
-from .analysis import TOKEN_MODIFIERS, TOKEN_TYPES, Analysis
+from .analysis import TOKEN_MODIFIERS, TOKEN_TYPES, Analysis, to_range
 
 TEMPLATE_SUFFIX = ".qdt"
 log = logging.getLogger("quendal.lsp")
@@ -111,7 +111,7 @@ def definition(ls: QuendalServer, params: lsp.DefinitionParams) -> lsp.Location 
     occurrence = analysis.occurrence_at(params.position) if analysis else None
     if occurrence is None or occurrence.variable is None:
         return None  # globals are defined by the host
-    return lsp.Location(uri=params.text_document.uri, range=occurrence.variable.range)
+    return lsp.Location(uri=params.text_document.uri, range=to_range(occurrence.variable.range))
 
 
 @server.feature(lsp.TEXT_DOCUMENT_REFERENCES)
@@ -121,7 +121,7 @@ def references(ls: QuendalServer, params: lsp.ReferenceParams) -> list[lsp.Locat
     if analysis is None or occurrence is None:
         return []
     found = analysis.locations(occurrence, declaration=params.context.include_declaration)
-    return [lsp.Location(uri=params.text_document.uri, range=r) for r, _ in found]
+    return [lsp.Location(uri=params.text_document.uri, range=to_range(r)) for r, _ in found]
 
 
 _WRITES = {11002, 11003}  # ReadWriteLocal, WriteLocal
@@ -139,7 +139,7 @@ def highlight(ls: QuendalServer, params: lsp.DocumentHighlightParams) -> list[ls
             kind = lsp.DocumentHighlightKind.Write
         else:
             kind = lsp.DocumentHighlightKind.Read
-        out.append(lsp.DocumentHighlight(range=r, kind=kind))
+        out.append(lsp.DocumentHighlight(range=to_range(r), kind=kind))
     return out
 
 
