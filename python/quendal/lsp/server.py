@@ -12,7 +12,6 @@ from __future__ import annotations
 import argparse
 import logging
 import sys
-import threading
 from urllib.parse import unquote, urlparse
 
 from lsprotocol import types as lsp
@@ -31,7 +30,6 @@ class QuendalServer(LanguageServer):
 
         super().__init__("quendal", version(), text_document_sync_kind=lsp.TextDocumentSyncKind.Full)
         self.analyses: dict[str, Analysis] = {}
-        self.lock = threading.Lock()
 
     def analyse(self, uri: str) -> Analysis | None:
         """Compiles the document at ``uri`` as it stands and publishes its
