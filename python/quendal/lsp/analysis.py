@@ -10,7 +10,9 @@ keyword references and the string tags. Nothing here reads the language.
 from __future__ import annotations
 
 from collections.abc import Sequence
+from bisect import bisect_left, bisect_right
 from dataclasses import dataclass, field
+from functools import cached_property
 
 from lsprotocol import types as lsp
 
@@ -240,31 +242,40 @@ class Analysis:
     def is_upvalue(self, variable: Variable, use: Use) -> bool:
         """A use inside a function that does not contain the declaration."""
         return any(
-            encloses(s, use.range) and not encloses(s, variable.range) for s in self.function_scopes()
+            encloses(s, use.range) and not encloses(s, variable.range) for s in self.function_scopes
         )
 
-    def function_scopes(self) -> list[Span]:
+    @cached_property
+    def function_scopes(self) -> set[Span]:
         """Scopes that are function bodies: the narrowest scope around a
         parameter, or around the name of a function declared with `fn`
         (whose scope covers the whole declaration)."""
-        out = []
+        out = set()
+        root = self.root_scope()
         for v in self.variables:
             if v.tag in PARAMETER_TAGS or v.tag == LOCAL_FUNCTION:
                 scope = self.narrowest_scope(v.range)
-                if scope is not None and (v.tag in PARAMETER_TAGS or scope[0] == v.range[0]):
-                    if scope not in out and scope != self.root_scope():
-                        out.append(scope)
+                if scope is not None and scope != root and (v.tag in PARAMETER_TAGS or scope[0] == v.range[0]):
+                    out.add(scope)
         return out
 
     def root_scope(self) -> Span | None:
         return self.scopes[0] if self.scopes and self.scopes[0][:2] == (0, 0) else None
 
+    @cached_property
+    def _sorted_scopes(self) -> list[Span]:
+        # By start, the wider first where two start together.
+        return sorted(set(self.scopes), key=lambda s: (s[0], s[1], -s[2], -s[3]))
+
     def narrowest_scope(self, r: Span) -> Span | None:
-        best: Span | None = None
-        for s in self.scopes:
-            if encloses(s, r) and (best is None or encloses(best, s)):
-                best = s
-        return best
+        """Scopes nest, so the narrowest around ``r`` is the last one to
+        start at or before it that also ends at or after it."""
+        scopes = self._sorted_scopes
+        at = bisect_right(scopes, r[:2], key=lambda s: s[:2])
+        for s in reversed(scopes[:at]):
+            if encloses(s, r):
+                return s
+        return None
 
     # --------------------------------------------------------------- hover
     def hover(self, position: lsp.Position) -> lsp.Hover | None:
@@ -322,17 +333,16 @@ class Analysis:
         items.sort(key=lambda item: (item[0][0], item[0][1], -item[0][2], -item[0][3]))
         top: list[lsp.DocumentSymbol] = []
         children: dict[int, list[lsp.DocumentSymbol]] = {}
-        placed: list[tuple[Span, lsp.DocumentSymbol]] = []
+        # The functions and modules that hold the current position, innermost last.
+        open_: list[tuple[Span, lsp.DocumentSymbol]] = []
         for full, symbol in items:
-            parent = None
-            for outer, candidate in placed:
-                if candidate.kind in (lsp.SymbolKind.Function, lsp.SymbolKind.Module) and outer != full and encloses(
-                    outer, full
-                ):
-                    parent = candidate
+            while open_ and not (open_[-1][0] != full and encloses(open_[-1][0], full)):
+                open_.pop()
+            parent = open_[-1][1] if open_ else None
             (children.setdefault(id(parent), []) if parent is not None else top).append(symbol)
-            placed.append((full, symbol))
-        for _, symbol in placed:
+            if symbol.kind in (lsp.SymbolKind.Function, lsp.SymbolKind.Module):
+                open_.append((full, symbol))
+        for _, symbol in items:
             symbol.children = children.get(id(symbol), [])
         return top
 
@@ -345,9 +355,10 @@ class Analysis:
             if scope is not None and scope != self.root_scope() and scope[0] == v.range[0]:
                 return scope
         if v.tag in (LOCAL_FUNCTION, LOCAL_MODULE):
-            after = [s for s in self.scopes if s[:2] >= v.range[2:] and s[0] == v.range[2]]
-            if after:
-                first = min(after)
+            scopes = self._sorted_scopes
+            at = bisect_left(scopes, v.range[2:], key=lambda s: s[:2])  # the first to start after the name
+            if at < len(scopes) and scopes[at][0] == v.range[2]:
+                first = scopes[at]
                 return (v.range[0], v.range[1], first[2], first[3])
         return v.range
 
