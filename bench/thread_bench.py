@@ -101,6 +101,26 @@ def _timed(fn) -> float:
     return time.perf_counter() - start
 
 
+def control(count: int) -> float:
+    """CPU time over wall time of `count` threads hashing (hashlib releases
+    the lock for large inputs): what the machine lets threads do at once,
+    whatever compiles."""
+    import hashlib
+
+    data = b"q" * 50_000_000
+
+    def work() -> None:
+        hashlib.sha256(data).digest()
+
+    threads = [threading.Thread(target=work) for _ in range(count)]
+    cpu, wall = time.process_time(), time.perf_counter()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return (time.process_time() - cpu) / (time.perf_counter() - wall)
+
+
 def loop_rate() -> float:
     """Iterations per second of the loop in `progress`, on this thread alone."""
     done = threading.Event()
@@ -136,6 +156,7 @@ def main(argv: list[str] | None = None) -> int:
     print(f"same, quendal.core (holds the lock): {args.threads * one / core_many:5.2f}x")
     print(f"CPU time / wall time, {args.threads} threads:   engine {cpu_per_wall(args.threads, source):.2f}, "
           f"core {cpu_per_wall(args.threads, source, core_compile):.2f}")
+    print(f"control, {args.threads} threads hashing:      CPU time / wall time {control(args.threads):.2f}")
     # Load on the machine (other processes) hides the second core from the
     # timings above; this one is about the lock alone: how long another
     # Python thread gets to run while one compiles (time per iteration of its
