@@ -395,7 +395,7 @@ def test_narrow_output_encoding_never_fails(tmp_path):
 def test_help_lists_the_commands_and_exit_codes():
     p = run("--help")
     assert p.returncode == 0
-    for word in ("check", "dis", "exit status", "2  bad usage"):
+    for word in ("check", "dis", "lsp", "exit status", "2  bad usage", "--globals"):
         assert word in p.stdout
     assert "--max-errors" in run("check", "--help").stdout
 

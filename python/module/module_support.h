@@ -34,6 +34,10 @@ void add_argument_note(const char* name);
 PyTypeObject* create_config_type(PyObject* module);
 const CompileConfig& config_data(PyObject* object, PyTypeObject* config_type);
 
+// The tuple (bytes | None, list of int) for a compilation's result; null
+// with an exception set when memory runs out.
+PyObject* encode_result(const CompileResult& result);
+
 PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* get_diagnostic_message_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                           PyObject* kwnames);

@@ -8,11 +8,13 @@ import json
 import os
 import sys
 from collections.abc import Iterator
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, TextIO
 
 from .diagnostics import Result, Severity, compile
 from .render import Style, TextRenderer, summary, to_json, use_color
+from .settings import SettingsError, find_settings
 
 EXIT_OK = 0
 EXIT_ERRORS = 1
@@ -30,10 +32,15 @@ Files ending in .qdt are compiled as templates, other files as scripts, unless
 *.qdt file below it (directories whose names start with "." are skipped);
 "-" reads standard input.
 
+The host's global names come from --globals, else from `globals = [...]` in
+the nearest quendal.toml, or [tool.quendal] of a pyproject.toml, up the
+directory tree from each file; when known, reading any other undeclared name
+is warned about (GlobalVariableNotDeclared).
+
 exit status:
   0  no errors (warnings and hints do not count)
   1  errors were found
-  2  bad usage, or an input that cannot be read or is not UTF-8
+  2  bad usage, or an input (or settings file) that cannot be read or is not UTF-8
 """
 
 
@@ -69,6 +76,19 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
         help=f"show at most N diagnostics in the text output, 0 for all (default: {DEFAULT_MAX_ERRORS})",
     )
     p.add_argument(
+        "--globals",
+        type=_names,
+        metavar="NAME,...",
+        help="the host's global names, comma-separated (overrides the settings files; '' means none)",
+    )
+    p.add_argument(
+        "--jobs",
+        type=_count,
+        default=0,
+        metavar="N",
+        help="compile on N threads (default 0: one per processor)",
+    )
+    p.add_argument(
         "--lang",
         choices=("en", "zh"),
         default="en",
@@ -84,6 +104,10 @@ def _count(text: str) -> int:
     if value < 0:
         raise argparse.ArgumentTypeError(f"must not be negative: {value}")
     return value
+
+
+def _names(text: str) -> tuple[str, ...]:
+    return tuple(name for name in (part.strip() for part in text.split(",")) if name)
 
 
 def parser(prog: str = "quendal check") -> argparse.ArgumentParser:
@@ -203,18 +227,35 @@ class Report:
         self.out.write((self.style.severity(severity, text) if severity else self.style.bold(text)) + "\n")
 
 
+def known_globals(path: str, given: tuple[str, ...] | None) -> tuple[str, ...] | None:
+    """The global names for a file: --globals, else its settings (standard
+    input: those of the current directory)."""
+    if given is not None:
+        return given
+    return find_settings(os.getcwd() if path == STDIN else path).globals
+
+
 def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     template: bool | None = True if args.template else False if args.script else None
     report = Report(args, out)
     unreadable = False
-    for path in expand(args.paths):
-        try:
-            source = read_source(path, template)
-        except InputError as e:
-            err.write(f"quendal: error: {e}\n")
-            unreadable = True
-            continue
-        report.add(source, compile(source.text, template=source.template))
+    # Files are read here, in order, and compiled on the pool (the compiler
+    # runs without the interpreter lock); results are reported in order.
+    jobs = args.jobs or os.cpu_count() or 1
+    pending: list[tuple[Source, Future[Result]]] = []
+    with ThreadPoolExecutor(max_workers=jobs) as pool:
+        for path in expand(args.paths):
+            try:
+                source = read_source(path, template)
+                names = known_globals(path, args.globals)
+            except (InputError, SettingsError) as e:
+                err.write(f"quendal: error: {e}\n")
+                unreadable = True
+                continue
+            future = pool.submit(compile, source.text, template=source.template, known_globals=names, engine=True)
+            pending.append((source, future))
+        for source, future in pending:
+            report.add(source, future.result())
     report.finish()
     if unreadable:
         return EXIT_USAGE

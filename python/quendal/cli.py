@@ -2,6 +2,7 @@
 
     quendal check FILE|DIR|- ...   report diagnostics (the default command)
     quendal dis FILE               bytecode listing with source positions
+    quendal lsp                    the language server, on standard input and output
 """
 
 from __future__ import annotations
@@ -13,9 +14,16 @@ from collections.abc import Callable
 
 from . import check, dis
 
+def _lsp(argv: list[str], *, prog: str) -> int:
+    from .lsp.server import main
+
+    return main(argv, prog=prog)
+
+
 COMMANDS: dict[str, tuple[str, Callable[..., int]]] = {
     "check": ("compile files and report their diagnostics (the default command)", check.main),
     "dis": ("print the bytecode listing of a file, with source positions", dis.main),
+    "lsp": ("run the language server on standard input and output", _lsp),
 }
 
 USAGE = "quendal [--version] [--help] COMMAND [ARGS...] | quendal FILE|DIR|- ..."

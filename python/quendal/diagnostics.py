@@ -26,7 +26,7 @@ import gc
 from collections.abc import Sequence
 from functools import cached_property, lru_cache
 from itertools import accumulate, compress
-from typing import NamedTuple, overload
+from typing import Literal, NamedTuple, overload
 
 from ._diagnostics import CODES
 
@@ -41,7 +41,9 @@ __all__ = [
     "SourceMap",
     "Result",
     "SourceText",
+    "Unit",
     "compile",
+    "compile_records",
     "decode",
     "kind_of",
     "code_name",
@@ -121,8 +123,14 @@ def code_message(code: int, *, original: bool = False) -> str:
     return entry[1] if original else entry[2]
 
 
+# What a column counts: code points (the default) or UTF-16 code units (the
+# unit of editors speaking the language server protocol).
+Unit = Literal["codepoints", "utf16"]
+
+
 class Position(NamedTuple):
-    """1-based line and column; columns count code points."""
+    """1-based line and column; columns count code points, or UTF-16 code
+    units in a result compiled with ``unit="utf16"``."""
 
     line: int
     column: int
@@ -175,24 +183,54 @@ class SourceMapEntry(NamedTuple):
 
 
 class SourceText:
-    """Maps the encoder's 1-based lines and code-point columns back to string
-    indices. Lines end at each line feed; a column counts every character of
-    its line, a carriage return included, and may run past the line into its
-    terminator (the encoder puts a position on a terminator on the line
-    before it)."""
+    """Maps the encoder's 1-based lines and columns back to string indices.
+    Lines end at each line feed; a column counts every character of its line,
+    a carriage return included, and may run past the line into its terminator
+    (the encoder puts a position on a terminator on the line before it).
+    Columns count code points, or UTF-16 code units with ``unit="utf16"``."""
 
-    __slots__ = ("text", "line_starts")
+    __slots__ = ("text", "line_starts", "unit", "astral")
 
-    def __init__(self, text: str) -> None:
+    def __init__(self, text: str, unit: Unit = "codepoints") -> None:
         self.text = text
+        self.unit = unit
         # Start index of every line: the lengths of the pieces between line
         # feeds, each plus its line feed, summed (all loops in C).
         self.line_starts: list[int] = list(accumulate(map((1).__add__, map(len, text.split("\n"))), initial=0))[:-1]
+        # Only characters above U+FFFF count differently in UTF-16 (two units).
+        self.astral = unit == "utf16" and len(text.encode("utf-16-le", "surrogatepass")) != 2 * len(text)
 
     def index(self, line: int, column: int) -> int:
         """String index of a position, clamped to the text."""
+        if not self.line_starts:
+            return 0
         line = min(max(line, 1), len(self.line_starts))
-        return max(0, min(self.line_starts[line - 1] + column - 1, len(self.text)))
+        start = self.line_starts[line - 1]
+        if self.astral:
+            column = self._code_points(start, column)
+        return max(0, min(start + column - 1, len(self.text)))
+
+    def _code_points(self, start: int, column: int) -> int:
+        """The code-point column of a UTF-16 column on the line at ``start``."""
+        units = column - 1
+        at = start
+        text = self.text
+        while units > 0 and at < len(text):
+            units -= 2 if ord(text[at]) > 0xFFFF else 1
+            at += 1
+        return at - start + 1 + max(units, 0)
+
+    def column_of(self, index: int) -> Position:
+        """The position of a string index, in this text's unit."""
+        from bisect import bisect_right
+
+        index = max(0, min(index, len(self.text)))
+        line = max(bisect_right(self.line_starts, index), 1)
+        start = self.line_starts[line - 1] if self.line_starts else 0
+        column = index - start + 1
+        if self.astral:
+            column += sum(1 for c in self.text[start:index] if ord(c) > 0xFFFF)
+        return Position(line, column)
 
     def slice(self, start: Position, end: Position) -> str:
         return self.text[self.index(*start) : self.index(*end)]
@@ -280,8 +318,9 @@ class Result:
     """One compilation: the chunk, the diagnostics, and on demand the
     annotations and the source map."""
 
-    def __init__(self, source: str, chunk: bytes | None, records: list[int]) -> None:
+    def __init__(self, source: str, chunk: bytes | None, records: list[int], unit: Unit = "codepoints") -> None:
         self.source = source
+        self.unit: Unit = unit
         self.chunk = chunk
         self.records = records  # the flat list, as the compiler returned it
         codes = records[4::RECORD_SIZE]
@@ -325,7 +364,7 @@ class Result:
 
     @cached_property
     def text(self) -> SourceText:
-        return SourceText(self.source)
+        return SourceText(self.source, self.unit)
 
     def _decode(self, others: list[int]) -> tuple[list[Diagnostic], list[int]]:
         if not others:
@@ -333,7 +372,9 @@ class Result:
         r = self.records
         text = self.text
         source = text.text
-        starts = text.line_starts
+        # With UTF-16 columns and characters above U+FFFF, columns are not
+        # string offsets: every slice goes through the text's conversion.
+        starts = [] if text.astral else text.line_starts
         diagnostics: list[Diagnostic] = []
         related: dict[int, list[Related]] = {}  # diagnostic index -> its references
         annotations: list[int] = []
@@ -381,12 +422,14 @@ class Result:
         """Tags and tag references, in record order (empty unless the
         configuration asked for tags)."""
         out = []
+        r = self.records
         for i in self._annotation_indices:
             at = i * RECORD_SIZE
-            code = self.records[at + 4]
-            start = Position(self.records[at], self.records[at + 1])
-            end = Position(self.records[at + 2], self.records[at + 3])
-            out.append(Annotation(kind_of(code), code, code_name(code), start, end))
+            code = r[at + 4]
+            kind, _, name, _, _ = _code_info(code)
+            start = _new(Position, (r[at], r[at + 1]))
+            end = _new(Position, (r[at + 2], r[at + 3]))
+            out.append(_new(Annotation, (kind, code, name, start, end)))
         return out
 
     @cached_property
@@ -403,15 +446,66 @@ def _position_key(d: Diagnostic) -> Position:
     return d.start
 
 
-def decode(source: str, chunk: bytes | None, records: list[int]) -> Result:
-    """Decodes what ``core.compile`` returned for ``source``."""
-    return Result(source, chunk, records)
+def decode(source: str, chunk: bytes | None, records: list[int], unit: Unit = "codepoints") -> Result:
+    """Decodes what ``core.compile`` (or ``_engine.compile``) returned for
+    ``source``."""
+    return Result(source, chunk, records, unit)
 
 
-def compile(source: str, *, template: bool = False) -> Result:
-    """Compiles a script (or a template) and decodes the result."""
-    from . import core
+def compile_records(
+    source: str,
+    *,
+    template: bool = False,
+    tags: bool = False,
+    unit: Unit = "codepoints",
+    source_map: bool = True,
+    known_globals: Sequence[str] | None = None,
+    engine: bool = False,
+) -> tuple[bytes | None, list[int]]:
+    """The chunk and the flat records of one compilation. The fixed
+    configuration of ``quendal.core`` serves the defaults; any other option,
+    or ``engine=True``, goes through ``quendal._engine``, which compiles
+    without holding the interpreter lock (so threads compile in parallel)."""
+    mode: Literal["script", "template"] = "template" if template else "script"
+    if not engine and not tags and unit == "codepoints" and source_map and known_globals is None:
+        from . import core
 
-    config = core.Config(input_mode="template" if template else "script")
-    chunk, records = core.compile(source, config)
-    return Result(source, chunk, records)
+        return core.compile(source, core.Config(input_mode=mode))
+    from . import _engine
+
+    return _engine.compile(
+        source,
+        input_mode=mode,
+        report_tags=tags,
+        report_source_map=source_map,
+        position_unit=unit,
+        known_globals=None if known_globals is None else list(known_globals),
+    )
+
+
+def compile(
+    source: str,
+    *,
+    template: bool = False,
+    tags: bool = False,
+    unit: Unit = "codepoints",
+    source_map: bool = True,
+    known_globals: Sequence[str] | None = None,
+    engine: bool = False,
+) -> Result:
+    """Compiles a script (or a template) and decodes the result.
+
+    ``tags`` keeps the editor annotations (``Result.annotations``); ``unit``
+    chooses what columns count; ``source_map=False`` drops the per-instruction
+    records; ``known_globals`` lists the host's globals, so that reading any
+    other undeclared name draws the warning ``GlobalVariableNotDeclared``."""
+    chunk, records = compile_records(
+        source,
+        template=template,
+        tags=tags,
+        unit=unit,
+        source_map=source_map,
+        known_globals=known_globals,
+        engine=engine,
+    )
+    return Result(source, chunk, records, unit)

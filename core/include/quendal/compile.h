@@ -8,11 +8,13 @@
 // when an error was reported) and the encoded diagnostics, five integers per
 // record. Malformed source never throws; `InternalFailure` signals a broken
 // invariant of the compiler itself.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quendal {
@@ -20,6 +22,24 @@ namespace quendal {
 enum class InputMode : std::uint8_t { Script = 0, Template = 1 };
 
 enum class PositionUnit : std::uint8_t { Utf8Bytes = 0, Utf16Units = 1, CodePoints = 2 };
+
+// The names of the globals a host defines. Given to a compilation, it makes a
+// read of an undeclared name outside the set a warning (a misspelt local or
+// host function), where otherwise it is a silent read of a global.
+class KnownGlobals {
+ public:
+  KnownGlobals() = default;
+  explicit KnownGlobals(std::vector<std::string> names) : names_(std::move(names)) {
+    std::sort(names_.begin(), names_.end());
+    names_.erase(std::unique(names_.begin(), names_.end()), names_.end());
+  }
+  bool contains(std::string_view name) const {
+    return std::binary_search(names_.begin(), names_.end(), name, std::less<>());
+  }
+
+ private:
+  std::vector<std::string> names_;
+};
 
 struct CompileConfig {
   InputMode input_mode = InputMode::Script;
@@ -31,6 +51,8 @@ struct CompileConfig {
   bool report_tags = false;
   bool report_source_map = true;
   PositionUnit position_unit = PositionUnit::CodePoints;
+  // Borrowed for the call; none: every undeclared name is a global, unchecked.
+  const KnownGlobals* known_globals = nullptr;
 };
 
 struct CompileResult {

@@ -266,6 +266,7 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
   push_tag(DiagnosticCode::GlobalVariable, range);
   op_global(range, dst, name);
   hint_mislead_nil(name, range);
+  check_known_global(name, range);
 }
 
 std::optional<std::string_view> Emitter::emit_global_access(const Expression& callee) {
@@ -285,6 +286,7 @@ std::optional<std::string_view> Emitter::emit_global_access(const Expression& ca
     if (find_variable(name)) return std::nullopt;
     push_tag(DiagnosticCode::GlobalVariable, token_range(token));
     hint_mislead_nil(name, token_range(token));
+    check_known_global(name, token_range(token));
     return name;
   }
   return std::nullopt;
@@ -534,6 +536,7 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
   if (!find_variable(name)) {
     push_tag(DiagnosticCode::GlobalVariable, token_range(token));
     hint_mislead_nil(name, token_range(token));
+    check_known_global(name, token_range(token));
     head.global = name;
     head.is_global = true;
     return true;

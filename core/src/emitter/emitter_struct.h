@@ -265,6 +265,8 @@ class Emitter {
   void declare_expression(const Expression& expression);
   void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
   void hint_mislead_nil(std::string_view name, SourceRange range);
+  // A read of an undeclared name that the host's known globals lack.
+  void check_known_global(std::string_view name, SourceRange range);
 
   // ------------------------------------------- patterns (emitter_pattern)
   // Tests the value in `value` against `pattern` and binds its names; `flag`

@@ -72,6 +72,11 @@ void Emitter::hint_mislead_nil(std::string_view name, SourceRange range) {
     push(DiagnosticCode::MisleadingNilVariable, range);
 }
 
+void Emitter::check_known_global(std::string_view name, SourceRange range) {
+  if (config.known_globals != nullptr && !config.known_globals->contains(name))
+    push(DiagnosticCode::GlobalVariableNotDeclared, range);
+}
+
 void Emitter::check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right) {
   const TokenKind& op_kind = peeled_kind(op);
   const TokenKind& kind = peeled_kind(literal);

@@ -1,0 +1,1 @@
+"""The Quendal language server (``quendal lsp``); see ``server``."""
