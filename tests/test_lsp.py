@@ -321,3 +321,37 @@ async def test_examples_answer_every_request(client: LanguageClient):
                 lsp.DefinitionParams(text_document=doc, position=symbol.selection_range.start)
             )
             assert found.range == symbol.selection_range, (path.name, symbol.name)
+
+
+# A carriage return that no line feed follows ends a line for the protocol,
+# not for the compiler: positions after one move to the protocol's lines.
+@pytest.mark.parametrize(
+    "text, compiler, protocol",
+    [
+        ("a\nb", (2, 1), (1, 0)),
+        ("ab\rcd\r\nef", (1, 4), (1, 0)),
+        ("ab\rcd\r\nef", (1, 6), (1, 2)),
+        ("ab\rcd\r\nef", (2, 2), (2, 1)),
+        ("x\r\ny", (2, 1), (1, 0)),
+        ("\U0001F600\rz", (1, 4), (1, 0)),
+        ("ef\r", (1, 4), (1, 0)),
+    ],
+)
+def test_line_map_follows_the_protocols_line_ends(text, compiler, protocol):
+    from quendal.diagnostics import Position
+    from quendal.lsp.analysis import LineMap
+
+    span = LineMap(text).span(Position(*compiler), Position(*compiler))
+    assert span[:2] == protocol
+
+
+async def test_diagnostics_after_a_lone_carriage_return(client: LanguageClient):
+    text = "let a = 1;\rlet b = ;\n"
+    uri = "file:///tmp/cr.qd"
+    client.text_document_did_open(lsp.DidOpenTextDocumentParams(lsp.TextDocumentItem(uri, "quendal", 1, text)))
+    await client.wait_for_notification(lsp.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
+    starts = {(d.range.start.line, d.range.start.character) for d in client.diagnostics[uri]}
+    # The missing expression after `=` is on the protocol's second line, at
+    # the end of `=` (the compiler's line 1, column 19).
+    assert (1, 7) in starts
+    assert all(line <= 1 for line, _ in starts)

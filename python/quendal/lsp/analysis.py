@@ -81,6 +81,55 @@ def to_span(start: Position, end: Position) -> Span:
     return (max(start.line - 1, 0), max(start.column - 1, 0), max(end.line - 1, 0), max(end.column - 1, 0))
 
 
+class LineMap:
+    """The compiler ends lines at a line feed only; the protocol also at a
+    carriage return that no line feed follows. Maps the compiler's 1-based
+    (line, UTF-16 column) positions to the protocol's 0-based ones: the
+    identity for a text without such a lone carriage return."""
+
+    def __init__(self, text: str) -> None:
+        # Per compiler line with a lone carriage return: the protocol lines
+        # before it, and the 0-based columns just after each lone return.
+        self.breaks: dict[int, tuple[int, list[int]]] = {}
+        self.lines_before: list[int] = []
+        if "\r" not in text:
+            return
+        before = 0
+        pieces = text.split("\n")
+        for number, line in enumerate(pieces):
+            self.lines_before.append(before)
+            if "\r" not in line:
+                continue
+            # A return that ends a piece other than the last is half of a CRLF.
+            last = number == len(pieces) - 1
+            after: list[int] = []
+            column = 0
+            for i, ch in enumerate(line):
+                column += 2 if ord(ch) > 0xFFFF else 1
+                if ch == "\r" and (last or i + 1 < len(line)):
+                    after.append(column)
+            if after:
+                self.breaks[number] = (before, after)
+                before += len(after)
+
+    def span(self, start: Position, end: Position) -> Span:
+        if not self.lines_before:
+            return to_span(start, end)
+        return (*self.point(start.line - 1, start.column - 1), *self.point(end.line - 1, end.column - 1))
+
+    def point(self, line: int, column: int) -> tuple[int, int]:
+        line, column = max(line, 0), max(column, 0)
+        if line >= len(self.lines_before):
+            shift = self.lines_before[-1] + len(self.breaks.get(len(self.lines_before) - 1, (0, []))[1])
+            return line + shift, column
+        entry = self.breaks.get(line)
+        if entry is None:
+            return line + self.lines_before[line], column
+        before, after = entry
+        passed = [a for a in after if a <= column]
+        return line + before + len(passed), column - (passed[-1] if passed else 0)
+
+
 def to_range(span: Span) -> lsp.Range:
     return lsp.Range(
         start=lsp.Position(line=span[0], character=span[1]), end=lsp.Position(line=span[2], character=span[3])
@@ -138,6 +187,7 @@ class Occurrence:
 class Analysis:
     def __init__(self, text: str, *, template: bool = False, known_globals: Sequence[str] | None = None) -> None:
         self.text = text
+        self.lines = LineMap(text)
         self.result: Result = compile(text, template=template, tags=True, unit="utf16", source_map=False,
                                       known_globals=known_globals)
         self.variables: list[Variable] = []
@@ -156,7 +206,7 @@ class Analysis:
     def _read(self, annotations: list[Annotation]) -> None:
         current: Variable | None = None
         for a in annotations:
-            r = to_span(a.start, a.end)
+            r = self.lines.span(a.start, a.end)
             if a.code in USE_CODES or a.code == EXPORTED_LOCAL:
                 if current is not None:
                     if a.code == EXPORTED_LOCAL:
@@ -188,7 +238,7 @@ class Analysis:
         for d in self.result.diagnostics:
             out.append(
                 lsp.Diagnostic(
-                    range=to_range(to_span(d.start, d.end)),
+                    range=to_range(self.lines.span(d.start, d.end)),
                     severity=SEVERITIES[d.severity],
                     code=d.name,
                     source="quendal",
@@ -196,7 +246,7 @@ class Analysis:
                     tags=[lsp.DiagnosticTag.Unnecessary] if d.code in UNUSED_HINTS else None,
                     related_information=[
                         lsp.DiagnosticRelatedInformation(
-                            location=lsp.Location(uri=uri, range=to_range(to_span(rel.start, rel.end))),
+                            location=lsp.Location(uri=uri, range=to_range(self.lines.span(rel.start, rel.end))),
                             message=rel.message,
                         )
                         for rel in d.related
@@ -207,7 +257,7 @@ class Analysis:
         return out
 
     def diagnostics_at(self, position: lsp.Position) -> list[Diagnostic]:
-        return [d for d in self.result.diagnostics if contains(to_span(d.start, d.end), position)]
+        return [d for d in self.result.diagnostics if contains(self.lines.span(d.start, d.end), position)]
 
     # -------------------------------------------------------------- names
     def occurrence_at(self, position: lsp.Position) -> Occurrence | None:
