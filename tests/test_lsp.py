@@ -355,3 +355,23 @@ async def test_diagnostics_after_a_lone_carriage_return(client: LanguageClient):
     # the end of `=` (the compiler's line 1, column 19).
     assert (1, 7) in starts
     assert all(line <= 1 for line, _ in starts)
+
+
+# Upvalues come from the bytecode: a function literal without parameters
+# reads an outer name through an upvalue as much as one with parameters.
+@pytest.mark.parametrize(
+    ("text", "needle", "nth", "kind"),
+    [
+        ("let x = 1;\nlet f = fn() { x };\nf()\n", "x", 1, "upvalue"),
+        ("let mut x = 1;\nlet f = fn() { x = 2; };\nf()\n", "x", 1, "upvalue"),
+        ("let x = 1;\nlet f = fn(a) { a + x };\nf(x)\n", "x", 2, "local"),
+        ("let x = 1;\n{ let y = x; y }\n", "x", 1, "local"),
+    ],
+)
+async def test_hover_upvalues_come_from_the_bytecode(client: LanguageClient, text, needle, nth, kind):
+    uri = await open_doc(client, text)
+    hover = await client.text_document_hover_async(
+        lsp.HoverParams(text_document=lsp.TextDocumentIdentifier(uri=uri), position=at(text, needle, nth))
+    )
+    assert hover is not None
+    assert hover.contents.value.split(": ", 1)[1].startswith("upvalue") == (kind == "upvalue")

@@ -16,6 +16,7 @@ from functools import cached_property
 
 from lsprotocol import types as lsp
 
+from .. import bytecode
 from ..diagnostics import Annotation, Diagnostic, Position, Result, Severity, compile
 
 # Variable tags (Tag range), by code: (what hover calls it, token type,
@@ -68,6 +69,7 @@ SEVERITIES = {
     Severity.HINT: lsp.DiagnosticSeverity.Hint,
 }
 UNUSED_HINTS = {4001, 4002}  # UnusedLocalVariable, UnusedLocalFunction
+UPVALUE_INSTRUCTIONS = frozenset(("GetUpvalue", "SetUpvalue"))
 
 
 # Ranges are kept as plain tuples (start line, start character, end line,
@@ -187,6 +189,8 @@ class Occurrence:
 class Analysis:
     def __init__(self, text: str, *, template: bool = False, known_globals: Sequence[str] | None = None) -> None:
         self.text = text
+        self.template = template
+        self.known_globals = known_globals
         self.lines = LineMap(text)
         self.result: Result = compile(text, template=template, tags=True, unit="utf16", source_map=False,
                                       known_globals=known_globals)
@@ -290,10 +294,34 @@ class Analysis:
         return []
 
     def is_upvalue(self, variable: Variable, use: Use) -> bool:
-        """A use inside a function that does not contain the declaration."""
+        """A use the compiled code makes through an upvalue; for a document
+        that does not compile, a use inside a function that does not contain
+        the declaration."""
+        exact = self.upvalue_uses
+        if exact is not None:
+            return use.range in exact
         return any(
             encloses(s, use.range) and not encloses(s, variable.range) for s in self.function_scopes
         )
+
+    @cached_property
+    def upvalue_uses(self) -> set[Span] | None:
+        """The names the bytecode reads and writes through upvalues: the
+        ranges the source map gives its GetUpvalue and SetUpvalue
+        instructions (a second compilation, made when a hover first asks).
+        None when the document does not compile."""
+        result = compile(self.text, template=self.template, unit="utf16", known_globals=self.known_globals)
+        if result.chunk is None:
+            return None
+        try:
+            instructions = bytecode.decode(result.chunk).instructions
+        except ValueError:
+            return None
+        return {
+            self.lines.span(entry.start, entry.end)
+            for ins, entry in zip(instructions, result.source_map)
+            if ins.name in UPVALUE_INSTRUCTIONS
+        }
 
     @cached_property
     def function_scopes(self) -> set[Span]:
