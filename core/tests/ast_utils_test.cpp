@@ -257,7 +257,7 @@ TEST_F(TreeTest, UnknownAroundInnerIsReplacedInPlace) {
   binary->op = op(Operator::Plus, 2);
   binary->right = variable("b", 4);
   ArenaRef<Expression> slot = wrap_expression_as_unknown(arena, binary, list({ident("c", 6), ident("d", 8)}),
-                                                DiagnosticCode::BadInterpolation);
+                                                         DiagnosticCode::BadInterpolation);
   collect_diagnostics(slot, collector);
   EXPECT_EQ(slot.get(), binary);
   // reported over the tokens only, not over the inner expression
@@ -276,7 +276,8 @@ TEST_F(TreeTest, NestedUnknownsUnwrapToTheInnermostNode) {
 }
 
 TEST_F(TreeTest, UnknownWithoutInnerStaysAndIsEmptied) {
-  ArenaRef<Expression> slot = make_unknown_expression(arena, list({ident("x", 0)}), DiagnosticCode::UnknownExpression);
+  ArenaRef<Expression> slot =
+      make_unknown_expression(arena, list({ident("x", 0)}), DiagnosticCode::UnknownExpression);
   Expression* before = slot;
   collect_diagnostics(slot, collector);
   EXPECT_EQ(slot.get(), before);
@@ -386,7 +387,7 @@ TEST_F(TreeTest, CollectionHonoursTheConfiguration) {
   quiet.report_errors = false;
   DiagnosticsCollector filtered("", quiet);
   ArenaRef<Expression> slot = wrap_expression_as_unknown(arena, variable("a", 2), list({ident("x", 0)}),
-                                                DiagnosticCode::BadInterpolation);
+                                                         DiagnosticCode::BadInterpolation);
   collect_diagnostics(slot, filtered);
   EXPECT_TRUE(filtered.diagnostics().empty());
   EXPECT_EQ(slot->kind, ExpressionKind::Variable);  // the tree is cleaned all the same

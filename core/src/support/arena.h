@@ -213,8 +213,8 @@ class ArenaRef {
   ArenaRef(std::nullptr_t) {}
   ArenaRef(T* object) : ref_(object == nullptr ? 0 : Arena::reference_of(object)) {}
   template <class U>
-    requires(std::is_base_of_v<T, U> && !std::is_same_v<T, U>)
-  ArenaRef(U* object) : ArenaRef(static_cast<T*>(object)) {}
+  requires(std::is_base_of_v<T, U> && !std::is_same_v<T, U>) ArenaRef(U* object)
+      : ArenaRef(static_cast<T*>(object)) {}
 
   T* get() const { return static_cast<T*>(Arena::resolve(ref_)); }
   operator T*() const { return get(); }
