@@ -66,9 +66,11 @@ PyObject* encode_result(const CompileResult& result) {
   // Lines, columns and codes repeat a great deal (every record on a line has
   // the same line number, most records are source maps): ints are immutable,
   // so one object per value stands in every place that value occurs.
-  IntCache cache(result.diagnostics.size());
-  for (std::size_t i = 0; i < result.diagnostics.size(); ++i) {
-    PyObject* value = cache.get(result.diagnostics[i]);
+  const std::uint32_t* values = result.diagnostics.data();
+  const std::size_t count = result.diagnostics.size();
+  IntCache cache(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    PyObject* value = cache.get(values[i]);
     if (value == nullptr) {
       Py_DECREF(chunk);
       Py_DECREF(list);
