@@ -73,11 +73,14 @@ void Arena::check_resolvable(std::uint32_t ref) {
     throw InternalFailure("Inner node pointer should not be null");
 }
 
-void throw_no_arena() { throw InternalFailure("No token store in use"); }
+void throw_no_arena() { throw InternalFailure("No arena in use"); }
 
 void* Arena::allocate_referenced_slow(std::size_t size) {
   if (ref_blocks_.empty()) ref_blocks_.push_back(nullptr);
   if (ref_blocks_.size() >= (std::size_t{1} << (32 - kRefOffsetBits))) throw std::bad_alloc();
+  // Room in the table first (growing it geometrically), so that a block is
+  // never left unlisted, and never freed, when the table cannot grow.
+  if (ref_blocks_.size() == ref_blocks_.capacity()) ref_blocks_.reserve(2 * ref_blocks_.size());
   constexpr std::size_t kBlock = std::size_t{1} << kRefBlockBits;
   void* raw = mi_malloc_aligned(kBlock, kBlock);
   if (raw == nullptr) throw std::bad_alloc();
@@ -97,6 +100,7 @@ void* Arena::allocate_referenced_separate(std::size_t size, std::size_t) {
   // before it.
   if (ref_blocks_.empty()) ref_blocks_.push_back(nullptr);
   if (ref_blocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+  if (ref_blocks_.size() == ref_blocks_.capacity()) ref_blocks_.reserve(2 * ref_blocks_.size());
   char* raw = static_cast<char*>(std::malloc(16 + size));
   if (raw == nullptr) throw std::bad_alloc();
   reserved_ += 16 + size;
