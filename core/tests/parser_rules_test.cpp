@@ -471,6 +471,15 @@ const WorkCase kWorkCases[] = {
      100},
     {"pattern_groups", [](std::size_t n) { return nest("(a, ", "b", ") + ", n) + ")"; }, 100, true},
     {"repeated_failing_sums", [](std::size_t n) { return repeat(nest("a+(", "x", ")+", 20) + ";", n); }, 100},
+    // plain groups (kept out of the memo table) nested in records and in
+    // groups, read again by the record after each group and by the
+    // statement's assignment and rebinding readings (small: were the
+    // records not memoized either, the work would double with each level)
+    {"groups_in_records", [](std::size_t n) { return "let v = " + nest("((", "x", "), a)", n) + ";"; }, 12},
+    {"groups_in_records_assigned", [](std::size_t n) { return nest("((", "x", "), a)", n) + " = 1;"; }, 12},
+    {"groups_in_records_unclosed", [](std::size_t n) { return nest("((", "x", "), a", n) + ";"; }, 6},
+    {"groups_in_for_patterns",
+     [](std::size_t n) { return "for " + nest("((", "x", "), a)", n) + " in y {}"; }, 12},
 };
 
 class Work : public ::testing::TestWithParam<WorkCase> {};
