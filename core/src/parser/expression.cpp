@@ -11,31 +11,11 @@ ParserResult<Expression*> Parser::unknown_expression_at(std::size_t start) {
 }
 
 // pratt_prefix -> prefix-operator pratt | primary postfix*
-// Only operators calls it: inlined there.
+// Only operand_and_operators calls it: inlined there.
 [[gnu::always_inline]] inline ParserResult<Expression*> Parser::pratt_prefix() {
   if (exhausted()) return kBacktrack;
-  // The most common operand of all: a name or a plain literal that no
-  // access or call follows. Its level is entered and left at once.
-  const TokenTag tag = tags_[pos_];
-  switch (tag) {
-    case TokenTag::Identifier:
-    case TokenTag::Number:
-    case TokenTag::Ordinal:
-    case TokenTag::String:
-      if (pos_ + 1 < size_ && starts_postfix(tags_[pos_ + 1], data_[pos_ + 1])) break;
-      if (!NestingGuard::touch(context_)) return cut();
-      if (tag == TokenTag::Identifier) {
-        auto* node = arena_.make<VariableExpression>();
-        node->token = advance();
-        return static_cast<Expression*>(node);
-      }
-      return static_cast<Expression*>(literal(advance()));
-    case TokenTag::Operator:
-      if (data_[pos_] == static_cast<std::uint32_t>(Operator::OpenParen)) return parenthesized_operand();
-      break;
-    default:
-      break;
-  }
+  if (tags_[pos_] == TokenTag::Operator && data_[pos_] == static_cast<std::uint32_t>(Operator::OpenParen))
+    return parenthesized_operand();
   return prefix_or_primary();
 }
 
@@ -51,14 +31,60 @@ ParserResult<Iterable> Parser::pratt(bool ranges_allowed, int minimum_power) {
   return Iterable{*value, nullptr};
 }
 
+// A name or a literal node for the token at the cursor, which it consumes;
+// nullptr (nothing consumed) when the arena's block is full.
+template <class Node>
+[[gnu::always_inline]] inline Expression* Parser::plain_operand() {
+  Node* node = arena_.try_make<Node>();
+  if (node == nullptr) return nullptr;
+  node->token = advance();
+  return node;
+}
+
 // The operator loop of pratt. Where ranges are allowed (`range` given), a
 // range operator ends the loop with the range in `*range`.
 ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range) {
+  // The most common operand of all: a name or a plain literal that no access
+  // or call follows. One look at the token after it tells that, and whether
+  // an operator binding tighter than the caller's follows; its level is
+  // entered and left at once. This path calls nothing but its tail calls;
+  // anything unusual (the nesting limit, measured levels, a full arena
+  // block) takes the general path.
+  if (pos_ + 1 < size_) [[likely]] {
+    const TokenTag tag = tags_[pos_];
+    if (tag == TokenTag::Identifier || tag == TokenTag::Number || tag == TokenTag::Ordinal ||
+        tag == TokenTag::String) {
+      const Precedence next = precedence_after_operand(tags_[pos_ + 1], data_[pos_ + 1]);
+      if (!next.starts_postfix && NestingGuard::touch_unmeasured(context_)) {
+        Expression* operand = tag == TokenTag::Identifier ? plain_operand<VariableExpression>()
+                                                          : plain_operand<LiteralExpression>();
+        if (operand != nullptr) [[likely]] {
+          if (next.power <= minimum_power) return operand;
+          return operator_loop(operand, minimum_power, range);
+        }
+      }
+    }
+  }
+  return operand_and_operators(minimum_power, range);
+}
+
+[[gnu::noinline]] ParserResult<Expression*> Parser::operand_and_operators(int minimum_power,
+                                                                          RangeNode** range) {
   QUENDAL_TRY(prefix, pratt_prefix());
   // Most operands end their expression: no operator binding tighter than
   // the caller's follows.
   if (exhausted() || precedence_of(tags_[pos_], data_[pos_]).power <= minimum_power) return *prefix;
   return operator_loop(*prefix, minimum_power, range);
+}
+
+// The right operand of a binary operator; a right-associative operator
+// nests its right operand one level deeper.
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::right_operand(const Precedence& precedence) {
+  if (!precedence.right_associative) [[likely]]
+    return operators(precedence.power, nullptr);
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  return operators(precedence.power - 1, nullptr);
 }
 
 [[gnu::noinline]] ParserResult<Expression*> Parser::operator_loop(Expression* left, int minimum_power,
@@ -68,15 +94,20 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
   // after the first operator still deepens the left operand by one level.
   NestingGuard chain(context_);
   bool first = true;
-  while (const PeekedToken next = peek()) {
-    const Precedence precedence = precedence_of(next.tag(), next.data());
+  while (pos_ < size_) {
+    const TokenTag tag = tags_[pos_];
+    const std::uint32_t data = data_[pos_];
+    const Precedence precedence = precedence_of(tag, data);
     if (precedence.power <= minimum_power) break;
-    if (!first && (next.is_keyword(Keyword::Is) || next.is_operator(Operator::Question)) && !chain.enter())
-      return cut();
+    const bool is_test = tag == TokenTag::Keyword && data == static_cast<std::uint32_t>(Keyword::Is);
+    const bool is_conditional =
+        tag == TokenTag::Operator && data == static_cast<std::uint32_t>(Operator::Question);
+    if (!first && (is_test || is_conditional) && !chain.enter()) return cut();
     first = false;
+    const TokenIndex op_index = index_at(pos_);
     TokenRef op = advance();
 
-    if (next.is_keyword(Keyword::Is)) {
+    if (is_test) {
       QUENDAL_TRY(pattern, or_pattern(PatternMode::Binding));
       auto* node = arena_.make<IsPatternExpression>();
       node->value = left;
@@ -86,7 +117,7 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
       continue;
     }
 
-    if (next.is_operator(Operator::Question)) {
+    if (is_conditional) {
       NestingGuard branches(context_);
       if (!branches.enter()) return cut();
       QUENDAL_TRY(then, expression());
@@ -102,11 +133,11 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
       continue;
     }
 
-    NestingGuard right_guard(context_);
-    if (precedence.right_associative && !right_guard.enter()) return cut();
-    QUENDAL_TRY(right, operators(precedence.power - (precedence.right_associative ? 1 : 0), nullptr));
+    QUENDAL_TRY(right, right_operand(precedence));
 
-    const bool is_range = next.is_operator(Operator::DotDot) || next.is_operator(Operator::DotDotLt);
+    const bool is_range =
+        tag == TokenTag::Operator && (data == static_cast<std::uint32_t>(Operator::DotDot) ||
+                                      data == static_cast<std::uint32_t>(Operator::DotDotLt));
     if (is_range && range != nullptr) {
       auto* node = arena_.make<RangeNode>();
       node->start = left;
@@ -117,10 +148,12 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
     }
     if (is_range) {
       // A range where none is allowed: reported, and read as an addition.
-      op = TokenRef::make_owned(arena_,
-                                TokenKind::unknown(arena_, TokenKind::of_operator(Operator::Plus),
-                                                   next->start, next->end, DiagnosticCode::UnexpectedToken),
-                                next->start, next->end);
+      const PeekedToken range_op(tokens_, op_index);
+      op = TokenRef::make_owned(
+          arena_,
+          TokenKind::unknown(arena_, TokenKind::of_operator(Operator::Plus), range_op->start, range_op->end,
+                             DiagnosticCode::UnexpectedToken),
+          range_op->start, range_op->end);
     }
     auto* node = arena_.make<BinaryExpression>();
     node->left = left;

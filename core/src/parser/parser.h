@@ -271,6 +271,14 @@ class NestingGuard {
     return true;
   }
 
+  // touch() for fast paths: false, with nothing done, when the limit is
+  // reached or levels are measured (the general path then calls touch()).
+  [[nodiscard]] static bool touch_unmeasured(ParseContext& context) {
+    if (context.depth >= kMaxNestingDepth || context.measure) return false;
+    if (context.depth + 1 > context.high_water) context.high_water = context.depth + 1;
+    return true;
+  }
+
   // One more level; false (nothing entered) when the limit is reached.
   [[nodiscard]] bool enter() {
     if (context_.depth >= kMaxNestingDepth) return false;
@@ -278,15 +286,18 @@ class NestingGuard {
     ++count_;
     if (context_.depth > context_.high_water) context_.high_water = context_.depth;
     if (context_.measure) [[unlikely]]
-      measure(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)));
+      measure(context_);
     return true;
   }
 
  private:
-  void measure(std::uintptr_t frame) {
-    ++context_.levels_entered;
-    if (context_.depth > context_.deepest) context_.deepest = context_.depth;
-    if (frame < context_.stack_low) context_.stack_low = frame;
+  // Out of line, so that reading the frame address (its own, one frame
+  // below the level's rule) asks no frame pointer of the rules.
+  [[gnu::noinline, gnu::cold]] static void measure(ParseContext& context) {
+    ++context.levels_entered;
+    if (context.depth > context.deepest) context.deepest = context.depth;
+    const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (frame < context.stack_low) context.stack_low = frame;
   }
 
   ParseContext& context_;
@@ -318,25 +329,31 @@ struct ArgumentsPart {
 struct Precedence {
   bool is_prefix = false;
   bool right_associative = false;
+  // Operators only: it starts an access, a call or an assertion after an
+  // operand (`!`, `.`, `[`, `(`, `::`).
+  bool starts_postfix = false;
   int power = 0;
 };
+
+constexpr bool operator_starts_postfix(Operator op) {
+  return op == Operator::Exclamation || op == Operator::Dot || op == Operator::OpenBracket ||
+         op == Operator::OpenParen || op == Operator::ColonColon;
+}
 
 // The place of operators and keywords in expressions, from their tables.
 inline constexpr Precedence kOperatorPrecedence[] = {
 #define QUENDAL_OPERATOR(name, spelling, a, c, l, p, e, r, prefix, right, power) \
-  {prefix != 0, right != 0, power},
+  {prefix != 0, right != 0, operator_starts_postfix(Operator::name), power},
 #include "lexer/operators.def"
 #undef QUENDAL_OPERATOR
 };
 inline constexpr Precedence kKeywordPrecedence[] = {
 #define QUENDAL_KEYWORD(name, spelling, constant, reserved, prefix, right, power) \
-  {prefix != 0, right != 0, power},
+  {prefix != 0, right != 0, false, power},
 #include "lexer/keywords.def"
 #undef QUENDAL_KEYWORD
 };
 
-// An operator's or keyword's precedence (`datum` is the member); none for
-// any other token.
 // Whether a token of this kind and data starts an access, a call or a
 // tagged string.
 inline bool starts_postfix(TokenTag tag, std::uint32_t data) {
@@ -345,25 +362,35 @@ inline bool starts_postfix(TokenTag tag, std::uint32_t data) {
     case TokenTag::InterpolatedString:
       return true;
     case TokenTag::Operator:
-      switch (static_cast<Operator>(data)) {
-        case Operator::Exclamation:
-        case Operator::Dot:
-        case Operator::OpenBracket:
-        case Operator::OpenParen:
-        case Operator::ColonColon:
-          return true;
-        default:
-          return false;
-      }
+      return kOperatorPrecedence[data].starts_postfix;
     default:
       return false;
   }
 }
 
+// An operator's or keyword's precedence (`datum` is the member); none for
+// any other token.
 inline Precedence precedence_of(TokenTag tag, std::uint32_t datum) {
   if (tag == TokenTag::Operator) return kOperatorPrecedence[datum];
   if (tag == TokenTag::Keyword) return kKeywordPrecedence[datum];
   return {};
+}
+
+// What a token means right after an operand: its precedence as an
+// operator, and whether it continues the operand instead (an access, a call
+// or a tagged string: starts_postfix set).
+inline Precedence precedence_after_operand(TokenTag tag, std::uint32_t datum) {
+  switch (tag) {
+    case TokenTag::Operator:
+      return kOperatorPrecedence[datum];
+    case TokenTag::Keyword:
+      return kKeywordPrecedence[datum];
+    case TokenTag::String:
+    case TokenTag::InterpolatedString:
+      return {false, false, true, 0};
+    default:
+      return {};
+  }
 }
 
 // A token the cursor looked at: empty past the end of the list. Its kind,
@@ -571,6 +598,10 @@ class Parser {
   ParserResult<Expression*> basic_expression() { return operators(0, nullptr); }
   ParserResult<Iterable> pratt(bool ranges_allowed, int minimum_power);
   ParserResult<Expression*> operators(int minimum_power, RangeNode** range);
+  ParserResult<Expression*> operand_and_operators(int minimum_power, RangeNode** range);
+  ParserResult<Expression*> right_operand(const Precedence& precedence);
+  template <class Node>
+  Expression* plain_operand();
   ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
   ParserResult<Expression*> additive();
 

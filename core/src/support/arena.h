@@ -75,6 +75,23 @@ class Arena final : public std::pmr::memory_resource {
     return ::new (p) T(std::forward<Args>(args)...);
   }
 
+  // The same as make, or nullptr (nothing made) when the current block has
+  // no room left: for fast paths that must not call out, and take their
+  // general path instead.
+  template <class T>
+  T* try_make() {
+    static_assert(requires { T::kReferenced; });
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+    return make<T>();
+#else
+    const std::size_t p = (ref_used_ + alignof(T) - 1) & ~(alignof(T) - 1);
+    if (p + sizeof(T) > (std::size_t{1} << kRefBlockBits)) [[unlikely]]
+      return nullptr;
+    ref_used_ = p + sizeof(T);
+    return ::new (ref_block_ + p) T();
+#endif
+  }
+
   // Reference blocks: 64 KiB each, aligned to their size and numbered from
   // 1, so that an object's 32-bit reference is its block's number and its
   // offset in the block in 4-byte units (up to 2^18 - 1 blocks, 16 GiB).
