@@ -140,6 +140,71 @@ TEST(ChunkEncode, InstructionsAppendInOrder) {
   EXPECT_EQ(body(chunk), cat({{96, 0, 166}, le32(1), le32(200), {96, 0}}));
 }
 
+// The typed writers produce exactly what the checked general writer does,
+// on both sides of every short/wide boundary.
+TEST(ChunkTypedWriter, MatchesTheGeneralWriter) {
+  const RegisterOperand r[] = {{0}, {1}, {255}, {256}, {0xffffffff}};
+  const ParamOperand p[] = {{0}, {127}, {128}, {-128}, {-129}, {std::numeric_limits<OpParam>::min()}};
+  for (const RegisterOperand a : r) {
+    for (const ParamOperand b : p) {
+      Chunk typed, general;
+      typed.put<OpCode::Constant>(a, b);
+      typed.put<OpCode::GetIndex>(a, RegisterOperand{3}, b);
+      typed.put<OpCode::Slice>(a, a, b, b);
+      typed.put<OpCode::Freeze>();
+      typed.put_chosen(OpCode::Add, a, a, RegisterOperand{7});
+      typed.put<OpCode::Field>(b, a);
+      const Operand constant[] = {a, b};
+      const Operand get_index[] = {a, R(3), b};
+      const Operand slice[] = {a, a, b, b};
+      const Operand add[] = {a, a, R(7)};
+      const Operand field[] = {b, a};
+      general.write(OpCode::Constant, constant);
+      general.write(OpCode::GetIndex, get_index);
+      general.write(OpCode::Slice, slice);
+      general.write(OpCode::Freeze, {});
+      general.write(OpCode::Add, add);
+      general.write(OpCode::Field, field);
+      ASSERT_EQ(body(typed), body(general)) << a.value << " " << b.value;
+    }
+  }
+}
+
+// Code grows in steps without losing or zeroing what was written, and a
+// deferred instruction's operands still land right after its opcode when
+// the body after it is large.
+TEST(ChunkTypedWriter, GrowsAndInsertsDeferredOperandsIntoALargeBody) {
+  Chunk typed, general;
+  const std::size_t at_typed = typed.begin_deferred(OpCode::Loop);
+  const std::size_t at_general = general.begin_deferred(OpCode::Loop);
+  for (std::uint32_t i = 0; i < 50'000; ++i) {
+    const RegisterOperand dst{i % 300};
+    const ParamOperand value{static_cast<OpParam>(i % 1000) - 500};
+    typed.put<OpCode::Constant>(dst, value);
+    const Operand ops[] = {dst, value};
+    general.write(OpCode::Constant, ops);
+  }
+  typed.put<OpCode::LoopEnd>();
+  general.write(OpCode::LoopEnd, {});
+  const Operand loop[] = {P(300)};
+  typed.finish_deferred(at_typed, loop);
+  general.finish_deferred(at_general, loop);
+  EXPECT_EQ(body(typed), body(general));
+  const Bytes code = body(typed);
+  EXPECT_EQ(code[0], static_cast<std::uint8_t>(OpCode::Loop) | 0x80);
+  EXPECT_EQ(read32(code, 1), 300u);
+}
+
+// An operation chosen while emitting is checked against the operands given
+// in the builds that check the emitter's work (debug, sanitizers).
+TEST(ChunkTypedWriter, ChosenOperationWithAnotherLayoutIsAnInternalFailure) {
+  if (!QUENDAL_CHECKED) GTEST_SKIP() << "release builds leave the check out";
+  Chunk chunk;
+  EXPECT_THROW(chunk.put_chosen(OpCode::Return, RegisterOperand{1}, RegisterOperand{2}), InternalFailure);
+  EXPECT_THROW(chunk.put_chosen(OpCode::Loop, ParamOperand{1}), InternalFailure);
+  EXPECT_EQ(chunk.code().size(), 8u);
+}
+
 struct MisuseCase {
   const char* name;
   OpCode op;

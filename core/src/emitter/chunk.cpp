@@ -1,8 +1,10 @@
 #include "emitter/chunk.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "quendal/compile.h"
@@ -19,19 +21,7 @@ bool fits_short(const Operand& o) {
   return is_register(o) ? o.value >= 0 && o.value <= 255 : o.value >= -128 && o.value <= 127;
 }
 
-bool is_deferred(OpCode op) {
-  switch (op) {
-    case OpCode::Func:
-    case OpCode::FuncVarg:
-    case OpCode::Loop:
-    case OpCode::LoopFor:
-    case OpCode::LoopRange:
-    case OpCode::LoopRangeExclusive:
-      return true;
-    default:
-      return false;
-  }
-}
+using chunk_detail::is_deferred;
 
 [[noreturn]] void fail_operands(OpCode op, std::string_view why) {
   throw InternalFailure("bad operands for " + std::string(opcode_name(op)) + " (layout \"" +
@@ -116,7 +106,7 @@ struct SmallBytes {
 
 }  // namespace
 
-Chunk::Chunk() : code_(kHeaderBytes, 0) {}
+Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) {}
 
 std::uint32_t Chunk::add_constant(const Constant& constant) {
   // The pool never holds two equal entries, so the map's entry is the first
@@ -180,28 +170,38 @@ bool plain_operands_ok(OpCode op, std::span<const Operand> operands) {
 void Chunk::write(OpCode op, std::span<const Operand> operands) {
   if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
   if (!plain_operands_ok(op, operands)) check_operands(op, operands);
-  bool wide = !all_short(operands);
+  const bool wide = !all_short(operands);
+  std::uint8_t* out = room(1 + (wide ? 4 : 1) * operands.size());
   if (!wide) {
     // Short form: the opcode byte and one byte per operand.
-    const std::size_t at = code_.size();
-    code_.resize(at + 1 + operands.size());
-    std::uint8_t* out = code_.data() + at;
     *out++ = static_cast<std::uint8_t>(op);
     for (const Operand& o : operands) *out++ = static_cast<std::uint8_t>(o.value);
-    return;
+  } else {
+    *out++ = static_cast<std::uint8_t>(op) | kWideFlag;
+    for (const Operand& o : operands)
+      out = chunk_detail::put_le32(out, static_cast<std::uint32_t>(o.value));  // two's complement for params
   }
-  code_.push_back(static_cast<std::uint8_t>(op) | kWideFlag);
-  put_operands(code_, operands, wide);
+  size_ = static_cast<std::size_t>(out - code_.data());
+}
+
+void Chunk::check_chosen(OpCode op, bool follows_layout) {
+  if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
+  if (!follows_layout) fail_operands(op, "the operands do not follow the layout");
+}
+
+void Chunk::grow(std::size_t bytes) {
+  if (bytes > std::numeric_limits<std::size_t>::max() / 2 - size_) throw std::bad_alloc();
+  code_.resize(std::max(code_.size() * 2, size_ + bytes + 256));
 }
 
 std::size_t Chunk::begin_deferred(OpCode op) {
   if (!is_deferred(op)) fail_operands(op, "not an operation with deferred operands");
-  code_.push_back(static_cast<std::uint8_t>(op));
-  return code_.size() - 1;
+  *room(1) = static_cast<std::uint8_t>(op);
+  return size_++;
 }
 
 void Chunk::finish_deferred(std::size_t position, std::span<const Operand> operands) {
-  if (position < kHeaderBytes || position >= code_.size()) {
+  if (position < kHeaderBytes || position >= size_) {
     throw InternalFailure("deferred operands for a position outside the code");
   }
   std::uint8_t placeholder = code_[position];
@@ -214,22 +214,28 @@ void Chunk::finish_deferred(std::size_t position, std::span<const Operand> opera
   SmallBytes bytes;
   put_operands(bytes, operands, wide);
   if (wide) code_[position] = placeholder | kWideFlag;
-  code_.insert(code_.begin() + static_cast<std::ptrdiff_t>(position) + 1, bytes.data.begin(),
-               bytes.data.begin() + static_cast<std::ptrdiff_t>(bytes.size));
+  // The operands go right after the opcode: the body written since moves up.
+  room(bytes.size);
+  std::uint8_t* after = code_.data() + position + 1;
+  std::memmove(after + bytes.size, after, size_ - position - 1);
+  std::memcpy(after, bytes.data.data(), bytes.size);
+  size_ += bytes.size;
 }
 
 std::vector<std::uint8_t> Chunk::serialize() const {
   std::vector<std::uint8_t> out;
-  out.reserve(code_.size() + 4 + constants_.size() * 9);
-  out.insert(out.end(), code_.begin(), code_.end());
+  out.reserve(size_ + 4 + constants_.size() * 9);
+  out.insert(out.end(), code_.begin(), code_.begin() + static_cast<std::ptrdiff_t>(size_));
   append_constants(out);
   return out;
 }
 
 std::vector<std::uint8_t> Chunk::take_serialized() {
+  code_.resize(size_);
   std::vector<std::uint8_t> out = std::move(code_);
   append_constants(out);
   code_.assign(kHeaderBytes, 0);
+  size_ = kHeaderBytes;
   constants_.clear();
   index_.clear();
   return out;

@@ -1,13 +1,16 @@
 #pragma once
 // The chunk under construction: code bytes (8 reserved header bytes first)
 // and the constant pool, plus the byte-level instruction encoding.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "emitter/constant.h"
 #include "emitter/opcode.h"
+#include "support/checks.h"
 
 namespace quendal {
 
@@ -19,6 +22,68 @@ struct Operand {
   static Operand reg(Register r) { return {Kind::Register, r}; }
   static Operand param(OpParam p) { return {Kind::Param, p}; }
 };
+
+// Operands of the typed writers: a register, or a parameter.
+struct RegisterOperand {
+  Register value;
+  operator Operand() const { return Operand::reg(value); }
+};
+struct ParamOperand {
+  OpParam value;
+  operator Operand() const { return Operand::param(value); }
+};
+
+// The operand layout of every operation, by number.
+inline constexpr std::array<std::string_view, kOpCodeCount> kOpCodeLayouts = [] {
+  std::array<std::string_view, kOpCodeCount> layouts{};
+#define QUENDAL_OPCODE(name, number, layout) layouts[number] = layout;
+#include "emitter/opcode.def"
+#undef QUENDAL_OPCODE
+  return layouts;
+}();
+
+namespace chunk_detail {
+
+template <class T>
+constexpr char letter_of() {
+  if constexpr (std::is_same_v<T, RegisterOperand>)
+    return 'R';
+  else if constexpr (std::is_same_v<T, ParamOperand>)
+    return 'P';
+  else
+    static_assert(std::is_same_v<T, RegisterOperand>, "an operand is a RegisterOperand or a ParamOperand");
+}
+
+// Whether operands of these types follow `layout` exactly (fixed layouts
+// only: no counted lists).
+template <class... Operands>
+constexpr bool follows(std::string_view layout) {
+  constexpr char letters[] = {letter_of<Operands>()..., '\0'};
+  return layout == std::string_view(letters, sizeof...(Operands));
+}
+
+// The value that must be below 256 for an operand to take the short form:
+// a register as it is, a parameter shifted by 128 (so -128..127 fit).
+inline std::uint32_t short_key(RegisterOperand o) { return o.value; }
+inline std::uint32_t short_key(ParamOperand o) { return static_cast<std::uint32_t>(o.value) + 128u; }
+
+inline std::uint32_t bits_of(RegisterOperand o) { return o.value; }
+inline std::uint32_t bits_of(ParamOperand o) { return static_cast<std::uint32_t>(o.value); }
+
+inline std::uint8_t* put_le32(std::uint8_t* out, std::uint32_t v) {
+  out[0] = static_cast<std::uint8_t>(v);
+  out[1] = static_cast<std::uint8_t>(v >> 8);
+  out[2] = static_cast<std::uint8_t>(v >> 16);
+  out[3] = static_cast<std::uint8_t>(v >> 24);
+  return out + 4;
+}
+
+constexpr bool is_deferred(OpCode op) {
+  return op == OpCode::Func || op == OpCode::FuncVarg || op == OpCode::Loop || op == OpCode::LoopFor ||
+         op == OpCode::LoopRange || op == OpCode::LoopRangeExclusive;
+}
+
+}  // namespace chunk_detail
 
 class Chunk {
  public:
@@ -36,13 +101,34 @@ class Chunk {
   // Operand of the list's kind).
   void write(OpCode op, std::span<const Operand> operands);
 
+  // The writer of operation `op`: its operands are checked against the
+  // operation's layout when the program is compiled, and written straight
+  // into the code.
+  template <OpCode op, class... Operands>
+  void put(Operands... operands) {
+    static_assert(chunk_detail::follows<Operands...>(kOpCodeLayouts[static_cast<std::size_t>(op)]),
+                  "the operands do not follow the operation's layout");
+    static_assert(!chunk_detail::is_deferred(op), "deferred operands are written by finish_deferred");
+    put_unchecked(op, operands...);
+  }
+  // For an operation chosen while emitting (from a table of operators):
+  // its layout is checked in debug and sanitizer builds.
+  template <class... Operands>
+  void put_chosen(OpCode op, Operands... operands) {
+#if QUENDAL_CHECKED
+    check_chosen(op, chunk_detail::follows<Operands...>(opcode_layout(op)));
+#endif
+    put_unchecked(op, operands...);
+  }
+
   // Deferred operands (Func, FuncVarg, Loop, LoopFor, LoopRange,
   // LoopRangeExclusive): appends only the opcode byte and returns its
   // position; `finish_deferred` inserts the operands directly after it.
   std::size_t begin_deferred(OpCode op);
   void finish_deferred(std::size_t position, std::span<const Operand> operands);
 
-  const std::vector<std::uint8_t>& code() const { return code_; }
+  // The code so far, header placeholder included.
+  std::span<const std::uint8_t> code() const { return {code_.data(), size_}; }
   // Header + code + constant section, little-endian.
   std::vector<std::uint8_t> serialize() const;
   // As `serialize`, moving the code buffer instead of copying it; the chunk
@@ -51,8 +137,33 @@ class Chunk {
 
  private:
   void append_constants(std::vector<std::uint8_t>& out) const;
+  static void check_chosen(OpCode op, bool follows_layout);
 
+  // Room for `bytes` more bytes of code at the end; returns where they go.
+  std::uint8_t* room(std::size_t bytes) {
+    if (code_.size() - size_ < bytes) [[unlikely]]
+      grow(bytes);
+    return code_.data() + size_;
+  }
+  void grow(std::size_t bytes);
+
+  template <class... Operands>
+  void put_unchecked(OpCode op, Operands... operands) {
+    std::uint8_t* out = room(1 + 4 * sizeof...(Operands));
+    if ((chunk_detail::short_key(operands) | ... | 0u) < 256u) [[likely]] {
+      *out++ = static_cast<std::uint8_t>(op);
+      ((*out++ = static_cast<std::uint8_t>(chunk_detail::bits_of(operands))), ...);
+    } else {
+      *out++ = static_cast<std::uint8_t>(static_cast<std::uint8_t>(op) | 0x80u);
+      ((out = chunk_detail::put_le32(out, chunk_detail::bits_of(operands))), ...);
+    }
+    size_ = static_cast<std::size_t>(out - code_.data());
+  }
+
+  // code_[0, size_) is the code; the rest is room, grown geometrically (so
+  // a write never zero-fills).
   std::vector<std::uint8_t> code_;
+  std::size_t size_ = 0;
   std::vector<Constant> constants_;
   ConstantIndex index_;
 };

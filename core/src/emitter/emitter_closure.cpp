@@ -80,11 +80,11 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   if (tail != nullptr) {
     const Register result = alloc_register();
     if (!emit_block(statements, tail, scope_range.end, result, outside_loop))
-      op_1(scope_range, OpCode::Return, reg_operand(result));
+      instr<OpCode::Return>(scope_range, reg_operand(result));
   } else if (!emit_block(statements, nullptr, scope_range.end, 0, outside_loop)) {
-    op_1(scope_range, OpCode::Return, reg_operand(0));
+    instr<OpCode::Return>(scope_range, reg_operand(0));
   }
-  op_0(scope_range, OpCode::FuncEnd);
+  instr<OpCode::FuncEnd>(scope_range);
 
   const std::array<Operand, 3> operands{reg_operand(dst), param_operand(count_of(parameter_count)),
                                         param_operand(count_of(top_window().last_register))};
@@ -110,11 +110,11 @@ bool Emitter::emit_loop_body(const BlockExpression& body, Register result) {
 void Emitter::emit_else_part(const ElseBlock* else_block, Register result, SourceRange range,
                              LoopContext loop) {
   if (result == 0) return;
-  op_1(range, OpCode::IfNotInit, reg_operand(result));
+  instr<OpCode::IfNotInit>(range, reg_operand(result));
   if (else_block != nullptr && else_block->body != nullptr) {
     emit_expression(*else_block->body, result, loop);
   } else {
-    op_2(range, OpCode::Assign, reg_operand(result), reg_operand(0));
+    instr<OpCode::Assign>(range, reg_operand(result), reg_operand(0));
   }
   op_if_end(range);
 }
@@ -128,7 +128,7 @@ void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   declare_block(expression.body->statements, expression.body->expression, nullptr);
   emit_loop_body(*expression.body, dst);
-  op_0(keyword, OpCode::LoopEnd);
+  instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
   exit_scope();
@@ -143,7 +143,7 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
     push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
   Register result = 0;
   if (dst != 0) {
-    op_1(keyword, OpCode::Uninit, reg_operand(dst));
+    instr<OpCode::Uninit>(keyword, reg_operand(dst));
     result = dst;
   } else if (expression.else_block != nullptr) {
     result = alloc_register();
@@ -157,11 +157,11 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   const LoopContext inside{true, result};
   emit_expression(*expression.condition, condition, inside);
-  op_1(keyword, OpCode::IfNot, reg_operand(condition));
-  op_0(keyword, OpCode::Break);
+  instr<OpCode::IfNot>(keyword, reg_operand(condition));
+  instr<OpCode::Break>(keyword);
   op_if_end(keyword);
   emit_loop_body(*expression.body, result);
-  op_0(keyword, OpCode::LoopEnd);
+  instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
   exit_scope();
@@ -206,7 +206,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
 
   Register result = 0;
   if (dst != 0) {
-    op_1(keyword, OpCode::Uninit, reg_operand(dst));
+    instr<OpCode::Uninit>(keyword, reg_operand(dst));
     result = dst;
   } else if (expression.else_block != nullptr) {
     result = alloc_register();
@@ -219,7 +219,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
   if (expression.pattern != nullptr)
     emit_pattern(0, *expression.pattern, loop_value, VariableKind::PatternBinding);
   emit_loop_body(*expression.body, result);
-  op_0(keyword, OpCode::LoopEnd);
+  instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 3> operands{param_operand(count_of(top_window().last_register)),
                                         reg_operand(first), reg_operand(second)};
   finish_deferred(position, operands);

@@ -33,51 +33,13 @@ void Emitter::unreachable(const Token& first, const Token& last) {
 
 void Emitter::unreachable(SourceRange range) { push(DiagnosticCode::EmitterError, range); }
 
-namespace {
-
-void source_map(Emitter& e, SourceRange range) {
-  if (e.config.report_source_map)
-    e.diagnostics.append_direct({range.start, range.end, DiagnosticCode::SourceMap});
-}
-
-}  // namespace
-
-void Emitter::op_0(SourceRange range, OpCode op) {
-  chunk.write(op, {});
-  source_map(*this, range);
-}
-
-void Emitter::op_1(SourceRange range, OpCode op, Operand a) {
-  const std::array<Operand, 1> operands{a};
-  chunk.write(op, operands);
-  source_map(*this, range);
-}
-
-void Emitter::op_2(SourceRange range, OpCode op, Operand a, Operand b) {
-  const std::array<Operand, 2> operands{a, b};
-  chunk.write(op, operands);
-  source_map(*this, range);
-}
-
-void Emitter::op_3(SourceRange range, OpCode op, Operand a, Operand b, Operand c) {
-  const std::array<Operand, 3> operands{a, b, c};
-  chunk.write(op, operands);
-  source_map(*this, range);
-}
-
-void Emitter::op_4(SourceRange range, OpCode op, Operand a, Operand b, Operand c, Operand d) {
-  const std::array<Operand, 4> operands{a, b, c, d};
-  chunk.write(op, operands);
-  source_map(*this, range);
-}
-
 void Emitter::op_variadic(SourceRange range, OpCode op, Register dst, std::span<const Register> items) {
   operand_buffer_.clear();
   operand_buffer_.push_back(reg_operand(dst));
   operand_buffer_.push_back(param_operand(count_param(items.size())));
   for (Register r : items) operand_buffer_.push_back(reg_operand(r));
   chunk.write(op, operand_buffer_);
-  source_map(*this, range);
+  source_map(range);
 }
 
 void Emitter::op_call(SourceRange range, Register dst, std::string_view name,
@@ -91,7 +53,7 @@ void Emitter::op_call(SourceRange range, Register dst, std::string_view name,
   operand_buffer_.push_back(param_operand(count_param(spreads.size())));
   for (OpParam p : spreads) operand_buffer_.push_back(param_operand(p));
   chunk.write(OpCode::Call, operand_buffer_);
-  source_map(*this, range);
+  source_map(range);
 }
 
 void Emitter::op_call_dyn(SourceRange range, Register dst, Register callee,
@@ -104,7 +66,7 @@ void Emitter::op_call_dyn(SourceRange range, Register dst, Register callee,
   operand_buffer_.push_back(param_operand(count_param(spreads.size())));
   for (OpParam p : spreads) operand_buffer_.push_back(param_operand(p));
   chunk.write(OpCode::CallDyn, operand_buffer_);
-  source_map(*this, range);
+  source_map(range);
 }
 
 void Emitter::op_omit(SourceRange range, Register dst, Register src, std::span<const std::string_view> keys) {
@@ -116,16 +78,16 @@ void Emitter::op_omit(SourceRange range, Register dst, Register src, std::span<c
     operand_buffer_.push_back(
         param_operand(static_cast<OpParam>(chunk.add_constant(Constant::of_string(key)))));
   chunk.write(OpCode::Omit, operand_buffer_);
-  source_map(*this, range);
+  source_map(range);
 }
 
-void Emitter::op_else(SourceRange range) { op_0(range, OpCode::Else); }
+void Emitter::op_else(SourceRange range) { instr<OpCode::Else>(range); }
 
-void Emitter::op_if_end(SourceRange range) { op_0(range, OpCode::IfEnd); }
+void Emitter::op_if_end(SourceRange range) { instr<OpCode::IfEnd>(range); }
 
 void Emitter::op_constant(SourceRange range, Register dst, const Constant& constant) {
   const std::uint32_t index = chunk.add_constant(constant);
-  op_2(range, OpCode::Constant, reg_operand(dst), param_operand(static_cast<OpParam>(index)));
+  instr<OpCode::Constant>(range, reg_operand(dst), param_operand(static_cast<OpParam>(index)));
 }
 
 void Emitter::op_number(SourceRange range, Register dst, double value) {
@@ -142,22 +104,24 @@ void Emitter::op_bool(SourceRange range, Register dst, bool value) {
 
 void Emitter::op_global(SourceRange range, Register dst, std::string_view name) {
   const std::uint32_t index = chunk.add_constant(Constant::of_string(name));
-  op_2(range, OpCode::GetGlobal, reg_operand(dst), param_operand(static_cast<OpParam>(index)));
+  instr<OpCode::GetGlobal>(range, reg_operand(dst), param_operand(static_cast<OpParam>(index)));
 }
 
 void Emitter::op_get(SourceRange range, Register dst, Register object, std::string_view key) {
   const std::uint32_t index = chunk.add_constant(Constant::of_string(key));
-  op_3(range, OpCode::Get, reg_operand(dst), reg_operand(object), param_operand(static_cast<OpParam>(index)));
+  instr<OpCode::Get>(range, reg_operand(dst), reg_operand(object),
+                     param_operand(static_cast<OpParam>(index)));
 }
 
 void Emitter::op_format(SourceRange range, Register dst, Register src, std::string_view spec) {
   const std::uint32_t index = chunk.add_constant(Constant::of_string(spec));
-  op_3(range, OpCode::Format, reg_operand(dst), reg_operand(src), param_operand(static_cast<OpParam>(index)));
+  instr<OpCode::Format>(range, reg_operand(dst), reg_operand(src),
+                        param_operand(static_cast<OpParam>(index)));
 }
 
 std::size_t Emitter::op_deferred(SourceRange range, OpCode op) {
   const std::size_t position = chunk.begin_deferred(op);
-  source_map(*this, range);
+  source_map(range);
   return position;
 }
 

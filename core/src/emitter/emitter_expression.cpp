@@ -74,7 +74,7 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       if (inner != nullptr) {
         emit_expression(*inner, dst, loop);
       } else {
-        op_2(range_of(expression), OpCode::Assign, reg_operand(dst), reg_operand(0));
+        instr<OpCode::Assign>(range_of(expression), reg_operand(dst), reg_operand(0));
       }
       return;
     }
@@ -128,7 +128,7 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       return;
     case ExpressionKind::Unknown:
       // A recovered parse error evaluates to nil.
-      op_2(range_of(expression), OpCode::Assign, reg_operand(dst), reg_operand(0));
+      instr<OpCode::Assign>(range_of(expression), reg_operand(dst), reg_operand(0));
       return;
   }
   throw InternalFailure("Unknown expression variant");
@@ -181,7 +181,7 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
           op_bool(range, dst, false);
           return;
         case Keyword::Nil:
-          op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+          instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
           return;
         case Keyword::Nan:
         case Keyword::Inf:
@@ -255,7 +255,7 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
   if (!is_identifier(token)) {
     // A name the parser rewrote during recovery (a reserved word or `_`):
     // its diagnostic is already recorded; the value is nil.
-    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
     return;
   }
   const std::string_view name = identifier_text(token);
@@ -321,13 +321,13 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
         element.element.expression != nullptr ? emit_expression_reg(*element.element.expression, loop) : 0);
   }
   const SourceRange whole = span_of(array.open.range(), array.close.range());
-  op_1(whole, OpCode::Array, reg_operand(dst));
+  instr<OpCode::Array>(whole, reg_operand(dst));
   std::size_t at = base;
   for (const auto& item : array.elements) {
     const ArrayElement& element = item.item;
     const SourceRange range = range_of(element);
     if (element.is_spread()) {
-      op_1(range, OpCode::Spread, reg_operand(scratch_registers[at++]));
+      instr<OpCode::Spread>(range, reg_operand(scratch_registers[at++]));
       continue;
     }
     if (const RangeNode* r = element.element.range) {
@@ -337,18 +337,18 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
           start && end && !(r->exclusive() && *end == std::numeric_limits<std::int32_t>::min());
       if (immediate) {
         const OpParam last = r->exclusive() ? *end - 1 : *end;
-        op_2(range, OpCode::ItemRange, param_operand(*start), param_operand(last));
+        instr<OpCode::ItemRange>(range, param_operand(*start), param_operand(last));
       } else {
         const Register s = scratch_registers[at++];
         const Register e = scratch_registers[at++];
-        op_2(range, r->exclusive() ? OpCode::ItemRangeExclusiveDyn : OpCode::ItemRangeDyn, reg_operand(s),
-             reg_operand(e));
+        instr_chosen(range, r->exclusive() ? OpCode::ItemRangeExclusiveDyn : OpCode::ItemRangeDyn,
+                     reg_operand(s), reg_operand(e));
       }
       continue;
     }
-    op_1(range, OpCode::Item, reg_operand(scratch_registers[at++]));
+    instr<OpCode::Item>(range, reg_operand(scratch_registers[at++]));
   }
-  op_0(whole, OpCode::Freeze);
+  instr<OpCode::Freeze>(whole);
   scratch_registers.resize(base);
 }
 
@@ -364,7 +364,7 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
                                                               : 0);
     scratch_registers.push_back(element.value != nullptr ? emit_expression_reg(*element.value, loop) : 0);
   }
-  op_1(whole, OpCode::Record, reg_operand(dst));
+  instr<OpCode::Record>(whole, reg_operand(dst));
   std::size_t at = base;
   for (const auto& item : record.elements) {
     const RecordElement& element = item.item;
@@ -380,19 +380,20 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
         }
         push_tag(field->first, element.key.range());
         if (field->first == DiagnosticCode::RecordFieldOrdinalName) {
-          op_2(range, optional ? OpCode::FieldOptIndex : OpCode::FieldIndex,
-               param_operand(peeled_kind(*element.key).ordinal), reg_operand(value));
+          instr_chosen(range, optional ? OpCode::FieldOptIndex : OpCode::FieldIndex,
+                       param_operand(peeled_kind(*element.key).ordinal), reg_operand(value));
         } else {
           const std::uint32_t key = chunk.add_constant(Constant::of_string(field->second));
-          op_2(range, optional ? OpCode::FieldOpt : OpCode::Field, param_operand(static_cast<OpParam>(key)),
-               reg_operand(value));
+          instr_chosen(range, optional ? OpCode::FieldOpt : OpCode::Field,
+                       param_operand(static_cast<OpParam>(key)), reg_operand(value));
         }
         break;
       }
       case RecordElementKind::ExpressionKeyed: {
         const Register key = scratch_registers[at++];
         const Register value = scratch_registers[at++];
-        op_2(range, optional ? OpCode::FieldOptDyn : OpCode::FieldDyn, reg_operand(key), reg_operand(value));
+        instr_chosen(range, optional ? OpCode::FieldOptDyn : OpCode::FieldDyn, reg_operand(key),
+                     reg_operand(value));
         break;
       }
       case RecordElementKind::Positional: {
@@ -405,7 +406,7 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
             DiagnosticCode::UnnamedRecordField6, DiagnosticCode::UnnamedRecordField7,
             DiagnosticCode::UnnamedRecordField8, DiagnosticCode::UnnamedRecordField9};
         push_tag(index < 10 ? kUnnamed[index] : DiagnosticCode::UnnamedRecordFieldN, range);
-        op_2(range, OpCode::FieldIndex, param_operand(static_cast<OpParam>(index)), reg_operand(value));
+        instr<OpCode::FieldIndex>(range, param_operand(static_cast<OpParam>(index)), reg_operand(value));
         break;
       }
       case RecordElementKind::OmittedKey: {
@@ -428,16 +429,16 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
         push_tag(DiagnosticCode::OmitNamedRecordField, range);
         push_tag(DiagnosticCode::OmitNamedRecordFieldName, token_range(*name));
         const std::uint32_t key = chunk.add_constant(Constant::of_string(field->second));
-        op_2(range, optional ? OpCode::FieldOpt : OpCode::Field, param_operand(static_cast<OpParam>(key)),
-             reg_operand(value));
+        instr_chosen(range, optional ? OpCode::FieldOpt : OpCode::Field,
+                     param_operand(static_cast<OpParam>(key)), reg_operand(value));
         break;
       }
       case RecordElementKind::Spread:
-        op_1(range, OpCode::Spread, reg_operand(scratch_registers[at++]));
+        instr<OpCode::Spread>(range, reg_operand(scratch_registers[at++]));
         break;
     }
   }
-  op_0(whole, OpCode::Freeze);
+  instr<OpCode::Freeze>(whole);
   scratch_registers.resize(base);
 }
 
@@ -461,9 +462,9 @@ void Emitter::build_tagged_arguments(const Expression& string, LoopContext loop)
   if (string.kind == ExpressionKind::Literal &&
       is_string_literal_token(*string.as<LiteralExpression>().token)) {
     const Register l = emit_expression_reg(string, loop);
-    op_1(string_range, OpCode::Array, reg_operand(c));
-    op_1(string_range, OpCode::Item, reg_operand(l));
-    op_0(string_range, OpCode::Freeze);
+    instr<OpCode::Array>(string_range, reg_operand(c));
+    instr<OpCode::Item>(string_range, reg_operand(l));
+    instr<OpCode::Freeze>(string_range);
     return;
   }
   const std::optional<TokenKind> kind =
@@ -486,10 +487,10 @@ void Emitter::build_tagged_arguments(const Expression& string, LoopContext loop)
       u = alloc_register();
       op_string(string_range, u, spec);
     }
-    op_1(string_range, OpCode::Record, reg_operand(o));
-    op_2(string_range, OpCode::FieldIndex, param_operand(0), reg_operand(t));
-    if (!spec.empty()) op_2(string_range, OpCode::FieldIndex, param_operand(1), reg_operand(u));
-    op_0(string_range, OpCode::Freeze);
+    instr<OpCode::Record>(string_range, reg_operand(o));
+    instr<OpCode::FieldIndex>(string_range, param_operand(0), reg_operand(t));
+    if (!spec.empty()) instr<OpCode::FieldIndex>(string_range, param_operand(1), reg_operand(u));
+    instr<OpCode::Freeze>(string_range);
     scratch_registers.push_back(o);
   }
   // Then the array of literal texts.
@@ -499,10 +500,10 @@ void Emitter::build_tagged_arguments(const Expression& string, LoopContext loop)
     op_string(string_range, r, fragment.text);
     scratch_registers.push_back(r);
   }
-  op_1(string_range, OpCode::Array, reg_operand(c));
+  instr<OpCode::Array>(string_range, reg_operand(c));
   for (std::size_t i = texts_at; i < scratch_registers.size(); ++i)
-    op_1(string_range, OpCode::Item, reg_operand(scratch_registers[i]));
-  op_0(string_range, OpCode::Freeze);
+    instr<OpCode::Item>(string_range, reg_operand(scratch_registers[i]));
+  instr<OpCode::Freeze>(string_range);
   scratch_registers.resize(texts_at);
 }
 
@@ -529,7 +530,7 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
   const Token& token = *callee.token;
   if (!is_identifier(token)) {
     unreachable(token_range(token));
-    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
     return false;
   }
   const std::string_view name = identifier_text(token);
@@ -558,7 +559,7 @@ void Emitter::finish_call(SourceRange range, Register dst, const CallHead& head)
   scratch_params.resize(head.base_params);
   if (head.guarded) {
     op_else(range);
-    op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
     op_if_end(range);
   }
 }
@@ -614,7 +615,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       auto field = peeled_kind(*access.name).to_field_name(arena);
       if (!field) {
         unreachable(access.name.range());
-        op_2(step.range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+        instr<OpCode::Assign>(step.range, reg_operand(dst), reg_operand(0));
         return PostfixEdge::Done;
       }
       push_tag(DiagnosticCode::GlobalVariable, access.name.range());
@@ -630,7 +631,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       }
       push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
       const Register key = emit_expression_reg(*access.index, loop);
-      op_2(step.range, OpCode::GetGlobalDyn, reg_operand(dst), reg_operand(key));
+      instr<OpCode::GetGlobalDyn>(step.range, reg_operand(dst), reg_operand(key));
       return PostfixEdge::Done;
     }
     case PostfixForm::SliceAccess:
@@ -648,7 +649,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
         if (!call.arguments.empty() && !call.arguments.front().item.is_spread() &&
             call.arguments.front().item.element != nullptr)
           r = emit_expression_reg(*call.arguments.front().item.element, loop);
-        op_2(step.range, OpCode::Type, reg_operand(dst), reg_operand(r));
+        instr<OpCode::Type>(step.range, reg_operand(dst), reg_operand(r));
         return PostfixEdge::Done;
       }
       if (!begin_call(step.range, call.callee, dst, true, step.call, loop)) return PostfixEdge::Done;
@@ -669,7 +670,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
         return PostfixEdge::Own;
       // The callee first, then the receiver as argument 0.
       if (!begin_call(step.range, call.callee, dst, false, step.call, loop)) return PostfixEdge::Done;
-      if (step.call.guarded) op_1(step.range, OpCode::IfNotNil, reg_operand(step.call.callee));
+      if (step.call.guarded) instr<OpCode::IfNotNil>(step.range, reg_operand(step.call.callee));
       return PostfixEdge::Own;
     }
     case PostfixForm::TaggedString: {
@@ -702,18 +703,18 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       if (name.tag == TokenTag::Identifier) {
         op_get(range, dst, step.operand, name.text());
       } else if (name.tag == TokenTag::Ordinal) {
-        op_3(range, OpCode::GetIndex, reg_operand(dst), reg_operand(step.operand),
-             param_operand(name.ordinal));
+        instr<OpCode::GetIndex>(range, reg_operand(dst), reg_operand(step.operand),
+                                param_operand(name.ordinal));
       } else {
         // A field name that is neither a name nor an ordinal after recovery.
         unreachable(access.name.range());
-        op_2(range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+        instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
       }
       return;
     }
     case PostfixForm::IndexAccess: {
       const Register key = emit_expression_reg(*node.as<IndexAccessExpression>().index, loop);
-      op_3(range, OpCode::GetDyn, reg_operand(dst), reg_operand(step.operand), reg_operand(key));
+      instr<OpCode::GetDyn>(range, reg_operand(dst), reg_operand(step.operand), reg_operand(key));
       return;
     }
     case PostfixForm::SliceAccess: {
@@ -722,17 +723,17 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       const Register start = access.start != nullptr ? emit_expression_reg(*access.start, loop) : 0;
       check_range_bound(access.end);
       const Register end = access.end != nullptr ? emit_expression_reg(*access.end, loop) : 0;
-      op_4(range, access.exclusive() ? OpCode::SliceExclusiveDyn : OpCode::SliceDyn, reg_operand(dst),
-           reg_operand(step.operand), reg_operand(start), reg_operand(end));
+      instr_chosen(range, access.exclusive() ? OpCode::SliceExclusiveDyn : OpCode::SliceDyn, reg_operand(dst),
+                   reg_operand(step.operand), reg_operand(start), reg_operand(end));
       return;
     }
     case PostfixForm::NonNilAssertion:
-      op_1(range, OpCode::AssertNonNil, reg_operand(step.operand));
+      instr<OpCode::AssertNonNil>(range, reg_operand(step.operand));
       return;
     case PostfixForm::Call: {
       CallHead head = step.call;
       head.callee = step.operand;
-      if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
+      if (head.guarded) instr<OpCode::IfNotNil>(range, reg_operand(head.callee));
       build_arguments(node.as<CallExpression>().arguments, 0, loop);
       finish_call(range, dst, head);
       return;
@@ -741,7 +742,7 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       const auto& call = node.as<ExtensionCallExpression>();
       if (call.callee.expression == nullptr && !call.callee.token.is_null() &&
           is_keyword(call.callee.token, Keyword::Type)) {
-        op_2(range, OpCode::Type, reg_operand(dst), reg_operand(step.operand));
+        instr<OpCode::Type>(range, reg_operand(dst), reg_operand(step.operand));
         return;
       }
       scratch_registers.push_back(step.operand);
@@ -752,7 +753,7 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
     case PostfixForm::TaggedString: {
       CallHead head = step.call;
       head.callee = step.operand;
-      if (head.guarded) op_1(range, OpCode::IfNotNil, reg_operand(head.callee));
+      if (head.guarded) instr<OpCode::IfNotNil>(range, reg_operand(head.callee));
       build_tagged_arguments(*node.as<TaggedStringExpression>().string, loop);
       finish_call(range, dst, head);
       return;
@@ -791,11 +792,11 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
   } else {
     // `?x` and anything recovery left in an operator position: nil.
     unreachable(op_range);
-    op_2(op_range, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    instr<OpCode::Assign>(op_range, reg_operand(dst), reg_operand(0));
     return;
   }
   const Register operand = emit_expression_reg(*prefix.operand, loop);
-  op_2(op_range, code, reg_operand(dst), reg_operand(operand));
+  instr_chosen(op_range, code, reg_operand(dst), reg_operand(operand));
 }
 
 // `a + b * c`, `a or b`, `a in b`: the form of one operator (Other: an
@@ -902,27 +903,28 @@ void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {
   switch (step.form) {
     case BinaryForm::Plain: {
       const Register right = emit_expression_reg(*node.right, loop);
-      op_3(node.op.range(), step.code, reg_operand(step.target), reg_operand(step.left), reg_operand(right));
+      instr_chosen(node.op.range(), step.code, reg_operand(step.target), reg_operand(step.left),
+                   reg_operand(right));
       return;
     }
     case BinaryForm::ShortCircuit: {
       const SourceRange op_range = node.op.range();
-      op_1(op_range, step.code, reg_operand(step.target));
+      instr_chosen(op_range, step.code, reg_operand(step.target));
       emit_expression(*node.right, step.target, loop);
       if (step.to_boolean)
-        op_2(op_range, OpCode::ToBoolean, reg_operand(step.target), reg_operand(step.target));
+        instr<OpCode::ToBoolean>(op_range, reg_operand(step.target), reg_operand(step.target));
       op_if_end(op_range);
       return;
     }
     case BinaryForm::Membership: {
       const SourceRange op_range = token_range(*node.op);
       if (is_global_keyword(*node.right)) {
-        op_2(op_range, OpCode::InGlobal, reg_operand(step.target), reg_operand(step.left));
+        instr<OpCode::InGlobal>(op_range, reg_operand(step.target), reg_operand(step.left));
       } else {
         const Register right = emit_expression_reg(*node.right, loop);
-        op_3(op_range, OpCode::In, reg_operand(step.target), reg_operand(step.left), reg_operand(right));
+        instr<OpCode::In>(op_range, reg_operand(step.target), reg_operand(step.left), reg_operand(right));
       }
-      if (step.negate) op_2(op_range, OpCode::Not, reg_operand(step.target), reg_operand(step.target));
+      if (step.negate) instr<OpCode::Not>(op_range, reg_operand(step.target), reg_operand(step.target));
       return;
     }
     case BinaryForm::Other:

@@ -14,8 +14,8 @@ namespace {
 
 using DC = DiagnosticCode;
 
-Operand R(Register r) { return reg_operand(r); }
-Operand P(OpParam p) { return param_operand(p); }
+RegisterOperand R(Register r) { return reg_operand(r); }
+ParamOperand P(OpParam p) { return param_operand(p); }
 
 // Looks through the Unknown wrappers left by recovery (those with an inner
 // pattern are normally replaced by it when diagnostics are collected).
@@ -91,7 +91,7 @@ std::optional<Constant> Emitter::emit_literal_constant(const Pattern& pattern, R
     return Constant::boolean(value);
   }
   if (kind.is_keyword(Keyword::Nil)) {
-    op_2(range, OpCode::Assign, R(reg), R(0));
+    instr<OpCode::Assign>(range, R(reg), R(0));
     return Constant::nil();
   }
   if (std::optional<double> number = literal_number(token)) {
@@ -109,18 +109,18 @@ void Emitter::emit_literal_guard(Register flag, const Pattern& pattern, Register
   const SourceRange range = range_of(pattern);
   switch (constant.tag) {
     case Constant::Tag::Nil:
-      op_3(range, OpCode::Same, R(flag), R(0), R(value));
+      instr<OpCode::Same>(range, R(flag), R(0), R(value));
       return;
     case Constant::Tag::True:
     case Constant::Tag::False:
-      op_2(range, OpCode::IsBoolean, R(flag), R(value));
+      instr<OpCode::IsBoolean>(range, R(flag), R(value));
       return;
     case Constant::Tag::Integer:
     case Constant::Tag::Number:
-      op_2(range, OpCode::IsNumber, R(flag), R(value));
+      instr<OpCode::IsNumber>(range, R(flag), R(value));
       return;
     case Constant::Tag::String:
-      op_2(range, OpCode::IsString, R(flag), R(value));
+      instr<OpCode::IsString>(range, R(flag), R(value));
       return;
   }
 }
@@ -129,9 +129,9 @@ void Emitter::emit_constant_guard(Register flag, const Pattern& pattern, Registe
   const SourceRange range = range_of(pattern);
   const Register value_type = alloc_register();
   const Register constant_type = alloc_register();
-  op_2(range, OpCode::Type, R(value_type), R(value));
-  op_2(range, OpCode::Type, R(constant_type), R(constant));
-  op_3(range, OpCode::Same, R(flag), R(value_type), R(constant_type));
+  instr<OpCode::Type>(range, R(value_type), R(value));
+  instr<OpCode::Type>(range, R(constant_type), R(constant));
+  instr<OpCode::Same>(range, R(flag), R(value_type), R(constant_type));
 }
 
 // ------------------------------------------------------------ failed match
@@ -298,12 +298,12 @@ class PatternEmitter {
     const SourceRange range = range_of(pattern);
     if (irrefutable_misuse(flag, range)) return;
     if (is_nil_literal(pattern)) {
-      e_.op_3(range, OpCode::Same, R(flag), R(0), R(value));
+      e_.instr<OpCode::Same>(range, R(flag), R(0), R(value));
       return;
     }
     const Register constant = e_.alloc_register();
     e_.emit_literal_constant(pattern, constant);
-    e_.op_3(range, OpCode::Same, R(flag), R(constant), R(value));
+    e_.instr<OpCode::Same>(range, R(flag), R(constant), R(value));
   }
 
   void negation(Register flag, const NotPattern& negated, Register value) {
@@ -319,14 +319,14 @@ class PatternEmitter {
     }
     const Pattern& inner = *negated.pattern;
     if (is_nil_literal(inner)) {
-      e_.op_3(range, OpCode::Nsame, R(flag), R(value), R(0));
+      e_.instr<OpCode::Nsame>(range, R(flag), R(value), R(0));
     } else if (is_literal_or_constant(inner)) {
       const Register constant = e_.alloc_register();
       e_.emit_literal_constant(inner, constant);
-      e_.op_3(range, OpCode::Nsame, R(flag), R(value), R(constant));
+      e_.instr<OpCode::Nsame>(range, R(flag), R(value), R(constant));
     } else {
       emit(flag, inner, value);
-      e_.op_2(range, OpCode::Not, R(flag), R(flag));
+      e_.instr<OpCode::Not>(range, R(flag), R(flag));
     }
   }
 
@@ -353,8 +353,8 @@ class PatternEmitter {
       e_.emit_constant_guard(flag, relation, value, constant);
     }
     const SourceRange op_range = relation.op.range();
-    e_.op_1(op_range, OpCode::If, R(flag));
-    e_.op_3(op_range, *code, R(flag), R(value), R(constant));
+    e_.instr<OpCode::If>(op_range, R(flag));
+    e_.instr_chosen(op_range, *code, R(flag), R(value), R(constant));
     e_.op_if_end(op_range);
   }
 
@@ -368,13 +368,13 @@ class PatternEmitter {
     if (is_non_number_bound(*interval.end)) e_.push(DC::NonNumberInRange, range_of(*interval.end));
     const Register low = e_.alloc_register();
     const Register high = e_.alloc_register();
-    e_.op_2(range, OpCode::IsNumber, R(flag), R(value));
-    e_.op_1(range, OpCode::If, R(flag));
+    e_.instr<OpCode::IsNumber>(range, R(flag), R(value));
+    e_.instr<OpCode::If>(range, R(flag));
     e_.emit_literal_constant(*interval.start, low);
     e_.emit_literal_constant(*interval.end, high);
-    e_.op_3(range, OpCode::Lte, R(low), R(low), R(value));
-    e_.op_3(range, interval.exclusive() ? OpCode::Gt : OpCode::Gte, R(high), R(high), R(value));
-    e_.op_3(range, OpCode::And, R(flag), R(low), R(high));
+    e_.instr<OpCode::Lte>(range, R(low), R(low), R(value));
+    e_.instr_chosen(range, interval.exclusive() ? OpCode::Gt : OpCode::Gte, R(high), R(high), R(value));
+    e_.instr<OpCode::And>(range, R(flag), R(low), R(high));
     e_.op_if_end(range);
   }
 
@@ -409,7 +409,7 @@ class PatternEmitter {
       const bool is_and = node->kind == PatternKind::And;
       const SourceRange op_range =
           is_and ? node->as<AndPattern>().op.range() : node->as<OrPattern>().op.range();
-      e_.op_3(op_range, is_and ? OpCode::And : OpCode::Or, R(flag), R(right_flag), R(flag));
+      e_.instr_chosen(op_range, is_and ? OpCode::And : OpCode::Or, R(flag), R(right_flag), R(flag));
     }
   }
 
@@ -427,19 +427,19 @@ class PatternEmitter {
     const std::size_t after = has_spread ? elements.size() - spread_at - 1 : 0;  // k
 
     const Register test = flag != 0 ? flag : e_.alloc_register();
-    e_.op_2(range, OpCode::IsArray, R(test), R(value));
-    e_.op_1(range, OpCode::If, R(test));
+    e_.instr<OpCode::IsArray>(range, R(test), R(value));
+    e_.instr<OpCode::If>(range, R(test));
     const Register sub = flag != 0 ? e_.alloc_register() : 0;
 
     auto element = [&](const ListItem<PatternElement>& item, OpParam index) {
       const SourceRange element_range = range_of(item.item);
       const Register reg = e_.alloc_register();
-      e_.op_3(element_range, OpCode::GetIndex, R(reg), R(value), P(index));
+      e_.instr<OpCode::GetIndex>(element_range, R(reg), R(value), P(index));
       if (item.item.element != nullptr)
         emit(sub, *item.item.element, reg);
       else
         always(sub, array);
-      if (sub != 0) e_.op_3(element_range, OpCode::And, R(test), R(test), R(sub));
+      if (sub != 0) e_.instr<OpCode::And>(element_range, R(test), R(test), R(sub));
     };
     for (std::size_t j = 0; j < before; ++j) element(elements[j], index_param(j));
     // After the spread: from the last element backward, counted from the end.
@@ -453,16 +453,16 @@ class PatternEmitter {
         const OpParam i = index_param(before);
         const OpParam tail = -index_param(after + 1);
         if (before > 0 && after > 0) {
-          e_.op_4(spread_range, OpCode::Slice, R(rest), R(value), P(i), P(tail));
+          e_.instr<OpCode::Slice>(spread_range, R(rest), R(value), P(i), P(tail));
         } else if (before > 0) {
-          e_.op_3(spread_range, OpCode::SliceEnd, R(rest), R(value), P(i));
+          e_.instr<OpCode::SliceEnd>(spread_range, R(rest), R(value), P(i));
         } else if (after > 0) {
-          e_.op_3(spread_range, OpCode::SliceStart, R(rest), R(value), P(tail));
+          e_.instr<OpCode::SliceStart>(spread_range, R(rest), R(value), P(tail));
         } else {
-          e_.op_2(spread_range, OpCode::Assign, R(rest), R(value));
+          e_.instr<OpCode::Assign>(spread_range, R(rest), R(value));
         }
         emit(sub, *spread.spread_value(), rest);
-        if (sub != 0) e_.op_3(spread_range, OpCode::And, R(test), R(test), R(sub));
+        if (sub != 0) e_.instr<OpCode::And>(spread_range, R(test), R(test), R(sub));
       }
     }
 
@@ -472,12 +472,12 @@ class PatternEmitter {
 
     const bool lone_spread = has_spread && elements.size() == 1;
     if (flag != 0 && !lone_spread) {
-      e_.op_1(range, OpCode::If, R(flag));
+      e_.instr<OpCode::If>(range, R(flag));
       const Register length = e_.alloc_register();
       const Register expected = e_.alloc_register();
-      e_.op_2(range, OpCode::Length, R(length), R(value));
+      e_.instr<OpCode::Length>(range, R(length), R(value));
       e_.op_number(range, expected, static_cast<double>(before + after));
-      e_.op_3(range, has_spread ? OpCode::Gte : OpCode::Eq, R(flag), R(length), R(expected));
+      e_.instr_chosen(range, has_spread ? OpCode::Gte : OpCode::Eq, R(flag), R(length), R(expected));
       e_.op_if_end(range);
     }
   }
@@ -542,13 +542,13 @@ class PatternEmitter {
     }
     Register count = 0;
     if (flag != 0) {
-      e_.op_2(range, OpCode::IsRecord, R(flag), R(value));
+      e_.instr<OpCode::IsRecord>(range, R(flag), R(value));
       if (spread == nullptr) {
         count = e_.alloc_register();
         e_.op_number(range, count, static_cast<double>(elements.size()));
       }
       // Fields are read only from records.
-      e_.op_1(range, OpCode::If, R(flag));
+      e_.instr<OpCode::If>(range, R(flag));
     }
 
     const std::size_t texts_base = e_.scratch_texts.size();
@@ -567,28 +567,28 @@ class PatternEmitter {
           key.positional ? 0 : e_.chunk.add_constant(Constant::of_string(key.text));
       auto presence = [&](Register dst) {
         if (key.positional)
-          e_.op_3(element_range, OpCode::HasIndex, R(dst), R(value), P(key.index));
+          e_.instr<OpCode::HasIndex>(element_range, R(dst), R(value), P(key.index));
         else
-          e_.op_3(element_range, OpCode::Has, R(dst), R(value), P(constant_param(constant)));
+          e_.instr<OpCode::Has>(element_range, R(dst), R(value), P(constant_param(constant)));
       };
       const bool optional = element.optional();
       if (optional && count != 0) {
         // An absent optional field lowers the expected field count.
         const Register absent = e_.alloc_register();
         presence(absent);
-        e_.op_2(element_range, OpCode::Not, R(absent), R(absent));
-        e_.op_3(element_range, OpCode::Sub, R(count), R(count), R(absent));
+        e_.instr<OpCode::Not>(element_range, R(absent), R(absent));
+        e_.instr<OpCode::Sub>(element_range, R(count), R(count), R(absent));
       }
       const bool tested = !optional && flag != 0;
       if (tested) {
         presence(sub);
-        e_.op_1(element_range, OpCode::If, R(sub));
+        e_.instr<OpCode::If>(element_range, R(sub));
       }
       const Register field = e_.alloc_register();
       if (key.positional)
-        e_.op_3(element_range, OpCode::GetIndex, R(field), R(value), P(key.index));
+        e_.instr<OpCode::GetIndex>(element_range, R(field), R(value), P(key.index));
       else
-        e_.op_3(element_range, OpCode::Get, R(field), R(value), P(constant_param(constant)));
+        e_.instr<OpCode::Get>(element_range, R(field), R(value), P(constant_param(constant)));
       if (element.value != nullptr)
         emit(sub, *element.value, field);
       else
@@ -598,7 +598,7 @@ class PatternEmitter {
         if (element.value != nullptr) e_.emit_failed_pattern(*element.value, kind_);
         e_.op_if_end(element_range);
       }
-      if (flag != 0) e_.op_3(element_range, OpCode::And, R(flag), R(flag), R(sub));
+      if (flag != 0) e_.instr<OpCode::And>(element_range, R(flag), R(flag), R(sub));
     }
 
     if (spread != nullptr) {
@@ -611,7 +611,7 @@ class PatternEmitter {
         emit(sub, *spread->item.value, rest);
       else
         always(sub, record);
-      if (sub != 0) e_.op_3(spread_range, OpCode::And, R(flag), R(flag), R(sub));
+      if (sub != 0) e_.instr<OpCode::And>(spread_range, R(flag), R(flag), R(sub));
     }
     e_.scratch_texts.resize(texts_base);
 
@@ -621,10 +621,10 @@ class PatternEmitter {
       e_.op_if_end(range);
     }
     if (flag != 0 && spread == nullptr) {
-      e_.op_1(range, OpCode::If, R(flag));
+      e_.instr<OpCode::If>(range, R(flag));
       const Register length = e_.alloc_register();
-      e_.op_2(range, OpCode::Length, R(length), R(value));
-      e_.op_3(range, OpCode::Eq, R(flag), R(length), R(count));
+      e_.instr<OpCode::Length>(range, R(length), R(value));
+      e_.instr<OpCode::Eq>(range, R(flag), R(length), R(count));
       e_.op_if_end(range);
     }
   }
@@ -660,7 +660,7 @@ void Emitter::emit_is_pattern(const IsPatternExpression& expression, Register ds
   }
   const Register flag = alloc_register();
   emit_pattern(flag, *expression.pattern, value, VariableKind::PatternBinding);
-  if (dst != 0) op_2(range_of(expression), OpCode::Assign, R(dst), R(flag));
+  if (dst != 0) instr<OpCode::Assign>(range_of(expression), R(dst), R(flag));
 }
 
 void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext loop) {
@@ -673,10 +673,10 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
     // Clearing the result must not clear a subject read in place.
     if (subject == dst) {
       const Register copy = alloc_register();
-      op_2(range, OpCode::Assign, R(copy), R(subject));
+      instr<OpCode::Assign>(range, R(copy), R(subject));
       subject = copy;
     }
-    op_2(range, OpCode::Assign, R(dst), R(0));
+    instr<OpCode::Assign>(range, R(dst), R(0));
   }
   if (match.cases.empty()) {
     push(DC::MatchExpressionHasNoCases, match.keyword.range());
@@ -695,16 +695,16 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
     else if (arm.body != nullptr)
       declare_expression(*arm.body);
 
-    op_1(arm_range, OpCode::IfNot, R(matched));
+    instr<OpCode::IfNot>(arm_range, R(matched));
     if (arm.pattern != nullptr) emit_pattern(matched, *arm.pattern, subject, VariableKind::PatternBinding);
     if (arm.guard.condition != nullptr) {
       const SourceRange guard_range = range_of(*arm.guard.condition);
-      op_1(guard_range, OpCode::If, R(matched));
+      instr<OpCode::If>(guard_range, R(matched));
       emit_expression(*arm.guard.condition, matched, loop);
       op_if_end(guard_range);
     }
     const SourceRange body_range = arm.body != nullptr ? range_of(*arm.body) : arm_range;
-    op_1(body_range, OpCode::If, R(matched));
+    instr<OpCode::If>(body_range, R(matched));
     if (block != nullptr)
       emit_block(block->statements, block->expression, body_range.end, dst, loop);
     else if (arm.body != nullptr)

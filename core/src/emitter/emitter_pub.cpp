@@ -26,16 +26,16 @@ void Emitter::declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef nam
   const Register reg = variable->reg;
   exports->exports.emplace_back([text, pub_range, reg](Emitter& emitter) {
     const std::uint32_t key = emitter.chunk.add_constant(Constant::of_string(text));
-    emitter.op_2(pub_range, OpCode::Field, param_operand(static_cast<OpParam>(key)), reg_operand(reg));
+    emitter.instr<OpCode::Field>(pub_range, param_operand(static_cast<OpParam>(key)), reg_operand(reg));
   });
 }
 
 void ModuleExportsData::commit(Emitter& emitter, std::string_view module_name, Register reg) {
   const SourceRange name_range = name.range();
   const std::uint32_t constant = emitter.chunk.add_constant(Constant::of_string(module_name));
-  emitter.op_2(name_range, OpCode::Module, reg_operand(reg), param_operand(static_cast<OpParam>(constant)));
+  emitter.instr<OpCode::Module>(name_range, reg_operand(reg), param_operand(static_cast<OpParam>(constant)));
   for (DeferredEmit& field : exports) field(emitter);
-  emitter.op_0(name_range, OpCode::Freeze);
+  emitter.instr<OpCode::Freeze>(name_range);
 }
 
 // mod name { body }: the module value is built into the module's register

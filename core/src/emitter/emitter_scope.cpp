@@ -243,10 +243,11 @@ void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, R
   // loop's iterable is evaluated) cannot be reached from here.
   if (found.window > current) return;
   if (found.window == current) {
-    op_2(read, OpCode::Assign, reg_operand(dst), reg_operand(variable.reg));
+    instr<OpCode::Assign>(read, reg_operand(dst), reg_operand(variable.reg));
   } else {
-    op_3(read, OpCode::GetUpvalue, reg_operand(dst),
-         param_operand(static_cast<OpParam>(current - found.window)), reg_operand(variable.reg));
+    instr<OpCode::GetUpvalue>(read, reg_operand(dst),
+                              param_operand(static_cast<OpParam>(current - found.window)),
+                              reg_operand(variable.reg));
   }
 }
 
@@ -257,10 +258,11 @@ void Emitter::emit_variable_store(SourceRange range, const FoundVariable& found,
   // read from there reads nothing.
   if (found.window > current) return;
   if (found.window == current) {
-    op_2(range, OpCode::Assign, reg_operand(found.variable->reg), reg_operand(src));
+    instr<OpCode::Assign>(range, reg_operand(found.variable->reg), reg_operand(src));
   } else {
-    op_3(range, OpCode::SetUpvalue, reg_operand(src),
-         param_operand(static_cast<OpParam>(current - found.window)), reg_operand(found.variable->reg));
+    instr<OpCode::SetUpvalue>(range, reg_operand(src),
+                              param_operand(static_cast<OpParam>(current - found.window)),
+                              reg_operand(found.variable->reg));
   }
 }
 

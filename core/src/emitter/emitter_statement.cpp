@@ -37,7 +37,7 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
   if (tail != nullptr) {
     emit_expression(*tail, dst, loop);
   } else if (dst != 0 && !ended) {
-    op_2({end, end}, OpCode::Assign, reg_operand(dst), reg_operand(0));
+    instr<OpCode::Assign>({end, end}, reg_operand(dst), reg_operand(0));
   }
   return ended;
 }
@@ -87,7 +87,7 @@ bool Emitter::emit_statement(const Statement& statement, LoopContext loop) {
     case StatementKind::Return: {
       const auto& ret = statement.as<ReturnStatement>();
       const Register value = ret.value != nullptr ? emit_expression_reg(*ret.value, loop) : 0;
-      op_1(range_of(statement), OpCode::Return, reg_operand(value));
+      instr<OpCode::Return>(range_of(statement), reg_operand(value));
       return true;
     }
     case StatementKind::Break: {
@@ -99,11 +99,11 @@ bool Emitter::emit_statement(const Statement& statement, LoopContext loop) {
       }
       if (brk.value != nullptr) {
         const Register value = emit_expression_reg(*brk.value, loop);
-        op_3(range, OpCode::SetUpvalue, reg_operand(value), param_operand(1), reg_operand(loop.result));
+        instr<OpCode::SetUpvalue>(range, reg_operand(value), param_operand(1), reg_operand(loop.result));
       } else if (loop.result != 0) {
-        op_3(range, OpCode::SetUpvalue, reg_operand(0), param_operand(1), reg_operand(loop.result));
+        instr<OpCode::SetUpvalue>(range, reg_operand(0), param_operand(1), reg_operand(loop.result));
       }
-      op_0(range, OpCode::Break);
+      instr<OpCode::Break>(range);
       return true;
     }
     case StatementKind::Continue: {
@@ -112,7 +112,7 @@ bool Emitter::emit_statement(const Statement& statement, LoopContext loop) {
         push(DiagnosticCode::UnexpectedContinue, range);
         return false;
       }
-      op_0(range, OpCode::Continue);
+      instr<OpCode::Continue>(range);
       return true;
     }
   }
@@ -216,9 +216,9 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       work = alloc_register();
       const auto distance = static_cast<OpParam>(window_count() - found->window);
       const Register reg = variable.reg;
-      op_3(name_range, OpCode::GetUpvalue, reg_operand(work), param_operand(distance), reg_operand(reg));
+      instr<OpCode::GetUpvalue>(name_range, reg_operand(work), param_operand(distance), reg_operand(reg));
       store = [work, distance, reg, name_range](Emitter& e) {
-        e.op_3(name_range, OpCode::SetUpvalue, reg_operand(work), param_operand(distance), reg_operand(reg));
+        e.instr<OpCode::SetUpvalue>(name_range, reg_operand(work), param_operand(distance), reg_operand(reg));
       };
       break;
     }
@@ -238,15 +238,15 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
         if (compound) op_get(target_range, w, object, key);
         store = [w, object, key, target_range](Emitter& e) {
           const std::uint32_t index = e.chunk.add_constant(Constant::of_string(key));
-          e.op_3(target_range, OpCode::Set, reg_operand(w), reg_operand(object),
-                 param_operand(static_cast<OpParam>(index)));
+          e.instr<OpCode::Set>(target_range, reg_operand(w), reg_operand(object),
+                               param_operand(static_cast<OpParam>(index)));
         };
       } else {
         const OpParam index = name.ordinal;
         if (compound)
-          op_3(target_range, OpCode::GetIndex, reg_operand(w), reg_operand(object), param_operand(index));
+          instr<OpCode::GetIndex>(target_range, reg_operand(w), reg_operand(object), param_operand(index));
         store = [w, object, index, target_range](Emitter& e) {
-          e.op_3(target_range, OpCode::SetIndex, reg_operand(w), reg_operand(object), param_operand(index));
+          e.instr<OpCode::SetIndex>(target_range, reg_operand(w), reg_operand(object), param_operand(index));
         };
       }
       break;
@@ -261,9 +261,10 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       const Register key = emit_expression_reg(*access.index, loop);
       work = alloc_register();
       const Register w = work;
-      if (compound) op_3(target_range, OpCode::GetDyn, reg_operand(w), reg_operand(object), reg_operand(key));
+      if (compound)
+        instr<OpCode::GetDyn>(target_range, reg_operand(w), reg_operand(object), reg_operand(key));
       store = [w, object, key, target_range](Emitter& e) {
-        e.op_3(target_range, OpCode::SetDyn, reg_operand(w), reg_operand(object), reg_operand(key));
+        e.instr<OpCode::SetDyn>(target_range, reg_operand(w), reg_operand(object), reg_operand(key));
       };
       break;
     }
@@ -298,13 +299,13 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
     emit_expression(*assign.value, work, loop);
   } else if (op.tag == TokenTag::Operator && compound_opcode(op.op)) {
     const Register value = emit_expression_reg(*assign.value, loop);
-    op_3(op_range, *compound_opcode(op.op), reg_operand(work), reg_operand(work), reg_operand(value));
+    instr_chosen(op_range, *compound_opcode(op.op), reg_operand(work), reg_operand(work), reg_operand(value));
   } else if (op.is_operator(Operator::AndAndEq) || op.is_operator(Operator::OrOrEq) ||
              op.is_operator(Operator::QuestionQuestionEq)) {
     const OpCode test = op.is_operator(Operator::AndAndEq) ? OpCode::If
                         : op.is_operator(Operator::OrOrEq) ? OpCode::IfNot
                                                            : OpCode::IfNil;
-    op_1(op_range, test, reg_operand(work));
+    instr_chosen(op_range, test, reg_operand(work));
     emit_expression(*assign.value, work, loop);
     op_if_end(op_range);
   } else {
@@ -343,7 +344,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     check_condition_literal(*node->condition);
     declare_expression(*node->condition);
     const Register condition = emit_expression_reg(*node->condition, loop);
-    op_1(keyword, OpCode::If, reg_operand(condition));
+    instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);
     if_chain_.push_back(node);
     if (node->else_block != nullptr && node->else_block->body != nullptr) {
@@ -355,7 +356,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
       emit_expression(*node->else_block->body, dst, loop);
     } else if (dst != 0) {
       op_else(keyword);
-      op_2(keyword, OpCode::Assign, reg_operand(dst), reg_operand(0));
+      instr<OpCode::Assign>(keyword, reg_operand(dst), reg_operand(0));
     }
     break;
   }
@@ -377,7 +378,7 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   declare_expression(*expression.otherwise);
   const SourceRange question = expression.question.range();
   const Register condition = emit_expression_reg(*expression.condition, loop);
-  op_1(question, OpCode::If, reg_operand(condition));
+  instr<OpCode::If>(question, reg_operand(condition));
   emit_expression(*expression.then, dst, loop);
   op_else(expression.colon.range());
   emit_expression(*expression.otherwise, dst, loop);

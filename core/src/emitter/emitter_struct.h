@@ -144,8 +144,8 @@ struct PostfixStep {
   CallHead call;
 };
 
-inline Operand reg_operand(Register r) { return Operand::reg(r); }
-inline Operand param_operand(OpParam p) { return Operand::param(p); }
+inline RegisterOperand reg_operand(Register r) { return {r}; }
+inline ParamOperand param_operand(OpParam p) { return {p}; }
 
 class Emitter {
  public:
@@ -176,11 +176,23 @@ class Emitter {
   // ------------------------------------------------------ instruction writers
   // Every writer appends one instruction and, when report_source_map is set,
   // one SourceMap record carrying `range`.
-  void op_0(SourceRange range, OpCode op);
-  void op_1(SourceRange range, OpCode op, Operand a);
-  void op_2(SourceRange range, OpCode op, Operand a, Operand b);
-  void op_3(SourceRange range, OpCode op, Operand a, Operand b, Operand c);
-  void op_4(SourceRange range, OpCode op, Operand a, Operand b, Operand c, Operand d);
+  // Operation `code` with its operands (reg_operand, param_operand), checked
+  // against its layout when the compiler is built.
+  template <OpCode code, class... Operands>
+  void instr(SourceRange range, Operands... operands) {
+    chunk.put<code>(operands...);
+    source_map(range);
+  }
+  // The same for an operation chosen while emitting (an operator's).
+  template <class... Operands>
+  void instr_chosen(SourceRange range, OpCode code, Operands... operands) {
+    chunk.put_chosen(code, operands...);
+    source_map(range);
+  }
+  void source_map(SourceRange range) {
+    if (config.report_source_map)
+      diagnostics.append_direct({range.start, range.end, DiagnosticCode::SourceMap});
+  }
   // Concat dst, count, items...
   void op_variadic(SourceRange range, OpCode op, Register dst, std::span<const Register> items);
   // Call dst, String(name), count, args..., spread count, spreads...

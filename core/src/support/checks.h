@@ -1,0 +1,16 @@
+#pragma once
+// Consistency checks of the compiler's own work that release builds leave
+// out: they are on in debug builds and under the sanitizers (the test and
+// fuzzing builds), where a fault in the emitter must surface at once.
+#if !defined(NDEBUG)
+#define QUENDAL_CHECKED 1
+#elif defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+#define QUENDAL_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define QUENDAL_CHECKED 1
+#endif
+#endif
+#ifndef QUENDAL_CHECKED
+#define QUENDAL_CHECKED 0
+#endif
