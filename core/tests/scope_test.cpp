@@ -1,5 +1,5 @@
-// Name look-up in one lexical scope, below and above the size at which the
-// scope builds its hashed index.
+// Name look-up through the stack of lexical scopes: within one scope, and
+// across scopes that shadow, skip and uncover names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,7 +15,8 @@ class ScopeLookup : public ::testing::TestWithParam<int> {};
 
 TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
   Arena arena;
-  Scope scope;
+  Scopes scopes;
+  scopes.push(1);
   std::vector<std::string> names;
   const int count = GetParam();
   for (int i = 0; i < count; ++i) names.push_back("v" + std::to_string(i % 97));  // repeats past 97
@@ -23,19 +24,21 @@ TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
   for (const std::string& name : names) {
     Variable* v = arena.make<Variable>(&arena);
     v->name = arena.copy(name);
-    scope.add(v);
+    scopes.add(v);
     declared.push_back(v);
   }
-  ASSERT_EQ(scope.variables.size(), static_cast<std::size_t>(count));
+  ASSERT_EQ(scopes.innermost().variables.size(), static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    Variable* found = scope.find(names[static_cast<std::size_t>(i)]);
+    Variable* found = scopes.find_local(names[static_cast<std::size_t>(i)]);
     ASSERT_NE(found, nullptr) << names[static_cast<std::size_t>(i)];
     EXPECT_EQ(found, declared[static_cast<std::size_t>(i % 97)])
         << "not the first declaration of " << found->name;
+    EXPECT_EQ(scopes.find_variable(names[static_cast<std::size_t>(i)])->variable, found);
   }
-  EXPECT_EQ(scope.find("v97"), nullptr);
-  EXPECT_EQ(scope.find(""), nullptr);
-  EXPECT_EQ(scope.find("v1 "), nullptr);
+  EXPECT_EQ(scopes.find_local("v97"), nullptr);
+  EXPECT_EQ(scopes.find_local(""), nullptr);
+  EXPECT_EQ(scopes.find_local("v1 "), nullptr);
+  EXPECT_FALSE(scopes.find_variable("v97").has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ScopeLookup, ::testing::Values(1, 15, 16, 17, 40, 97, 300, 5000));
@@ -43,14 +46,78 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ScopeLookup, ::testing::Values(1, 15, 16, 17, 40
 TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
   // Holders of destructured parameters have an empty name.
   Arena arena;
-  Scope scope;
+  Scopes scopes;
+  scopes.push(1);
   for (int i = 0; i < 40; ++i) {
     Variable* v = arena.make<Variable>(&arena);
-    v->name = i == 20 ? std::string_view{} : arena.copy("n" + std::to_string(i));
-    scope.add(v);
+    v->name = i == 20 || i == 30 ? std::string_view{} : arena.copy("n" + std::to_string(i));
+    scopes.add(v);
   }
-  ASSERT_NE(scope.find(""), nullptr);
-  EXPECT_EQ(scope.find(""), scope.variables[20]);
+  ASSERT_NE(scopes.find_local(""), nullptr);
+  EXPECT_EQ(scopes.find_local(""), scopes.innermost().variables[20]);
+}
+
+// A name declared twice in an inner scope, over an outer declaration: the
+// inner scope's first declaration wins while it is open, the outer one once
+// it closes, and a scope opened and closed in between changes nothing.
+TEST(ScopeLookup, RedeclarationInAnInnerScopeUncoversTheOuterOneWhenItCloses) {
+  Arena arena;
+  Scopes scopes;
+  const auto declare = [&](std::string_view name) {
+    Variable* v = arena.make<Variable>(&arena);
+    v->name = name;
+    scopes.add(v);
+    return v;
+  };
+  scopes.push(1);
+  Variable* outer = declare("x");
+  scopes.push(2);
+  EXPECT_EQ(scopes.find_local("x"), nullptr);
+  Variable* first = declare("x");
+  scopes.push(2);
+  Variable* deepest = declare("x");
+  EXPECT_EQ(scopes.find_variable("x")->variable, deepest);
+  scopes.pop();
+  Variable* second = declare("x");
+  EXPECT_EQ(scopes.find_local("x"), first);
+  EXPECT_EQ(scopes.find_variable("x")->window, 2u);
+  (void)second;
+  EXPECT_EQ(scopes.pop().variables.size(), 2u);
+  EXPECT_EQ(scopes.find_local("x"), outer);
+  EXPECT_EQ(scopes.find_variable("x")->window, 1u);
+  scopes.pop();
+  EXPECT_FALSE(scopes.find_variable("x").has_value());
+  // Declared again after everything closed: found afresh.
+  scopes.push(3);
+  Variable* again = declare("x");
+  EXPECT_EQ(scopes.find_variable("x")->variable, again);
+}
+
+// A name is the same name whether it comes with the lexer's symbol or by
+// its text alone (a token the parser made has no symbol), in either order.
+TEST(ScopeLookup, SymbolAndTextNameTheSameVariable) {
+  Arena arena;
+  Scopes scopes;
+  const auto declare = [&](VariableName name) {
+    Variable* v = arena.make<Variable>(&arena);
+    v->name = name.text;
+    scopes.add(v, name);
+    return v;
+  };
+  scopes.push(1);
+  Variable* by_symbol = declare(VariableName("total", 7));
+  Variable* by_text = declare(VariableName("count"));
+  EXPECT_EQ(scopes.find_local(VariableName("total")), by_symbol);
+  EXPECT_EQ(scopes.find_local(VariableName("total", 7)), by_symbol);
+  EXPECT_EQ(scopes.find_local(VariableName("count", 3)), by_text);
+  EXPECT_EQ(scopes.find_local(VariableName("count")), by_text);
+  scopes.push(1);
+  // A symbol far beyond those seen so far, for a name not declared.
+  EXPECT_FALSE(scopes.find_variable(VariableName("other", 100000)).has_value());
+  Variable* inner = declare(VariableName("count", 3));
+  EXPECT_EQ(scopes.find_variable(VariableName("count"))->variable, inner);
+  scopes.pop();
+  EXPECT_EQ(scopes.find_variable(VariableName("count", 3))->variable, by_text);
 }
 
 // The scope stack: the innermost declaration of a name wins, whatever number

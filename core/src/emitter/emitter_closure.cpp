@@ -44,7 +44,7 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
 
   // Parameters: registers 1..n.
   if (parameters == nullptr) {
-    add_variable("it", range, 1, false, true, VariableKind::ImplicitParameter);
+    add_variable(VariableName("it"), range, 1, false, true, VariableKind::ImplicitParameter);
   } else {
     std::uint32_t index = 0;
     for (const auto& item : parameters->parameters) {
@@ -56,7 +56,7 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
           declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
                             rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
       } else if (pattern != nullptr) {
-        add_variable("", range_of(*pattern), index + 1, false, true,
+        add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,
                      rest ? VariableKind::RestPatternParameter : VariableKind::PatternParameter);
         declare_pattern(*pattern, VariableKind::SubPatternParameter, nullptr);
       }

@@ -142,7 +142,7 @@ Register Emitter::emit_expression_reg(const Expression& expression, LoopContext 
       push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
     } else if (is_identifier(token)) {
       // Fast path: a variable of the innermost scope is used in place.
-      if (Variable* local = scopes.find_local(identifier_text(token))) {
+      if (Variable* local = scopes.find_local(variable_name(token))) {
         const SourceRange read = token_range(token);
         local->add_reference(DiagnosticCode::ReadLocal, read);
         if (!check_variable_initialized(read, *local, window_count())) return 0;
@@ -259,7 +259,7 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
     return;
   }
   const std::string_view name = identifier_text(token);
-  if (auto found = find_variable(name)) {
+  if (auto found = find_variable(variable_name(token))) {
     emit_variable_read(range, *found, dst);
     return;
   }
@@ -283,7 +283,7 @@ std::optional<std::string_view> Emitter::emit_global_access(const Expression& ca
     const Token& token = *callee.as<VariableExpression>().token;
     if (!is_identifier(token)) return std::nullopt;
     const std::string_view name = identifier_text(token);
-    if (find_variable(name)) return std::nullopt;
+    if (find_variable(variable_name(token))) return std::nullopt;
     push_tag(DiagnosticCode::GlobalVariable, token_range(token));
     hint_mislead_nil(name, token_range(token));
     check_known_global(name, token_range(token));
@@ -534,7 +534,7 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
     return false;
   }
   const std::string_view name = identifier_text(token);
-  if (!find_variable(name)) {
+  if (!find_variable(variable_name(token))) {
     push_tag(DiagnosticCode::GlobalVariable, token_range(token));
     hint_mislead_nil(name, token_range(token));
     check_known_global(name, token_range(token));

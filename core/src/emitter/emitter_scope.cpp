@@ -1,5 +1,7 @@
 // Register windows, lexical scopes and variables: declaration, lookup, the
 // initialisation check and what closing a scope reports.
+#include <algorithm>
+#include <limits>
 #include <string>
 
 #include "emitter/emitter_struct.h"
@@ -7,8 +9,6 @@
 
 namespace quendal {
 namespace {
-
-constexpr std::size_t kIndexThreshold = 16;
 
 using DC = DiagnosticCode;
 
@@ -41,65 +41,66 @@ const VariableKindInfo& variable_kind_info(VariableKind kind) {
   return kKindTable[index];
 }
 
-// ------------------------------------------------------------------- Scope
+// ------------------------------------------------------------------ Scopes
 
-std::size_t Scope::hash(std::string_view name) {
+std::uint64_t Scopes::hash(std::string_view text) {
   // FNV-1a: names are short, and this keeps the look-up a handful of
   // instructions per byte.
   std::uint64_t h = 0xCBF29CE484222325ull;
-  for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
-  return static_cast<std::size_t>(h ^ (h >> 29));
+  for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return h ^ (h >> 29);
 }
 
-Variable* Scope::find(std::string_view name) const {
-  if (!index_.empty()) {
-    const std::size_t mask = index_.size() - 1;
-    for (std::size_t i = hash(name) & mask;; i = (i + 1) & mask) {
-      Variable* v = index_[i];
-      if (v == nullptr) return nullptr;
-      if (v->name == name) return v;
+std::uint32_t Scopes::entry_of_slow(VariableName name) {
+  const std::uint32_t entry = intern(name.text);
+  if (name.symbol != kNoSymbol) {
+    if (name.symbol >= by_symbol_.size())
+      by_symbol_.resize(std::max<std::size_t>(std::size_t{name.symbol} + 1, by_symbol_.size() * 2), 0);
+    by_symbol_[name.symbol] = entry + 1;
+  }
+  return entry;
+}
+
+std::uint32_t Scopes::intern(std::string_view text) {
+  if ((names_.size() + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(64, slots_.size() * 2));
+  const std::uint64_t h = hash(text);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    std::uint32_t& slot = slots_[i];
+    if (slot == 0) {
+      if (names_.size() >= std::numeric_limits<std::uint32_t>::max())
+        throw InternalFailure("too many names for the scope table");
+      names_.push_back({text, h, nullptr});
+      slot = static_cast<std::uint32_t>(names_.size());
+      return slot - 1;
     }
-  }
-  for (Variable* v : variables) {
-    if (v->name == name) return v;
-  }
-  return nullptr;
-}
-
-void Scope::index(Variable* variable) {
-  const std::size_t mask = index_.size() - 1;
-  for (std::size_t i = hash(variable->name) & mask;; i = (i + 1) & mask) {
-    Variable*& slot = index_[i];
-    if (slot == nullptr) {
-      slot = variable;
-      ++indexed_;
-      return;
-    }
-    if (slot->name == variable->name) return;  // the first declaration stays
+    const Name& name = names_[slot - 1];
+    if (name.hash == h && name.text == text) return slot - 1;
   }
 }
 
-void Scope::add(Variable* variable) {
-  variables.push_back(variable);
-  if (index_.empty() && variables.size() < kIndexThreshold) return;
-  if ((indexed_ + 1) * 2 > index_.size()) {
-    // (Re)build at twice the number of variables, in declaration order, so
-    // the first declaration of each name is the one kept.
-    std::size_t size = 64;
-    while (size < variables.size() * 4) size *= 2;
-    index_.assign(size, nullptr);
-    indexed_ = 0;
-    for (Variable* v : variables) index(v);
-    return;
+void Scopes::rehash(std::size_t size) {
+  slots_.assign(size, 0);
+  const std::size_t mask = size - 1;
+  for (std::size_t n = 0; n < names_.size(); ++n) {
+    std::size_t i = names_[n].hash & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = static_cast<std::uint32_t>(n + 1);
   }
-  index(variable);
 }
 
 Scope Scopes::pop() {
   if (stack_.empty()) throw InternalFailure("exit_scope on an empty scope stack");
-  if (!declaring_.empty() && declaring_.back() == stack_.size() - 1) declaring_.pop_back();
   Scope scope = std::move(stack_.back());
   stack_.pop_back();
+  // Latest first, so each name gets back what it had before the scope.
+  for (auto it = scope.variables.rbegin(); it != scope.variables.rend(); ++it) {
+    Variable* variable = *it;
+    if (variable->bound) {
+      names_[variable->name_entry].binding = variable->shadowed;
+      variable->bound = false;
+    }
+  }
   return scope;
 }
 
@@ -108,24 +109,32 @@ const Scope& Scopes::innermost() const {
   return stack_.back();
 }
 
-void Scopes::add(Variable* variable) {
+void Scopes::add(Variable* variable, VariableName name) {
   if (stack_.empty()) throw InternalFailure("no scope is open");
-  Scope& scope = stack_.back();
-  if (scope.variables.empty()) declaring_.push_back(stack_.size() - 1);
-  scope.add(variable);
+  const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
+  stack_.back().variables.push_back(variable);
+  const std::uint32_t entry = entry_of(name);
+  Name& named = names_[entry];
+  variable->scope = scope;
+  variable->name_entry = entry;
+  // A later declaration of a name in the same scope does not hide the first.
+  if (named.binding != nullptr && named.binding->scope == scope) return;
+  variable->shadowed = named.binding;
+  variable->bound = true;
+  named.binding = variable;
 }
 
-std::optional<FoundVariable> Scopes::find_variable(std::string_view name) const {
-  for (auto it = declaring_.rbegin(); it != declaring_.rend(); ++it) {
-    const Scope& scope = stack_[*it];
-    if (Variable* v = scope.find(name)) return FoundVariable{scope.window, v};
-  }
-  return std::nullopt;
+std::optional<FoundVariable> Scopes::find_variable(VariableName name) {
+  Variable* binding = names_[entry_of(name)].binding;
+  if (binding == nullptr) return std::nullopt;
+  return FoundVariable{stack_[binding->scope].window, binding};
 }
 
-Variable* Scopes::find_local(std::string_view name) const {
+Variable* Scopes::find_local(VariableName name) {
   if (stack_.empty()) throw InternalFailure("no scope is open");
-  return stack_.back().find(name);
+  Variable* binding = names_[entry_of(name)].binding;
+  if (binding == nullptr || binding->scope != stack_.size() - 1) return nullptr;
+  return binding;
 }
 
 // ------------------------------------------------------- windows, registers
@@ -178,7 +187,7 @@ void Emitter::put_decl_ref(const Variable& variable) {
   push(variable.declaration_reference(), variable.range);
 }
 
-Variable* Emitter::check_local_variable(SourceRange range, std::string_view name) {
+Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
   Variable* existing = scopes.find_local(name);
   if (existing == nullptr) return nullptr;
   push(DiagnosticCode::DuplicateVariableDeclaration, range);
@@ -187,22 +196,22 @@ Variable* Emitter::check_local_variable(SourceRange range, std::string_view name
   return existing;
 }
 
-Variable* Emitter::add_variable(std::string_view name, SourceRange range, Register reg, bool is_mutable,
+Variable* Emitter::add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                                 bool initialized, VariableKind kind) {
   Variable* variable = arena.make<Variable>(&arena);
-  variable->name = name;
+  variable->name = name.text;
   variable->range = range;
   variable->reg = reg;
   variable->is_mutable = is_mutable;
   variable->initialized = initialized;
   variable->kind = kind;
-  scopes.add(variable);
+  scopes.add(variable, name);
   return variable;
 }
 
 Variable* Emitter::declare_variable(const Token& name, bool is_mutable, VariableKind kind) {
   if (!is_identifier(name)) throw InternalFailure("a declared name must be an identifier");
-  const std::string_view text = identifier_text(name);
+  const VariableName text = variable_name(name);
   const SourceRange range = token_range(name);
   if (check_local_variable(range, text) != nullptr) return nullptr;
   const std::uint64_t window = scopes.innermost().window;
@@ -219,7 +228,7 @@ Variable* Emitter::declare_variable(const Token& name, bool is_mutable, Variable
 Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, SourceRange range,
                                      bool is_mutable, VariableKind kind) {
   if (!is_identifier(name)) throw InternalFailure("a declared parameter must be an identifier");
-  const std::string_view text = identifier_text(name);
+  const VariableName text = variable_name(name);
   if (check_local_variable(range, text) != nullptr) return nullptr;
   return add_variable(text, range, index + 1, is_mutable, true, kind);
 }

@@ -127,7 +127,7 @@ void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
       emit_expression(*bind.value, 0, loop);
       return;
     }
-    auto found = find_variable(identifier_text(binding.name));
+    auto found = find_variable(variable_name(*binding.name));
     if (found && found->window == window_count()) {
       // Initialised before the value, so a function literal can refer to
       // itself.
@@ -150,7 +150,7 @@ void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
   if (constant.value == nullptr) return;
   Register target = 0;
   if (!constant.name.is_null() && is_identifier(constant.name)) {
-    auto found = find_variable(identifier_text(constant.name));
+    auto found = find_variable(variable_name(*constant.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;
@@ -162,7 +162,7 @@ void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
 void Emitter::emit_function_statement(const FunctionStatement& function) {
   Register target = 0;
   if (!function.name.is_null() && is_identifier(function.name)) {
-    auto found = find_variable(identifier_text(function.name));
+    auto found = find_variable(variable_name(*function.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;
@@ -192,7 +192,7 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
         push(DiagnosticCode::MisuseOfGlobalKeyword, name_range);
         return;
       }
-      auto found = is_identifier(token) ? find_variable(identifier_text(token)) : std::nullopt;
+      auto found = is_identifier(token) ? find_variable(variable_name(token)) : std::nullopt;
       if (!found) {
         push(DiagnosticCode::UndefinedVariableAssignment, name_range);
         break;

@@ -232,16 +232,14 @@ class Emitter {
   void enter_scope_in(SourceRange range, std::uint64_t window);
   void exit_scope();
 
-  std::optional<FoundVariable> find_variable(std::string_view name) const {
-    return scopes.find_variable(name);
-  }
-  Variable* check_local_variable(SourceRange range, std::string_view name);
+  std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
+  Variable* check_local_variable(SourceRange range, VariableName name);
   Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
   Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
                               VariableKind kind);
   // Appends an unnamed variable (holders of destructured parameters, `it`)
   // without a duplicate check.
-  Variable* add_variable(std::string_view name, SourceRange range, Register reg, bool is_mutable,
+  Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind);
   // `pub`: the statement's `pub` marker, handed to the export step of every
   // declared name.

@@ -15,19 +15,6 @@ struct Scope {
   std::vector<Variable*> variables;
   // 1-based position on the window stack of the window owning the registers.
   std::uint64_t window = 0;
-
-  // First variable of that name in declaration order, or null.
-  Variable* find(std::string_view name) const;
-  void add(Variable* variable);
-
- private:
-  // Built once the scope is large, so lookups stay constant time: an
-  // open-addressing table of variables by name (a power of two in size, at
-  // most half full) that keeps the first declaration of a name.
-  std::vector<Variable*> index_;
-  std::size_t indexed_ = 0;
-  static std::size_t hash(std::string_view name);
-  void index(Variable* variable);
 };
 
 struct FoundVariable {
@@ -35,29 +22,63 @@ struct FoundVariable {
   Variable* variable;
 };
 
+// The stack of open scopes, and for every name the variable it resolves to:
+// the first declaration of the name in the innermost scope that declares
+// it. A look-up is one probe of a table of names, whatever the number of
+// open scopes; a name no open scope declares (a global) costs the same.
 class Scopes {
  public:
+  Scopes() = default;
+  Scopes(const Scopes&) = delete;
+  Scopes& operator=(const Scopes&) = delete;
+
   void push(std::uint64_t window) { stack_.emplace_back().window = window; }
-  // Pops the innermost scope and hands it to the caller.
+  // Pops the innermost scope and hands it to the caller; the names it
+  // declared resolve to what they resolved to before it.
   Scope pop();
   bool empty() const { return stack_.empty(); }
   std::size_t size() const { return stack_.size(); }
   // Internal failure on an empty stack.
   const Scope& innermost() const;
   // Declares the variable in the innermost scope.
-  void add(Variable* variable);
+  void add(Variable* variable) { add(variable, VariableName(variable->name)); }
+
+  // Declares the variable in the innermost scope under `name` (whose text
+  // is the variable's name).
+  void add(Variable* variable, VariableName name);
 
   // Innermost scope outward; within a scope the first declaration wins.
-  std::optional<FoundVariable> find_variable(std::string_view name) const;
+  std::optional<FoundVariable> find_variable(VariableName name);
   // Only the innermost scope.
-  Variable* find_local(std::string_view name) const;
+  Variable* find_local(VariableName name);
 
  private:
+  // One name ever declared: the variable it resolves to now (null when no
+  // open scope declares it).
+  struct Name {
+    std::string_view text;
+    std::uint64_t hash;
+    Variable* binding;
+  };
+  static std::uint64_t hash(std::string_view text);
+  // The entry of the name, made (unbound) if there is none: found through
+  // the symbol when there is one, else by the text.
+  std::uint32_t entry_of(VariableName name) {
+    if (name.symbol < by_symbol_.size() && by_symbol_[name.symbol] != 0) [[likely]]
+      return by_symbol_[name.symbol] - 1;
+    return entry_of_slow(name);
+  }
+  std::uint32_t entry_of_slow(VariableName name);
+  std::uint32_t intern(std::string_view text);
+  void rehash(std::size_t slots);
+
   std::vector<Scope> stack_;
-  // Positions of the scopes that declare something, innermost last. A
-  // look-up passes over the scopes that declare nothing: an else-if chain
-  // keeps one open for each of its branches while the next is emitted.
-  std::vector<std::size_t> declaring_;
+  std::vector<Name> names_;
+  // Open addressing over names_: entry number + 1, 0 for an empty slot; a
+  // power of two in size, at most half full.
+  std::vector<std::uint32_t> slots_;
+  // Entry number + 1 of each lexer symbol seen, 0 when not seen yet.
+  std::vector<std::uint32_t> by_symbol_;
 };
 
 }  // namespace quendal

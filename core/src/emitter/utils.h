@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "emitter/opcode.h"
+#include "emitter/variable.h"
 #include "parser/ast.h"
 
 namespace quendal {
@@ -28,6 +29,14 @@ bool is_keyword(const Token& token, Keyword keyword);
 bool is_operator(const Token& token, Operator op);
 // The identifier's spelling, or empty.
 std::string_view identifier_text(const Token& token);
+
+// The identifier's spelling and symbol, or an empty name.
+inline VariableName variable_name(const Token& token) {
+  const TokenKind* k = &token.kind;
+  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]] k = &k->unknown_box->inner;
+  if (k->tag != TokenTag::Identifier) return VariableName(std::string_view{}, kNoSymbol);
+  return VariableName(k->text(), k->symbol);
+}
 
 // The same questions about a referenced token; a token of the store is
 // answered from its columns without reading it whole.

@@ -5,6 +5,7 @@
 #include <memory_resource>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "diagnostic/source_diagnostic.h"
@@ -41,6 +42,19 @@ struct VariableKindInfo {
 // The row of the kind table. `Assignment` has no row (internal failure).
 const VariableKindInfo& variable_kind_info(VariableKind kind);
 
+// A name of a variable: its text, and the lexer's symbol for that text when
+// the name comes from a token the lexer made (a look-up by symbol hashes
+// nothing).
+struct VariableName {
+  VariableName(std::string_view name_text, SymbolId name_symbol) : text(name_text), symbol(name_symbol) {}
+  // A name known by its text alone.
+  template <class Text>
+  requires std::is_convertible_v<const Text&, std::string_view> VariableName(const Text& name_text)
+      : text(name_text), symbol(kNoSymbol) {}
+  std::string_view text;
+  SymbolId symbol;
+};
+
 struct Variable {
   explicit Variable(std::pmr::memory_resource* resource) : references(resource) {}
 
@@ -54,6 +68,15 @@ struct Variable {
   bool is_mutable = false;
   bool initialized = false;
   VariableKind kind = VariableKind::LetBinding;
+  // Kept by the scope stack: the declaring scope's position on the stack,
+  // the name's entry in its table, whether this variable is what the name
+  // resolves to while its scope is open (not so for a later declaration of
+  // a name in the same scope), and the variable the name resolved to
+  // before.
+  bool bound = false;
+  std::uint32_t scope = 0;
+  std::uint32_t name_entry = 0;
+  Variable* shadowed = nullptr;
 
   DiagnosticCode tag() const {
     const VariableKindInfo& info = variable_kind_info(kind);
