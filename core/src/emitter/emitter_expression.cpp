@@ -144,7 +144,7 @@ Register Emitter::emit_expression_reg(const Expression& expression, LoopContext 
       // Fast path: a variable of the innermost scope is used in place.
       if (Variable* local = scopes.find_local(variable_name(token))) {
         const SourceRange read = token_range(token);
-        local->add_reference(DiagnosticCode::ReadLocal, read);
+        local->add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
         if (!check_variable_initialized(read, *local, window_count())) return 0;
         if (scopes.innermost().window == window_count()) return local->reg;
         // The scope of a `for` loop whose window is not open yet: its

@@ -277,7 +277,7 @@ class PatternEmitter {
     }
     Variable& variable = *found->variable;
     if (kind_ == VariableKind::Assignment) {
-      variable.add_reference(DC::WriteLocal, name_range);
+      variable.add_reference(DC::WriteLocal, name_range, e_.config.report_tags);
       if (!e_.check_variable_initialized(name_range, variable, found->window)) return;
       if (!variable.is_mutable) {
         e_.push(DC::ImmutableVariableAssignment, name_range);

@@ -21,7 +21,7 @@ void Emitter::declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef nam
     throw InternalFailure("Variable '" + std::string(text) +
                           "' not found in current scope when declaring pub");
   // Exported names count as used.
-  variable->add_reference(DiagnosticCode::ExportedLocal, exports->name.range());
+  variable->add_reference(DiagnosticCode::ExportedLocal, exports->name.range(), config.report_tags);
   const SourceRange pub_range = pub.range();
   const Register reg = variable->reg;
   exports->exports.emplace_back([text, pub_range, reg](Emitter& emitter) {

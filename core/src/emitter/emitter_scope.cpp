@@ -169,15 +169,8 @@ void Emitter::exit_scope() {
   Scope scope = scopes.pop();
   for (Variable* variable : scope.variables) {
     push_tag(variable->tag(), variable->range);
-    bool used = false;
-    for (const SourceDiagnostic& reference : variable->references) {
-      if (reference.code == DiagnosticCode::ReadLocal || reference.code == DiagnosticCode::ExportedLocal) {
-        used = true;
-        break;
-      }
-    }
-    diagnostics.append(variable->references);
-    if (!used) {
+    if (!variable->references.empty()) diagnostics.append(variable->references);
+    if (!variable->used) {
       if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
     }
   }
@@ -192,7 +185,7 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
   if (existing == nullptr) return nullptr;
   push(DiagnosticCode::DuplicateVariableDeclaration, range);
   put_decl_ref(*existing);
-  existing->add_reference(DiagnosticCode::RedeclareLocal, range);
+  existing->add_reference(DiagnosticCode::RedeclareLocal, range, config.report_tags);
   return existing;
 }
 
@@ -245,7 +238,7 @@ bool Emitter::check_variable_initialized(SourceRange read, const Variable& varia
 
 void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, Register dst) {
   Variable& variable = *found.variable;
-  variable.add_reference(DiagnosticCode::ReadLocal, read);
+  variable.add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
   if (!check_variable_initialized(read, variable, found.window)) return;
   const std::uint64_t current = window_count();
   // A variable of a loop window that is not open yet (bound while a `for`

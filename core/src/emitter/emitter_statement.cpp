@@ -199,7 +199,7 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       }
       Variable& variable = *found->variable;
       variable.add_reference(compound ? DiagnosticCode::ReadWriteLocal : DiagnosticCode::WriteLocal,
-                             name_range);
+                             name_range, config.report_tags);
       check_variable_initialized(name_range, variable, found->window);
       if (!variable.is_mutable) {
         push(DiagnosticCode::ImmutableVariableAssignment, name_range);

@@ -59,8 +59,8 @@ struct Variable {
   explicit Variable(std::pmr::memory_resource* resource) : references(resource) {}
 
   // Tag references collected while the scope is open (ReadLocal,
-  // ReadWriteLocal, WriteLocal, RedeclareLocal, ExportedLocal); they reach
-  // the collector when the scope closes.
+  // ReadWriteLocal, WriteLocal, RedeclareLocal, ExportedLocal), when tags
+  // are reported; they reach the collector when the scope closes.
   std::pmr::vector<SourceDiagnostic> references;
   std::string_view name;  // empty for the holder of a destructured parameter
   SourceRange range;      // the declaring name
@@ -83,7 +83,14 @@ struct Variable {
     return is_mutable ? info.tag_mutable : info.tag_immutable;
   }
   DiagnosticCode declaration_reference() const { return variable_kind_info(kind).declaration; }
-  void add_reference(DiagnosticCode code, SourceRange at) { references.push_back({at.start, at.end, code}); }
+  // Read or exported: what decides the unused hint.
+  bool used = false;
+  // A use of the variable; its tag reference is kept only when tags are
+  // reported (`keep`).
+  void add_reference(DiagnosticCode code, SourceRange at, bool keep) {
+    if (code == DiagnosticCode::ReadLocal || code == DiagnosticCode::ExportedLocal) used = true;
+    if (keep) references.push_back({at.start, at.end, code});
+  }
 };
 
 }  // namespace quendal
