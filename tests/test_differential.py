@@ -11,6 +11,10 @@ of the inputs affected.
     python tests/test_differential.py            # compare, list the differences
     python tests/test_differential.py --update   # record the current results
 
+Each input is compiled with the default configuration and again with every
+report switched on (tags and references included, which editors ask for),
+each against a baseline of its own.
+
 Record a new baseline only for an intended change of behaviour.
 """
 
@@ -26,6 +30,12 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[1]
 BASELINE = ROOT / "tests" / "data" / "differential_baseline.json"
+# Configurations compared, each with its baseline file: options given to
+# core.Config besides the input mode.
+CONFIGS: dict[str, tuple[Path, dict[str, bool]]] = {
+    "default": (BASELINE, {}),
+    "all_reports": (ROOT / "tests" / "data" / "differential_all_reports_baseline.json", {"report_tags": True}),
+}
 sys.path.insert(0, str(ROOT / "bench"))
 import gen_corpus  # noqa: E402
 
@@ -131,9 +141,9 @@ def _core():
     return core
 
 
-def result_digest(core, source: str, mode: str) -> str:
+def result_digest(core, source: str, mode: str, options: dict[str, bool] | None = None) -> str:
     try:
-        chunk, diagnostics = core.compile(source, core.Config(input_mode=mode))
+        chunk, diagnostics = core.compile(source, core.Config(input_mode=mode, **(options or {})))
         text = repr((chunk, diagnostics))
     except BaseException as failure:  # InternalFailure is part of the behaviour too
         if isinstance(failure, (KeyboardInterrupt, SystemExit)):
@@ -142,11 +152,11 @@ def result_digest(core, source: str, mode: str) -> str:
     return hashlib.sha256(text.encode("utf-8", "surrogatepass")).hexdigest()[:16]
 
 
-def current_results(core) -> dict[str, str]:
+def current_results(core, options: dict[str, bool] | None = None) -> dict[str, str]:
     out = {}
     for name, source in build_cases().items():
         for mode in ("script", "template"):
-            out[f"{mode}:{name}"] = result_digest(core, source, mode)
+            out[f"{mode}:{name}"] = result_digest(core, source, mode, options)
     return out
 
 
@@ -177,31 +187,36 @@ def differences(baseline: dict, actual: dict[str, str]) -> list[str]:
     ]
 
 
-def test_results_match_baseline():
+@pytest.mark.parametrize("config", sorted(CONFIGS))
+def test_results_match_baseline(config: str):
     core = pytest.importorskip("quendal.core")
-    baseline = json.loads(BASELINE.read_text())
-    actual = current_results(core)
+    path, options = CONFIGS[config]
+    baseline = json.loads(path.read_text())
+    actual = current_results(core, options)
     changed = differences(baseline, actual)
     assert changed == [], f"{len(changed)} results differ from the baseline, first: {changed[:20]}"
 
 
 def main(argv: list[str]) -> int:
     core = _core()
-    actual = current_results(core)
-    if "--update" in argv:
-        BASELINE.parent.mkdir(parents=True, exist_ok=True)
-        data = {"examples": example_sources(), "results": actual}
-        BASELINE.write_text(json.dumps(data, indent=0, sort_keys=True) + "\n")
-        print(f"recorded {len(actual)} results in {BASELINE.relative_to(ROOT)}")
-        return 0
-    baseline = json.loads(BASELINE.read_text())
-    for name in sorted(edited_examples(baseline.get("examples", {}))):
-        print(f"not compared (example edited since the baseline): {name}")
-    changed = differences(baseline, actual)
-    for name in changed[:50]:
-        print(f"differs: {name}")
-    print(f"{len(actual) - len(changed)} passed, {len(changed)} failed")
-    return 1 if changed else 0
+    failed = 0
+    for config, (path, options) in sorted(CONFIGS.items()):
+        actual = current_results(core, options)
+        if "--update" in argv:
+            path.parent.mkdir(parents=True, exist_ok=True)
+            data = {"examples": example_sources(), "results": actual}
+            path.write_text(json.dumps(data, indent=0, sort_keys=True) + "\n")
+            print(f"{config}: recorded {len(actual)} results in {path.relative_to(ROOT)}")
+            continue
+        baseline = json.loads(path.read_text())
+        for name in sorted(edited_examples(baseline.get("examples", {}))):
+            print(f"{config}: not compared (example edited since the baseline): {name}")
+        changed = differences(baseline, actual)
+        for name in changed[:50]:
+            print(f"{config}: differs: {name}")
+        print(f"{config}: {len(actual) - len(changed)} passed, {len(changed)} failed")
+        failed += len(changed)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
