@@ -138,7 +138,7 @@ template <class Visitor>
 void for_each_child(Expression& node, Visitor& visitor) {
   tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_EXPRESSION(kind, type, list) \
+#define QUENDAL_EXPRESSION(kind, type, list, ...) \
   QUENDAL_FIELDS_BEGIN(ExpressionKind::kind, type) list QUENDAL_FIELDS_END
 #include "parser/nodes.def"
 #undef QUENDAL_EXPRESSION
@@ -149,7 +149,7 @@ template <class Visitor>
 void for_each_child(Statement& node, Visitor& visitor) {
   tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_STATEMENT(kind, type, list) \
+#define QUENDAL_STATEMENT(kind, type, list, ...) \
   QUENDAL_FIELDS_BEGIN(StatementKind::kind, type) list QUENDAL_FIELDS_END
 #include "parser/nodes.def"
 #undef QUENDAL_STATEMENT
@@ -160,7 +160,7 @@ template <class Visitor>
 void for_each_child(Pattern& node, Visitor& visitor) {
   tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_PATTERN(kind, type, list) \
+#define QUENDAL_PATTERN(kind, type, list, ...) \
   QUENDAL_FIELDS_BEGIN(PatternKind::kind, type) list QUENDAL_FIELDS_END
 #include "parser/nodes.def"
 #undef QUENDAL_PATTERN
