@@ -27,6 +27,7 @@
 #include "emitter/variable.h"
 #include "parser/ast.h"
 #include "parser/source_parts.h"
+#include "parser/tree_walk.h"
 #include "support/arena.h"
 
 namespace quendal {
@@ -374,6 +375,18 @@ class Emitter {
     }
   }
 
+  // Calls `visit` on each sub-expression of a node (null ones left out) in
+  // the walk order of the node table: record keys and values, array
+  // elements and range bounds, interpolated values, the operand of a group
+  // or prefix. Not for chains (binary operators, postfix forms): their
+  // links are each a sub-expression, walked in loops by their callers.
+  template <class Node, class Visit>
+  static void for_each_sub_expression(const Node& node, Visit&& visit) {
+    SubExpressions<Visit> sub{visit};
+    // Read only: the walk hands out mutable slots for the diagnostics walk.
+    for_each_child(const_cast<Node&>(node), sub);
+  }
+
   // Calls `visit` on each sub-pattern of `pattern` in source order, as the
   // node table lists them (the elements of arrays and records, the pattern
   // a group, `not` or Unknown holds, the bounds of comparisons and
@@ -388,6 +401,19 @@ class Emitter {
   }
 
  private:
+  template <class Visit>
+  struct SubExpressions {
+    Visit& visit;
+    void expression(ArenaRef<Expression>& slot) {
+      if (slot != nullptr) visit(*slot);
+    }
+    void block(BlockExpression& body) { visit(body); }
+    void token(TokenRef&) {}
+    void pattern(ArenaRef<Pattern>&) {}
+    void statement(Statement&) {}
+    void diagnostics(ArenaDiagnostics&) {}
+  };
+
   template <class Visit>
   static void visit_sub_patterns(const ArenaRef<Pattern>& pattern, Visit& visit) {
     if (pattern != nullptr) visit(*pattern);
