@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "diagnostic/diagnostic_code.h"
+#include "parser/source_parts.h"
 
 namespace quendal {
 
@@ -332,225 +333,24 @@ class Printer {
     out += ')';
   }
 
+  // Every node prints as its row of the node table (nodes.def) says: its
+  // head, then its parts in source order, each as its role asks.
   void expression(const Expression& e) {
     if (elided()) return;
     const Level level(*this);
-    switch (e.kind) {
-      case ExpressionKind::Literal:
-        return token(e.as<LiteralExpression>().token);
-      case ExpressionKind::Interpolation:
-        return interpolation(e.as<InterpolationExpression>());
-      case ExpressionKind::Variable:
-        return token(e.as<VariableExpression>().token);
-      case ExpressionKind::Group: {
-        const auto& n = e.as<GroupExpression>();
-        return node("group", Implied{n.open}, n.expression, Implied{n.close});
-      }
-      case ExpressionKind::Record: {
-        const auto& n = e.as<RecordExpression>();
-        const bool json = !n.open.is_null() && n.open->kind.is_operator(Operator::OpenBrace);
-        return node(json ? "json" : "record", Implied{n.open}, n.elements, Implied{n.close});
-      }
-      case ExpressionKind::Array: {
-        const auto& n = e.as<ArrayExpression>();
-        return node("array", Implied{n.open}, n.elements, Implied{n.close});
-      }
-      case ExpressionKind::Call: {
-        const auto& n = e.as<CallExpression>();
-        return node("call", n.callee, Implied{n.open}, n.arguments, Implied{n.close});
-      }
-      case ExpressionKind::TaggedString: {
-        const auto& n = e.as<TaggedStringExpression>();
-        return node("tagged", n.tag, n.string);
-      }
-      case ExpressionKind::ExtensionCall: {
-        const auto& n = e.as<ExtensionCallExpression>();
-        return node("ext", n.receiver, Implied{n.separator}, n.callee, Implied{n.open}, n.arguments,
-                    Implied{n.close});
-      }
-      case ExpressionKind::FieldAccess: {
-        const auto& n = e.as<FieldAccessExpression>();
-        return node(".", n.object, Implied{n.dot}, n.name);
-      }
-      case ExpressionKind::IndexAccess: {
-        const auto& n = e.as<IndexAccessExpression>();
-        return node("index", n.object, Implied{n.open}, n.index, Implied{n.close});
-      }
-      case ExpressionKind::SliceAccess: {
-        const auto& n = e.as<SliceAccessExpression>();
-        return node("slice", n.object, Implied{n.open}, n.start, n.op, n.end, Implied{n.close});
-      }
-      case ExpressionKind::NonNilAssertion: {
-        const auto& n = e.as<NonNilAssertionExpression>();
-        return node("nonnil", n.operand, Implied{n.op});
-      }
-      case ExpressionKind::Prefix: {
-        const auto& n = e.as<PrefixExpression>();
-        return node(n.op, n.operand);
-      }
-      case ExpressionKind::Binary: {
-        const auto& n = e.as<BinaryExpression>();
-        return node(n.op, n.left, n.right);
-      }
-      case ExpressionKind::IsPattern: {
-        const auto& n = e.as<IsPatternExpression>();
-        return node("is", n.value, Implied{n.op}, n.pattern);
-      }
-      case ExpressionKind::Block:
-        return block(e.as<BlockExpression>());
-      case ExpressionKind::Loop:
-        return node("loop", e.as<LoopExpression>().body);
-      case ExpressionKind::While: {
-        const auto& n = e.as<WhileExpression>();
-        return node("while", n.condition, n.body, optional(n.else_block));
-      }
-      case ExpressionKind::ForIn: {
-        const auto& n = e.as<ForInExpression>();
-        return node("for", n.pattern, Implied{n.in}, n.iterable, n.body, optional(n.else_block));
-      }
-      case ExpressionKind::If: {
-        const auto& n = e.as<IfExpression>();
-        return node("if", n.condition, n.body, optional(n.else_block));
-      }
-      case ExpressionKind::Conditional: {
-        const auto& n = e.as<ConditionalExpression>();
-        return node("?", n.condition, n.then, Implied{n.colon}, n.otherwise);
-      }
-      case ExpressionKind::Match: {
-        const auto& n = e.as<MatchExpression>();
-        return node("match", n.subject, Implied{n.open}, n.cases, Implied{n.close});
-      }
-      case ExpressionKind::FunctionLiteral: {
-        const auto& n = e.as<FunctionLiteralExpression>();
-        return node("lambda", optional(n.parameters), n.body);
-      }
-      case ExpressionKind::Unknown: {
-        const auto& n = e.as<UnknownExpression>();
-        return node(UnknownHead{range_of(e)}, n.tokens, inner(n.inner), n.diagnostics);
-      }
-    }
-    out += "#bad-expression";
+    source::visit(e, [&](const auto& n, auto kind) { print(n, kind); });
   }
 
   void pattern(const Pattern& p) {
     if (elided()) return;
     const Level level(*this);
-    switch (p.kind) {
-      case PatternKind::Group: {
-        const auto& n = p.as<GroupPattern>();
-        return node("group", Implied{n.open}, n.pattern, Implied{n.close});
-      }
-      case PatternKind::Literal: {
-        const auto& n = p.as<LiteralPattern>();
-        return prefixed(n.sign, n.literal);
-      }
-      case PatternKind::ConstantName:
-        return token(p.as<ConstantNamePattern>().name);
-      case PatternKind::Comparison: {
-        const auto& n = p.as<ComparisonPattern>();
-        return node(n.op, n.operand);
-      }
-      case PatternKind::Interval: {
-        const auto& n = p.as<IntervalPattern>();
-        return node(n.op, n.start, n.end);
-      }
-      case PatternKind::Discard:
-        return token(p.as<DiscardPattern>().token);
-      case PatternKind::Binding: {
-        const auto& n = p.as<BindingPattern>();
-        return prefixed(n.mut, n.name);
-      }
-      case PatternKind::Record: {
-        const auto& n = p.as<RecordPattern>();
-        return node("record", Implied{n.open}, n.elements, Implied{n.close});
-      }
-      case PatternKind::Array: {
-        const auto& n = p.as<ArrayPattern>();
-        return node("array", Implied{n.open}, n.elements, Implied{n.close});
-      }
-      case PatternKind::Omitted: {
-        const std::uint64_t position = p.as<OmittedPattern>().position;
-        out += '~';
-        append_position(out, position, position);
-        return;
-      }
-      case PatternKind::And: {
-        const auto& n = p.as<AndPattern>();
-        return node(n.op, n.left, n.right);
-      }
-      case PatternKind::Or: {
-        const auto& n = p.as<OrPattern>();
-        return node(n.op, n.left, n.right);
-      }
-      case PatternKind::Not: {
-        const auto& n = p.as<NotPattern>();
-        return node(n.op, n.pattern);
-      }
-      case PatternKind::Unknown: {
-        const auto& n = p.as<UnknownPattern>();
-        return node(UnknownHead{range_of(p)}, n.tokens, inner(n.inner), n.diagnostics);
-      }
-    }
-    out += "#bad-pattern";
+    source::visit(p, [&](const auto& n, auto kind) { print(n, kind); });
   }
 
   void statement(const Statement& s) {
     if (elided()) return;
     const Level level(*this);
-    switch (s.kind) {
-      case StatementKind::Empty:
-        return node("empty", Implied{s.as<EmptyStatement>().semicolon});
-      case StatementKind::ExpressionStatement: {
-        const auto& n = s.as<ExpressionStatement>();
-        return node("expr", n.expression, Implied{n.semicolon});
-      }
-      case StatementKind::BareExpression:
-        return node("bare", s.as<BareExpressionStatement>().expression);
-      case StatementKind::Module: {
-        const auto& n = s.as<ModuleStatement>();
-        return node(n.pub.is_null() ? "mod" : "pub mod", Implied{n.keyword}, n.name, n.body);
-      }
-      case StatementKind::Bind: {
-        const auto& n = s.as<BindStatement>();
-        return node(n.pub.is_null() ? "let" : "pub let", Implied{n.keyword}, n.pattern, Implied{n.op},
-                    n.value, Implied{n.semicolon});
-      }
-      case StatementKind::Rebind: {
-        const auto& n = s.as<RebindStatement>();
-        return node("rebind", n.pattern, Implied{n.op}, n.value, Implied{n.semicolon});
-      }
-      case StatementKind::Const: {
-        const auto& n = s.as<ConstStatement>();
-        return node(n.pub.is_null() ? "const" : "pub const", Implied{n.keyword}, n.name, Implied{n.op},
-                    n.value, Implied{n.semicolon});
-      }
-      case StatementKind::Assign: {
-        const auto& n = s.as<AssignStatement>();
-        return node(n.op, n.target, n.value, Implied{n.semicolon});
-      }
-      case StatementKind::Function: {
-        const auto& n = s.as<FunctionStatement>();
-        return node(n.pub.is_null() ? "fn" : "pub fn", Implied{n.keyword}, n.name, optional(n.parameters),
-                    n.body);
-      }
-      case StatementKind::Return: {
-        const auto& n = s.as<ReturnStatement>();
-        return node("return", Implied{n.keyword}, optional(n.value), Implied{n.semicolon});
-      }
-      case StatementKind::Break: {
-        const auto& n = s.as<BreakStatement>();
-        return node("break", Implied{n.keyword}, optional(n.value), Implied{n.semicolon});
-      }
-      case StatementKind::Continue: {
-        const auto& n = s.as<ContinueStatement>();
-        return node("continue", Implied{n.keyword}, Implied{n.semicolon});
-      }
-      case StatementKind::Unknown: {
-        const auto& n = s.as<UnknownStatement>();
-        return node(UnknownHead{range_of(s)}, n.tokens, n.diagnostics);
-      }
-    }
-    out += "#bad-statement";
+    source::visit(s, [&](const auto& n, auto kind) { print(n, kind); });
   }
 
   void block(const BlockExpression& n) {
@@ -567,6 +367,101 @@ class Printer {
   void write_head(const UnknownHead& head) {
     out += "unknown";
     append_position(out, head.range.start, head.range.end);
+  }
+
+  // ------------------------------------------------ a node by its table row
+
+  template <class Node, class Kind>
+  void print(const Node& n, Kind) {
+    using Parts = typename Kind::Parts;
+    constexpr source::Head head = Kind::kHead;
+    if constexpr (head.form == source::HeadForm::Interpolation) {
+      interpolation(n);
+    } else if constexpr (head.form == source::HeadForm::Bare) {
+      bare(n, Parts{});
+    } else if constexpr (head.form == source::HeadForm::Token) {
+      headed(n, Parts{});
+    } else {
+      out += '(';
+      if constexpr (head.form == source::HeadForm::Name) {
+        if (has_pub(n, Parts{})) out += "pub ";
+        out += head.name;
+      } else if constexpr (head.form == source::HeadForm::BraceName) {
+        out += opens_with_brace(n, Parts{}) ? head.name : head.other;
+      } else {
+        static_assert(head.form == source::HeadForm::Unknown);
+        write_head(UnknownHead{range_of(n)});
+      }
+      print_parts(n, Parts{});
+      out += ')';
+    }
+  }
+
+  // The parts after the head, each with its own leading blank.
+  template <class Node, class... Parts>
+  void print_parts(const Node& n, source::PartList<Parts...>) {
+    (source_part<Parts>(n), ...);
+  }
+
+  template <class Part, class Node>
+  void source_part(const Node& n) {
+    using source::Role;
+    const auto& field = Part::of(n);
+    if constexpr (Part::role == Role::Part || Part::role == Role::OptionalSlot)
+      part(field);
+    else if constexpr (Part::role == Role::Optional)
+      part(optional(field));
+    else if constexpr (Part::role == Role::Implied)
+      part(Implied{field});
+    else if constexpr (Part::role == Role::Trailing)
+      part(trailing(field));
+    else if constexpr (Part::role == Role::Inner)
+      part(inner(field));
+    // Unprinted tokens, heads and `pub` have no place among the parts.
+  }
+
+  // A node without brackets: its one part other than an absent head.
+  template <class Node, class... Parts>
+  void bare(const Node& n, source::PartList<Parts...> list) {
+    static_assert(((source::is_head(Parts::role) ? 0 : 1) + ...) == 1, "a bare node prints one part");
+    source::for_each_part(list, [&](auto part) {
+      using Part = decltype(part);
+      if constexpr (!source::is_head(Part::role)) write(Part::of(n));
+    });
+  }
+
+  // `(head part...)`, or the node bare when its optional head is absent.
+  template <class Node, class... Parts>
+  void headed(const Node& n, source::PartList<Parts...> list) {
+    static_assert(((source::is_head(Parts::role) ? 1 : 0) + ...) == 1, "a token head is one part");
+    const TokenRef* head = nullptr;
+    source::for_each_part(list, [&](auto part) {
+      using Part = decltype(part);
+      if constexpr (source::is_head(Part::role)) head = &Part::of(n);
+    });
+    if constexpr (((Parts::role == source::Role::OptionalHead) || ...)) {
+      if (head->is_null()) return bare(n, list);
+    }
+    out += '(';
+    token(*head);
+    print_parts(n, list);
+    out += ')';
+  }
+
+  template <class Node, class... Parts>
+  static bool has_pub(const Node& n, source::PartList<Parts...> list) {
+    bool pub = false;
+    source::for_each_part(list, [&](auto part) {
+      using Part = decltype(part);
+      if constexpr (Part::role == source::Role::Pub) pub = !Part::of(n).is_null();
+    });
+    return pub;
+  }
+
+  template <class Node, class First, class... Rest>
+  static bool opens_with_brace(const Node& n, source::PartList<First, Rest...>) {
+    const TokenRef& open = First::of(n);
+    return !open.is_null() && open->kind.is_operator(Operator::OpenBrace);
   }
 
   // A part of a node: a blank, then the child.
@@ -606,6 +501,11 @@ class Printer {
   void write(const Expression* child) { child != nullptr ? expression(*child) : absent(); }
   void write(const Pattern* child) { child != nullptr ? pattern(*child) : absent(); }
   void write(const Statement* child) { child != nullptr ? statement(*child) : absent(); }
+  // Where an omitted pattern was left out: `~@position`.
+  void write(std::uint64_t position) {
+    out += '~';
+    append_position(out, position, position);
+  }
 
   // Reached only through optional(), so never null.
   void write(const ParameterList* list) {
@@ -647,12 +547,6 @@ class Printer {
       case RecordElementKind::Spread:
         return node(e.spread, e.value);
     }
-  }
-
-  // `token` alone, or `(prefix token)` when the prefix (a sign, `mut`) is there.
-  void prefixed(const TokenRef& prefix, const TokenRef& token_ref) {
-    if (prefix.is_null()) return token(token_ref);
-    node(prefix, token_ref);
   }
 
   // `(interp "text" value "text" ...)`: the literal pieces come from the

@@ -156,39 +156,25 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
       emit_variable_store(binding.name.range(), *found, 0);
       return;
     }
-    case PatternKind::Group:
-      if (const Pattern* inner = pattern.as<GroupPattern>().pattern) emit_failed_pattern(*inner, kind);
-      return;
-    case PatternKind::Array:
-      for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
-        if (element != nullptr) emit_failed_pattern(*element, kind);
-      }
-      return;
-    case PatternKind::Record:
-      for (const auto& item : pattern.as<RecordPattern>().elements) {
-        if (item.item.value != nullptr) emit_failed_pattern(*item.item.value, kind);
-      }
-      return;
-    case PatternKind::And:
-    case PatternKind::Or: {
-      for_each_alternative(pattern, [&](const Pattern& operand) { emit_failed_pattern(operand, kind); });
-      return;
-    }
-    case PatternKind::Not:
-      if (const Pattern* inner = pattern.as<NotPattern>().pattern) emit_failed_pattern(*inner, kind);
-      return;
-    case PatternKind::Unknown:
-      if (const Pattern* inner = pattern.as<UnknownPattern>().inner) emit_failed_pattern(*inner, kind);
-      return;
-    case PatternKind::Literal:
-    case PatternKind::ConstantName:
+    // The operands of comparisons and intervals are values compared with,
+    // never bound: nothing there to clear.
     case PatternKind::Comparison:
     case PatternKind::Interval:
-    case PatternKind::Discard:
-    case PatternKind::Omitted:
       return;
+    case PatternKind::Group:
+    case PatternKind::Literal:
+    case PatternKind::ConstantName:
+    case PatternKind::Discard:
+    case PatternKind::Record:
+    case PatternKind::Array:
+    case PatternKind::Omitted:
+    case PatternKind::And:
+    case PatternKind::Or:
+    case PatternKind::Not:
+    case PatternKind::Unknown:
+      break;
   }
+  for_each_sub_pattern(pattern, [&](const Pattern& sub) { emit_failed_pattern(sub, kind); });
 }
 
 // ------------------------------------------------------------ patterns
@@ -523,10 +509,11 @@ class PatternEmitter {
         key.index = index_param(position);
         key.text = e_.arena.copy(std::to_string(position));
         return key;
-      default:
-        // Interpolated names are rejected by the parser.
+      case RecordElementKind::ExpressionKeyed:  // interpolated names are rejected by the parser
+      case RecordElementKind::Spread:           // read apart, after the keyed fields
         return key;
     }
+    return key;
   }
 
   void record(Register flag, const RecordPattern& record, Register value) {

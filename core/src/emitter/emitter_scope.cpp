@@ -295,8 +295,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
         case PatternKind::Unknown:
           break;
       }
-      declare_pattern(*group.pattern, kind, exports, pub);
-      return;
+      break;
     }
     case PatternKind::Binding: {
       if (kind == VariableKind::Assignment) return;
@@ -308,50 +307,21 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
         declare_pub(exports, pub, binding.name);
       return;
     }
-    case PatternKind::Array:
-      for (const auto& item : pattern.as<ArrayPattern>().elements) {
-        const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
-        if (element != nullptr) declare_pattern(*element, kind, exports, pub);
-      }
-      return;
-    case PatternKind::Record:
-      for (const auto& item : pattern.as<RecordPattern>().elements) {
-        if (item.item.value != nullptr) declare_pattern(*item.item.value, kind, exports, pub);
-      }
-      return;
-    case PatternKind::And:
-    case PatternKind::Or: {
-      for_each_alternative(pattern,
-                           [&](const Pattern& operand) { declare_pattern(operand, kind, exports, pub); });
-      return;
-    }
-    case PatternKind::Not: {
-      const auto& p = pattern.as<NotPattern>();
-      if (p.pattern != nullptr) declare_pattern(*p.pattern, kind, exports, pub);
-      return;
-    }
-    case PatternKind::Comparison: {
-      const auto& p = pattern.as<ComparisonPattern>();
-      if (p.operand != nullptr) declare_pattern(*p.operand, kind, exports, pub);
-      return;
-    }
-    case PatternKind::Interval: {
-      const auto& p = pattern.as<IntervalPattern>();
-      if (p.start != nullptr) declare_pattern(*p.start, kind, exports, pub);
-      if (p.end != nullptr) declare_pattern(*p.end, kind, exports, pub);
-      return;
-    }
-    case PatternKind::Unknown: {
-      const auto& p = pattern.as<UnknownPattern>();
-      if (p.inner != nullptr) declare_pattern(*p.inner, kind, exports, pub);
-      return;
-    }
     case PatternKind::Literal:
     case PatternKind::ConstantName:
+    case PatternKind::Comparison:
+    case PatternKind::Interval:
     case PatternKind::Discard:
+    case PatternKind::Record:
+    case PatternKind::Array:
     case PatternKind::Omitted:
-      return;
+    case PatternKind::And:
+    case PatternKind::Or:
+    case PatternKind::Not:
+    case PatternKind::Unknown:
+      break;
   }
+  for_each_sub_pattern(pattern, [&](const Pattern& sub) { declare_pattern(sub, kind, exports, pub); });
 }
 
 void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,

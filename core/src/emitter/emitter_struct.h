@@ -26,6 +26,8 @@
 #include "emitter/utils.h"
 #include "emitter/variable.h"
 #include "parser/ast.h"
+#include "parser/source_parts.h"
+#include "parser/tree_walk.h"
 #include "support/arena.h"
 
 namespace quendal {
@@ -383,7 +385,65 @@ class Emitter {
     }
   }
 
+  // Calls `visit` on each sub-expression of a node (null ones left out) in
+  // the walk order of the node table: record keys and values, array
+  // elements and range bounds, interpolated values, the operand of a group
+  // or prefix. Not for chains (binary operators, postfix forms): their
+  // links are each a sub-expression, walked in loops by their callers.
+  template <class Node, class Visit>
+  static void for_each_sub_expression(const Node& node, Visit&& visit) {
+    SubExpressions<Visit> sub{visit};
+    // Read only: the walk hands out mutable slots for the diagnostics walk.
+    for_each_child(const_cast<Node&>(node), sub);
+  }
+
+  // Calls `visit` on each sub-pattern of `pattern` in source order, as the
+  // node table lists them (the elements of arrays and records, the pattern
+  // a group, `not` or Unknown holds, the bounds of comparisons and
+  // intervals). An `and`/`or` chain gives its operands, walked with a loop.
+  template <class Visit>
+  void for_each_sub_pattern(const Pattern& pattern, Visit&& visit) {
+    if (is_combined(pattern)) return for_each_alternative(pattern, visit);
+    source::visit(pattern, [&](const auto& node, auto kind) {
+      source::for_each_part(typename decltype(kind)::Parts{},
+                            [&](auto part) { visit_sub_patterns(decltype(part)::of(node), visit); });
+    });
+  }
+
  private:
+  template <class Visit>
+  struct SubExpressions {
+    Visit& visit;
+    void expression(ArenaRef<Expression>& slot) {
+      if (slot != nullptr) visit(*slot);
+    }
+    void block(BlockExpression& body) { visit(body); }
+    void token(TokenRef&) {}
+    void pattern(ArenaRef<Pattern>&) {}
+    void statement(Statement&) {}
+    void diagnostics(ArenaDiagnostics&) {}
+  };
+
+  template <class Visit>
+  static void visit_sub_patterns(const ArenaRef<Pattern>& pattern, Visit& visit) {
+    if (pattern != nullptr) visit(*pattern);
+  }
+  template <class Visit>
+  static void visit_sub_patterns(const ArenaList<ListItem<PatternElement>>& elements, Visit& visit) {
+    for (const ListItem<PatternElement>& item : elements) {
+      const Pattern* element = item.item.is_spread() ? item.item.spread_value() : item.item.element.get();
+      if (element != nullptr) visit(*element);
+    }
+  }
+  template <class Visit>
+  static void visit_sub_patterns(const ArenaList<ListItem<PatternRecordElement>>& elements, Visit& visit) {
+    for (const ListItem<PatternRecordElement>& item : elements)
+      if (item.item.value != nullptr) visit(*item.item.value);
+  }
+  // Tokens, positions, diagnostics: no pattern there.
+  template <class Field, class Visit>
+  static void visit_sub_patterns(const Field&, Visit&) {}
+
   std::vector<Operand> operand_buffer_;  // operands of one variadic instruction
   // Chains walked with loops, each used in stack order by nested chains.
   std::vector<const BinaryExpression*> chain_stack_;  // operator chains in the pre-pass

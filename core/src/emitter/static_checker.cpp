@@ -243,43 +243,24 @@ void Emitter::declare_postfix(const Expression& expression) {
 }
 
 void Emitter::declare_expression(const Expression& expression) {
+  const auto declare = [&](const Expression& sub) { declare_expression(sub); };
   switch (expression.kind) {
     case ExpressionKind::Literal:
     case ExpressionKind::Variable:
     case ExpressionKind::Unknown:
       return;
     case ExpressionKind::Interpolation:
-      for (const Expression* part : expression.as<InterpolationExpression>().parts) {
-        if (part != nullptr) declare_expression(*part);
-      }
-      return;
+      return for_each_sub_expression(expression.as<InterpolationExpression>(), declare);
+    case ExpressionKind::Record:
+      return for_each_sub_expression(expression.as<RecordExpression>(), declare);
+    case ExpressionKind::Array:
+      return for_each_sub_expression(expression.as<ArrayExpression>(), declare);
     case ExpressionKind::Group: {
       const auto& group = expression.as<GroupExpression>();
-      if (group.expression == nullptr) return;
-      if (draws_unnecessary_parentheses(*group.expression))
+      if (group.expression != nullptr && draws_unnecessary_parentheses(*group.expression))
         push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
-      declare_expression(*group.expression);
-      return;
+      return for_each_sub_expression(group, declare);
     }
-    case ExpressionKind::Record:
-      for (const auto& item : expression.as<RecordExpression>().elements) {
-        if (item.item.key_node != nullptr) declare_expression(*item.item.key_node);
-        if (item.item.value != nullptr) declare_expression(*item.item.value);
-      }
-      return;
-    case ExpressionKind::Array:
-      for (const auto& item : expression.as<ArrayExpression>().elements) {
-        const ArrayElement& element = item.item;
-        if (element.is_spread()) {
-          if (element.spread_value() != nullptr) declare_expression(*element.spread_value());
-        } else if (element.element.range != nullptr) {
-          if (element.element.range->start != nullptr) declare_expression(*element.element.range->start);
-          if (element.element.range->end != nullptr) declare_expression(*element.element.range->end);
-        } else if (element.element.expression != nullptr) {
-          declare_expression(*element.element.expression);
-        }
-      }
-      return;
     case ExpressionKind::Call:
     case ExpressionKind::ExtensionCall:
     case ExpressionKind::TaggedString:
@@ -293,8 +274,7 @@ void Emitter::declare_expression(const Expression& expression) {
       const auto& prefix = expression.as<PrefixExpression>();
       if (const std::optional<Token> literal = literal_token(prefix.operand))
         check_static_operator_usage(*prefix.op, *literal, true);
-      if (prefix.operand != nullptr) declare_expression(*prefix.operand);
-      return;
+      return for_each_sub_expression(prefix, declare);
     }
     case ExpressionKind::Binary: {
       // A left-nested chain is walked iteratively: checks top-down, then the

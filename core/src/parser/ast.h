@@ -201,7 +201,7 @@ struct ParameterList {
 // -------------------------------------------------------------- expressions
 
 enum class ExpressionKind : std::uint8_t {
-#define QUENDAL_EXPRESSION(kind, type, fields) kind,
+#define QUENDAL_EXPRESSION(kind, ...) kind,
 #include "parser/nodes.def"
 #undef QUENDAL_EXPRESSION
 };
@@ -359,7 +359,7 @@ struct UnknownExpression : ExpressionOf<ExpressionKind::Unknown> {
 // --------------------------------------------------------------- statements
 
 enum class StatementKind : std::uint8_t {
-#define QUENDAL_STATEMENT(kind, type, fields) kind,
+#define QUENDAL_STATEMENT(kind, ...) kind,
 #include "parser/nodes.def"
 #undef QUENDAL_STATEMENT
 };
@@ -450,7 +450,7 @@ struct UnknownStatement : StatementOf<StatementKind::Unknown> {
 // ----------------------------------------------------------------- patterns
 
 enum class PatternKind : std::uint8_t {
-#define QUENDAL_PATTERN(kind, type, fields) kind,
+#define QUENDAL_PATTERN(kind, ...) kind,
 #include "parser/nodes.def"
 #undef QUENDAL_PATTERN
 };
@@ -536,9 +536,9 @@ struct UnknownPattern : PatternOf<PatternKind::Unknown> {
 };
 
 // Every kind of the node table names the struct that holds it.
-#define QUENDAL_EXPRESSION(kind, type, fields) static_assert(type::kKind == ExpressionKind::kind);
-#define QUENDAL_STATEMENT(kind, type, fields) static_assert(type::kKind == StatementKind::kind);
-#define QUENDAL_PATTERN(kind, type, fields) static_assert(type::kKind == PatternKind::kind);
+#define QUENDAL_EXPRESSION(kind, type, ...) static_assert(type::kKind == ExpressionKind::kind);
+#define QUENDAL_STATEMENT(kind, type, ...) static_assert(type::kKind == StatementKind::kind);
+#define QUENDAL_PATTERN(kind, type, ...) static_assert(type::kKind == PatternKind::kind);
 #include "parser/nodes.def"
 #undef QUENDAL_EXPRESSION
 #undef QUENDAL_STATEMENT

@@ -125,21 +125,33 @@ struct Fields {
 
 }  // namespace tree_walk
 
-#define QUENDAL_FIELDS_BEGIN(Kind, Type) \
-  case Kind: {                           \
-    [[maybe_unused]] auto& n = node.template as<Type>();
-#define QUENDAL_FIELDS_END \
-  return;                  \
-  }
 #define F(field) fields(n.field);
 #define O(field) fields.optional(n.field);
 
+// The children of a node whose kind is known: for_each_child(GroupExpression&, visitor).
+#define QUENDAL_CHILDREN(type, list)                                \
+  template <class Visitor>                                          \
+  void for_each_child([[maybe_unused]] type& n, Visitor& visitor) { \
+    [[maybe_unused]] tree_walk::Fields<Visitor> fields{visitor};    \
+    list                                                            \
+  }
+#define QUENDAL_EXPRESSION(kind, type, list, ...) QUENDAL_CHILDREN(type, list)
+#define QUENDAL_STATEMENT(kind, type, list, ...) QUENDAL_CHILDREN(type, list)
+#define QUENDAL_PATTERN(kind, type, list, ...) QUENDAL_CHILDREN(type, list)
+#include "parser/nodes.def"
+#undef QUENDAL_EXPRESSION
+#undef QUENDAL_STATEMENT
+#undef QUENDAL_PATTERN
+#undef QUENDAL_CHILDREN
+
+#define QUENDAL_CHILDREN_CASE(Kind, type) \
+  case Kind:                              \
+    return for_each_child(node.template as<type>(), visitor);
+
 template <class Visitor>
 void for_each_child(Expression& node, Visitor& visitor) {
-  tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_EXPRESSION(kind, type, list) \
-  QUENDAL_FIELDS_BEGIN(ExpressionKind::kind, type) list QUENDAL_FIELDS_END
+#define QUENDAL_EXPRESSION(kind, type, ...) QUENDAL_CHILDREN_CASE(ExpressionKind::kind, type)
 #include "parser/nodes.def"
 #undef QUENDAL_EXPRESSION
   }
@@ -147,10 +159,8 @@ void for_each_child(Expression& node, Visitor& visitor) {
 
 template <class Visitor>
 void for_each_child(Statement& node, Visitor& visitor) {
-  tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_STATEMENT(kind, type, list) \
-  QUENDAL_FIELDS_BEGIN(StatementKind::kind, type) list QUENDAL_FIELDS_END
+#define QUENDAL_STATEMENT(kind, type, ...) QUENDAL_CHILDREN_CASE(StatementKind::kind, type)
 #include "parser/nodes.def"
 #undef QUENDAL_STATEMENT
   }
@@ -158,10 +168,8 @@ void for_each_child(Statement& node, Visitor& visitor) {
 
 template <class Visitor>
 void for_each_child(Pattern& node, Visitor& visitor) {
-  tree_walk::Fields<Visitor> fields{visitor};
   switch (node.kind) {
-#define QUENDAL_PATTERN(kind, type, list) \
-  QUENDAL_FIELDS_BEGIN(PatternKind::kind, type) list QUENDAL_FIELDS_END
+#define QUENDAL_PATTERN(kind, type, ...) QUENDAL_CHILDREN_CASE(PatternKind::kind, type)
 #include "parser/nodes.def"
 #undef QUENDAL_PATTERN
   }
@@ -169,7 +177,6 @@ void for_each_child(Pattern& node, Visitor& visitor) {
 
 #undef F
 #undef O
-#undef QUENDAL_FIELDS_BEGIN
-#undef QUENDAL_FIELDS_END
+#undef QUENDAL_CHILDREN_CASE
 
 }  // namespace quendal
