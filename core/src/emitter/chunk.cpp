@@ -109,11 +109,9 @@ struct SmallBytes {
 Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) {}
 
 std::uint32_t Chunk::add_constant(const Constant& constant) {
-  // The pool never holds two equal entries, so the map's entry is the first
-  // (and only) match a scan from index 0 would find.
-  auto [it, inserted] = index_.try_emplace(constant, static_cast<std::uint32_t>(constants_.size()));
-  if (inserted) constants_.push_back(constant);
-  return it->second;
+  // The pool never holds two equal entries, so the index's entry is the
+  // first (and only) match a scan from index 0 would find.
+  return index_.find_or_add(constants_, constant);
 }
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace quendal {
 
@@ -39,10 +39,43 @@ struct Constant {
   }
 };
 
-struct ConstantHash {
-  std::size_t operator()(const Constant& c) const;
-};
+// Hashes exactly what equality compares: the tag and the payload of that tag.
+std::uint64_t constant_hash(const Constant& c);
 
-using ConstantIndex = std::unordered_map<Constant, std::uint32_t, ConstantHash>;
+// The pool's index: each distinct constant once, found by value. Open
+// addressing over the pool's positions (a power of two in size, at most
+// half full), with each entry's hash kept beside the pool so growing never
+// hashes again.
+class ConstantIndex {
+ public:
+  // The position of an equal constant among `pool`'s first entries, else
+  // appends `constant` to `pool` and returns its new position.
+  template <class Pool>
+  std::uint32_t find_or_add(Pool& pool, const Constant& constant) {
+    if ((pool.size() + 1) * 2 > slots_.size()) grow();
+    const std::uint64_t hash = constant_hash(constant);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint32_t n = slots_[i];
+      if (n == 0) {
+        slots_[i] = static_cast<std::uint32_t>(pool.size() + 1);
+        hashes_.push_back(hash);
+        pool.push_back(constant);
+        return static_cast<std::uint32_t>(pool.size() - 1);
+      }
+      if (hashes_[n - 1] == hash && pool[n - 1] == constant) return n - 1;
+    }
+  }
+  void clear() {
+    slots_.clear();
+    hashes_.clear();
+  }
+
+ private:
+  void grow();
+
+  std::vector<std::uint32_t> slots_;   // pool position + 1; 0 for an empty slot
+  std::vector<std::uint64_t> hashes_;  // by pool position
+};
 
 }  // namespace quendal
