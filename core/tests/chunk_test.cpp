@@ -371,6 +371,25 @@ TEST(ChunkConstants, IgnoresForeignPayload) {
   EXPECT_EQ(chunk.constants().size(), 2u);
 }
 
+// Small whole numbers are found by value; everything next to them (-0.0,
+// fractions, 256, integers) stays a constant of its own, and a pool emptied
+// by take_serialized forgets them.
+TEST(ChunkConstants, SmallWholeNumbersAndTheirNeighbours) {
+  Chunk chunk;
+  const std::vector<Constant> order = {Constant::of_number(0.0),   Constant::of_number(-0.0),
+                                       Constant::of_number(1.0),   integer(1),
+                                       Constant::of_number(255.0), Constant::of_number(256.0),
+                                       Constant::of_number(0.5),   Constant::of_number(255.5),
+                                       Constant::of_string("1")};
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(chunk.add_constant(order[i]), i) << i;
+    for (std::size_t i = order.size(); i-- > 0;) EXPECT_EQ(chunk.add_constant(order[i]), i) << i;
+    EXPECT_EQ(chunk.constants().size(), order.size());
+    chunk.take_serialized();
+    EXPECT_TRUE(chunk.constants().empty());
+  }
+}
+
 // The pool hands out exactly the indices a first-match linear scan gives.
 TEST(ChunkConstants, MatchesLinearScan) {
   std::mt19937 rng(1234);

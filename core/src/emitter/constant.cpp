@@ -9,9 +9,13 @@ namespace quendal {
 
 namespace {
 
+// The whole 64-bit finaliser: numbers differ in their high bits only, and
+// the table indexes by the low ones.
 std::uint64_t mix(std::uint64_t h) {
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
   h ^= h >> 33;
   return h;
 }

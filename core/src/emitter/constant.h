@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -52,6 +53,29 @@ class ConstantIndex {
   // appends `constant` to `pool` and returns its new position.
   template <class Pool>
   std::uint32_t find_or_add(Pool& pool, const Constant& constant) {
+    // Most numbers of a program are small whole numbers: those are found by
+    // value, without hashing.
+    if (constant.tag == Constant::Tag::Number && constant.number >= 0 && constant.number < kSmallNumbers) {
+      const auto whole = static_cast<std::uint32_t>(constant.number);
+      if (Constant::of_number(whole).number_bits() == constant.number_bits()) {
+        std::uint32_t& known = small_numbers_[whole];
+        if (known == 0) known = find_or_add_hashed(pool, constant) + 1;
+        return known - 1;
+      }
+    }
+    return find_or_add_hashed(pool, constant);
+  }
+  void clear() {
+    slots_.clear();
+    hashes_.clear();
+    small_numbers_.fill(0);
+  }
+
+ private:
+  static constexpr std::uint32_t kSmallNumbers = 256;
+
+  template <class Pool>
+  std::uint32_t find_or_add_hashed(Pool& pool, const Constant& constant) {
     if ((pool.size() + 1) * 2 > slots_.size()) grow();
     const std::uint64_t hash = constant_hash(constant);
     const std::size_t mask = slots_.size() - 1;
@@ -66,16 +90,13 @@ class ConstantIndex {
       if (hashes_[n - 1] == hash && pool[n - 1] == constant) return n - 1;
     }
   }
-  void clear() {
-    slots_.clear();
-    hashes_.clear();
-  }
-
- private:
   void grow();
 
   std::vector<std::uint32_t> slots_;   // pool position + 1; 0 for an empty slot
   std::vector<std::uint64_t> hashes_;  // by pool position
+  // Pool position + 1 of the numbers 0, 1, ... kSmallNumbers - 1; 0 when
+  // not in the pool yet.
+  std::array<std::uint32_t, kSmallNumbers> small_numbers_{};
 };
 
 }  // namespace quendal
