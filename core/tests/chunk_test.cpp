@@ -195,13 +195,16 @@ TEST(ChunkTypedWriter, GrowsAndInsertsDeferredOperandsIntoALargeBody) {
   EXPECT_EQ(read32(code, 1), 300u);
 }
 
-// An operation chosen while emitting is checked against the operands given
-// in the builds that check the emitter's work (debug, sanitizers).
+// An operation chosen while emitting, and a counted list the emitter built,
+// are checked against the operation's layout in the builds that check the
+// emitter's work (debug, sanitizers).
 TEST(ChunkTypedWriter, ChosenOperationWithAnotherLayoutIsAnInternalFailure) {
   if (!QUENDAL_CHECKED) GTEST_SKIP() << "release builds leave the check out";
   Chunk chunk;
   EXPECT_THROW(chunk.put_chosen(OpCode::Return, RegisterOperand{1}, RegisterOperand{2}), InternalFailure);
   EXPECT_THROW(chunk.put_chosen(OpCode::Loop, ParamOperand{1}), InternalFailure);
+  const Operand short_list[] = {R(1), P(3), R(2)};
+  EXPECT_THROW(chunk.write_list(OpCode::Concat, short_list), InternalFailure);
   EXPECT_EQ(chunk.code().size(), 8u);
 }
 

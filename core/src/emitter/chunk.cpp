@@ -168,6 +168,14 @@ bool plain_operands_ok(OpCode op, std::span<const Operand> operands) {
 void Chunk::write(OpCode op, std::span<const Operand> operands) {
   if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
   if (!plain_operands_ok(op, operands)) check_operands(op, operands);
+  write_list(op, operands);
+}
+
+void Chunk::write_list(OpCode op, std::span<const Operand> operands) {
+#if QUENDAL_CHECKED
+  if (is_deferred(op)) fail_operands(op, "written through begin_deferred/finish_deferred");
+  check_operands(op, operands);
+#endif
   const bool wide = !all_short(operands);
   std::uint8_t* out = room(1 + (wide ? 4 : 1) * operands.size());
   if (!wide) {

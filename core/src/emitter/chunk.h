@@ -100,6 +100,9 @@ class Chunk {
   // count operands and list elements in order as well (a list element is an
   // Operand of the list's kind).
   void write(OpCode op, std::span<const Operand> operands);
+  // The same for the emitter's operations with counted lists, whose
+  // operands it builds itself: checked in debug and sanitizer builds.
+  void write_list(OpCode op, std::span<const Operand> operands);
 
   // The writer of operation `op`: its operands are checked against the
   // operation's layout when the program is compiled, and written straight

@@ -38,7 +38,7 @@ void Emitter::op_variadic(SourceRange range, OpCode op, Register dst, std::span<
   operand_buffer_.push_back(reg_operand(dst));
   operand_buffer_.push_back(param_operand(count_param(items.size())));
   for (Register r : items) operand_buffer_.push_back(reg_operand(r));
-  chunk.write(op, operand_buffer_);
+  chunk.write_list(op, operand_buffer_);
   source_map(range);
 }
 
@@ -52,7 +52,7 @@ void Emitter::op_call(SourceRange range, Register dst, std::string_view name,
   for (Register r : arguments) operand_buffer_.push_back(reg_operand(r));
   operand_buffer_.push_back(param_operand(count_param(spreads.size())));
   for (OpParam p : spreads) operand_buffer_.push_back(param_operand(p));
-  chunk.write(OpCode::Call, operand_buffer_);
+  chunk.write_list(OpCode::Call, operand_buffer_);
   source_map(range);
 }
 
@@ -65,7 +65,7 @@ void Emitter::op_call_dyn(SourceRange range, Register dst, Register callee,
   for (Register r : arguments) operand_buffer_.push_back(reg_operand(r));
   operand_buffer_.push_back(param_operand(count_param(spreads.size())));
   for (OpParam p : spreads) operand_buffer_.push_back(param_operand(p));
-  chunk.write(OpCode::CallDyn, operand_buffer_);
+  chunk.write_list(OpCode::CallDyn, operand_buffer_);
   source_map(range);
 }
 
@@ -77,7 +77,7 @@ void Emitter::op_omit(SourceRange range, Register dst, Register src, std::span<c
   for (std::string_view key : keys)
     operand_buffer_.push_back(
         param_operand(static_cast<OpParam>(chunk.add_constant(Constant::of_string(key)))));
-  chunk.write(OpCode::Omit, operand_buffer_);
+  chunk.write_list(OpCode::Omit, operand_buffer_);
   source_map(range);
 }
 

@@ -274,7 +274,45 @@ class Emitter {
   bool emit_statement(const Statement& statement, LoopContext loop);
 
   // ------------------------------------------------------- static checks
-  void declare_expression(const Expression& expression);
+  // The pre-pass of an expression (static checks, names bound by `is`
+  // patterns); leaves and the forms pre-passed by their own emitters are
+  // passed over without a call.
+  void declare_expression(const Expression& expression) {
+    if (pre_passed(expression.kind)) declare_inner_expression(expression);
+  }
+  static constexpr bool pre_passed(ExpressionKind kind) {
+    switch (kind) {
+      case ExpressionKind::Literal:
+      case ExpressionKind::Variable:
+      case ExpressionKind::Unknown:
+      case ExpressionKind::Block:
+      case ExpressionKind::Loop:
+      case ExpressionKind::While:
+      case ExpressionKind::ForIn:
+      case ExpressionKind::If:
+      case ExpressionKind::Conditional:
+      case ExpressionKind::FunctionLiteral:
+        return false;
+      case ExpressionKind::Interpolation:
+      case ExpressionKind::Group:
+      case ExpressionKind::Record:
+      case ExpressionKind::Array:
+      case ExpressionKind::Call:
+      case ExpressionKind::TaggedString:
+      case ExpressionKind::ExtensionCall:
+      case ExpressionKind::FieldAccess:
+      case ExpressionKind::IndexAccess:
+      case ExpressionKind::SliceAccess:
+      case ExpressionKind::NonNilAssertion:
+      case ExpressionKind::Prefix:
+      case ExpressionKind::Binary:
+      case ExpressionKind::IsPattern:
+      case ExpressionKind::Match:
+        return true;
+    }
+    return true;
+  }
+  void declare_inner_expression(const Expression& expression);
   void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
   void hint_mislead_nil(std::string_view name, SourceRange range);
   // A read of an undeclared name that the host's known globals lack.

@@ -242,7 +242,7 @@ void Emitter::declare_postfix(const Expression& expression) {
   }
 }
 
-void Emitter::declare_expression(const Expression& expression) {
+void Emitter::declare_inner_expression(const Expression& expression) {
   const auto declare = [&](const Expression& sub) { declare_expression(sub); };
   switch (expression.kind) {
     case ExpressionKind::Literal:
