@@ -234,7 +234,8 @@ TEST(EncodeDiagnostics, BlockBoundariesInsideCharacters) {
   // starts on its second byte.
   std::string han;
   for (int i = 0; i < 400; ++i) han += "\xE4\xB8\xAD";
-  EXPECT_EQ(LineIndex(han, PositionUnit::CodePoints).columns(), LineIndex::Columns::Units);
+  EXPECT_EQ(LineIndex(han, PositionUnit::CodePoints).columns(), LineIndex::Columns::CodePoints);
+  EXPECT_EQ(LineIndex(han, PositionUnit::Utf16Units).columns(), LineIndex::Columns::Utf16Units);
   EXPECT_EQ(LineIndex(han, PositionUnit::Utf8Bytes).columns(), LineIndex::Columns::Bytes);
   EXPECT_EQ(LineIndex("plain", PositionUnit::CodePoints).columns(), LineIndex::Columns::Ascii);
   EXPECT_EQ(at(han, 63, PositionUnit::CodePoints), (LineCol{1, 22}));

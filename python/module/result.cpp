@@ -104,15 +104,8 @@ bool fill_list(PyObject* list, const CompiledSource& source, PyObject* internal_
   if (records.empty()) return true;
   PyObject** items = reinterpret_cast<PyListObject*>(list)->ob_item;
   const LineIndex& lines = *source.lines;
-  switch (lines.columns()) {
-    case LineIndex::Columns::Ascii:
-      return fill_items<LineIndex::Columns::Ascii>(items, records, lines, internal_failure);
-    case LineIndex::Columns::Bytes:
-      return fill_items<LineIndex::Columns::Bytes>(items, records, lines, internal_failure);
-    case LineIndex::Columns::Units:
-      break;
-  }
-  return fill_items<LineIndex::Columns::Units>(items, records, lines, internal_failure);
+  return lines.with_columns(
+      [&]<LineIndex::Columns C>() { return fill_items<C>(items, records, lines, internal_failure); });
 }
 
 }  // namespace

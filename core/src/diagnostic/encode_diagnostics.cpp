@@ -127,6 +127,43 @@ BlockScan scan_block(const char* p) {
   return scan;
 }
 
+// Bit i of `characters` is set when byte i of the 64 at `p` starts a
+// character (is no continuation byte), of `four_byte` when it starts a
+// four-byte one.
+struct BlockStarts {
+  std::uint64_t characters = 0;
+  std::uint64_t four_byte = 0;
+};
+
+BlockStarts block_starts(const char* p) {
+  BlockStarts starts;
+  std::uint64_t continuations = 0;
+#if defined(__SSE2__)
+  const __m128i top2 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i continuation = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i top4 = _mm_set1_epi8(static_cast<char>(0xF0));
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto bits = [](__m128i flags) {
+      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(flags)));
+    };
+    continuations |= bits(_mm_cmpeq_epi8(_mm_and_si128(v, top2), continuation)) << (16 * k);
+    starts.four_byte |= bits(_mm_cmpeq_epi8(_mm_and_si128(v, top4), top4)) << (16 * k);
+  }
+#else
+  constexpr std::uint64_t high = 0x8080808080808080ull;
+  // Bit 7 of each byte, gathered into the byte's place in the mask.
+  const auto gather = [](std::uint64_t flags) { return ((flags >> 7) * 0x0102040810204080ull) >> 56; };
+  for (int k = 0; k < 8; ++k) {
+    const std::uint64_t word = load_word(p + 8 * k);
+    continuations |= gather(word & ~(word << 1) & high) << (8 * k);
+    starts.four_byte |= gather(word & (word << 1) & (word << 2) & (word << 3) & high) << (8 * k);
+  }
+#endif
+  starts.characters = ~continuations;
+  return starts;
+}
+
 }  // namespace
 
 LineIndex::LineIndex(std::string_view source, PositionUnit unit) {
@@ -137,15 +174,7 @@ LineIndex::LineIndex(std::string_view source, PositionUnit unit) {
     return;
   }
   counter_ = code_point_counter(unit);  // throws for an invalid unit
-  build_units();
-}
-
-LineIndex LineIndex::counting_with(std::string_view source, CodePointCounter counter) {
-  LineIndex index;
-  index.build_lines(source);
-  index.counter_ = counter;
-  index.build_units();
-  return index;
+  if (source.size() < kEndOfSource) build_units(unit);
 }
 
 void LineIndex::build_lines(std::string_view source) {
@@ -190,20 +219,37 @@ void LineIndex::build_lines(std::string_view source) {
   columns_ = high == 0 ? Columns::Ascii : Columns::Bytes;
 }
 
-void LineIndex::build_units() {
-  if (source_.size() >= kEndOfSource) return;  // no tables beyond position 0
-  columns_ = Columns::Units;
-  const std::uint32_t size = checked_size_;
+void LineIndex::build_units(PositionUnit unit) {
+  const bool utf16 = unit == PositionUnit::Utf16Units;
+  columns_ = utf16 ? Columns::Utf16Units : Columns::CodePoints;
   const std::size_t blocks = block_lines_.size();
   block_units_.resize(blocks);
+  character_starts_.resize(blocks);
+  if (utf16) four_byte_starts_.resize(blocks);
+  const char* data = source_.data();
+  const std::uint32_t size = checked_size_;
   std::uint32_t units = 0;
   for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t from = b << kBlockShift;
+    char tail[kBlockBytes] = {};  // zeros past the end: bits never counted
+    const char* p = data + from;
+    if (size - from < kBlockBytes) {
+      std::memcpy(tail, p, size - from);
+      p = tail;
+    }
+    const BlockStarts starts = block_starts(p);
     block_units_[b] = units;
-    const auto from = static_cast<std::uint32_t>(b << kBlockShift);
-    units += static_cast<std::uint32_t>(counter_(source_.substr(from, std::min(kBlockBytes, size - from))));
+    character_starts_[b] = starts.characters;
+    units += bit_count(starts.characters);
+    if (utf16) {
+      four_byte_starts_[b] = starts.four_byte;
+      units += bit_count(starts.four_byte);
+    }
   }
   line_units_.resize(line_starts_.size() - 1);
-  for (std::size_t l = 0; l < line_units_.size(); ++l) line_units_[l] = units_before(line_starts_[l]);
+  for (std::size_t l = 0; l < line_units_.size(); ++l)
+    line_units_[l] = utf16 ? units_before<Columns::Utf16Units>(line_starts_[l])
+                           : units_before<Columns::CodePoints>(line_starts_[l]);
 }
 
 // A position the tables do not answer: one in a source without tables, or
@@ -259,17 +305,7 @@ std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
       out.insert(out.end(), buffer, buffer + n * 5);
     }
   };
-  switch (index.columns()) {
-    case LineIndex::Columns::Ascii:
-      encode_all.operator()<LineIndex::Columns::Ascii>();
-      break;
-    case LineIndex::Columns::Bytes:
-      encode_all.operator()<LineIndex::Columns::Bytes>();
-      break;
-    case LineIndex::Columns::Units:
-      encode_all.operator()<LineIndex::Columns::Units>();
-      break;
-  }
+  index.with_columns(encode_all);
   return out;
 }
 

@@ -21,11 +21,8 @@ struct LineCol {
   friend bool operator==(const LineCol&, const LineCol&) = default;
 };
 
-// Counts a piece of UTF-8 text in one position unit. Every count is a sum of
-// a weight per byte (bytes: 1 each; code points: 1 for a byte that starts a
-// character; UTF-16 units: that, plus 1 for the first byte of a four-byte
-// character), so counts add up over pieces cut anywhere, even inside a
-// character.
+// Counts a piece of UTF-8 text (starting and ending on character
+// boundaries) in one position unit.
 using CodePointCounter = std::uint64_t (*)(std::string_view text);
 
 CodePointCounter code_point_counter(PositionUnit unit);
@@ -41,9 +38,11 @@ using EncodedRecord = std::array<std::uint32_t, 5>;
 //   its first byte: a position's line is that block's line or one of those
 //   (at most 64) that start later in the same block;
 // - when columns are not bytes and the text is not all ASCII, the number of
-//   units before every block and before every line start: a column is the
-//   difference of two such running counts, and the count from a block's start
-//   to a position covers fewer than 64 bytes.
+//   units before every block and before every line start, and for every
+//   block a mask of the bytes that start a character (and one of those that
+//   start a four-byte character, which take two UTF-16 units): a column is
+//   the difference of two running counts, each a block's count plus the bits
+//   of its masks below the position.
 //
 // Lines end at "\n"; the "\n" and a "\r" right before it belong to the line
 // they end, so a position on a terminator, or after the final "\n", is on
@@ -65,15 +64,12 @@ class LineIndex {
   // Throws InternalFailure for a unit outside PositionUnit (unless the text
   // is all ASCII, where every unit is a byte).
   LineIndex(std::string_view source, PositionUnit unit);
-  // Columns counted by `counter` whatever the text (for the tests that count
-  // the work of the look-ups through it).
-  static LineIndex counting_with(std::string_view source, CodePointCounter counter);
 
   // How columns are found: in ASCII text a column is a difference of
   // offsets and every position is on a character boundary; in other text
-  // positions are checked, and columns are byte differences or, in any other
-  // unit, differences of running counts.
-  enum class Columns : std::uint8_t { Ascii, Bytes, Units };
+  // positions are checked, and columns are byte differences or differences
+  // of running counts of code points or of UTF-16 units.
+  enum class Columns : std::uint8_t { Ascii, Bytes, CodePoints, Utf16Units };
   Columns columns() const { return columns_; }
 
   struct RecordPositions {
@@ -81,30 +77,27 @@ class LineIndex {
     LineCol end;
   };
 
-  LineCol locate(std::uint32_t pos) const {
+  // Calls `f.template operator()<C>()` with the Columns of this index.
+  template <class F>
+  decltype(auto) with_columns(F&& f) const {
     switch (columns_) {
       case Columns::Ascii:
-        return locate_in<Columns::Ascii>(pos);
+        return f.template operator()<Columns::Ascii>();
       case Columns::Bytes:
-        return locate_in<Columns::Bytes>(pos);
-      case Columns::Units:
+        return f.template operator()<Columns::Bytes>();
+      case Columns::CodePoints:
+        return f.template operator()<Columns::CodePoints>();
+      case Columns::Utf16Units:
         break;
     }
-    return locate_in<Columns::Units>(pos);
+    return f.template operator()<Columns::Utf16Units>();
+  }
+
+  LineCol locate(std::uint32_t pos) const {
+    return with_columns([&]<Columns C>() { return locate_in<C>(pos); });
   }
   EncodedRecord encode(const SourceDiagnostic& record) const {
-    RecordPositions p;
-    switch (columns_) {
-      case Columns::Ascii:
-        p = positions_in<Columns::Ascii>(record);
-        break;
-      case Columns::Bytes:
-        p = positions_in<Columns::Bytes>(record);
-        break;
-      case Columns::Units:
-        p = positions_in<Columns::Units>(record);
-        break;
-    }
+    const RecordPositions p = with_columns([&]<Columns C>() { return positions_in<C>(record); });
     return {p.start.line, p.start.column, p.end.line, p.end.column, to_number(record.code)};
   }
 
@@ -135,9 +128,8 @@ class LineIndex {
   std::span<const std::uint32_t> block_lines() const { return block_lines_; }
 
  private:
-  LineIndex() = default;
   void build_lines(std::string_view source);
-  void build_units();
+  void build_units(PositionUnit unit);
 
   static bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
   // Within the source and, unless the text is ASCII, on a character
@@ -159,27 +151,40 @@ class LineIndex {
   }
   template <Columns C>
   std::uint32_t column_in(std::uint32_t line, std::uint32_t pos) const {
-    if constexpr (C == Columns::Units)
-      return units_before(pos) - line_units_[line] + 1;
+    if constexpr (C == Columns::CodePoints || C == Columns::Utf16Units)
+      return units_before<C>(pos) - line_units_[line] + 1;
     else
       return pos - line_starts_[line] + 1;
   }
   // Units of the source before byte `pos`.
+  template <Columns C>
   std::uint32_t units_before(std::uint32_t pos) const {
     const std::uint32_t block = pos >> kBlockShift;
-    const std::uint32_t from = block << kBlockShift;
-    return block_units_[block] + static_cast<std::uint32_t>(counter_(source_.substr(from, pos - from)));
+    const std::uint64_t below = (std::uint64_t{1} << (pos & (kBlockBytes - 1))) - 1;
+    std::uint32_t units = block_units_[block] + bit_count(character_starts_[block] & below);
+    if constexpr (C == Columns::Utf16Units) units += bit_count(four_byte_starts_[block] & below);
+    return units;
+  }
+  // Set bits of `bits` (without relying on a population count instruction).
+  static std::uint32_t bit_count(std::uint64_t bits) {
+    bits -= (bits >> 1) & 0x5555555555555555ull;
+    bits = (bits & 0x3333333333333333ull) + ((bits >> 2) & 0x3333333333333333ull);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::uint32_t>((bits * 0x0101010101010101ull) >> 56);
   }
   LineCol locate_slow(std::uint32_t pos) const;
 
   std::string_view source_;
   std::uint32_t checked_size_ = 0;
   Columns columns_ = Columns::Bytes;
-  CodePointCounter counter_ = nullptr;
+  CodePointCounter counter_ = nullptr;      // for sources without tables
   std::vector<std::uint32_t> line_starts_;  // one per line, then kEndOfSource
   std::vector<std::uint32_t> block_lines_;  // 0-based line of each block's first byte
-  std::vector<std::uint32_t> block_units_;  // units before each block (Columns::Units)
-  std::vector<std::uint32_t> line_units_;   // units before each line start (Columns::Units)
+  // Only for counting code points or UTF-16 units:
+  std::vector<std::uint32_t> block_units_;       // units before each block
+  std::vector<std::uint64_t> character_starts_;  // bit i: byte i of the block starts a character
+  std::vector<std::uint64_t> four_byte_starts_;  // bit i: ... a four-byte character (UTF-16 only)
+  std::vector<std::uint32_t> line_units_;        // units before each line start
 };
 
 // The records in order, five integers each.
