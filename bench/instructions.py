@@ -50,6 +50,10 @@ STAGES = {
 NESTED = {"lexer alone": "lex + token recovery"}
 
 COMPILE_PREFIX = "quendal::compile("
+# What the extensions call: the compilation up to its records, which the
+# result list encodes as it is built (with the line index made beforehand).
+RECORDS_PREFIX = "quendal::compile_records("
+LINE_INDEX_PREFIX = "quendal::LineIndex::LineIndex("
 MODULE_COMPILE = "::compile_function("  # the extension's quendal.core.compile
 ENCODE_RESULT = "encode_result("
 
@@ -255,17 +259,23 @@ def python_profile(args, corpus, size, tmp, report):
     profile = callgrind([sys.executable, "-I", child, os.path.dirname(package), corpus], toggle,
                         os.path.join(tmp, "callgrind.python"))
     total = profile["total"]
-    core = inclusive(profile, (COMPILE_PREFIX,)) or 0
+    core = inclusive(profile, (COMPILE_PREFIX, RECORDS_PREFIX)) or 0
     encoders = tuple(n for n in names if ENCODE_RESULT in n)
     encode = (inclusive(profile, encoders) or 0) if encoders else None
+    index = inclusive(profile, (LINE_INDEX_PREFIX,))
     print(f"\nPython quendal.core.compile, collected inside {toggle.split('(')[0]}, ins/B:")
     print(f"  {'whole call':40} {total / size:8.1f}")
-    print(f"  {'quendal::compile inside it':40} {core / size:8.1f}")
+    print(f"  {'quendal::compile(_records) inside it':40} {core / size:8.1f}")
     print(f"  {'difference (arguments, result list)':40} {(total - core) / size:8.1f}")
     print(f"    {'of which encode_result':38} " + (f"{encode / size:8.1f}" if encode is not None else "  (inlined)"))
+    if index is not None:
+        print(f"    {'of which the line index':38} {index / size:8.1f}")
+        if encode is not None:
+            print(f"  {'encoding and list (the two above)':40} {(encode + index) / size:8.1f}")
     report["python"] = {"instructions": total, "per_byte": total / size, "core_per_byte": core / size,
                         "difference_per_byte": (total - core) / size,
-                        "encode_result_per_byte": None if encode is None else encode / size}
+                        "encode_result_per_byte": None if encode is None else encode / size,
+                        "line_index_per_byte": None if index is None else index / size}
 
 
 def memory(args, corpus, size, report):

@@ -46,6 +46,12 @@ def diagnostics_one_line(size):
     return repeat_to(") ", size)  # one UnmatchedCloseParen per two bytes
 
 
+def diagnostics_one_wide_line(size):
+    # Columns counted in code points across one line of two- and four-byte
+    # characters: every look-up must stay local, however long the line.
+    return repeat_to(") \u00e9 \U0001f600 ", size)
+
+
 def diagnostics_many_lines(size):
     return repeat_to(")\n", size)
 
@@ -136,6 +142,7 @@ CASES = {
     "long line": (long_line, {}),
     "sums at nesting limit": (long_sum_at_limit, {}),
     "diagnostics, one line": (diagnostics_one_line, {}),
+    "diagnostics, one wide line": (diagnostics_one_wide_line, {}),
     "diagnostics, many lines": (diagnostics_many_lines, {}),
     "distinct numbers": (distinct_numbers, {}),
     "distinct strings": (distinct_strings, {}),

@@ -8,11 +8,14 @@
 
 #include "diagnostic/diagnostics_collector.h"
 #include "diagnostic/encode_diagnostics.h"
+#include "naive_lines.h"
 #include "quendal/compile.h"
 #include "support/arena.h"
 
 namespace quendal {
 namespace {
+
+using testing::NaiveLines;
 
 DiagnosticCode code(std::uint16_t v) { return static_cast<DiagnosticCode>(v); }
 
@@ -124,10 +127,8 @@ std::vector<std::uint32_t> encode_one(std::string_view source, std::uint64_t sta
   return encode_diagnostics(source, std::span(&d, 1), unit);
 }
 
-LineCol at(std::string_view source, std::uint64_t pos, PositionUnit unit = PositionUnit::CodePoints) {
-  auto counter = code_point_counter(unit);
-  auto table = prefill_offsets(source, counter);
-  return pos_to_line_col(table, source, counter, pos);
+LineCol at(std::string_view source, std::uint32_t pos, PositionUnit unit = PositionUnit::CodePoints) {
+  return LineIndex(source, unit).locate(pos);
 }
 
 constexpr PositionUnit kUnits[] = {PositionUnit::Utf8Bytes, PositionUnit::Utf16Units,
@@ -197,16 +198,29 @@ TEST(EncodeDiagnostics, MultiByteCharactersPerUnit) {
   EXPECT_EQ(at(s, 7, PositionUnit::CodePoints), (LineCol{1, 3}));
 }
 
-TEST(EncodeDiagnostics, CheckpointsOnLongLines) {
-  auto counter = code_point_counter(PositionUnit::CodePoints);
-  EXPECT_EQ(prefill_offsets(std::string(1024, 'a'), counter), (std::vector<Offset>{{0, 1, 1}}));
-  EXPECT_EQ(prefill_offsets(std::string(1025, 'a'), counter),
-            (std::vector<Offset>{{0, 1, 1}, {1024, 1, 1025}}));
-  // The terminator is not part of the line: 1024 bytes plus CRLF stay one entry.
-  EXPECT_EQ(prefill_offsets(std::string(1024, 'a') + "\r\nb", counter),
-            (std::vector<Offset>{{0, 1, 1}, {1026, 2, 1}}));
-  EXPECT_EQ(prefill_offsets("x\n" + std::string(3000, 'a') + "\n", counter),
-            (std::vector<Offset>{{0, 1, 1}, {2, 2, 1}, {1026, 2, 1025}, {2050, 2, 2049}}));
+TEST(EncodeDiagnostics, LineStartsAndBlockLines) {
+  using Starts = std::vector<std::uint32_t>;
+  const auto starts = [](const LineIndex& index) {
+    return Starts(index.line_starts().begin(), index.line_starts().end());
+  };
+  // Every table ends with the sentinel; an empty source has its first line,
+  // for position 0.
+  EXPECT_EQ(starts(LineIndex("", PositionUnit::CodePoints)), (Starts{0, kEndOfSource}));
+  EXPECT_EQ(starts(LineIndex("a\nb", PositionUnit::CodePoints)), (Starts{0, 2, kEndOfSource}));
+  // A final line feed starts no line; empty lines do.
+  EXPECT_EQ(starts(LineIndex("a\n", PositionUnit::CodePoints)), (Starts{0, kEndOfSource}));
+  EXPECT_EQ(starts(LineIndex("\n\n\r\nx", PositionUnit::CodePoints)), (Starts{0, 1, 2, 4, kEndOfSource}));
+  // The terminator is not part of the line: a CRLF line ends after its "\n".
+  const LineIndex crlf(std::string(1024, 'a') + "\r\nb", PositionUnit::CodePoints);
+  EXPECT_EQ(starts(crlf), (Starts{0, 1026, kEndOfSource}));
+  // Blocks of 64 bytes, one more for the position at the end: lines 2 and 3
+  // start in block 1, so block 1 begins on line 1 and block 2 on line 3.
+  const std::string source = std::string(70, 'a') + "\n\n" + std::string(60, 'b');
+  const LineIndex index(source, PositionUnit::Utf8Bytes);
+  EXPECT_EQ(starts(index), (Starts{0, 71, 72, kEndOfSource}));
+  const std::vector<std::uint32_t> blocks(index.block_lines().begin(), index.block_lines().end());
+  EXPECT_EQ(blocks, (std::vector<std::uint32_t>{0, 0, 2}));
+  EXPECT_EQ(index.locate(132), (LineCol{3, 61}));
   const std::string line3000(3000, 'a');
   for (PositionUnit u : kUnits) {
     EXPECT_EQ(at(line3000, 2500, u), (LineCol{1, 2501}));
@@ -215,19 +229,26 @@ TEST(EncodeDiagnostics, CheckpointsOnLongLines) {
   }
 }
 
-TEST(EncodeDiagnostics, CheckpointsMoveBackToCharacterBoundaries) {
-  // 400 three-byte characters: byte 1024 is a continuation byte, the cut moves to 1023.
+TEST(EncodeDiagnostics, BlockBoundariesInsideCharacters) {
+  // 400 three-byte characters: bytes 63..65 are one character, so block 1
+  // starts on its second byte.
   std::string han;
   for (int i = 0; i < 400; ++i) han += "\xE4\xB8\xAD";
-  EXPECT_EQ(prefill_offsets(han, code_point_counter(PositionUnit::CodePoints)),
-            (std::vector<Offset>{{0, 1, 1}, {1023, 1, 342}}));
-  EXPECT_EQ(prefill_offsets(han, code_point_counter(PositionUnit::Utf8Bytes)),
-            (std::vector<Offset>{{0, 1, 1}, {1023, 1, 1024}}));
-  // "a" and 300 four-byte characters: the cut moves back three bytes to 1021.
+  EXPECT_EQ(LineIndex(han, PositionUnit::CodePoints).columns(), LineIndex::Columns::CodePoints);
+  EXPECT_EQ(LineIndex(han, PositionUnit::Utf16Units).columns(), LineIndex::Columns::Utf16Units);
+  EXPECT_EQ(LineIndex(han, PositionUnit::Utf8Bytes).columns(), LineIndex::Columns::Bytes);
+  EXPECT_EQ(LineIndex("plain", PositionUnit::CodePoints).columns(), LineIndex::Columns::Ascii);
+  EXPECT_EQ(at(han, 63, PositionUnit::CodePoints), (LineCol{1, 22}));
+  EXPECT_EQ(at(han, 66, PositionUnit::CodePoints), (LineCol{1, 23}));
+  EXPECT_EQ(at(han, 1023, PositionUnit::CodePoints), (LineCol{1, 342}));
+  EXPECT_EQ(at(han, 1023, PositionUnit::Utf8Bytes), (LineCol{1, 1024}));
+  EXPECT_EQ(at(han, 1200, PositionUnit::Utf16Units), (LineCol{1, 401}));
+  // "a" and 300 four-byte characters: the character at 61..64 crosses into block 1.
   std::string emoji = "a";
   for (int i = 0; i < 300; ++i) emoji += "\xF0\x9F\x98\x80";
-  EXPECT_EQ(prefill_offsets(emoji, code_point_counter(PositionUnit::Utf16Units)),
-            (std::vector<Offset>{{0, 1, 1}, {1021, 1, 512}}));
+  EXPECT_EQ(at(emoji, 61, PositionUnit::Utf16Units), (LineCol{1, 32}));
+  EXPECT_EQ(at(emoji, 65, PositionUnit::Utf16Units), (LineCol{1, 34}));
+  EXPECT_EQ(at(emoji, 65, PositionUnit::CodePoints), (LineCol{1, 18}));
   EXPECT_EQ(at(emoji, 1025, PositionUnit::CodePoints), (LineCol{1, 258}));
   EXPECT_EQ(at(emoji, 1025, PositionUnit::Utf16Units), (LineCol{1, 514}));
   EXPECT_EQ(at(emoji, 1201, PositionUnit::Utf8Bytes), (LineCol{1, 1202}));
@@ -238,50 +259,28 @@ TEST(EncodeDiagnostics, InvalidPositionsAreInternalFailures) {
   EXPECT_THROW(encode_one("abc", 4, 4), InternalFailure);
   EXPECT_THROW(encode_one("\xC3\xA9", 0, 1), InternalFailure);  // inside a character
   EXPECT_THROW(encode_one("a\xF0\x9F\x98\x80", 3, 5), InternalFailure);
-  // Position 0 never consults the table.
-  auto counter = code_point_counter(PositionUnit::CodePoints);
-  EXPECT_EQ(pos_to_line_col({}, "abc", counter, 0), (LineCol{1, 1}));
-  EXPECT_THROW(pos_to_line_col({}, "abc", counter, 1), InternalFailure);
+  EXPECT_THROW(encode_one("abc", 0, kEndOfSource), InternalFailure);  // the end mark of a refused source
+  // Position 0 never consults the tables, which an empty source does not have.
+  const LineIndex empty("", PositionUnit::CodePoints);
+  EXPECT_EQ(empty.locate(0), (LineCol{1, 1}));
+  EXPECT_THROW(empty.locate(1), InternalFailure);
+  // The failure names the position and the reason.
+  try {
+    LineIndex("a\xC3\xA9", PositionUnit::Utf16Units).locate(2);
+    ADD_FAILURE() << "no failure";
+  } catch (const InternalFailure& failure) {
+    EXPECT_STREQ(failure.what(), "Invalid diagnostic position 2: not on a character boundary");
+  }
+  try {
+    LineIndex("abc", PositionUnit::Utf8Bytes).locate(9);
+    ADD_FAILURE() << "no failure";
+  } catch (const InternalFailure& failure) {
+    EXPECT_STREQ(failure.what(), "Invalid diagnostic position 9: beyond the source");
+  }
 }
 
 // ---------------------------------------------------------------------------
-// Encoder against a naive reference: one entry per line, linear scan,
-// characters decoded one by one.
-
-std::uint64_t naive_count(std::string_view text, PositionUnit unit) {
-  std::uint64_t n = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    n += unit == PositionUnit::Utf8Bytes ? len : unit == PositionUnit::Utf16Units && len == 4 ? 2 : 1;
-    i += len;
-  }
-  return n;
-}
-
-struct NaiveLines {
-  explicit NaiveLines(std::string_view s) : source(s) {
-    std::uint64_t p = 0;
-    while (p < source.size()) {
-      starts.push_back(p);
-      const auto nl = source.find('\n', p);
-      if (nl == std::string_view::npos) break;
-      p = nl + 1;
-    }
-  }
-
-  LineCol at(std::uint64_t pos, PositionUnit unit) const {
-    if (pos == 0) return {1, 1};
-    std::size_t k = 0;
-    while (k + 1 < starts.size() && starts[k + 1] <= pos) ++k;
-    return {static_cast<std::uint32_t>(k + 1),
-            static_cast<std::uint32_t>(1 + naive_count(source.substr(starts[k], pos - starts[k]), unit))};
-  }
-
-  std::string_view source;
-  std::vector<std::uint64_t> starts;
-};
+// Encoder against the naive reference of naive_lines.h
 
 std::string random_source(std::mt19937& rng) {
   static const char* const kPieces[] = {
@@ -290,7 +289,7 @@ std::string random_source(std::mt19937& rng) {
   const int pieces = std::uniform_int_distribution<int>(0, 60)(rng);
   for (int i = 0; i < pieces; ++i) {
     if (std::uniform_int_distribution<int>(0, 9)(rng) == 0) {
-      // A long run without line feeds, of one character kind, to cross checkpoints.
+      // A long run without line feeds, of one character kind, across blocks.
       const char* piece = kPieces[std::uniform_int_distribution<int>(6, 8)(rng)];
       const int n = std::uniform_int_distribution<int>(200, 1400)(rng);
       if (std::uniform_int_distribution<int>(0, 1)(rng))
@@ -313,10 +312,9 @@ TEST(EncodeDiagnostics, MatchesNaiveReferenceOnRandomSources) {
       if (i == source.size() || (static_cast<unsigned char>(source[i]) & 0xC0) != 0x80)
         boundaries.push_back(i);
     for (PositionUnit unit : kUnits) {
-      auto counter = code_point_counter(unit);
-      auto table = prefill_offsets(source, counter);
+      const LineIndex index(source, unit);
       for (std::uint64_t pos : boundaries)
-        ASSERT_EQ(pos_to_line_col(table, source, counter, pos), naive.at(pos, unit))
+        ASSERT_EQ(index.locate(static_cast<std::uint32_t>(pos)), naive.at(pos, unit))
             << "round " << round << " pos " << pos << " unit " << static_cast<int>(unit);
       // Whole-list encoding agrees with the per-position answers.
       std::vector<SourceDiagnostic> ds;

@@ -190,12 +190,12 @@ PyObject* engine_compile(PyObject* module, PyObject* const* args, Py_ssize_t nar
   }
   if (known_globals) config.known_globals = &*known_globals;
 
-  CompileResult result;
+  CompiledSource compiled;
   std::string failure;
   bool failed = false;
   Py_BEGIN_ALLOW_THREADS;
   try {
-    result = quendal::compile(source, config);
+    compiled = compile_source(source, config);
   } catch (const std::bad_alloc&) {
     std::fputs("quendal._engine: out of memory\n", stderr);
     std::abort();
@@ -208,7 +208,8 @@ PyObject* engine_compile(PyObject* module, PyObject* const* args, Py_ssize_t nar
     PyErr_SetString(engine_state(module).internal_failure, failure.c_str());
     return nullptr;
   }
-  return encode_result(result);
+  // The list, and the positions encoded on the way, need the interpreter.
+  return encode_result(compiled, engine_state(module).internal_failure);
 }
 
 PyMethodDef kMethods[] = {

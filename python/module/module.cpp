@@ -79,10 +79,11 @@ PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t n
   }
   const CompileConfig& config = config_data(argv[1], state.config_type);
 
-  // The whole compilation runs holding the interpreter.
-  CompileResult result;
+  // The whole compilation runs holding the interpreter. `text` is the
+  // string's own UTF-8 form, alive while the argument is.
+  CompiledSource compiled;
   try {
-    result = quendal::compile(std::string_view(text, static_cast<std::size_t>(size)), config);
+    compiled = compile_source(std::string_view(text, static_cast<std::size_t>(size)), config);
   } catch (const std::bad_alloc&) {
     std::fputs("quendal.core: out of memory\n", stderr);
     std::abort();
@@ -90,7 +91,7 @@ PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t n
     PyErr_SetString(state.internal_failure, failure.what());
     return nullptr;
   }
-  return encode_result(result);
+  return encode_result(compiled, state.internal_failure);
 }
 
 PyObject* get_diagnostic_message_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,

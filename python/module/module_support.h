@@ -4,8 +4,11 @@
 #include <Python.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 
+#include "compile/compile_records.h"
+#include "diagnostic/encode_diagnostics.h"
 #include "quendal/compile.h"
 
 namespace quendal::python {
@@ -34,9 +37,22 @@ void add_argument_note(const char* name);
 PyTypeObject* create_config_type(PyObject* module);
 const CompileConfig& config_data(PyObject* object, PyTypeObject* config_type);
 
-// The tuple (bytes | None, list of int) for a compilation's result; null
-// with an exception set when memory runs out.
-PyObject* encode_result(const CompileResult& result);
+// A compilation ready to become its Python result: the chunk and the
+// records, and the line index of the source when there are records.
+// Made without touching a Python object, so the interpreter lock may be
+// released meanwhile; `source` must outlive the result. Throws what
+// `compile` throws.
+struct CompiledSource {
+  CompileRecords compiled;
+  std::optional<LineIndex> lines;
+};
+CompiledSource compile_source(std::string_view source, const CompileConfig& config);
+
+// The tuple (bytes | None, list of int) for a compilation: five ints per
+// record, each record's positions encoded as its ints are made. Null with
+// an exception set: `internal_failure` for a position the index rejects,
+// MemoryError when memory runs out.
+PyObject* encode_result(const CompiledSource& source, PyObject* internal_failure);
 
 PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* get_diagnostic_message_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

@@ -24,7 +24,11 @@ bool Compiler::lex() {
       const std::uint64_t stop = std::min<std::uint64_t>(lexed.stop_offset, source_.size());
       const std::uint64_t remaining = source_.size() - stop;
       const std::uint64_t start = remaining == 0 ? 0 : stop;
-      collector_.append_direct({start, start + remaining, DiagnosticCode::LexerError});
+      // Only a refused source (kEndOfSource bytes or more) ends beyond 32
+      // bits; the end of such a source is stored as kEndOfSource.
+      const std::uint64_t end = start + remaining;
+      collector_.append_direct({start, end >= kEndOfSource && end == source_.size() ? kEndOfSource : end,
+                                DiagnosticCode::LexerError});
     }
     return false;
   }
@@ -33,18 +37,15 @@ bool Compiler::lex() {
   return true;
 }
 
-CompileResult Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
-  const auto& records = collector_.diagnostics();
+CompileRecords Compiler::finish(std::optional<std::vector<std::uint8_t>> chunk) {
+  std::vector<SourceDiagnostic>& records = collector_.diagnostics();
   if (std::any_of(records.begin(), records.end(),
                   [](const SourceDiagnostic& d) { return is_error_code(to_number(d.code)); }))
     chunk.reset();
-  CompileResult result;
-  result.chunk = std::move(chunk);
-  result.diagnostics = encode_diagnostics(source_, records, config_.position_unit);
-  return result;
+  return {std::move(chunk), std::move(records)};
 }
 
-CompileResult Compiler::run() {
+CompileRecords Compiler::run() {
   if (!lex()) return finish(std::nullopt);
   const UsingTokens using_tokens(tokens_, arena_);
 
@@ -70,25 +71,27 @@ CompileResult Compiler::run() {
   }
 
   // Emission: the whole script as one function; the emitter's own records
-  // follow in emission order, filtered by the configuration.
+  // follow in emission order. Its collector has the same configuration and
+  // filtered them as they came, so they are taken as they are (without a
+  // copy when nothing was recorded before emission, the usual case).
   EmitOutput emitted = emit_script(script, source_, config_, arena_);
-  if (collector_.diagnostics().empty()) {
-    // The usual case: nothing recorded before emission, so the emitter's
-    // list becomes the collector's without a copy (filtered the same way).
-    std::vector<SourceDiagnostic>& records = emitted.diagnostics;
-    std::erase_if(records, [this](const SourceDiagnostic& d) { return !collector_.accepts(d.code); });
-    collector_.diagnostics() = std::move(records);
-  } else {
-    collector_.extend(std::move(emitted.diagnostics));
-  }
+  collector_.adopt(std::move(emitted.diagnostics));
   std::optional<std::vector<std::uint8_t>> chunk = std::move(emitted.chunk);
 
   return finish(std::move(chunk));
 }
 
-CompileResult compile(std::string_view source, const CompileConfig& config) {
+CompileRecords compile_records(std::string_view source, const CompileConfig& config) {
   Compiler compiler(source, config);
   return compiler.run();
+}
+
+CompileResult compile(std::string_view source, const CompileConfig& config) {
+  CompileRecords compiled = compile_records(source, config);
+  CompileResult result;
+  result.chunk = std::move(compiled.chunk);
+  result.diagnostics = encode_diagnostics(source, compiled.records, config.position_unit);
+  return result;
 }
 
 }  // namespace quendal

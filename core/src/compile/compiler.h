@@ -3,6 +3,7 @@
 // token list, collector) and runs the stages in order.
 #include <string_view>
 
+#include "compile/compile_records.h"
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/tokens.h"
 #include "quendal/compile.h"
@@ -16,15 +17,15 @@ class Compiler {
   Compiler(const Compiler&) = delete;
   Compiler& operator=(const Compiler&) = delete;
 
-  CompileResult run();
+  CompileRecords run();
 
  private:
   // Lexes the source; the lexer recovers each token as it makes it. Returns
   // false when the lexer failed (the LexerError is already recorded).
   bool lex();
-  // Drops the chunk when a kept diagnostic is an error and encodes the
+  // Drops the chunk when a kept diagnostic is an error and hands over the
   // collector's records.
-  CompileResult finish(std::optional<std::vector<std::uint8_t>> chunk);
+  CompileRecords finish(std::optional<std::vector<std::uint8_t>> chunk);
 
   Arena arena_;
   std::string_view source_;  // the caller's text, alive for the whole call

@@ -1,6 +1,15 @@
 #include "diagnostic/diagnostics_collector.h"
 
+#include <string>
+
+#include "quendal/compile.h"
+
 namespace quendal {
+
+void fail_record_offset(std::uint64_t start, std::uint64_t end) {
+  throw InternalFailure("Diagnostic offset beyond 32 bits: " + std::to_string(start) + ".." +
+                        std::to_string(end));
+}
 
 bool DiagnosticsCollector::accepts(DiagnosticCode code) const {
   const auto v = to_number(code);
@@ -19,6 +28,14 @@ void DiagnosticsCollector::extend(std::vector<SourceDiagnostic>&& records) {
   for (const auto& r : records)
     if (accepts(r.code)) diagnostics_.push_back(r);
   records.clear();
+}
+
+void DiagnosticsCollector::adopt(std::vector<SourceDiagnostic>&& kept) {
+  if (diagnostics_.empty())
+    diagnostics_ = std::move(kept);
+  else
+    diagnostics_.insert(diagnostics_.end(), kept.begin(), kept.end());
+  kept.clear();
 }
 
 void DiagnosticsCollector::append(std::vector<SourceDiagnostic>& records) {

@@ -27,6 +27,9 @@ class DiagnosticsCollector {
   void append(std::pmr::vector<SourceDiagnostic>& records);
   // Unfiltered: for producers that test their own switch first.
   void append_direct(const SourceDiagnostic& record) { diagnostics_.push_back(record); }
+  // Unfiltered: consumes records that a collector with the same
+  // configuration kept (they are not filtered a second time), in order.
+  void adopt(std::vector<SourceDiagnostic>&& kept);
 
   const std::vector<SourceDiagnostic>& diagnostics() const { return diagnostics_; }
   std::vector<SourceDiagnostic>& diagnostics() { return diagnostics_; }

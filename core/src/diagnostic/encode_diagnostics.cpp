@@ -1,11 +1,16 @@
 #include "diagnostic/encode_diagnostics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <string>
 
 #include "quendal/compile.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quendal {
 
@@ -38,17 +43,6 @@ inline std::uint64_t load_word(const char* p) {
   return word;
 }
 
-bool is_ascii(std::string_view text) {
-  const char* p = text.data();
-  std::size_t n = text.size();
-  std::uint64_t high = 0;
-  for (; n >= 32; p += 32, n -= 32)
-    high |= load_word(p) | load_word(p + 8) | load_word(p + 16) | load_word(p + 24);
-  for (; n >= 8; p += 8, n -= 8) high |= load_word(p);
-  for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
-  return (high & 0x8080808080808080ull) == 0;
-}
-
 std::uint64_t count_code_points(std::string_view text) {
   const char* p = text.data();
   std::size_t n = text.size();
@@ -76,30 +70,6 @@ std::uint64_t count_utf16_units(std::string_view text) {
   return count;
 }
 
-// Entries for one line starting at `p` with `t` bytes (terminator excluded).
-void add_line(std::vector<Offset>& table, std::string_view source, CodePointCounter counter, std::uint64_t p,
-              std::uint64_t t, std::uint64_t line) {
-  if (t <= COLUMN_CHECKPOINT_BYTES) {
-    table.push_back({p, line, 1});
-    return;
-  }
-  std::uint64_t column = 1;
-  std::uint64_t i = 0;
-  while (true) {
-    std::uint64_t e = i + COLUMN_CHECKPOINT_BYTES;
-    if (e >= t) {
-      e = t;
-    } else {
-      // Never cut a character: step back over continuation bytes.
-      for (int back = 0; back < 3 && is_continuation(static_cast<unsigned char>(source[p + e])); ++back) --e;
-    }
-    table.push_back({p + i, line, column});
-    if (e >= t) break;
-    column += counter(source.substr(p + i, e - i));
-    i = e;
-  }
-}
-
 [[noreturn]] void fail_position(std::uint64_t pos, const char* why) {
   throw InternalFailure("Invalid diagnostic position " + std::to_string(pos) + ": " + why);
 }
@@ -118,155 +88,224 @@ CodePointCounter code_point_counter(PositionUnit unit) {
   throw InternalFailure("Invalid position unit " + std::to_string(static_cast<int>(unit)));
 }
 
-std::vector<Offset> prefill_offsets(std::string_view source, CodePointCounter counter) {
-  std::vector<Offset> table;
-  std::uint64_t line = 1;
-  std::uint64_t start = 0;
-  while (start < source.size()) {
-    const auto nl = source.find('\n', start);
-    if (nl == std::string_view::npos) {
-      // Final line without terminator (never empty here).
-      add_line(table, source, counter, start, source.size() - start, line);
-      break;
-    }
-    std::uint64_t length = nl - start;
-    if (length > 0 && source[nl - 1] == '\r') --length;
-    add_line(table, source, counter, start, length, line);
-    ++line;
-    start = nl + 1;
-  }
-  return table;
-}
-
-LineCol pos_to_line_col(std::span<const Offset> table, std::string_view source, CodePointCounter counter,
-                        std::uint64_t pos) {
-  if (pos == 0) return {1, 1};
-  if (pos > source.size()) fail_position(pos, "beyond the source");
-  if (pos < source.size() && is_continuation(static_cast<unsigned char>(source[pos])))
-    fail_position(pos, "not on a character boundary");
-  // The last entry at or before `pos` (the table is strictly increasing).
-  auto it = std::upper_bound(table.begin(), table.end(), pos,
-                             [](std::uint64_t p, const Offset& entry) { return p < entry.pos; });
-  if (it == table.begin()) fail_position(pos, "precedes the line table");
-  const Offset& entry = *(it - 1);
-  const std::uint64_t column = entry.column + counter(source.substr(entry.pos, pos - entry.pos));
-  constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-  if (entry.line > limit || column > limit) fail_position(pos, "line or column exceeds 32 bits");
-  return {static_cast<std::uint32_t>(entry.line), static_cast<std::uint32_t>(column)};
-}
-
 namespace {
 
-// Line and column look-ups for a run of positions that mostly move forward:
-// the cursor remembers the table entry and the last position counted within
-// it, so the next position on the same stretch only counts the bytes in
-// between; moving to a later entry steps forward a few entries before falling
-// back to a binary search.
-template <class Count>
-class LineCursor {
- public:
-  LineCursor(std::span<const Offset> table, std::string_view source, Count count)
-      : table_(table), source_(source), count_(count) {}
-
-  LineCol operator()(std::uint64_t pos) {
-    if (pos == 0) return {1, 1};
-    if (pos > source_.size()) fail_position(pos, "beyond the source");
-    if (pos < source_.size() && is_continuation(static_cast<unsigned char>(source_[pos])))
-      fail_position(pos, "not on a character boundary");
-    if (!in_entry(pos)) seek(pos);
-    const Offset& entry = table_[index_];
-    if (pos < last_pos_) {
-      last_pos_ = entry.pos;
-      last_column_ = entry.column;
-    }
-    last_column_ += count_(source_.substr(last_pos_, pos - last_pos_));
-    last_pos_ = pos;
-    constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-    if (entry.line > limit || last_column_ > limit) fail_position(pos, "line or column exceeds 32 bits");
-    return {static_cast<std::uint32_t>(entry.line), static_cast<std::uint32_t>(last_column_)};
-  }
-
- private:
-  bool in_entry(std::uint64_t pos) const {
-    return valid_ && table_[index_].pos <= pos &&
-           (index_ + 1 == table_.size() || pos < table_[index_ + 1].pos);
-  }
-
-  void seek(std::uint64_t pos) {
-    std::size_t index = index_;
-    bool found = false;
-    if (valid_ && table_[index].pos <= pos) {
-      for (int step = 0; step < 8 && index + 1 < table_.size() && table_[index + 1].pos <= pos; ++step)
-        ++index;
-      found = index + 1 == table_.size() || pos < table_[index + 1].pos;
-    }
-    if (!found) {
-      // The last entry at or before `pos` (the table is strictly increasing).
-      auto it = std::upper_bound(table_.begin(), table_.end(), pos,
-                                 [](std::uint64_t p, const Offset& entry) { return p < entry.pos; });
-      if (it == table_.begin()) fail_position(pos, "precedes the line table");
-      index = static_cast<std::size_t>(it - table_.begin()) - 1;
-    }
-    index_ = index;
-    valid_ = true;
-    last_pos_ = table_[index].pos;
-    last_column_ = table_[index].column;
-  }
-
-  std::span<const Offset> table_;
-  std::string_view source_;
-  Count count_;
-  std::size_t index_ = 0;
-  bool valid_ = false;
-  std::uint64_t last_pos_ = 0;
-  std::uint64_t last_column_ = 0;
+// Bit i of `newlines` is set when byte i of the 64 at `p` is "\n"; `high` is
+// nonzero when one of them is not ASCII.
+struct BlockScan {
+  std::uint64_t newlines = 0;
+  std::uint64_t high = 0;
 };
 
-template <class Count>
-void encode_with(std::string_view source, std::span<const SourceDiagnostic> diagnostics, Count count,
-                 std::uint32_t* out) {
-  const std::vector<Offset> table = prefill_offsets(source, count);
-  // Starts and ends each form a mostly increasing run of their own.
-  LineCursor<Count> starts(table, source, count);
-  LineCursor<Count> ends(table, source, count);
-  for (const SourceDiagnostic& d : diagnostics) {
-    const LineCol start = starts(d.start);
-    const LineCol end = ends(d.end);
-    out[0] = start.line;
-    out[1] = start.column;
-    out[2] = end.line;
-    out[3] = end.column;
-    out[4] = to_number(d.code);
-    out += 5;
+BlockScan scan_block(const char* p) {
+  BlockScan scan;
+#if defined(__SSE2__)
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+  const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+  const __m128i newline = _mm_set1_epi8('\n');
+  const auto mask = [&](__m128i v) {
+    return static_cast<std::uint64_t>(
+        static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline))));
+  };
+  scan.newlines = mask(a) | mask(b) << 16 | mask(c) << 32 | mask(d) << 48;
+  scan.high =
+      static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))));
+#else
+  constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+  for (int k = 0; k < 8; ++k) {
+    const std::uint64_t word = load_word(p + 8 * k);
+    scan.high |= word & 0x8080808080808080ull;
+    // Bit 7 of each byte that equals "\n" (no carry crosses a byte).
+    const std::uint64_t x = word ^ 0x0A0A0A0A0A0A0A0Aull;
+    const std::uint64_t equal = ~(((x & low7) + low7) | x | low7);
+    // Those bits, one per byte, gathered into the byte's place in the mask.
+    scan.newlines |= (((equal >> 7) * 0x0102040810204080ull) >> 56) << (8 * k);
   }
+#endif
+  return scan;
+}
+
+// Bit i of `characters` is set when byte i of the 64 at `p` starts a
+// character (is no continuation byte), of `four_byte` when it starts a
+// four-byte one.
+struct BlockStarts {
+  std::uint64_t characters = 0;
+  std::uint64_t four_byte = 0;
+};
+
+BlockStarts block_starts(const char* p) {
+  BlockStarts starts;
+  std::uint64_t continuations = 0;
+#if defined(__SSE2__)
+  const __m128i top2 = _mm_set1_epi8(static_cast<char>(0xC0));
+  const __m128i continuation = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i top4 = _mm_set1_epi8(static_cast<char>(0xF0));
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto bits = [](__m128i flags) {
+      return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(flags)));
+    };
+    continuations |= bits(_mm_cmpeq_epi8(_mm_and_si128(v, top2), continuation)) << (16 * k);
+    starts.four_byte |= bits(_mm_cmpeq_epi8(_mm_and_si128(v, top4), top4)) << (16 * k);
+  }
+#else
+  constexpr std::uint64_t high = 0x8080808080808080ull;
+  // Bit 7 of each byte, gathered into the byte's place in the mask.
+  const auto gather = [](std::uint64_t flags) { return ((flags >> 7) * 0x0102040810204080ull) >> 56; };
+  for (int k = 0; k < 8; ++k) {
+    const std::uint64_t word = load_word(p + 8 * k);
+    continuations |= gather(word & ~(word << 1) & high) << (8 * k);
+    starts.four_byte |= gather(word & (word << 1) & (word << 2) & (word << 3) & high) << (8 * k);
+  }
+#endif
+  starts.characters = ~continuations;
+  return starts;
 }
 
 }  // namespace
+
+LineIndex::LineIndex(std::string_view source, PositionUnit unit) {
+  build_lines(source);
+  // In ASCII text every unit is one byte.
+  if (unit == PositionUnit::Utf8Bytes || columns_ == Columns::Ascii) {
+    counter_ = count_bytes;
+    return;
+  }
+  counter_ = code_point_counter(unit);  // throws for an invalid unit
+  if (source.size() < kEndOfSource) build_units(unit);
+}
+
+void LineIndex::build_lines(std::string_view source) {
+  source_ = source;
+  line_starts_.reserve(source.size() < kEndOfSource ? source.size() / 16 + 2 : 2);
+  line_starts_.push_back(0);
+  if (source.size() >= kEndOfSource) {
+    // Position 0 alone: see locate_slow.
+    line_starts_.push_back(kEndOfSource);
+    block_lines_.push_back(0);
+    return;
+  }
+  const auto size = static_cast<std::uint32_t>(source.size());
+  checked_size_ = size;
+  // Line starts, and each block's line (the line of its first byte, so
+  // recorded before the block's line feeds are read).
+  const std::uint32_t full = size >> kBlockShift;
+  block_lines_.resize(full + 1);
+  std::uint32_t line = 0;
+  std::uint64_t high = 0;
+  const auto take = [&](std::uint32_t base, const BlockScan& scan) {
+    high |= scan.high;
+    for (std::uint64_t bits = scan.newlines; bits != 0; bits &= bits - 1) {
+      const std::uint32_t next = base + static_cast<std::uint32_t>(std::countr_zero(bits)) + 1;
+      if (next == size) break;  // a final "\n" starts no line
+      line_starts_.push_back(next);
+      ++line;
+    }
+  };
+  const char* data = source.data();
+  for (std::uint32_t block = 0; block < full; ++block) {
+    block_lines_[block] = line;
+    take(block << kBlockShift, scan_block(data + (std::size_t{block} << kBlockShift)));
+  }
+  block_lines_[full] = line;
+  if (const std::uint32_t rest = size & (kBlockBytes - 1); rest != 0) {
+    char tail[kBlockBytes] = {};  // zeros: neither line feeds nor beyond ASCII
+    std::memcpy(tail, data + (std::size_t{full} << kBlockShift), rest);
+    take(full << kBlockShift, scan_block(tail));
+  }
+  line_starts_.push_back(kEndOfSource);
+  columns_ = high == 0 ? Columns::Ascii : Columns::Bytes;
+}
+
+void LineIndex::build_units(PositionUnit unit) {
+  const bool utf16 = unit == PositionUnit::Utf16Units;
+  columns_ = utf16 ? Columns::Utf16Units : Columns::CodePoints;
+  const std::size_t blocks = block_lines_.size();
+  block_units_.resize(blocks);
+  character_starts_.resize(blocks);
+  if (utf16) four_byte_starts_.resize(blocks);
+  const char* data = source_.data();
+  const std::uint32_t size = checked_size_;
+  std::uint32_t units = 0;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t from = b << kBlockShift;
+    char tail[kBlockBytes] = {};  // zeros past the end: bits never counted
+    const char* p = data + from;
+    if (size - from < kBlockBytes) {
+      std::memcpy(tail, p, size - from);
+      p = tail;
+    }
+    const BlockStarts starts = block_starts(p);
+    block_units_[b] = units;
+    character_starts_[b] = starts.characters;
+    units += bit_count(starts.characters);
+    if (utf16) {
+      four_byte_starts_[b] = starts.four_byte;
+      units += bit_count(starts.four_byte);
+    }
+  }
+  line_units_.resize(line_starts_.size() - 1);
+  for (std::size_t l = 0; l < line_units_.size(); ++l)
+    line_units_[l] = utf16 ? units_before<Columns::Utf16Units>(line_starts_[l])
+                           : units_before<Columns::CodePoints>(line_starts_[l]);
+}
+
+// A position the tables do not answer: one in a source without tables, or
+// an invalid one.
+LineCol LineIndex::locate_slow(std::uint32_t value) const {
+  const std::uint64_t size = source_.size();
+  const std::uint64_t pos = size >= kEndOfSource && value == kEndOfSource ? size : value;
+  if (pos > size) fail_position(pos, "beyond the source");
+  if (pos < size && is_continuation(source_[pos])) fail_position(pos, "not on a character boundary");
+  // Only sources of kEndOfSource bytes or more get here with a valid
+  // position: count the line feeds before it that start a line.
+  std::uint64_t line = 1;
+  std::uint64_t start = 0;
+  const std::uint64_t limit = std::min(pos, size - 1);
+  const char* data = source_.data();
+  for (std::uint64_t at = 0; at < limit;) {
+    const void* found = std::memchr(data + at, '\n', limit - at);
+    if (found == nullptr) break;
+    start = static_cast<std::uint64_t>(static_cast<const char*>(found) - data) + 1;
+    ++line;
+    at = start;
+  }
+  const std::uint64_t column = 1 + counter_(source_.substr(start, pos - start));
+  constexpr std::uint64_t limit32 = std::numeric_limits<std::uint32_t>::max();
+  if (line > limit32 || column > limit32) fail_position(pos, "line or column exceeds 32 bits");
+  return {static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
+}
 
 std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
                                               std::span<const SourceDiagnostic> diagnostics,
                                               PositionUnit unit) {
   std::vector<std::uint32_t> out;
   if (diagnostics.empty()) return out;
-  out.resize(diagnostics.size() * 5);
-  // In ASCII text every unit is one byte, and counting bytes is a subtraction.
-  if (unit != PositionUnit::Utf8Bytes && is_ascii(source)) unit = PositionUnit::Utf8Bytes;
-  switch (unit) {
-    case PositionUnit::Utf8Bytes:
-      encode_with(
-          source, diagnostics, [](std::string_view text) { return count_bytes(text); }, out.data());
-      break;
-    case PositionUnit::Utf16Units:
-      encode_with(
-          source, diagnostics, [](std::string_view text) { return count_utf16_units(text); }, out.data());
-      break;
-    case PositionUnit::CodePoints:
-      encode_with(
-          source, diagnostics, [](std::string_view text) { return count_code_points(text); }, out.data());
-      break;
-    default:
-      code_point_counter(unit);  // throws for an invalid unit
-  }
+  const LineIndex index(source, unit);
+  out.reserve(diagnostics.size() * 5);
+  // Through a small buffer: the output is never filled twice (zeros, then
+  // the values), and the way columns are found is chosen once.
+  const auto encode_all = [&]<LineIndex::Columns C>() {
+    constexpr std::size_t kRecords = 256;
+    std::uint32_t buffer[kRecords * 5];
+    for (std::size_t at = 0; at < diagnostics.size(); at += kRecords) {
+      const std::size_t n = std::min(kRecords, diagnostics.size() - at);
+      for (std::size_t i = 0; i < n; ++i) {
+        const SourceDiagnostic& record = diagnostics[at + i];
+        const LineIndex::RecordPositions p = index.positions_in<C>(record);
+        std::uint32_t* values = buffer + i * 5;
+        values[0] = p.start.line;
+        values[1] = p.start.column;
+        values[2] = p.end.line;
+        values[3] = p.end.column;
+        values[4] = to_number(record.code);
+      }
+      out.insert(out.end(), buffer, buffer + n * 5);
+    }
+  };
+  index.with_columns(encode_all);
   return out;
 }
 

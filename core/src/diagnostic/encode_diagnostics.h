@@ -3,6 +3,7 @@
 // five unsigned 32-bit integers per record (start line, start column, end
 // line, end column, code), lines and columns 1-based, columns counted in the
 // configured unit.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -12,18 +13,6 @@
 #include "diagnostic/source_diagnostic.h"
 
 namespace quendal {
-
-// Longest stretch of a line between two checkpoints of the line table.
-inline constexpr std::uint64_t COLUMN_CHECKPOINT_BYTES = 1024;
-
-// One checkpoint of the line table.
-struct Offset {
-  std::uint64_t pos = 0;     // byte offset in the source
-  std::uint64_t line = 0;    // 1-based
-  std::uint64_t column = 0;  // 1-based, in the chosen unit
-
-  friend bool operator==(const Offset&, const Offset&) = default;
-};
 
 struct LineCol {
   std::uint32_t line = 0;
@@ -38,16 +27,167 @@ using CodePointCounter = std::uint64_t (*)(std::string_view text);
 
 CodePointCounter code_point_counter(PositionUnit unit);
 
-// The line table: one entry at the start of every line, plus entries at most
-// COLUMN_CHECKPOINT_BYTES apart (on character boundaries) on long lines.
-std::vector<Offset> prefill_offsets(std::string_view source, CodePointCounter counter);
+// The five integers of one record.
+using EncodedRecord = std::array<std::uint32_t, 5>;
 
-// Line and column of byte offset `pos`. Throws InternalFailure for a position
-// that is not on a character boundary, lies beyond the source or precedes the
-// table, and for numbers that do not fit in 32 bits.
-LineCol pos_to_line_col(std::span<const Offset> table, std::string_view source, CodePointCounter counter,
-                        std::uint64_t pos);
+// Line and column of any byte offset of one source, each found in a bounded
+// amount of work whatever the order of the look-ups and the length of the
+// lines:
+// - the start of every line (32-bit offsets, then a sentinel above every
+//   position), and for every 64-byte block of the source the line that holds
+//   its first byte: a position's line is that block's line or one of those
+//   (at most 64) that start later in the same block;
+// - when columns are not bytes and the text is not all ASCII, the number of
+//   units before every block and before every line start, and for every
+//   block a mask of the bytes that start a character (and one of those that
+//   start a four-byte character, which take two UTF-16 units): a column is
+//   the difference of two running counts, each a block's count plus the bits
+//   of its masks below the position.
+//
+// Lines end at "\n"; the "\n" and a "\r" right before it belong to the line
+// they end, so a position on a terminator, or after the final "\n", is on
+// that line and counts the terminator's characters in its column. Text after
+// the last "\n" forms a line only when it is not empty (the table of an empty
+// source still has its first line, for position 0).
+//
+// A position that is not on a character boundary or lies beyond the source
+// throws InternalFailure. Sources of kEndOfSource bytes or more (which the
+// lexer refuses, so that only the record of that refusal refers to them) get
+// tables for position 0 alone: their other positions are found by scanning,
+// kEndOfSource standing for the end of the source, and a line or column
+// beyond 32 bits throws.
+class LineIndex {
+ public:
+  static constexpr unsigned kBlockShift = 6;
+  static constexpr std::uint32_t kBlockBytes = 1u << kBlockShift;
 
+  // Throws InternalFailure for a unit outside PositionUnit (unless the text
+  // is all ASCII, where every unit is a byte).
+  LineIndex(std::string_view source, PositionUnit unit);
+
+  // How columns are found: in ASCII text a column is a difference of
+  // offsets and every position is on a character boundary; in other text
+  // positions are checked, and columns are byte differences or differences
+  // of running counts of code points or of UTF-16 units.
+  enum class Columns : std::uint8_t { Ascii, Bytes, CodePoints, Utf16Units };
+  Columns columns() const { return columns_; }
+
+  struct RecordPositions {
+    LineCol start;
+    LineCol end;
+  };
+
+  // Calls `f.template operator()<C>()` with the Columns of this index.
+  template <class F>
+  decltype(auto) with_columns(F&& f) const {
+    switch (columns_) {
+      case Columns::Ascii:
+        return f.template operator()<Columns::Ascii>();
+      case Columns::Bytes:
+        return f.template operator()<Columns::Bytes>();
+      case Columns::CodePoints:
+        return f.template operator()<Columns::CodePoints>();
+      case Columns::Utf16Units:
+        break;
+    }
+    return f.template operator()<Columns::Utf16Units>();
+  }
+
+  LineCol locate(std::uint32_t pos) const {
+    return with_columns([&]<Columns C>() { return locate_in<C>(pos); });
+  }
+  EncodedRecord encode(const SourceDiagnostic& record) const {
+    const RecordPositions p = with_columns([&]<Columns C>() { return positions_in<C>(record); });
+    return {p.start.line, p.start.column, p.end.line, p.end.column, to_number(record.code)};
+  }
+
+  // The same for loops that choose by columns() once for all their records.
+  template <Columns C>
+  LineCol locate_in(std::uint32_t pos) const {
+    if (!answerable<C>(pos)) [[unlikely]]
+      return locate_slow(pos);
+    const std::uint32_t line = line_of(pos);
+    return {line + 1, column_in<C>(line, pos)};
+  }
+  template <Columns C>
+  RecordPositions positions_in(const SourceDiagnostic& record) const {
+    const std::uint32_t start = record.start;
+    const std::uint32_t end = record.end;
+    if (!answerable<C>(start) || !answerable<C>(end)) [[unlikely]]
+      return {locate(start), locate(end)};
+    const std::uint32_t line = line_of(start);
+    const std::uint32_t line_start = line_starts_[line];
+    // Most records end on the line they start on.
+    std::uint32_t end_line = line;
+    if (end - line_start >= line_starts_[line + 1] - line_start) end_line = line_of(end);
+    return {{line + 1, column_in<C>(line, start)}, {end_line + 1, column_in<C>(end_line, end)}};
+  }
+
+  // For the tests: the tables as built.
+  std::span<const std::uint32_t> line_starts() const { return line_starts_; }
+  std::span<const std::uint32_t> block_lines() const { return block_lines_; }
+
+ private:
+  void build_lines(std::string_view source);
+  void build_units(PositionUnit unit);
+
+  static bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+  // Within the source and, unless the text is ASCII, on a character
+  // boundary; checked_size_ is 0 for a source without tables, whose
+  // positions other than 0 go to the slow path.
+  template <Columns C>
+  bool answerable(std::uint32_t pos) const {
+    if constexpr (C == Columns::Ascii)
+      return pos <= checked_size_;
+    else
+      return pos <= checked_size_ && !(pos < checked_size_ && is_continuation(source_[pos]));
+  }
+  // The 0-based line of an answerable position.
+  std::uint32_t line_of(std::uint32_t pos) const {
+    // The first line that starts after `pos`, less one.
+    const std::uint32_t* next = line_starts_.data() + block_lines_[pos >> kBlockShift] + 1;
+    while (*next <= pos) ++next;
+    return static_cast<std::uint32_t>(next - line_starts_.data()) - 1;
+  }
+  template <Columns C>
+  std::uint32_t column_in(std::uint32_t line, std::uint32_t pos) const {
+    if constexpr (C == Columns::CodePoints || C == Columns::Utf16Units)
+      return units_before<C>(pos) - line_units_[line] + 1;
+    else
+      return pos - line_starts_[line] + 1;
+  }
+  // Units of the source before byte `pos`.
+  template <Columns C>
+  std::uint32_t units_before(std::uint32_t pos) const {
+    const std::uint32_t block = pos >> kBlockShift;
+    const std::uint64_t below = (std::uint64_t{1} << (pos & (kBlockBytes - 1))) - 1;
+    std::uint32_t units = block_units_[block] + bit_count(character_starts_[block] & below);
+    if constexpr (C == Columns::Utf16Units) units += bit_count(four_byte_starts_[block] & below);
+    return units;
+  }
+  // Set bits of `bits` (without relying on a population count instruction).
+  static std::uint32_t bit_count(std::uint64_t bits) {
+    bits -= (bits >> 1) & 0x5555555555555555ull;
+    bits = (bits & 0x3333333333333333ull) + ((bits >> 2) & 0x3333333333333333ull);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::uint32_t>((bits * 0x0101010101010101ull) >> 56);
+  }
+  LineCol locate_slow(std::uint32_t pos) const;
+
+  std::string_view source_;
+  std::uint32_t checked_size_ = 0;
+  Columns columns_ = Columns::Bytes;
+  CodePointCounter counter_ = nullptr;      // for sources without tables
+  std::vector<std::uint32_t> line_starts_;  // one per line, then kEndOfSource
+  std::vector<std::uint32_t> block_lines_;  // 0-based line of each block's first byte
+  // Only for counting code points or UTF-16 units:
+  std::vector<std::uint32_t> block_units_;       // units before each block
+  std::vector<std::uint64_t> character_starts_;  // bit i: byte i of the block starts a character
+  std::vector<std::uint64_t> four_byte_starts_;  // bit i: ... a four-byte character (UTF-16 only)
+  std::vector<std::uint32_t> line_units_;        // units before each line start
+};
+
+// The records in order, five integers each.
 std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
                                               std::span<const SourceDiagnostic> diagnostics,
                                               PositionUnit unit);

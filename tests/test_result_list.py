@@ -1,0 +1,99 @@
+"""The result list, built straight from the records with their positions
+encoded on the way, in each position unit: the columns of one compilation in
+code points, UTF-16 units and bytes all name the same place of the source,
+whatever the characters, line ends and line lengths, and both modules build
+the same list."""
+
+import sys
+from pathlib import Path
+
+import pytest
+
+from quendal import _engine, core
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "bench"))
+import gen_corpus  # noqa: E402
+
+UNITS = ("codepoints", "utf16", "bytes")
+
+
+def line_starts(source):
+    """Offsets (in characters) of every line start: lines end at "\\n"."""
+    starts = [0]
+    for i, c in enumerate(source):
+        if c == "\n" and i + 1 < len(source):
+            starts.append(i + 1)
+    return starts
+
+
+def width(text, unit):
+    if unit == "codepoints":
+        return len(text)
+    if unit == "utf16":
+        return len(text.encode("utf-16-le")) // 2
+    return len(text.encode("utf-8"))
+
+
+def unit_positions(source, records):
+    """From the code point columns, the positions of every record in each unit."""
+    starts = line_starts(source)
+    out = {unit: [] for unit in UNITS}
+    for i in range(0, len(records), 5):
+        line1, col1, line2, col2, code = records[i : i + 5]
+        for unit in UNITS:
+            group = []
+            for line, col in ((line1, col1), (line2, col2)):
+                start = starts[line - 1]
+                group += [line, 1 + width(source[start : start + col - 1], unit)]
+            out[unit] += group + [code]
+    return out
+
+
+def long_line(n):
+    return "".join(f"let é{i} = '😀{i}中' + x{i % 7}; " for i in range(n))
+
+
+SOURCES = {
+    "ascii": "let x = 1;\nlet y = x + 2;\nprint(y)",
+    "two-byte characters": "let été = 1;\nété + 'ça'",
+    "astral characters": "let s = '😀😀';\nlet t = s + '\U0001d465';\ns + t",
+    "crlf line ends": "let a = 'é';\r\nlet b = a;\r\n\r\nb + c\r\n",
+    "lone carriage returns": "let a = 'x\ry';\rlet 中 = a;\nz",
+    "long line": long_line(400),
+    "long lines with crlf": "\r\n".join(long_line(60) for _ in range(5)),
+    "errors at the end": "let 😀 = (1 + ",
+    "errors at the end after a line feed": "fn f(é) {\n",
+    "many errors on one line": ") é ) 😀 ] } " * 500,
+    "corpus units": "".join(gen_corpus.make_unit(3, u)["q"] for u in range(3)).replace("a", "á"),
+}
+
+
+@pytest.mark.parametrize("name", sorted(SOURCES))
+def test_every_unit_names_the_same_place(name):
+    source = SOURCES[name]
+    records = _engine.compile(source, report_tags=True)[1]
+    assert records and len(records) % 5 == 0
+    expected = unit_positions(source, records)
+    for unit in UNITS:
+        assert _engine.compile(source, report_tags=True, position_unit=unit)[1] == expected[unit], unit
+
+
+@pytest.mark.parametrize("name", sorted(SOURCES))
+def test_both_modules_build_the_same_list(name):
+    source = SOURCES[name]
+    for mode in ("script", "template"):
+        assert core.compile(source, core.Config(input_mode=mode)) == _engine.compile(source, input_mode=mode)
+
+
+def test_ascii_text_has_the_same_columns_in_every_unit():
+    source = SOURCES["ascii"] + "\n" + "x = y; " * 200
+    lists = [_engine.compile(source, position_unit=unit)[1] for unit in UNITS]
+    assert lists[0] == lists[1] == lists[2]
+
+
+def test_records_in_the_list_are_fresh_each_call():
+    source = SOURCES["many errors on one line"]
+    first = core.compile(source, core.Config())[1]
+    first[0] = -1
+    assert core.compile(source, core.Config())[1][0] == 1
