@@ -12,9 +12,11 @@
 namespace quendal {
 
 struct EmitOutput {
-  std::vector<std::uint8_t> chunk;            // serialised bytes
-  std::vector<SourceDiagnostic> diagnostics;  // the emitter's own records, in order (unfiltered by
-                                              // category beyond what the emitter tests itself)
+  std::vector<std::uint8_t> chunk;  // serialised bytes
+  // The emitter's own records, in order, already filtered by category (each
+  // goes through the collector's push or follows a test of its switch): the
+  // driver takes them as they are.
+  std::vector<SourceDiagnostic> diagnostics;
 };
 
 EmitOutput emit_script(const Script& script, std::string_view source, const CompileConfig& config,
