@@ -137,25 +137,42 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
 Register Emitter::emit_expression_reg(const Expression& expression, LoopContext loop) {
   const Expression& inner = unwrap_group(expression);
   if (inner.kind == ExpressionKind::Variable) {
-    const Token& token = *inner.as<VariableExpression>().token;
+    const TokenRef ref = inner.as<VariableExpression>().token;
+    if (ref.is_borrowed()) {
+      // A name of the token store, read from its columns.
+      const Tokens& tokens = tokens_in_use();
+      const TokenIndex index = ref.index();
+      if (tokens.tag(index) == TokenTag::Identifier) {
+        const SymbolId symbol = tokens.data(index);
+        if (Variable* local = scopes.find_local(VariableName(tokens.symbol_text(symbol), symbol)))
+          return local_in_place(*local, {tokens.start(index), tokens.end(index)});
+        const Register r = alloc_register();
+        emit_expression(inner, r, loop);
+        return r;
+      }
+    }
+    const Token& token = *ref;
     if (is_keyword(token, Keyword::Global)) {
       push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
     } else if (is_identifier(token)) {
       // Fast path: a variable of the innermost scope is used in place.
-      if (Variable* local = scopes.find_local(variable_name(token))) {
-        const SourceRange read = token_range(token);
-        local->add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
-        if (!check_variable_initialized(read, *local, window_count())) return 0;
-        if (scopes.innermost().window == window_count()) return local->reg;
-        // The scope of a `for` loop whose window is not open yet: its
-        // variables are not reachable from here.
-        return 0;
-      }
+      if (Variable* local = scopes.find_local(variable_name(token)))
+        return local_in_place(*local, token_range(token));
     }
   }
   const Register r = alloc_register();
   emit_expression(inner, r, loop);
   return r;
+}
+
+// A read of a variable of the innermost scope, used in its own register.
+Register Emitter::local_in_place(Variable& local, SourceRange read) {
+  local.add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
+  if (!check_variable_initialized(read, local, window_count())) return 0;
+  if (scopes.innermost().window == window_count()) return local.reg;
+  // The scope of a `for` loop whose window is not open yet: its variables
+  // are not reachable from here.
+  return 0;
 }
 
 // ---------------------------------------------------------------- literals

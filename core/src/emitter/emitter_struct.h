@@ -260,6 +260,7 @@ class Emitter {
   // ----------------------------------------------------------- expressions
   void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
+  Register local_in_place(Variable& local, SourceRange read);
   void emit_var_read(const Token& token, Register dst);
   std::optional<std::string_view> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
