@@ -67,7 +67,7 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       emit_interpolation(expression.as<InterpolationExpression>(), dst, loop);
       return;
     case ExpressionKind::Variable:
-      emit_var_read(*expression.as<VariableExpression>().token, dst);
+      emit_var_read(expression.as<VariableExpression>().token, dst);
       return;
     case ExpressionKind::Group: {
       const Expression* inner = expression.as<GroupExpression>().expression;
@@ -275,15 +275,33 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
     instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
     return;
   }
-  const std::string_view name = identifier_text(token);
-  if (auto found = find_variable(variable_name(token))) {
+  emit_name_read(variable_name(token), range, dst);
+}
+
+void Emitter::emit_var_read(TokenRef token, Register dst) {
+  if (token.is_borrowed()) {
+    // A name of the token store, read from its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = token.index();
+    if (tokens.tag(index) == TokenTag::Identifier) {
+      const SymbolId symbol = tokens.data(index);
+      emit_name_read(VariableName(tokens.symbol_text(symbol), symbol),
+                     {tokens.start(index), tokens.end(index)}, dst);
+      return;
+    }
+  }
+  emit_var_read(*token, dst);
+}
+
+void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst) {
+  if (auto found = find_variable(name)) {
     emit_variable_read(range, *found, dst);
     return;
   }
   push_tag(DiagnosticCode::GlobalVariable, range);
-  op_global(range, dst, name);
-  hint_mislead_nil(name, range);
-  check_known_global(name, range);
+  op_global(range, dst, name.text);
+  hint_mislead_nil(name.text, range);
+  check_known_global(name.text, range);
 }
 
 std::optional<std::string_view> Emitter::emit_global_access(const Expression& callee) {

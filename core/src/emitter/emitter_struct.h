@@ -262,6 +262,8 @@ class Emitter {
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
   Register local_in_place(Variable& local, SourceRange read);
   void emit_var_read(const Token& token, Register dst);
+  void emit_var_read(TokenRef token, Register dst);
+  void emit_name_read(VariableName name, SourceRange range, Register dst);
   std::optional<std::string_view> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
