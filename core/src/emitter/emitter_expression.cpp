@@ -178,6 +178,17 @@ Register Emitter::local_in_place(Variable& local, SourceRange read) {
 // ---------------------------------------------------------------- literals
 
 void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
+  if (literal.token.is_borrowed()) {
+    // The most common literal, a whole number of the token store, read from
+    // its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = literal.token.index();
+    if (tokens.tag(index) == TokenTag::Ordinal) {
+      op_number({tokens.start(index), tokens.end(index)}, dst,
+                static_cast<double>(static_cast<std::int32_t>(tokens.data(index))));
+      return;
+    }
+  }
   const Token& token = *literal.token;
   const TokenKind& kind = peeled_kind(token);
   const SourceRange range = token_range(token);
