@@ -850,7 +850,7 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
 BinaryStep Emitter::binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
   BinaryStep step;
   step.node = &binary;
-  const TokenKind kind = peeled_kind(*binary.op);
+  const TokenKind kind = operator_kind(binary.op);
   auto short_circuit = [&step](OpCode test, bool to_boolean) {
     step.form = BinaryForm::ShortCircuit;
     step.code = test;

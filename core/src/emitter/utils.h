@@ -24,6 +24,29 @@ inline TokenKind peeled_kind(const TokenKind& kind) {
 }
 inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }
 
+// The same for a referenced operator or keyword token: read from the
+// store's columns when the token is the store's, else read whole.
+inline TokenKind operator_kind(const TokenRef& token) {
+  if (token.is_borrowed()) {
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = token.index();
+    const TokenTag tag = tokens.tag(index);
+    if (tag == TokenTag::Operator) {
+      TokenKind kind;
+      kind.tag = tag;
+      kind.op = tokens.op(index);
+      return kind;
+    }
+    if (tag == TokenTag::Keyword) {
+      TokenKind kind;
+      kind.tag = tag;
+      kind.keyword = tokens.keyword(index);
+      return kind;
+    }
+  }
+  return peeled_kind(*token);
+}
+
 bool is_identifier(const Token& token);
 bool is_keyword(const Token& token, Keyword keyword);
 bool is_operator(const Token& token, Operator op);
