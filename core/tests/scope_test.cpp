@@ -27,7 +27,7 @@ TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
     scopes.add(v);
     declared.push_back(v);
   }
-  ASSERT_EQ(scopes.innermost().variables.size(), static_cast<std::size_t>(count));
+  ASSERT_EQ(scopes.innermost_variables().size(), static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     Variable* found = scopes.find_local(names[static_cast<std::size_t>(i)]);
     ASSERT_NE(found, nullptr) << names[static_cast<std::size_t>(i)];
@@ -54,7 +54,7 @@ TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
     scopes.add(v);
   }
   ASSERT_NE(scopes.find_local(""), nullptr);
-  EXPECT_EQ(scopes.find_local(""), scopes.innermost().variables[20]);
+  EXPECT_EQ(scopes.find_local(""), scopes.innermost_variables()[20]);
 }
 
 // A name declared twice in an inner scope, over an outer declaration: the
@@ -82,7 +82,7 @@ TEST(ScopeLookup, RedeclarationInAnInnerScopeUncoversTheOuterOneWhenItCloses) {
   EXPECT_EQ(scopes.find_local("x"), first);
   EXPECT_EQ(scopes.find_variable("x")->window, 2u);
   (void)second;
-  EXPECT_EQ(scopes.pop().variables.size(), 2u);
+  EXPECT_EQ(scopes.pop(), 2u);
   EXPECT_EQ(scopes.find_local("x"), outer);
   EXPECT_EQ(scopes.find_variable("x")->window, 1u);
   scopes.pop();
@@ -150,17 +150,17 @@ TEST(ScopeStack, InnermostDeclarationWinsAcrossEmptyScopes) {
   EXPECT_EQ(found->window, 1u);
   EXPECT_FALSE(scopes.find_variable("z").has_value());
 
-  for (int i = 0; i < 1000; ++i) EXPECT_TRUE(scopes.pop().variables.empty());
-  EXPECT_EQ(scopes.pop().variables.size(), 1u);  // the inner x
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(scopes.pop(), 0u);
+  EXPECT_EQ(scopes.pop(), 1u);  // the inner x
   EXPECT_EQ(scopes.find_variable("x")->variable, outer_x);
   // A scope that has declared nothing so far declares now.
   Variable* z = declare("z");
   EXPECT_EQ(scopes.find_variable("z")->variable, z);
-  EXPECT_EQ(scopes.pop().variables.size(), 1u);
+  EXPECT_EQ(scopes.pop(), 1u);
   EXPECT_FALSE(scopes.find_variable("z").has_value());
-  for (int i = 0; i < 999; ++i) EXPECT_TRUE(scopes.pop().variables.empty());
+  for (int i = 0; i < 999; ++i) EXPECT_EQ(scopes.pop(), 0u);
   EXPECT_EQ(scopes.find_variable("x")->variable, outer_x);
-  EXPECT_EQ(scopes.pop().variables.size(), 2u);
+  EXPECT_EQ(scopes.pop(), 2u);
   EXPECT_TRUE(scopes.empty());
   EXPECT_FALSE(scopes.find_variable("x").has_value());
 }

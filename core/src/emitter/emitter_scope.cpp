@@ -89,19 +89,21 @@ void Scopes::rehash(std::size_t size) {
   }
 }
 
-Scope Scopes::pop() {
+std::size_t Scopes::pop() {
   if (stack_.empty()) throw InternalFailure("exit_scope on an empty scope stack");
-  Scope scope = std::move(stack_.back());
+  const std::size_t first = stack_.back().first;
   stack_.pop_back();
   // Latest first, so each name gets back what it had before the scope.
-  for (auto it = scope.variables.rbegin(); it != scope.variables.rend(); ++it) {
-    Variable* variable = *it;
+  for (std::size_t k = variables_.size(); k-- > first;) {
+    Variable* variable = variables_[k];
     if (variable->bound) {
       names_[variable->name_entry].binding = variable->shadowed;
       variable->bound = false;
     }
   }
-  return scope;
+  const std::size_t count = variables_.size() - first;
+  variables_.resize(first);
+  return count;
 }
 
 const Scope& Scopes::innermost() const {
@@ -112,7 +114,7 @@ const Scope& Scopes::innermost() const {
 void Scopes::add(Variable* variable, VariableName name) {
   if (stack_.empty()) throw InternalFailure("no scope is open");
   const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
-  stack_.back().variables.push_back(variable);
+  variables_.push_back(variable);
   const std::uint32_t entry = entry_of(name);
   Name& named = names_[entry];
   variable->scope = scope;
@@ -166,14 +168,15 @@ void Emitter::enter_scope_in(SourceRange range, std::uint64_t window) {
 }
 
 void Emitter::exit_scope() {
-  Scope scope = scopes.pop();
-  for (Variable* variable : scope.variables) {
+  if (scopes.empty()) throw InternalFailure("exit_scope on an empty scope stack");
+  for (Variable* variable : scopes.innermost_variables()) {
     push_tag(variable->tag(), variable->range);
     if (!variable->references.empty()) diagnostics.append(variable->references);
     if (!variable->used) {
       if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
     }
   }
+  scopes.pop();
 }
 
 void Emitter::put_decl_ref(const Variable& variable) {

@@ -2,6 +2,7 @@
 // Lexical scopes: the stack of scopes the emitter resolves names through.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -10,11 +11,10 @@
 namespace quendal {
 
 struct Scope {
-  // Declaration order. Variables live in the compilation's arena, so the
-  // pointers stay valid while the scope grows.
-  std::vector<Variable*> variables;
   // 1-based position on the window stack of the window owning the registers.
   std::uint64_t window = 0;
+  // Where its variables begin on the stack of the open scopes' variables.
+  std::size_t first = 0;
 };
 
 struct FoundVariable {
@@ -32,14 +32,20 @@ class Scopes {
   Scopes(const Scopes&) = delete;
   Scopes& operator=(const Scopes&) = delete;
 
-  void push(std::uint64_t window) { stack_.emplace_back().window = window; }
-  // Pops the innermost scope and hands it to the caller; the names it
-  // declared resolve to what they resolved to before it.
-  Scope pop();
+  void push(std::uint64_t window) { stack_.push_back({window, variables_.size()}); }
+  // Pops the innermost scope and returns the number of variables it
+  // declared; the names it declared resolve to what they resolved to before
+  // it.
+  std::size_t pop();
   bool empty() const { return stack_.empty(); }
   std::size_t size() const { return stack_.size(); }
   // Internal failure on an empty stack.
   const Scope& innermost() const;
+  // The variables of the innermost scope, in declaration order (valid until
+  // the next add or pop). Variables live in the compilation's arena.
+  std::span<Variable* const> innermost_variables() const {
+    return std::span<Variable* const>(variables_).subspan(innermost().first);
+  }
   // Declares the variable in the innermost scope.
   void add(Variable* variable) { add(variable, VariableName(variable->name)); }
 
@@ -73,6 +79,8 @@ class Scopes {
   void rehash(std::size_t slots);
 
   std::vector<Scope> stack_;
+  // The variables of every open scope, outermost scope first.
+  std::vector<Variable*> variables_;
   std::vector<Name> names_;
   // Open addressing over names_: entry number + 1, 0 for an empty slot; a
   // power of two in size, at most half full.
