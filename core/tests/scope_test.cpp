@@ -120,6 +120,28 @@ TEST(ScopeLookup, SymbolAndTextNameTheSameVariable) {
   EXPECT_EQ(scopes.find_variable(VariableName("count", 3))->variable, by_text);
 }
 
+// A look-up of a name nobody declared keeps nothing: names given as
+// temporaries (gone after the call) never reach the table, which sanitizer
+// builds would catch when a later look-up compares texts.
+TEST(ScopeLookup, LookUpsOfUndeclaredNamesKeepNoText) {
+  Arena arena;
+  Scopes scopes;
+  scopes.push(1);
+  for (int i = 0; i < 1000; ++i) {
+    EXPECT_FALSE(scopes.find_variable(std::string("g") + std::to_string(i)).has_value());
+    EXPECT_EQ(scopes.find_local(VariableName(std::string("g") + std::to_string(i), static_cast<SymbolId>(i))),
+              nullptr);
+  }
+  Variable* v = arena.make<Variable>(&arena);
+  v->name = "g5";
+  scopes.add(v, VariableName("g5", 5));
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "g" + std::to_string(i);
+    EXPECT_EQ(scopes.find_local(VariableName(name, static_cast<SymbolId>(i))), i == 5 ? v : nullptr) << name;
+    EXPECT_EQ(scopes.find_local(name), i == 5 ? v : nullptr) << name;
+  }
+}
+
 // The scope stack: the innermost declaration of a name wins, whatever number
 // of scopes that declare nothing lie between it and the look-up, and popping
 // a scope uncovers the declarations it shadowed.

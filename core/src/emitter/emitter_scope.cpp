@@ -61,6 +61,24 @@ std::uint32_t Scopes::entry_of_slow(VariableName name) {
   return entry;
 }
 
+Variable* Scopes::binding_of_slow(VariableName name) {
+  if (slots_.empty()) return nullptr;
+  const std::uint64_t h = hash(name.text);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const std::uint32_t n = slots_[i];
+    if (n == 0) return nullptr;
+    const Name& entry = names_[n - 1];
+    if (entry.hash != h || entry.text != name.text) continue;
+    if (name.symbol != kNoSymbol) {
+      if (name.symbol >= by_symbol_.size())
+        by_symbol_.resize(std::max<std::size_t>(std::size_t{name.symbol} + 1, by_symbol_.size() * 2), 0);
+      by_symbol_[name.symbol] = n;
+    }
+    return entry.binding;
+  }
+}
+
 std::uint32_t Scopes::intern(std::string_view text) {
   if ((names_.size() + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(64, slots_.size() * 2));
   const std::uint64_t h = hash(text);
@@ -127,14 +145,14 @@ void Scopes::add(Variable* variable, VariableName name) {
 }
 
 std::optional<FoundVariable> Scopes::find_variable(VariableName name) {
-  Variable* binding = names_[entry_of(name)].binding;
+  Variable* binding = binding_of(name);
   if (binding == nullptr) return std::nullopt;
   return FoundVariable{stack_[binding->scope].window, binding};
 }
 
 Variable* Scopes::find_local(VariableName name) {
   if (stack_.empty()) throw InternalFailure("no scope is open");
-  Variable* binding = names_[entry_of(name)].binding;
+  Variable* binding = binding_of(name);
   if (binding == nullptr || binding->scope != stack_.size() - 1) return nullptr;
   return binding;
 }

@@ -75,6 +75,14 @@ class Scopes {
     return entry_of_slow(name);
   }
   std::uint32_t entry_of_slow(VariableName name);
+  // The variable the name resolves to now, or null. A look-up adds nothing
+  // to the table: only declarations make entries (and keep their texts).
+  Variable* binding_of(VariableName name) {
+    if (name.symbol < by_symbol_.size() && by_symbol_[name.symbol] != 0) [[likely]]
+      return names_[by_symbol_[name.symbol] - 1].binding;
+    return binding_of_slow(name);
+  }
+  Variable* binding_of_slow(VariableName name);
   std::uint32_t intern(std::string_view text);
   void rehash(std::size_t slots);
 
