@@ -189,6 +189,34 @@ def test_computed_callee_is_guarded_and_local_callee_is_not():
     ]
 
 
+@pytest.mark.parametrize(
+    "scope",
+    [
+        pytest.param("let f = 1; let r = 2; {call}; f;", id="innermost_scope"),
+        pytest.param("let f = 1; let r = 2; {{ {call}; }} f;", id="enclosing_scope"),
+        pytest.param("let f = 1; let r = 2; fn g() {{ {call} }} f;", id="enclosing_function"),
+    ],
+)
+def test_extension_callee_is_read_as_a_plain_callee(scope):
+    # `r::f(3)` passes the receiver as argument 0 and otherwise reads its
+    # callee exactly as `f(r, 3)` does: in place when it is a local of the
+    # innermost scope, into a fresh register otherwise.
+    plain = body(scope.format(call="f(r, 3)"))
+    extension = body(scope.format(call="r::f(3)"))
+    assert extension == plain
+    assert any(line.startswith("CallDyn") for line in plain)
+
+
+def test_extension_callee_in_place():
+    assert body("let f = 1; let r = 2; r::f(3);") == [
+        "Constant r1, #0 (Number 1.0)",
+        "Constant r2, #1 (Number 2.0)",
+        "Constant r3, #2 (Number 3.0)",
+        "CallDyn r0, r1, [r2, r3], spread []",
+        "Return r0",
+    ]
+
+
 def test_type_calls():
     assert body("type(1); x::type();") == [
         "Constant r1, #0 (Number 1.0)",

@@ -588,6 +588,13 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
     head.is_global = true;
     return true;
   }
+  // A local of the innermost scope is called in its own register, as a
+  // callee expression is (emit_expression_reg); any other is read into a
+  // fresh one.
+  if (Variable* local = scopes.find_local(variable_name(token))) {
+    head.callee = local_in_place(*local, token_range(token));
+    return true;
+  }
   head.callee = alloc_register();
   emit_var_read(token, head.callee);
   return true;
