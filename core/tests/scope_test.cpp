@@ -94,30 +94,45 @@ TEST(ScopeLookup, RedeclarationInAnInnerScopeUncoversTheOuterOneWhenItCloses) {
 }
 
 // A name is the same name whether it comes with the lexer's symbol or by
-// its text alone (a token the parser made has no symbol), in either order.
+// its text alone (a token the parser made has no symbol), in either order,
+// and whichever of the two forms comes first.
 TEST(ScopeLookup, SymbolAndTextNameTheSameVariable) {
-  Arena arena;
-  Scopes scopes;
-  const auto declare = [&](VariableName name) {
-    Variable* v = arena.make<Variable>(&arena);
-    v->name = name.text;
-    scopes.add(v, name);
-    return v;
-  };
-  scopes.push(1);
-  Variable* by_symbol = declare(VariableName("total", 7));
-  Variable* by_text = declare(VariableName("count"));
-  EXPECT_EQ(scopes.find_local(VariableName("total")), by_symbol);
-  EXPECT_EQ(scopes.find_local(VariableName("total", 7)), by_symbol);
-  EXPECT_EQ(scopes.find_local(VariableName("count", 3)), by_text);
-  EXPECT_EQ(scopes.find_local(VariableName("count")), by_text);
-  scopes.push(1);
-  // A symbol far beyond those seen so far, for a name not declared.
-  EXPECT_FALSE(scopes.find_variable(VariableName("other", 100000)).has_value());
-  Variable* inner = declare(VariableName("count", 3));
-  EXPECT_EQ(scopes.find_variable(VariableName("count"))->variable, inner);
-  scopes.pop();
-  EXPECT_EQ(scopes.find_variable(VariableName("count", 3))->variable, by_text);
+  const std::vector<std::string_view> symbols = {"a", "b", "c", "count", "e", "f", "g", "total"};
+  for (const bool text_first : {false, true}) {
+    Arena arena;
+    Scopes scopes(symbols);
+    const auto declare = [&](VariableName name) {
+      Variable* v = arena.make<Variable>(&arena);
+      v->name = name.text;
+      scopes.add(v, name);
+      return v;
+    };
+    scopes.push(1);
+    // A text look-up before any declaration indexes the symbols' texts.
+    if (text_first) {
+      EXPECT_EQ(scopes.find_local(VariableName("total")), nullptr);
+    }
+    Variable* by_symbol = declare(VariableName("total", 7));
+    Variable* by_text = declare(VariableName("count"));
+    Variable* unknown = declare(VariableName("zeta"));  // no symbol has this text
+    EXPECT_EQ(scopes.find_local(VariableName("total")), by_symbol);
+    EXPECT_EQ(scopes.find_local(VariableName("total", 7)), by_symbol);
+    EXPECT_EQ(scopes.find_local(VariableName("count", 3)), by_text);
+    EXPECT_EQ(scopes.find_local(VariableName("count")), by_text);
+    EXPECT_EQ(scopes.find_local(VariableName("zeta")), unknown);
+    EXPECT_EQ(scopes.find_local(VariableName("a", 0)), nullptr);
+    scopes.push(1);
+    // A symbol past the table is a name known by its text.
+    EXPECT_FALSE(scopes.find_variable(VariableName("other", 100000)).has_value());
+    EXPECT_EQ(scopes.find_variable(VariableName("zeta", 100000))->variable, unknown);
+    Variable* inner = declare(VariableName("count", 3));
+    EXPECT_EQ(scopes.find_variable(VariableName("count"))->variable, inner);
+    Variable* inner_zeta = declare(VariableName("zeta", 100000));
+    EXPECT_EQ(scopes.find_local(VariableName("zeta")), inner_zeta);
+    scopes.pop();
+    EXPECT_EQ(scopes.find_variable(VariableName("count", 3))->variable, by_text);
+    EXPECT_EQ(scopes.find_variable(VariableName("zeta"))->variable, unknown);
+  }
 }
 
 // A look-up of a name nobody declared keeps nothing: names given as

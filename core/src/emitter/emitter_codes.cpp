@@ -18,7 +18,9 @@ OpParam count_param(std::size_t n) {
 }  // namespace
 
 Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_config, Arena& compile_arena)
-    : diagnostics(source_text, compile_config),
+    : scopes(detail::tokens_in_use != nullptr ? detail::tokens_in_use->symbols()
+                                              : std::span<const std::string_view>{}),
+      diagnostics(source_text, compile_config),
       source(source_text),
       config(compile_config),
       arena(compile_arena) {}

@@ -43,6 +43,11 @@ const VariableKindInfo& variable_kind_info(VariableKind kind) {
 
 // ------------------------------------------------------------------ Scopes
 
+Scopes::Scopes(std::span<const std::string_view> symbols)
+    : bindings_(symbols.size(), nullptr),
+      symbols_(symbols),
+      symbol_count_(static_cast<std::uint32_t>(std::min<std::size_t>(symbols.size(), kNoName))) {}
+
 std::uint64_t Scopes::hash(std::string_view text) {
   // FNV-1a: names are short, and this keeps the look-up a handful of
   // instructions per byte.
@@ -51,57 +56,45 @@ std::uint64_t Scopes::hash(std::string_view text) {
   return h ^ (h >> 29);
 }
 
-std::uint32_t Scopes::entry_of_slow(VariableName name) {
-  const std::uint32_t entry = intern(name.text);
-  if (name.symbol != kNoSymbol) {
-    if (name.symbol >= by_symbol_.size())
-      by_symbol_.resize(std::max<std::size_t>(std::size_t{name.symbol} + 1, by_symbol_.size() * 2), 0);
-    by_symbol_[name.symbol] = entry + 1;
-  }
-  return entry;
-}
-
-Variable* Scopes::binding_of_slow(VariableName name) {
-  if (slots_.empty()) return nullptr;
-  const std::uint64_t h = hash(name.text);
+std::uint32_t Scopes::insert_text(std::string_view text, std::uint64_t h, std::uint32_t id) {
+  if ((texts_.size() + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(64, slots_.size() * 2));
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-    const std::uint32_t n = slots_[i];
-    if (n == 0) return nullptr;
-    const Name& entry = names_[n - 1];
-    if (entry.hash != h || entry.text != name.text) continue;
-    if (name.symbol != kNoSymbol) {
-      if (name.symbol >= by_symbol_.size())
-        by_symbol_.resize(std::max<std::size_t>(std::size_t{name.symbol} + 1, by_symbol_.size() * 2), 0);
-      by_symbol_[name.symbol] = n;
-    }
-    return entry.binding;
-  }
+  std::size_t i = h & mask;
+  while (slots_[i] != 0) i = (i + 1) & mask;
+  texts_.push_back({text, h, id});
+  slots_[i] = static_cast<std::uint32_t>(texts_.size());
+  return id;
 }
 
-std::uint32_t Scopes::intern(std::string_view text) {
-  if ((names_.size() + 1) * 2 > slots_.size()) rehash(std::max<std::size_t>(64, slots_.size() * 2));
+std::uint32_t Scopes::id_of_text(std::string_view text, bool make) {
+  if (!symbols_indexed_) {
+    // The first name that comes by its text alone: from now on every text
+    // of the lexer's symbols is found by its text too, so a text names the
+    // same variable whether it comes with its symbol or without.
+    symbols_indexed_ = true;
+    for (std::uint32_t id = 0; id < symbol_count_; ++id) insert_text(symbols_[id], hash(symbols_[id]), id);
+  }
   const std::uint64_t h = hash(text);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-    std::uint32_t& slot = slots_[i];
-    if (slot == 0) {
-      if (names_.size() >= std::numeric_limits<std::uint32_t>::max())
-        throw InternalFailure("too many names for the scope table");
-      names_.push_back({text, h, nullptr});
-      slot = static_cast<std::uint32_t>(names_.size());
-      return slot - 1;
+  if (!slots_.empty()) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      const std::uint32_t n = slots_[i];
+      if (n == 0) break;
+      const Text& entry = texts_[n - 1];
+      if (entry.hash == h && entry.text == text) return entry.id;
     }
-    const Name& name = names_[slot - 1];
-    if (name.hash == h && name.text == text) return slot - 1;
   }
+  if (!make) return kNoName;
+  if (bindings_.size() >= kNoName) throw InternalFailure("too many names for the scope table");
+  bindings_.push_back(nullptr);
+  return insert_text(text, h, static_cast<std::uint32_t>(bindings_.size() - 1));
 }
 
 void Scopes::rehash(std::size_t size) {
   slots_.assign(size, 0);
   const std::size_t mask = size - 1;
-  for (std::size_t n = 0; n < names_.size(); ++n) {
-    std::size_t i = names_[n].hash & mask;
+  for (std::size_t n = 0; n < texts_.size(); ++n) {
+    std::size_t i = texts_[n].hash & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = static_cast<std::uint32_t>(n + 1);
   }
@@ -115,7 +108,7 @@ std::size_t Scopes::pop() {
   for (std::size_t k = variables_.size(); k-- > first;) {
     Variable* variable = variables_[k];
     if (variable->bound) {
-      names_[variable->name_entry].binding = variable->shadowed;
+      bindings_[variable->name_id] = variable->shadowed;
       variable->bound = false;
     }
   }
@@ -133,28 +126,15 @@ void Scopes::add(Variable* variable, VariableName name) {
   if (stack_.empty()) throw InternalFailure("no scope is open");
   const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
   variables_.push_back(variable);
-  const std::uint32_t entry = entry_of(name);
-  Name& named = names_[entry];
+  const std::uint32_t id = id_of(name);
+  Variable*& binding = bindings_[id];
   variable->scope = scope;
-  variable->name_entry = entry;
+  variable->name_id = id;
   // A later declaration of a name in the same scope does not hide the first.
-  if (named.binding != nullptr && named.binding->scope == scope) return;
-  variable->shadowed = named.binding;
+  if (binding != nullptr && binding->scope == scope) return;
+  variable->shadowed = binding;
   variable->bound = true;
-  named.binding = variable;
-}
-
-std::optional<FoundVariable> Scopes::find_variable(VariableName name) {
-  Variable* binding = binding_of(name);
-  if (binding == nullptr) return std::nullopt;
-  return FoundVariable{stack_[binding->scope].window, binding};
-}
-
-Variable* Scopes::find_local(VariableName name) {
-  if (stack_.empty()) throw InternalFailure("no scope is open");
-  Variable* binding = binding_of(name);
-  if (binding == nullptr || binding->scope != stack_.size() - 1) return nullptr;
-  return binding;
+  binding = variable;
 }
 
 // ------------------------------------------------------- windows, registers

@@ -24,11 +24,17 @@ struct FoundVariable {
 
 // The stack of open scopes, and for every name the variable it resolves to:
 // the first declaration of the name in the innermost scope that declares
-// it. A look-up is one probe of a table of names, whatever the number of
-// open scopes; a name no open scope declares (a global) costs the same.
+// it. Every name has one dense id: a name the lexer interned is known by
+// its symbol, any other text gets an id past the lexer's symbols. The
+// binding of each id is one slot of an array, so a look-up by symbol is an
+// array access, whatever the number of open scopes; a name no open scope
+// declares (a global) costs the same. Shadowed bindings are kept on the
+// variables that shadow them and come back when their scope closes.
 class Scopes {
  public:
-  Scopes() = default;
+  // `symbols`: the texts of the lexer's symbols, by id (empty when names
+  // come by their text alone); kept by reference for the compilation.
+  explicit Scopes(std::span<const std::string_view> symbols = {});
   Scopes(const Scopes&) = delete;
   Scopes& operator=(const Scopes&) = delete;
 
@@ -54,47 +60,58 @@ class Scopes {
   void add(Variable* variable, VariableName name);
 
   // Innermost scope outward; within a scope the first declaration wins.
-  std::optional<FoundVariable> find_variable(VariableName name);
+  std::optional<FoundVariable> find_variable(VariableName name) {
+    Variable* binding = binding_of(name);
+    if (binding == nullptr) return std::nullopt;
+    return FoundVariable{stack_[binding->scope].window, binding};
+  }
   // Only the innermost scope.
-  Variable* find_local(VariableName name);
+  Variable* find_local(VariableName name) {
+    Variable* binding = binding_of(name);
+    if (binding == nullptr || binding->scope + 1 != stack_.size()) return nullptr;
+    return binding;
+  }
 
  private:
-  // One name ever declared: the variable it resolves to now (null when no
-  // open scope declares it).
-  struct Name {
-    std::string_view text;
-    std::uint64_t hash;
-    Variable* binding;
-  };
-  static std::uint64_t hash(std::string_view text);
-  // The entry of the name, made (unbound) if there is none: found through
-  // the symbol when there is one, else by the text.
-  std::uint32_t entry_of(VariableName name) {
-    if (name.symbol < by_symbol_.size() && by_symbol_[name.symbol] != 0) [[likely]]
-      return by_symbol_[name.symbol] - 1;
-    return entry_of_slow(name);
-  }
-  std::uint32_t entry_of_slow(VariableName name);
-  // The variable the name resolves to now, or null. A look-up adds nothing
-  // to the table: only declarations make entries (and keep their texts).
+  static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
+  // The variable the name resolves to now, or null. A look-up adds nothing:
+  // only declarations give texts ids (and keep the texts).
   Variable* binding_of(VariableName name) {
-    if (name.symbol < by_symbol_.size() && by_symbol_[name.symbol] != 0) [[likely]]
-      return names_[by_symbol_[name.symbol] - 1].binding;
-    return binding_of_slow(name);
+    if (name.symbol < symbol_count_) [[likely]]
+      return bindings_[name.symbol];
+    const std::uint32_t id = id_of_text(name.text, false);
+    return id == kNoName ? nullptr : bindings_[id];
   }
-  Variable* binding_of_slow(VariableName name);
-  std::uint32_t intern(std::string_view text);
+  std::uint32_t id_of(VariableName name) {
+    return name.symbol < symbol_count_ ? name.symbol : id_of_text(name.text, true);
+  }
+  // The id of a name given by its text: the lexer's symbol for the text
+  // when there is one, else its own id past the symbols (made when
+  // `make`, else kNoName).
+  std::uint32_t id_of_text(std::string_view text, bool make);
+  static std::uint64_t hash(std::string_view text);
   void rehash(std::size_t slots);
 
   std::vector<Scope> stack_;
   // The variables of every open scope, outermost scope first.
   std::vector<Variable*> variables_;
-  std::vector<Name> names_;
-  // Open addressing over names_: entry number + 1, 0 for an empty slot; a
+  // The binding of each name id; the lexer's symbols first.
+  std::vector<Variable*> bindings_;
+  std::span<const std::string_view> symbols_;
+  std::uint32_t symbol_count_ = 0;
+  // Texts known by text: (text, hash, id). Holds the lexer's symbols once a
+  // name came by its text alone, and the texts without a symbol.
+  struct Text {
+    std::string_view text;
+    std::uint64_t hash;
+    std::uint32_t id;
+  };
+  std::vector<Text> texts_;
+  bool symbols_indexed_ = false;
+  // Open addressing over texts_: entry number + 1, 0 for an empty slot; a
   // power of two in size, at most half full.
   std::vector<std::uint32_t> slots_;
-  // Entry number + 1 of each lexer symbol seen, 0 when not seen yet.
-  std::vector<std::uint32_t> by_symbol_;
+  std::uint32_t insert_text(std::string_view text, std::uint64_t h, std::uint32_t id);
 };
 
 }  // namespace quendal

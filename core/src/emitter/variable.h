@@ -69,13 +69,13 @@ struct Variable {
   bool initialized = false;
   VariableKind kind = VariableKind::LetBinding;
   // Kept by the scope stack: the declaring scope's position on the stack,
-  // the name's entry in its table, whether this variable is what the name
+  // the name's id, whether this variable is what the name
   // resolves to while its scope is open (not so for a later declaration of
   // a name in the same scope), and the variable the name resolved to
   // before.
   bool bound = false;
   std::uint32_t scope = 0;
-  std::uint32_t name_entry = 0;
+  std::uint32_t name_id = 0;
   Variable* shadowed = nullptr;
 
   DiagnosticCode tag() const {

@@ -181,6 +181,7 @@ class Tokens {
 
   std::string_view symbol_text(SymbolId id) const { return symbols_[id]; }
   std::size_t symbol_count() const { return symbols_.size(); }
+  std::span<const std::string_view> symbols() const { return symbols_; }
 
   // Appends a token given as a value to the main list (tests and tools build
   // lists this way). Payloads are copied into the side tables, an identifier
