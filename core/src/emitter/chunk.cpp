@@ -215,7 +215,13 @@ void Chunk::finish_deferred(std::size_t position, std::span<const Operand> opera
   if (placeholder >= kOpCodeCount || !is_deferred(op)) {
     throw InternalFailure("deferred operands for a byte that is no open placeholder");
   }
+#if QUENDAL_CHECKED
   check_operands(op, operands);
+#else
+  // Deferred operations have fixed layouts (no lists): the count is all
+  // that release builds check.
+  if (operands.size() != opcode_layout(op).size()) fail_operands(op, "wrong operand count");
+#endif
   bool wide = !all_short(operands);
   SmallBytes bytes;
   put_operands(bytes, operands, wide);

@@ -71,12 +71,8 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       return;
     case ExpressionKind::Group: {
       const Expression* inner = expression.as<GroupExpression>().expression;
-      if (inner != nullptr) {
-        emit_expression(*inner, dst, loop);
-      } else {
-        instr<OpCode::Assign>(range_of(expression), reg_operand(dst), reg_operand(0));
-      }
-      return;
+      if (inner != nullptr) return emit_expression(*inner, dst, loop);
+      return emit_nil(expression, dst);
     }
     case ExpressionKind::Record:
       emit_record(expression.as<RecordExpression>(), dst, loop);
@@ -128,37 +124,50 @@ void Emitter::emit_expression(const Expression& expression, Register dst, LoopCo
       return;
     case ExpressionKind::Unknown:
       // A recovered parse error evaluates to nil.
-      instr<OpCode::Assign>(range_of(expression), reg_operand(dst), reg_operand(0));
-      return;
+      return emit_nil(expression, dst);
   }
-  throw InternalFailure("Unknown expression variant");
+  bad_expression_kind();
 }
+
+// Out of line, so that every form of the dispatch above is a tail call and
+// the dispatch saves no registers.
+void Emitter::emit_nil(const Expression& expression, Register dst) {
+  instr<OpCode::Assign>(range_of(expression), reg_operand(dst), reg_operand(0));
+}
+
+void Emitter::bad_expression_kind() { throw InternalFailure("Unknown expression variant"); }
 
 Register Emitter::emit_expression_reg(const Expression& expression, LoopContext loop) {
   const Expression& inner = unwrap_group(expression);
-  if (inner.kind == ExpressionKind::Variable) {
-    const TokenRef ref = inner.as<VariableExpression>().token;
-    if (ref.is_borrowed()) {
-      // A name of the token store, read from its columns.
-      const Tokens& tokens = tokens_in_use();
-      const TokenIndex index = ref.index();
-      if (tokens.tag(index) == TokenTag::Identifier) {
-        const SymbolId symbol = tokens.data(index);
-        if (Variable* local = scopes.find_local(VariableName(tokens.symbol_text(symbol), symbol)))
-          return local_in_place(*local, {tokens.start(index), tokens.end(index)});
-        const Register r = alloc_register();
-        emit_expression(inner, r, loop);
-        return r;
-      }
+  if (inner.kind == ExpressionKind::Variable) return variable_reg(inner, loop);
+  const Register r = alloc_register();
+  emit_expression(inner, r, loop);
+  return r;
+}
+
+// emit_expression_reg of a variable: a local of the innermost scope in its
+// own register, anything else read into a fresh one.
+Register Emitter::variable_reg(const Expression& inner, LoopContext loop) {
+  const TokenRef ref = inner.as<VariableExpression>().token;
+  if (ref.is_borrowed()) {
+    // A name of the token store, read from its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = ref.index();
+    if (tokens.tag(index) == TokenTag::Identifier) {
+      const SymbolId symbol = tokens.data(index);
+      if (Variable* local = scopes.find_local(VariableName(tokens.symbol_text(symbol), symbol)))
+        return local_in_place(*local, {tokens.start(index), tokens.end(index)});
+      const Register r = alloc_register();
+      emit_expression(inner, r, loop);
+      return r;
     }
-    const Token& token = *ref;
-    if (is_keyword(token, Keyword::Global)) {
-      push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
-    } else if (is_identifier(token)) {
-      // Fast path: a variable of the innermost scope is used in place.
-      if (Variable* local = scopes.find_local(variable_name(token)))
-        return local_in_place(*local, token_range(token));
-    }
+  }
+  const Token& token = *ref;
+  if (is_keyword(token, Keyword::Global)) {
+    push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
+  } else if (is_identifier(token)) {
+    if (Variable* local = scopes.find_local(variable_name(token)))
+      return local_in_place(*local, token_range(token));
   }
   const Register r = alloc_register();
   emit_expression(inner, r, loop);

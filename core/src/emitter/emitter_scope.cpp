@@ -139,17 +139,9 @@ void Scopes::add(Variable* variable, VariableName name) {
 
 // ------------------------------------------------------- windows, registers
 
-RegisterWindow& Emitter::top_window() {
-  if (windows.empty()) throw InternalFailure("no register window is open");
-  return windows.back();
-}
+void Emitter::no_window() { throw InternalFailure("no register window is open"); }
 
-Register Emitter::alloc_register() {
-  RegisterWindow& window = top_window();
-  ++window.last_register;
-  if (window.last_register > 0xFFFFFFFFull) throw InternalFailure("register window exhausted");
-  return static_cast<Register>(window.last_register);
-}
+void Emitter::window_exhausted() { throw InternalFailure("register window exhausted"); }
 
 void Emitter::ensure_register(Variable& variable) {
   if (variable.reg == 0) variable.reg = alloc_register();
@@ -227,8 +219,7 @@ Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, Sou
   return add_variable(text, range, index + 1, is_mutable, true, kind);
 }
 
-bool Emitter::check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
-  if (variable.initialized) return true;
+bool Emitter::check_uninitialized(SourceRange read, const Variable& variable, std::uint64_t window) {
   for (std::uint64_t w = window + 1; w <= windows.size(); ++w) {
     if (w >= 1 && windows[w - 1].is_function) return true;
   }

@@ -221,9 +221,20 @@ class Emitter {
 
   // ------------------------------------------------ windows, scopes, variables
   std::uint64_t window_count() const { return windows.size(); }
-  RegisterWindow& top_window();
+  RegisterWindow& top_window() {
+    if (windows.empty()) [[unlikely]]
+      no_window();
+    return windows.back();
+  }
   // Increments last_register of the top window and returns it.
-  Register alloc_register();
+  Register alloc_register() {
+    RegisterWindow& window = top_window();
+    if (window.last_register >= 0xFFFFFFFFull) [[unlikely]]
+      window_exhausted();
+    return static_cast<Register>(++window.last_register);
+  }
+  [[noreturn]] static void no_window();
+  [[noreturn]] static void window_exhausted();
   // Gives the variable a register from the top window if it has none; marks
   // it initialised.
   void ensure_register(Variable& variable);
@@ -249,7 +260,12 @@ class Emitter {
                        TokenRef pub = TokenRef());
   void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                      ModuleExportsData* exports);
-  bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
+  bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
+    return variable.initialized || check_uninitialized(read, variable, window);
+  }
+  // A read of a variable not initialised yet: fine from a function nested
+  // deeper than the variable's window (it runs later), else reported.
+  bool check_uninitialized(SourceRange read, const Variable& variable, std::uint64_t window);
   // Reads a resolved variable into dst (Assign or GetUpvalue); records
   // ReadLocal and runs the initialisation check.
   void emit_variable_read(SourceRange read, const FoundVariable& found, Register dst);
@@ -260,6 +276,9 @@ class Emitter {
   // ----------------------------------------------------------- expressions
   void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
+  Register variable_reg(const Expression& variable, LoopContext loop);
+  void emit_nil(const Expression& expression, Register dst);
+  [[noreturn]] static void bad_expression_kind();
   Register local_in_place(Variable& local, SourceRange read);
   void emit_var_read(const Token& token, Register dst);
   void emit_var_read(TokenRef token, Register dst);
