@@ -146,42 +146,57 @@ Register Emitter::emit_expression_reg(const Expression& expression, LoopContext 
 }
 
 // emit_expression_reg of a variable: a local of the innermost scope in its
-// own register, anything else read into a fresh one.
+// own register, anything else read into a fresh one. The common case, a
+// name of the token store, calls nothing but its tail calls.
 Register Emitter::variable_reg(const Expression& inner, LoopContext loop) {
   const TokenRef ref = inner.as<VariableExpression>().token;
   if (ref.is_borrowed()) {
-    // A name of the token store, read from its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = ref.index();
+    if (tokens.tag(index) == TokenTag::Identifier) {
+      Variable* local = scopes.find_local(tokens.data(index));
+      // Without tags, an initialised local needs no range and records
+      // nothing: it is marked used and read in place.
+      if (local != nullptr && local->initialized && !config.report_tags) {
+        local->used = true;
+        // The scope of a `for` loop whose window is not open yet: its
+        // variables are not reachable from here.
+        return scopes.innermost_window() == window_count() ? local->reg : 0;
+      }
+    }
+  }
+  return variable_reg_slow(inner, loop);
+}
+
+Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
+  const TokenRef ref = inner.as<VariableExpression>().token;
+  if (ref.is_borrowed()) {
     const Tokens& tokens = tokens_in_use();
     const TokenIndex index = ref.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       const SymbolId symbol = tokens.data(index);
       if (Variable* local = scopes.find_local(VariableName(tokens.symbol_text(symbol), symbol)))
         return local_in_place(*local, {tokens.start(index), tokens.end(index)});
-      const Register r = alloc_register();
-      emit_expression(inner, r, loop);
-      return r;
     }
   }
-  const Token& token = *ref;
-  if (is_keyword(token, Keyword::Global)) {
-    push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
-  } else if (is_identifier(token)) {
-    if (Variable* local = scopes.find_local(variable_name(token)))
-      return local_in_place(*local, token_range(token));
+  if (!ref.is_borrowed() || tokens_in_use().tag(ref.index()) != TokenTag::Identifier) {
+    const Token& token = *ref;
+    if (is_keyword(token, Keyword::Global)) {
+      push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
+    } else if (is_identifier(token)) {
+      if (Variable* local = scopes.find_local(variable_name(token)))
+        return local_in_place(*local, token_range(token));
+    }
   }
   const Register r = alloc_register();
   emit_expression(inner, r, loop);
   return r;
 }
 
-// A read of a variable of the innermost scope, used in its own register.
-Register Emitter::local_in_place(Variable& local, SourceRange read) {
+Register Emitter::local_in_place_slow(Variable& local, SourceRange read) {
   local.add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
   if (!check_variable_initialized(read, local, window_count())) return 0;
-  if (scopes.innermost().window == window_count()) return local.reg;
-  // The scope of a `for` loop whose window is not open yet: its variables
-  // are not reachable from here.
-  return 0;
+  return scopes.innermost_window() == window_count() ? local.reg : 0;
 }
 
 // ---------------------------------------------------------------- literals

@@ -277,9 +277,20 @@ class Emitter {
   void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
   Register variable_reg(const Expression& variable, LoopContext loop);
+  Register variable_reg_slow(const Expression& variable, LoopContext loop);
   void emit_nil(const Expression& expression, Register dst);
   [[noreturn]] static void bad_expression_kind();
-  Register local_in_place(Variable& local, SourceRange read);
+  // A read of a variable of the innermost scope, used in its own register
+  // (0 when it is not initialised, or lies in a window not open yet).
+  Register local_in_place(Variable& local, SourceRange read) {
+    if (config.report_tags || !local.initialized) [[unlikely]]
+      return local_in_place_slow(local, read);
+    local.used = true;
+    // The scope of a `for` loop whose window is not open yet: its variables
+    // are not reachable from here.
+    return scopes.innermost_window() == window_count() ? local.reg : 0;
+  }
+  Register local_in_place_slow(Variable& local, SourceRange read);
   void emit_var_read(const Token& token, Register dst);
   void emit_var_read(TokenRef token, Register dst);
   void emit_name_read(VariableName name, SourceRange range, Register dst);

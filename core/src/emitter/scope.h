@@ -65,6 +65,16 @@ class Scopes {
     if (binding == nullptr) return std::nullopt;
     return FoundVariable{stack_[binding->scope].window, binding};
   }
+  // Only the innermost scope, for a name the lexer interned; null too when
+  // the symbol lies past the lexer's (look it up by its name then).
+  Variable* find_local(SymbolId symbol) {
+    if (symbol >= symbol_count_) return nullptr;
+    Variable* binding = bindings_[symbol];
+    return binding != nullptr && binding->scope + 1 == stack_.size() ? binding : nullptr;
+  }
+  // The window of the innermost scope; only while a scope is open (as when
+  // a variable was found).
+  std::uint64_t innermost_window() const { return stack_.back().window; }
   // Only the innermost scope.
   Variable* find_local(VariableName name) {
     Variable* binding = binding_of(name);
