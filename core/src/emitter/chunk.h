@@ -92,6 +92,8 @@ class Chunk {
   // Index of an equal constant (first match, as a linear scan would find),
   // else appends. Looked up through a hash map.
   std::uint32_t add_constant(const Constant& constant);
+  // See ConstantIndex::small_number_plus_one.
+  std::uint32_t known_small_number(std::uint32_t value) const { return index_.small_number_plus_one(value); }
   const std::vector<Constant>& constants() const { return constants_; }
 
   // Appends one instruction, short form when every operand (and every list

@@ -65,6 +65,11 @@ class ConstantIndex {
     }
     return find_or_add_hashed(pool, constant);
   }
+  // The index of the whole number `value` when it is small and already in
+  // the pool, else 0 (one more than the index otherwise).
+  std::uint32_t small_number_plus_one(std::uint32_t value) const {
+    return value < kSmallNumbers ? small_numbers_[value] : 0;
+  }
   void clear() {
     slots_.clear();
     hashes_.clear();

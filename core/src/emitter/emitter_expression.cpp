@@ -208,8 +208,15 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
     const Tokens& tokens = tokens_in_use();
     const TokenIndex index = literal.token.index();
     if (tokens.tag(index) == TokenTag::Ordinal) {
+      const std::uint32_t value = tokens.data(index);
+      // A small whole number met before: its pool entry is known.
+      if (const std::uint32_t known = chunk.known_small_number(value); known != 0) {
+        instr<OpCode::Constant>({tokens.start(index), tokens.end(index)}, reg_operand(dst),
+                                param_operand(static_cast<OpParam>(known - 1)));
+        return;
+      }
       op_number({tokens.start(index), tokens.end(index)}, dst,
-                static_cast<double>(static_cast<std::int32_t>(tokens.data(index))));
+                static_cast<double>(static_cast<std::int32_t>(value)));
       return;
     }
   }
