@@ -291,12 +291,13 @@ TEST(ChunkDeferred, ThreeOperandFormsShortAndWide) {
 }
 
 // Inner bodies finish first; the outer placeholder keeps its position and
-// the inner instruction moves along with the body.
+// the inner instruction moves along with the body when the outer operands
+// go wide.
 TEST(ChunkDeferred, NestedBodies) {
   Chunk chunk;
   std::size_t outer = chunk.begin_deferred(OpCode::FuncVarg);
   std::size_t inner = chunk.begin_deferred(OpCode::LoopRangeExclusive);
-  EXPECT_EQ(inner, outer + 1);
+  EXPECT_GT(inner, outer);
   const Operand ret[] = {R(4)};
   chunk.write(OpCode::Return, ret);
   chunk.write(OpCode::LoopEnd, {});
@@ -306,6 +307,21 @@ TEST(ChunkDeferred, NestedBodies) {
   const Operand outer_ops[] = {R(5), P(2), P(9)};
   chunk.finish_deferred(outer, outer_ops);
   EXPECT_EQ(body(chunk), cat({{94, 5, 2, 9, 81 + 128}, le32(1000), le32(1), le32(2), {96, 4, 82, 95}}));
+}
+
+TEST(ChunkDeferred, WideOuterMovesAFinishedInnerBody) {
+  Chunk chunk;
+  std::size_t outer = chunk.begin_deferred(OpCode::Func);
+  std::size_t inner = chunk.begin_deferred(OpCode::Loop);
+  const Operand ret[] = {R(4)};
+  chunk.write(OpCode::Return, ret);
+  chunk.write(OpCode::LoopEnd, {});
+  const Operand inner_ops[] = {P(7)};
+  chunk.finish_deferred(inner, inner_ops);
+  chunk.write(OpCode::FuncEnd, {});
+  const Operand outer_ops[] = {R(1), P(2), P(70000)};
+  chunk.finish_deferred(outer, outer_ops);
+  EXPECT_EQ(body(chunk), cat({{93 + 128}, le32(1), le32(2), le32(70000), {78, 7, 96, 4, 82, 95}}));
 }
 
 TEST(ChunkDeferred, Misuse) {
