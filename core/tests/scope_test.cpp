@@ -103,7 +103,7 @@ TEST(ScopeLookup, SymbolAndTextNameTheSameVariable) {
     Scopes scopes(symbols);
     const auto declare = [&](VariableName name) {
       Variable* v = arena.make<Variable>(&arena);
-      v->name = name.text;
+      v->name = name.text();
       scopes.add(v, name);
       return v;
     };

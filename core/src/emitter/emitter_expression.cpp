@@ -341,9 +341,9 @@ void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst)
     return;
   }
   push_tag(DiagnosticCode::GlobalVariable, range);
-  op_global(range, dst, name.text);
-  hint_mislead_nil(name.text, range);
-  check_known_global(name.text, range);
+  op_global(range, dst, name.text());
+  hint_mislead_nil(name.text(), range);
+  check_known_global(name.text(), range);
 }
 
 std::optional<std::string_view> Emitter::emit_global_access(const Expression& callee) {

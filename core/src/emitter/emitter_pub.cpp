@@ -8,8 +8,7 @@
 
 namespace quendal {
 
-void Emitter::declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
-  if (pub.is_null()) return;
+void Emitter::declare_pub_marked(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
   if (exports == nullptr) {
     // Not directly in a module body: the name stays an ordinary local.
     push(DiagnosticCode::UnexpectedPub, pub.range());

@@ -117,13 +117,11 @@ std::size_t Scopes::pop() {
   return count;
 }
 
-const Scope& Scopes::innermost() const {
-  if (stack_.empty()) throw InternalFailure("no scope is open");
-  return stack_.back();
-}
+void Scopes::none_open() { throw InternalFailure("no scope is open"); }
 
 void Scopes::add(Variable* variable, VariableName name) {
-  if (stack_.empty()) throw InternalFailure("no scope is open");
+  if (stack_.empty()) [[unlikely]]
+    none_open();
   const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
   variables_.push_back(variable);
   const std::uint32_t id = id_of(name);
@@ -185,7 +183,7 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
 Variable* Emitter::add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                                 bool initialized, VariableKind kind) {
   Variable* variable = arena.make<Variable>(&arena);
-  variable->name = name.text;
+  variable->name = name.text();
   variable->range = range;
   variable->reg = reg;
   variable->is_mutable = is_mutable;
@@ -195,20 +193,46 @@ Variable* Emitter::add_variable(VariableName name, SourceRange range, Register r
   return variable;
 }
 
+Variable* Emitter::declare_variable(TokenRef name, bool is_mutable, VariableKind kind) {
+  if (name.is_borrowed()) {
+    // A name of the token store, read from its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = name.index();
+    if (tokens.tag(index) == TokenTag::Identifier) {
+      const SymbolId symbol = tokens.data(index);
+      return declare_name(VariableName(tokens.symbol_text(symbol), symbol),
+                          {tokens.start(index), tokens.end(index)}, is_mutable, kind);
+    }
+  }
+  return declare_variable(*name, is_mutable, kind);
+}
+
 Variable* Emitter::declare_variable(const Token& name, bool is_mutable, VariableKind kind) {
   if (!is_identifier(name)) throw InternalFailure("a declared name must be an identifier");
-  const VariableName text = variable_name(name);
-  const SourceRange range = token_range(name);
-  if (check_local_variable(range, text) != nullptr) return nullptr;
+  return declare_name(variable_name(name), token_range(name), is_mutable, kind);
+}
+
+Variable* Emitter::declare_name(VariableName text, SourceRange range, bool is_mutable, VariableKind kind) {
+  if (scopes.find_local(text) != nullptr) [[unlikely]] {
+    check_local_variable(range, text);
+    return nullptr;
+  }
   const std::uint64_t window = scopes.innermost().window;
   Register reg = 0;
   if (window >= 1 && window <= windows.size()) {
     RegisterWindow& owner = windows[window - 1];
-    ++owner.last_register;
-    if (owner.last_register > 0xFFFFFFFFull) throw InternalFailure("register window exhausted");
-    reg = static_cast<Register>(owner.last_register);
+    if (owner.last_register >= 0xFFFFFFFFull) [[unlikely]]
+      window_exhausted();
+    reg = static_cast<Register>(++owner.last_register);
   }
-  return add_variable(text, range, reg, is_mutable, false, kind);
+  Variable* variable = arena.make<Variable>(&arena);
+  variable->name = text.text();
+  variable->range = range;
+  variable->reg = reg;
+  variable->is_mutable = is_mutable;
+  variable->kind = kind;
+  scopes.add(variable, text);
+  return variable;
 }
 
 Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, SourceRange range,
@@ -295,7 +319,7 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
       // A name the parser rewrote during recovery (a keyword in a name
       // position) declares nothing.
       if (binding.name.is_null() || !is_identifier(binding.name)) return;
-      if (declare_variable(*binding.name, !binding.mut.is_null(), kind) != nullptr)
+      if (declare_variable(binding.name, !binding.mut.is_null(), kind) != nullptr)
         declare_pub(exports, pub, binding.name);
       return;
     }
@@ -342,7 +366,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
       case StatementKind::Const: {
         const auto& constant = statement->as<ConstStatement>();
         if (!constant.name.is_null() && is_identifier(constant.name)) {
-          if (declare_variable(*constant.name, false, VariableKind::ConstBinding) != nullptr)
+          if (declare_variable(constant.name, false, VariableKind::ConstBinding) != nullptr)
             declare_pub(exports, constant.pub, constant.name);
         }
         if (constant.value != nullptr) declare_expression(*constant.value);
@@ -351,7 +375,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
       case StatementKind::Function: {
         const auto& function = statement->as<FunctionStatement>();
         if (!function.name.is_null() && is_identifier(function.name)) {
-          if (declare_variable(*function.name, false, VariableKind::FnBinding) != nullptr)
+          if (declare_variable(function.name, false, VariableKind::FnBinding) != nullptr)
             declare_pub(exports, function.pub, function.name);
         }
         break;
@@ -359,7 +383,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
       case StatementKind::Module: {
         const auto& module = statement->as<ModuleStatement>();
         if (!module.name.is_null() && is_identifier(module.name)) {
-          if (declare_variable(*module.name, false, VariableKind::ModuleBinding) != nullptr)
+          if (declare_variable(module.name, false, VariableKind::ModuleBinding) != nullptr)
             declare_pub(exports, module.pub, module.name);
         }
         break;

@@ -247,7 +247,9 @@ class Emitter {
 
   std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
   Variable* check_local_variable(SourceRange range, VariableName name);
+  Variable* declare_variable(TokenRef name, bool is_mutable, VariableKind kind);
   Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
+  Variable* declare_name(VariableName name, SourceRange range, bool is_mutable, VariableKind kind);
   Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
                               VariableKind kind);
   // Appends an unnamed variable (holders of destructured parameters, `it`)
@@ -364,7 +366,12 @@ class Emitter {
   void emit_match(const MatchExpression& match, Register dst, LoopContext loop);
 
   // ---------------------------------------------- module exports (emitter_pub)
-  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name);
+  // Exports a declared name marked `pub` (nothing without the marker).
+  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
+    if (!pub.is_null()) [[unlikely]]
+      declare_pub_marked(exports, pub, name);
+  }
+  void declare_pub_marked(ModuleExportsData* exports, TokenRef pub, TokenRef name);
   void emit_module_statement(const ModuleStatement& statement, LoopContext loop);
 
   // -------------------------------------------------------------- results

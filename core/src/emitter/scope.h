@@ -46,7 +46,11 @@ class Scopes {
   bool empty() const { return stack_.empty(); }
   std::size_t size() const { return stack_.size(); }
   // Internal failure on an empty stack.
-  const Scope& innermost() const;
+  const Scope& innermost() const {
+    if (stack_.empty()) [[unlikely]]
+      none_open();
+    return stack_.back();
+  }
   // The variables of the innermost scope, in declaration order (valid until
   // the next add or pop). Variables live in the compilation's arena.
   std::span<Variable* const> innermost_variables() const {
@@ -84,16 +88,17 @@ class Scopes {
 
  private:
   static constexpr std::uint32_t kNoName = 0xFFFFFFFFu;
+  [[noreturn]] static void none_open();
   // The variable the name resolves to now, or null. A look-up adds nothing:
   // only declarations give texts ids (and keep the texts).
   Variable* binding_of(VariableName name) {
     if (name.symbol < symbol_count_) [[likely]]
       return bindings_[name.symbol];
-    const std::uint32_t id = id_of_text(name.text, false);
+    const std::uint32_t id = id_of_text(name.text(), false);
     return id == kNoName ? nullptr : bindings_[id];
   }
   std::uint32_t id_of(VariableName name) {
-    return name.symbol < symbol_count_ ? name.symbol : id_of_text(name.text, true);
+    return name.symbol < symbol_count_ ? name.symbol : id_of_text(name.text(), true);
   }
   // The id of a name given by its text: the lexer's symbol for the text
   // when there is one, else its own id past the symbols (made when

@@ -46,12 +46,16 @@ const VariableKindInfo& variable_kind_info(VariableKind kind);
 // the name comes from a token the lexer made (a look-up by symbol hashes
 // nothing).
 struct VariableName {
-  VariableName(std::string_view name_text, SymbolId name_symbol) : text(name_text), symbol(name_symbol) {}
+  VariableName(std::string_view name_text, SymbolId name_symbol)
+      : data(name_text.data()), size(static_cast<std::uint32_t>(name_text.size())), symbol(name_symbol) {}
   // A name known by its text alone.
   template <class Text>
   requires std::is_convertible_v<const Text&, std::string_view> VariableName(const Text& name_text)
-      : text(name_text), symbol(kNoSymbol) {}
-  std::string_view text;
+      : VariableName(std::string_view(name_text), kNoSymbol) {}
+  std::string_view text() const { return {data, size}; }
+  // Sixteen bytes, so that a name is passed in two registers.
+  const char* data;
+  std::uint32_t size;
   SymbolId symbol;
 };
 
