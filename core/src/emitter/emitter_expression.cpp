@@ -888,6 +888,19 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
 BinaryStep Emitter::binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
   BinaryStep step;
   step.node = &binary;
+  if (binary.op.is_borrowed()) {
+    // The common case, an arithmetic or comparison operator of the token
+    // store, read from its columns.
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = binary.op.index();
+    if (tokens.tag(index) == TokenTag::Operator) {
+      if (const std::optional<OpCode> code = binary_opcode(tokens.op(index))) {
+        step.form = BinaryForm::Plain;
+        step.code = *code;
+        return step;
+      }
+    }
+  }
   const TokenKind kind = operator_kind(binary.op);
   auto short_circuit = [&step](OpCode test, bool to_boolean) {
     step.form = BinaryForm::ShortCircuit;
@@ -955,7 +968,7 @@ void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopCont
   for (;;) {
     std::optional<DiagnosticCode> prefer;
     BinaryStep step = binary_step(*node, prefer);
-    const SourceRange op_range = token_range(*node->op);
+    const SourceRange op_range = node->op.range();
     if (step.form == BinaryForm::Other) {
       unreachable(op_range);
       break;
@@ -1001,7 +1014,7 @@ void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {
       return;
     }
     case BinaryForm::Membership: {
-      const SourceRange op_range = token_range(*node.op);
+      const SourceRange op_range = node.op.range();
       if (is_global_keyword(*node.right)) {
         instr<OpCode::InGlobal>(op_range, reg_operand(step.target), reg_operand(step.left));
       } else {

@@ -153,41 +153,6 @@ bool is_boolean_literal_token(const Token& token) {
   return kind.is_keyword(Keyword::True) || kind.is_keyword(Keyword::False);
 }
 
-std::optional<OpCode> binary_opcode(Operator op) {
-  switch (op) {
-    case Operator::Plus:
-      return OpCode::Add;
-    case Operator::Minus:
-      return OpCode::Sub;
-    case Operator::Asterisk:
-      return OpCode::Mul;
-    case Operator::Slash:
-      return OpCode::Div;
-    case Operator::Percent:
-      return OpCode::Mod;
-    case Operator::Caret:
-      return OpCode::Pow;
-    case Operator::EqEq:
-      return OpCode::Eq;
-    case Operator::ExclamationEq:
-      return OpCode::Neq;
-    case Operator::EqTilde:
-      return OpCode::Aeq;
-    case Operator::ExclamationTilde:
-      return OpCode::Naeq;
-    case Operator::Gt:
-      return OpCode::Gt;
-    case Operator::GtEq:
-      return OpCode::Gte;
-    case Operator::Lt:
-      return OpCode::Lt;
-    case Operator::LtEq:
-      return OpCode::Lte;
-    default:
-      return std::nullopt;
-  }
-}
-
 std::optional<OpCode> compound_opcode(Operator op) {
   switch (op) {
     case Operator::PlusEq:
