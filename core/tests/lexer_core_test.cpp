@@ -2,6 +2,9 @@
 // and their adjustments, operators and unknown characters.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "lexer_test_support.h"
 
 namespace quendal {
@@ -14,10 +17,31 @@ struct Case {
   const char* expected;
 };
 
+// The main loop reads the tokens that start well before the end of the
+// input; the last few bytes are read one token at a time. Each case is also
+// lexed with blanks after it, which hands every one of its tokens to the main
+// loop: the tokens must not change, only Eof moves to the new end.
+constexpr std::size_t kBlanksAfter = 16;
+
+std::string with_blanks_after(std::string_view source) {
+  return std::string(source) + std::string(kBlanksAfter, ' ');
+}
+
+// `printed` with its last token, Eof with a range, moved to `end`.
+std::string eof_moved(std::string_view printed, std::size_t end) {
+  const std::size_t eof = printed.rfind("Eof@");
+  if (eof == std::string_view::npos) return std::string(printed);
+  return std::string(printed.substr(0, eof)) + "Eof" + testing::range_text(end, end);
+}
+
 class LexRanges : public ::testing::TestWithParam<Case> {};
 
 TEST_P(LexRanges, Tokens) {
-  EXPECT_EQ(lex_print(GetParam().source, true), GetParam().expected) << GetParam().source;
+  const std::string_view source = GetParam().source;
+  EXPECT_EQ(lex_print(source, true), GetParam().expected) << source;
+  EXPECT_EQ(lex_print(with_blanks_after(source), true),
+            eof_moved(GetParam().expected, source.size() + kBlanksAfter))
+      << source;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -93,6 +117,7 @@ class LexKinds : public ::testing::TestWithParam<Case> {};
 
 TEST_P(LexKinds, Tokens) {
   EXPECT_EQ(lex_print(GetParam().source), GetParam().expected) << GetParam().source;
+  EXPECT_EQ(lex_print(with_blanks_after(GetParam().source)), GetParam().expected) << GetParam().source;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -68,6 +68,38 @@ TEST(Symbols, ManyNamesSurviveTheIndexGrowing) {
   EXPECT_EQ(t.data(5000), t.data(0));  // n0 again
 }
 
+TEST(Symbols, AKeywordSpellingGetsItsIdWhenFirstUsedAsAName) {
+  // Keywords and names share one index; a keyword's spelling takes the next
+  // id only where it is first read as a name (after a dot, before a colon).
+  const Lexed l("true x.if y.true if: x.if true " + std::string(16, ' '));
+  const Tokens& t = l.tokens();
+  std::vector<std::string> seen;
+  for (TokenIndex i = 0; i + 1 < t.list().end; ++i) {
+    if (t.tag(i) == TokenTag::Identifier)
+      seen.push_back(std::to_string(t.data(i)) + "=" + std::string(l.name(i)));
+    else if (t.tag(i) == TokenTag::Keyword)
+      seen.push_back(std::string(keyword_spelling(t.keyword(i))));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"true", "0=x", "1=if", "2=y", "3=true", "1=if", "0=x", "1=if",
+                                            "true"}));
+  EXPECT_EQ(t.symbol_count(), 4u);
+}
+
+TEST(Symbols, KeywordsAreStillFoundAfterTheIndexGrows) {
+  std::string source;
+  for (int i = 0; i < 3000; ++i) source += "n" + std::to_string(i) + (i % 100 == 0 ? " let x.let " : " ");
+  source += "let while x.while nnnnnnnnnnnn n0";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  const TokenIndex last = t.list().end - 1;  // Eof
+  EXPECT_TRUE(t.is_keyword(last - 7, Keyword::Let));
+  EXPECT_TRUE(t.is_keyword(last - 6, Keyword::While));
+  EXPECT_EQ(l.name(last - 3), "while");
+  EXPECT_EQ(l.name(last - 2), "nnnnnnnnnnnn");
+  EXPECT_EQ(t.data(last - 1), t.data(0));  // n0 again
+  EXPECT_EQ(t.symbol_count(), 3000u + 4);  // the names, x, let, while and the long one
+}
+
 TEST(Keywords, EverySpellingIsFoundAndNearMissesAreNot) {
   for (int k = 0; k < kKeywordCount; ++k) {
     const auto keyword = static_cast<Keyword>(k);

@@ -86,20 +86,57 @@ std::size_t continuation_run(std::string_view s, std::size_t pos) {
   return continuation_end(s.data(), s.size(), pos) - pos;
 }
 
+SymbolIndex::SymbolIndex() {
+  grow();
+  for (std::size_t k = 0; k < kKeywords.size(); ++k) {
+    if (!matched_by_words(kKeywords[k])) continue;
+    const std::uint64_t word = word_of(kKeywords[k].spelling);
+    claim(find_short(word), word).keyword = static_cast<std::uint32_t>(k + 1);
+  }
+}
+
+SymbolIndex::Slot& SymbolIndex::claim(Slot& slot, std::uint64_t key) {
+  Slot* empty = &slot;
+  if (count_ >= limit_) [[unlikely]] {
+    grow();
+    std::size_t i = (key * kFibonacci) >> shift_;
+    while (slots_[i].key != 0) i = (i + 1) & mask_;
+    empty = &slots_[i];
+  }
+  ++count_;
+  empty->key = key;
+  return *empty;
+}
+
+namespace {
+
+SymbolId give_id(std::vector<std::string_view>& symbols, SymbolIndex::Slot& slot, const char* text,
+                 std::size_t length) {
+  const auto id = static_cast<SymbolId>(symbols.size());
+  symbols.emplace_back(text, length);
+  slot.id = id + 1;
+  return id;
+}
+
+}  // namespace
+
+SymbolId SymbolIndex::add_short(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
+                                std::uint32_t length, std::uint64_t word) {
+  if (slot.key == 0) return give_id(symbols, claim(slot, word), text, length);
+  return give_id(symbols, slot, text, length);  // a keyword's spelling, first used as a name
+}
+
 SymbolId SymbolIndex::intern(std::vector<std::string_view>& symbols, std::string_view text) {
   if (text.size() <= 8)
     return intern_short(symbols, text.data(), static_cast<std::uint32_t>(text.size()),
                         short_word(text.data(), text.size(), text.data() + text.size()));
-  if (count_ >= limit_) grow();
-  const std::uint64_t key = hash_bytes(text.data(), text.size());
+  // Lowest byte 0: never the key of a short name. Bit 8 set: never empty.
+  const std::uint64_t key = (hash_bytes(text.data(), text.size()) & ~std::uint64_t{0xFF}) | 0x100;
   std::size_t i = (key * kFibonacci) >> shift_;
   for (;;) {
     Slot& slot = slots_[i];
-    if (slot.id == 0) return insert(symbols, slot, key, text.data(), static_cast<std::uint32_t>(text.size()));
-    if (slot.key == key && slot.length == text.size()) {
-      const std::string_view known = symbols[slot.id - 1];
-      if (std::memcmp(known.data(), text.data(), text.size()) == 0) return slot.id - 1;
-    }
+    if (slot.key == 0) return give_id(symbols, claim(slot, key), text.data(), text.size());
+    if (slot.key == key && symbols[slot.id - 1] == text) return slot.id - 1;
     i = (i + 1) & mask_;
   }
 }
@@ -112,9 +149,9 @@ void SymbolIndex::grow() {
   shift_ = 64 - std::countr_zero(capacity);
   limit_ = capacity / 2;
   for (const Slot& slot : old) {
-    if (slot.id == 0) continue;
+    if (slot.key == 0) continue;
     std::size_t i = (slot.key * kFibonacci) >> shift_;
-    while (slots_[i].id != 0) i = (i + 1) & mask_;
+    while (slots_[i].key != 0) i = (i + 1) & mask_;
     slots_[i] = slot;
   }
 }
@@ -151,18 +188,16 @@ Lexed identifier(Lexer& lx, bool keywords_allowed) {
   const char* text = s + start;
   Lexed result;
   if (n <= 8) {
-    // The word, zero-padded, is both the keyword key and the symbol key.
+    // The word, zero-padded, is the key of the name or of the keyword.
     const std::uint64_t w = short_word(text, n, s + size);
-    if (keywords_allowed) {
-      Keyword keyword;
-      if (keyword_of_word(w, keyword)) {
-        result.tag = TokenTag::Keyword;
-        result.data = static_cast<std::uint32_t>(keyword);
-        return result;
-      }
+    SymbolIndex::Slot& slot = lx.symbol_index.find_short(w);
+    if (keywords_allowed && slot.keyword != 0) {
+      result.tag = TokenTag::Keyword;
+      result.data = slot.keyword - 1;
+      return result;
     }
     result.tag = TokenTag::Identifier;
-    result.data = lx.symbol_index.intern_short(lx.out.symbols(), text, static_cast<std::uint32_t>(n), w);
+    result.data = lx.symbol_index.id_of(lx.out.symbols(), slot, text, static_cast<std::uint32_t>(n), w);
     return result;
   }
   result.tag = TokenTag::Identifier;

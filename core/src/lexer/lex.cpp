@@ -460,19 +460,6 @@ void fail_result(LexResult& result, Lexer& lx, std::size_t records_before, std::
 
 }  // namespace
 
-constexpr std::array<std::uint8_t, 128> kSingleOperator = [] {
-  std::array<std::uint8_t, 128> t{};
-  t['('] = static_cast<std::uint8_t>(Operator::OpenParen);
-  t[')'] = static_cast<std::uint8_t>(Operator::CloseParen);
-  t['['] = static_cast<std::uint8_t>(Operator::OpenBracket);
-  t[']'] = static_cast<std::uint8_t>(Operator::CloseBracket);
-  t['{'] = static_cast<std::uint8_t>(Operator::OpenBrace);
-  t['}'] = static_cast<std::uint8_t>(Operator::CloseBrace);
-  t[','] = static_cast<std::uint8_t>(Operator::Comma);
-  t[';'] = static_cast<std::uint8_t>(Operator::Semicolon);
-  return t;
-}();
-
 // Name bytes: continuation characters of ASCII, and bytes beyond ASCII
 // (whose character ICU has to judge).
 constexpr std::uint8_t kContinues = 1;
@@ -513,20 +500,17 @@ struct Rows {
     n = columns.size();
   }
   void sync() { columns.set_size(n); }
-  // A row whose length is below 255.
+  // A row whose length is below 255, into capacity the caller made sure of.
   void push(TokenTag kind, std::uint32_t from, std::uint32_t size, std::uint32_t value) {
-    if (n == capacity) [[unlikely]]
-      grow();
     tags[n] = kind;
     lengths[n] = static_cast<std::uint8_t>(size);
     starts[n] = from;
     data[n] = value;
     ++n;
   }
-  void grow() {
-    sync();
-    columns.grow();
-    load();
+  bool last_is(TokenTag kind) const { return n != 0 && tags[n - 1] == kind; }
+  bool last_is_dot() const {
+    return last_is(TokenTag::Operator) && data[n - 1] == static_cast<std::uint32_t>(Operator::Dot);
   }
 
   TokenColumns& columns;
@@ -538,11 +522,11 @@ struct Rows {
   std::uint32_t n;
 };
 
-// The keyword adjustment of the last row (`n`) for a token the main loop
-// read itself. False when the token is dropped (the `in` of a `not in`).
-[[gnu::noinline]] bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths,
-                                       std::uint32_t* starts, std::uint32_t* data, TokenIndex n, TokenTag tag,
-                                       std::uint32_t start, std::uint32_t length, std::uint32_t datum) {
+// The keyword adjustment of the last row (`n`) for the token after it.
+// False when the token is dropped (the `in` of a `not in`).
+bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths, std::uint32_t* starts,
+                     std::uint32_t* data, TokenIndex n, TokenTag tag, std::uint32_t start,
+                     std::uint32_t length, std::uint32_t datum) {
   std::uint32_t previous_end = starts[n] + lengths[n];
   const std::uint32_t before = previous_end;
   Lexed next{tag, datum, 0, 0};
@@ -556,265 +540,329 @@ struct Rows {
   return false;
 }
 
-// A token that the main loop does not read itself, through `token`, with
-// the keyword adjustment of the row before it; the columns hold every row
-// so far. Returns where the token ends; `t` is the unflagged Empty token
-// when it was dropped (the `in` of a `not in`).
-[[gnu::noinline]] std::size_t general_token(Lexer& lx, std::size_t p, bool after_dot, bool after_keyword,
-                                            Lexed& t) {
+// Tokens through `token`, from `p`: the trivia, one token with the keyword
+// adjustment of the row before it, and more while the last row is `type` or
+// `not` (whose adjustment needs the token after them). The columns hold every
+// row so far. Returns where the last token ends; `eof` is set once the Eof
+// row is made.
+[[gnu::noinline]] std::size_t general_tokens(Lexer& lx, std::size_t p, bool& eof) {
   TokenColumns& columns = lx.out.columns();
-  lx.pos = p;
-  std::uint32_t start, end;
-  t = token(lx, after_dot, start, end);
-  p = lx.pos;
-  if (after_keyword &&
-      !adjust_last_row(lx, columns.tags(), columns.lengths(), columns.starts(), columns.data(),
-                       columns.size() - 1, t.tag, start, end - start, t.data)) {
-    t = Lexed{};
-    return p;
+  for (;;) {
+    lx.pos = p;
+    skip_trivia(lx);
+    Rows last(columns);
+    const bool after_keyword = last.last_is(TokenTag::Keyword);
+    std::uint32_t start, end;
+    Lexed t = token(lx, last.last_is_dot(), start, end);
+    p = lx.pos;
+    if (after_keyword && !adjust_last_row(lx, last.tags, last.lengths, last.starts, last.data, last.n - 1,
+                                          t.tag, start, end - start, t.data))
+      return p;  // the `in` of a `not in`
+    push_main(lx, t, start, end);
+    if (t.tag == TokenTag::Eof) {
+      eof = true;
+      return p;
+    }
+    if (t.tag != TokenTag::Keyword || (t.data != static_cast<std::uint32_t>(Keyword::Type) &&
+                                       t.data != static_cast<std::uint32_t>(Keyword::Not)))
+      return p;
   }
-  push_main(lx, t, start, end);
-  return p;
 }
 
-// What a byte starts, for the main loop's dispatch: one table look-up and
-// one jump.
-enum ByteClass : std::uint8_t {
-  kOtherByte,     // quotes, `@`, bytes beyond ASCII, unknown characters: `token` decides
-  kSpace,         // " "
-  kTab,           // "\t"
-  kNewline,       // "\n"
-  kTrivia,        // "\r" and "/": a line break, a comment, or a token
-  kNameStart,     // ASCII letters, `_`, `$`
-  kDigitByte,     // 0 to 9
-  kSingleByte,    // an operator of one character that nothing extends
-  kOperatorByte,  // the first character of a longer operator
-};
-
-constexpr std::array<std::uint8_t, 256> kByteClass = [] {
-  std::array<std::uint8_t, 256> t{};
-  t[' '] = kSpace;
-  t['\t'] = kTab;
-  t['\n'] = kNewline;
-  t['\r'] = t['/'] = kTrivia;
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = kNameStart;
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = kNameStart;
-  t['_'] = t['$'] = kNameStart;
-  for (int c = '0'; c <= '9'; ++c) t[c] = kDigitByte;
-  for (unsigned char c : std::string_view("()[]{},;")) t[c] = kSingleByte;
-  for (unsigned char c : std::string_view(":.+-*%^&|=!<>?")) t[c] = kOperatorByte;
-  return t;
-}();
-
-// The main list: trivia, one token, the keyword adjustment of the token
-// before it, and the row; repeated until the end of the input. The common
-// tokens (names, operators, small integers) are read here directly; the
-// others go through `token`.
+// The main list: trivia, one token, its row; repeated until the end of the
+// input. The common tokens (names, operators, small integers) are read here,
+// one jump on their first byte to code of their own; the others, and every
+// token the keyword before it may change, go through `general_tokens`.
+//
+// The loop runs while `p` is below `stop`, which is the least of
+//   - the end of the input less 8 bytes, so that the next 8 bytes can be read
+//     without looking at the end;
+//   - the last byte that ends a name (one that is no continuation byte), so
+//     that runs of name bytes and digits stop before the end of the input;
+//   - `p` plus the rows left in the columns: a token has at least one byte,
+//     so the rows pushed before `stop` fit.
+// Past the first two, the last tokens go through `general_tokens`.
 void lex_main(Lexer& lx) {
   TokenColumns& columns = lx.out.columns();
   // Dense scripts average about three bytes per token.
   columns.reserve(lx.size / 3 + 16);
   Rows rows(columns);
-  const char* s = lx.src;
+  const char* const s = lx.src;
   const std::size_t size = lx.size;
+  SymbolIndex& symbols = lx.symbol_index;
+  std::vector<std::string_view>& names = lx.out.symbols();
+
+  std::size_t word_end = size;  // just past the last byte that ends a name
+  while (word_end > 0 && (kNameByte[static_cast<unsigned char>(s[word_end - 1])] & kContinues) != 0)
+    --word_end;
+  const std::size_t fast_end = std::min(word_end, size >= 8 ? size - 7 : 0);
   std::size_t p = 0;
-  // What the last row is. After a keyword, only `:` and `?:` can change it;
-  // after `type` or `not`, any token may (see adjust_keyword).
-  enum class After : std::uint8_t { Other, Dot, Keyword, TypeOrNot };
-  After after = After::Other;
-  auto after_row = [](TokenTag tag, std::uint32_t datum) {
-    if (tag == TokenTag::Keyword)
-      return datum == static_cast<std::uint32_t>(Keyword::Type) ||
-                     datum == static_cast<std::uint32_t>(Keyword::Not)
-                 ? After::TypeOrNot
-                 : After::Keyword;
-    return tag == TokenTag::Operator && datum == static_cast<std::uint32_t>(Operator::Dot) ? After::Dot
-                                                                                           : After::Other;
+  std::size_t stop = 0;
+  auto limit = [&] { stop = std::min<std::size_t>(fast_end, p + (rows.capacity - rows.n)); };
+  limit();
+
+  std::size_t q;        // the end of the token being read
+  std::uint32_t datum;  // its row's datum
+  bool eof = false;
+
+  // Where each first byte goes.
+  // clang-format off
+  static const void* const kDispatch[256] = {
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0x00
+      &&other, &&tab, &&newline, &&other, &&other, &&cr, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0x10
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&space, &&bang, &&other, &&other, &&dollar, &&percent, &&amp, &&other,  // 0x20  !"#$%&'
+      &&open_paren, &&close_paren, &&star, &&plus, &&comma, &&minus, &&dot, &&slash,  // ()*+,-./
+      &&digit, &&digit, &&digit, &&digit, &&digit, &&digit, &&digit, &&digit,  // 0x30
+      &&digit, &&digit, &&colon, &&semicolon, &&lt, &&eq, &&gt, &&question,  // 89:;<=>?
+      &&other, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // 0x40 @A-G
+      &&name, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // H-O
+      &&name, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // 0x50 P-W
+      &&name, &&name, &&name, &&open_bracket, &&other, &&close_bracket, &&caret, &&underscore,  // XYZ[\]^_
+      &&other, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // 0x60 `a-g
+      &&name, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // h-o
+      &&name, &&name, &&name, &&name, &&name, &&name, &&name, &&name,  // 0x70 p-w
+      &&name, &&name, &&name, &&open_brace, &&bar, &&close_brace, &&other, &&other,  // xyz{|}~
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0x80
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0x90
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xA0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xB0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xC0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xD0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xE0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,  // 0xF0
+      &&other, &&other, &&other, &&other, &&other, &&other, &&other, &&other,
   };
+  // clang-format on
 
-  // A token read here that the keyword before it may change (see
-  // adjust_keyword): it goes through the adjustment at the end of the loop.
-  struct Pending {
-    TokenTag tag;
-    std::uint32_t start;
-    std::uint32_t length;
-    std::uint32_t datum;
-  } pending{};
-  // One blank after a token is the usual trivia; longer runs are left for
-  // the dispatch.
-  auto skip_one_blank = [&] {
-    if (p < size && s[p] == ' ') ++p;
-  };
+// On to the token at `p`.
+#define QUENDAL_LEX_NEXT()                             \
+  do {                                                 \
+    if (p >= stop) [[unlikely]]                        \
+      goto boundary;                                   \
+    goto* kDispatch[static_cast<unsigned char>(s[p])]; \
+  } while (false)
+// A row of `length` bytes at `p`, then one blank after it: the usual trivia
+// (longer runs are left for the dispatch).
+#define QUENDAL_LEX_ROW(kind, length, value)                       \
+  do {                                                             \
+    rows.push(kind, static_cast<std::uint32_t>(p), length, value); \
+    p += length;                                                   \
+    if (s[p] == ' ') ++p;                                          \
+    QUENDAL_LEX_NEXT();                                            \
+  } while (false)
+#define QUENDAL_LEX_OPERATOR(length, op) \
+  QUENDAL_LEX_ROW(TokenTag::Operator, length, static_cast<std::uint32_t>(Operator::op))
+// An operator of one byte, or of two when the second is `second`.
+#define QUENDAL_LEX_ONE_OR_TWO(second, two, one)          \
+  do {                                                    \
+    if (s[p + 1] == second) QUENDAL_LEX_OPERATOR(2, two); \
+    QUENDAL_LEX_OPERATOR(1, one);                         \
+  } while (false)
 
-  for (;;) {
-    if (p >= size) [[unlikely]] {
-      // The end of the input: the Eof row, through `token`.
-      Lexed t;
-      rows.sync();
-      p = general_token(lx, p, false, after == After::Keyword || after == After::TypeOrNot, t);
-      rows.load();
-      break;
-    }
-    const auto c = static_cast<unsigned char>(s[p]);
-    const auto start = static_cast<std::uint32_t>(p);
-    switch (kByteClass[c]) {
-      case kSpace:
-        p = p + 1 < size && s[p + 1] == ' ' ? spaces_end(s, size, p + 2) : p + 1;
-        continue;
-      case kTab:
-        ++p;
-        continue;
-      case kNewline:
-        // The indentation of the next line with it.
-        p = spaces_end(s, size, p + 1);
-        continue;
-      case kTrivia: {
-        // A comment or "\r\n" is trivia; a "/" that starts neither is an
-        // operator, and a lone "\r" an unknown character.
-        lx.pos = p;
-        skip_trivia(lx);
-        if (lx.pos != p) {
-          p = lx.pos;
-          continue;
-        }
-        if (c == '\r') break;
-        const bool slash_eq = p + 1 < size && s[p + 1] == '=';
-        const std::uint32_t length = slash_eq ? 2 : 1;
-        const auto op = static_cast<std::uint32_t>(slash_eq ? Operator::SlashEq : Operator::Slash);
-        p += length;
-        if (after == After::TypeOrNot) [[unlikely]] {
-          pending = {TokenTag::Operator, start, length, op};
-          goto adjusted;
-        }
-        rows.push(TokenTag::Operator, start, length, op);
-        after = After::Other;
-        skip_one_blank();
-        continue;
-      }
-      case kNameStart: {
-        // name -> letter continuation* | "_"+ continuation* | "$"+ continuation*
-        std::size_t q = p + 1;
-        if (c == '_' || c == '$') {
-          while (q < size && static_cast<unsigned char>(s[q]) == c) ++q;
-        }
-        std::uint8_t next = 0;
-        while (q < size && ((next = kNameByte[static_cast<unsigned char>(s[q])]) & kContinues) != 0) ++q;
-        const std::size_t n = q - p;
-        if (q >= size) next = 0;
-        if ((next & kBeyondAscii) != 0 || n >= TokenColumns::kLongLength) break;
-        const auto length = static_cast<std::uint32_t>(n);
-        TokenTag tag = TokenTag::Identifier;
-        std::uint32_t datum;
-        if (n > 8) {
-          // Longer than any keyword.
-          datum = lx.intern(std::string_view(s + p, n));
-        } else {
-          const std::uint64_t w = short_word(s + p, n, s + size);
-          Keyword keyword;
-          if (after != After::Dot && keyword_of_word(w, keyword)) {
-            tag = TokenTag::Keyword;
-            datum = static_cast<std::uint32_t>(keyword);
-          } else {
-            datum = lx.symbol_index.intern_short(lx.out.symbols(), s + p, length, w);
-          }
-        }
-        p = q;
-        if (after == After::TypeOrNot) [[unlikely]] {
-          pending = {tag, start, length, datum};
-          goto adjusted;
-        }
-        rows.push(tag, start, length, datum);
-        after = tag == TokenTag::Identifier ? After::Other
-                : datum == static_cast<std::uint32_t>(Keyword::Type) ||
-                        datum == static_cast<std::uint32_t>(Keyword::Not)
-                    ? After::TypeOrNot
-                    : After::Keyword;
-        skip_one_blank();
-        continue;
-      }
-      case kSingleByte:
-        ++p;
-        if (after == After::TypeOrNot) [[unlikely]] {
-          pending = {TokenTag::Operator, start, 1, kSingleOperator[c]};
-          goto adjusted;
-        }
-        rows.push(TokenTag::Operator, start, 1, kSingleOperator[c]);
-        after = After::Other;
-        skip_one_blank();
-        continue;
-      case kOperatorByte: {
-        Operator op;
-        const std::size_t length = operator_length(s, size, p, c, op);
-        if (length == 0) break;
-        p += length;
-        if (after == After::TypeOrNot ||
-            (after == After::Keyword && (op == Operator::Colon || op == Operator::QuestionColon)))
-            [[unlikely]] {
-          pending = {TokenTag::Operator, start, static_cast<std::uint32_t>(length),
-                     static_cast<std::uint32_t>(op)};
-          goto adjusted;
-        }
-        rows.push(TokenTag::Operator, start, static_cast<std::uint32_t>(length),
-                  static_cast<std::uint32_t>(op));
-        after = op == Operator::Dot ? After::Dot : After::Other;
-        skip_one_blank();
-        continue;
-      }
-      case kDigitByte: {
-        if (after == After::Dot) break;
-        // The usual number: a few digits that end the word, no leading
-        // zero, at most 2147483647: an ordinal.
-        std::size_t q = p;
-        std::uint64_t value = 0;
-        while (q < size && q - p < 11 && s[q] >= '0' && s[q] <= '9') {
-          value = value * 10 + static_cast<unsigned>(s[q] - '0');
-          ++q;
-        }
-        const int next = q < size ? static_cast<unsigned char>(s[q]) : -1;
-        if ((next < 0 || ((kNameByte[next] & (kContinues | kBeyondAscii)) == 0 && next != '.')) &&
-            q - p <= 10 && (c != '0' || q - p == 1) && value <= 2147483647u) {
-          const auto length = static_cast<std::uint32_t>(q - p);
-          p = q;
-          if (after == After::TypeOrNot) [[unlikely]] {
-            pending = {TokenTag::Ordinal, start, length, static_cast<std::uint32_t>(value)};
-            goto adjusted;
-          }
-          rows.push(TokenTag::Ordinal, start, length, static_cast<std::uint32_t>(value));
-          after = After::Other;
-          skip_one_blank();
-          continue;
-        }
-        break;
-      }
-      case kOtherByte:
-        break;
-      default:
-        __builtin_unreachable();
-    }
+  QUENDAL_LEX_NEXT();
 
-    {
-      // Everything else: strings, other numbers, names beyond ASCII, unknown
-      // characters.
-      Lexed t;
-      rows.sync();
-      p = general_token(lx, p, after == After::Dot, after == After::Keyword || after == After::TypeOrNot, t);
-      rows.load();
-      if (t.tag == TokenTag::Empty && t.diag_count == 0) continue;  // dropped
-      after = after_row(t.tag, t.data);
-      continue;
+space:
+  p = s[p + 1] == ' ' ? spaces_end(s, size, p + 2) : p + 1;
+  QUENDAL_LEX_NEXT();
+tab:
+  ++p;
+  QUENDAL_LEX_NEXT();
+newline:
+  // The indentation of the next line with it.
+  p = spaces_end(s, size, p + 1);
+  QUENDAL_LEX_NEXT();
+cr:
+  // "\r\n" is a line break; a lone "\r" an unknown character.
+  if (s[p + 1] != '\n') goto general;
+  p += 2;
+  QUENDAL_LEX_NEXT();
+slash:
+  // A comment, or the operator.
+  if (s[p + 1] == '/' || s[p + 1] == '*') {
+    lx.pos = p;
+    skip_trivia(lx);
+    if (lx.pos != p) {
+      p = lx.pos;
+      QUENDAL_LEX_NEXT();
     }
-
-  adjusted:
-    // A token read above, after `type` or `not`, or a colon after a keyword.
-    if (adjust_last_row(lx, rows.tags, rows.lengths, rows.starts, rows.data, rows.n - 1, pending.tag,
-                        pending.start, pending.length, pending.datum)) {
-      rows.push(pending.tag, pending.start, pending.length, pending.datum);
-      after = after_row(pending.tag, pending.datum);
-    } else {
-      after = After::Keyword;  // the merged `not in`
-    }
-    skip_one_blank();
   }
+  QUENDAL_LEX_ONE_OR_TWO('=', SlashEq, Slash);
+
+underscore:
+  // name -> "_"+ continuation*
+  q = p + 1;
+  while (s[q] == '_') ++q;
+  goto name_rest;
+dollar:
+  // name -> "$"+ continuation*. A "$" ends no name run, so this one looks
+  // for the end of the input itself.
+  q = p + 1;
+  while (q < size && s[q] == '$') ++q;
+  if (q >= fast_end) goto general;
+  goto name_rest;
+name:
+  // name -> letter continuation*
+  q = p + 1;
+name_rest : {
+  std::uint8_t next;
+  while (((next = kNameByte[static_cast<unsigned char>(s[q])]) & kContinues) != 0) ++q;
+  if (next != 0) goto general;  // more of the name beyond ASCII
+  const std::size_t n = q - p;
+  if (n > 8) [[unlikely]] {
+    // Longer than any keyword.
+    if (n >= TokenColumns::kLongLength) goto general;
+    datum = lx.intern(std::string_view(s + p, n));
+  } else {
+    std::uint64_t word;
+    std::memcpy(&word, s + p, 8);
+    word &= kLowBytes[n];
+    SymbolIndex::Slot& slot = symbols.find_short(word);
+    if (slot.keyword != 0 && !rows.last_is_dot()) {
+      datum = slot.keyword - 1;
+      rows.push(TokenTag::Keyword, static_cast<std::uint32_t>(p), static_cast<std::uint32_t>(n), datum);
+      p = q;
+      // The token after `type` or `not` decides what they are.
+      if (datum == static_cast<std::uint32_t>(Keyword::Type) ||
+          datum == static_cast<std::uint32_t>(Keyword::Not))
+        goto general;
+      if (s[p] == ' ') ++p;
+      QUENDAL_LEX_NEXT();
+    }
+    datum = symbols.id_of(names, slot, s + p, static_cast<std::uint32_t>(n), word);
+  }
+  rows.push(TokenTag::Identifier, static_cast<std::uint32_t>(p), static_cast<std::uint32_t>(n), datum);
+  p = q;
+  if (s[p] == ' ') ++p;
+  QUENDAL_LEX_NEXT();
+}
+
+digit : {
+  // The usual number: a few digits that end the word, no leading zero, at
+  // most 2147483647: an ordinal. After a dot, digits are an ordinal of
+  // their own kind.
+  if (rows.last_is_dot()) goto general;
+  q = p;
+  std::uint64_t value = 0;
+  while (q - p < 11 && s[q] >= '0' && s[q] <= '9') {
+    value = value * 10 + static_cast<unsigned>(s[q] - '0');
+    ++q;
+  }
+  const auto next = static_cast<unsigned char>(s[q]);
+  const std::size_t n = q - p;
+  if (kNameByte[next] != 0 || next == '.' || n > 10 || (s[p] == '0' && n != 1) || value > 2147483647u)
+    goto general;
+  QUENDAL_LEX_ROW(TokenTag::Ordinal, static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(value));
+}
+
+open_paren:
+  QUENDAL_LEX_OPERATOR(1, OpenParen);
+close_paren:
+  QUENDAL_LEX_OPERATOR(1, CloseParen);
+open_bracket:
+  QUENDAL_LEX_OPERATOR(1, OpenBracket);
+close_bracket:
+  QUENDAL_LEX_OPERATOR(1, CloseBracket);
+open_brace:
+  QUENDAL_LEX_OPERATOR(1, OpenBrace);
+close_brace:
+  QUENDAL_LEX_OPERATOR(1, CloseBrace);
+comma:
+  QUENDAL_LEX_OPERATOR(1, Comma);
+semicolon:
+  QUENDAL_LEX_OPERATOR(1, Semicolon);
+colon:
+  if (s[p + 1] == ':') QUENDAL_LEX_OPERATOR(2, ColonColon);
+  // After a keyword, a colon makes it a name.
+  if (rows.last_is(TokenTag::Keyword)) goto general;
+  QUENDAL_LEX_OPERATOR(1, Colon);
+dot:
+  if (s[p + 1] != '.') QUENDAL_LEX_OPERATOR(1, Dot);
+  if (s[p + 2] == '<') QUENDAL_LEX_OPERATOR(3, DotDotLt);
+  QUENDAL_LEX_OPERATOR(2, DotDot);
+plus:
+  QUENDAL_LEX_ONE_OR_TWO('=', PlusEq, Plus);
+minus:
+  if (s[p + 1] == '>') QUENDAL_LEX_OPERATOR(2, Arrow);
+  QUENDAL_LEX_ONE_OR_TWO('=', MinusEq, Minus);
+star:
+  QUENDAL_LEX_ONE_OR_TWO('=', AsteriskEq, Asterisk);
+percent:
+  QUENDAL_LEX_ONE_OR_TWO('=', PercentEq, Percent);
+caret:
+  QUENDAL_LEX_ONE_OR_TWO('=', CaretEq, Caret);
+amp:
+  // A lone "&" is an unknown character.
+  if (s[p + 1] != '&') goto general;
+  if (s[p + 2] == '=') QUENDAL_LEX_OPERATOR(3, AndAndEq);
+  QUENDAL_LEX_OPERATOR(2, AndAnd);
+bar:
+  if (s[p + 1] != '|') goto general;
+  if (s[p + 2] == '=') QUENDAL_LEX_OPERATOR(3, OrOrEq);
+  QUENDAL_LEX_OPERATOR(2, OrOr);
+eq:
+  if (s[p + 1] == '~') QUENDAL_LEX_OPERATOR(2, EqTilde);
+  QUENDAL_LEX_ONE_OR_TWO('=', EqEq, Eq);
+bang:
+  if (s[p + 1] == '=') {
+    // "!" directly before "==" or "=~" stays a lone "!".
+    if (s[p + 2] == '=' || s[p + 2] == '~') QUENDAL_LEX_OPERATOR(1, Exclamation);
+    QUENDAL_LEX_OPERATOR(2, ExclamationEq);
+  }
+  QUENDAL_LEX_ONE_OR_TWO('~', ExclamationTilde, Exclamation);
+lt:
+  QUENDAL_LEX_ONE_OR_TWO('=', LtEq, Lt);
+gt:
+  QUENDAL_LEX_ONE_OR_TWO('=', GtEq, Gt);
+question:
+  if (s[p + 1] == ':') {
+    if (rows.last_is(TokenTag::Keyword)) goto general;
+    QUENDAL_LEX_OPERATOR(2, QuestionColon);
+  }
+  if (s[p + 1] != '?') QUENDAL_LEX_OPERATOR(1, Question);
+  if (s[p + 2] == '=') QUENDAL_LEX_OPERATOR(3, QuestionQuestionEq);
+  QUENDAL_LEX_OPERATOR(2, QuestionQuestion);
+
+other:
+general:
+  // Strings, other numbers, names beyond ASCII, unknown characters, and
+  // whatever the keyword before it may change.
+  rows.sync();
+  p = general_tokens(lx, p, eof);
+  rows.load();
+  limit();
+  if (eof) goto done;
+  QUENDAL_LEX_NEXT();
+
+boundary:
+  if (p < fast_end) {
+    // The rows left are fewer than the bytes left before `fast_end`.
+    if (rows.n == rows.capacity) {
+      rows.sync();
+      columns.grow();
+      rows.load();
+    }
+    limit();
+    QUENDAL_LEX_NEXT();
+  }
+  // The last bytes, up to and including the Eof row.
+  rows.sync();
+  while (!eof) p = general_tokens(lx, p, eof);
+  rows.load();
+
+done:
+#undef QUENDAL_LEX_NEXT
+#undef QUENDAL_LEX_ROW
+#undef QUENDAL_LEX_OPERATOR
+#undef QUENDAL_LEX_ONE_OR_TWO
   rows.sync();
   lx.pos = p;
 }

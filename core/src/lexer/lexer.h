@@ -59,69 +59,82 @@ struct ListToken {
   std::uint32_t diag_count;
 };
 
-// Identifier spellings to dense ids, by open addressing. A name of at most 8
-// bytes is its own key (its bytes as a little-endian integer, zero-padded;
-// names hold no NUL, so the key fixes the name); a longer one is keyed by its
-// hash and compared in full.
+// The low `length` bytes of a word, for `length` from 0 to 8.
+inline constexpr std::uint64_t kLowBytes[9] = {0,
+                                               0xFF,
+                                               0xFFFF,
+                                               0xFFFFFF,
+                                               0xFFFFFFFF,
+                                               0xFFFFFFFFFF,
+                                               0xFFFFFFFFFFFF,
+                                               0xFFFFFFFFFFFFFF,
+                                               0xFFFFFFFFFFFFFFFF};
+
+// Identifier spellings to dense ids, by open addressing, with the keywords in
+// the same table so that a name is looked up once. A name of at most 8 bytes
+// is its own key (its bytes as a little-endian integer, zero-padded; names
+// hold no NUL, so the key fixes the name and its lowest byte is never 0). A
+// longer name is keyed by its hash with the lowest byte cleared, so that it
+// never meets a short key, and is compared in full. The keywords have their
+// slots from the start; a keyword's spelling gets a symbol id only when it is
+// first used as a name.
 class SymbolIndex {
  public:
-  SymbolId intern_short(std::vector<std::string_view>& symbols, const char* text, std::uint32_t length,
-                        std::uint64_t word) {
-    if (count_ >= limit_) [[unlikely]]
-      grow();
+  struct Slot {
+    std::uint64_t key = 0;      // 0: empty
+    std::uint32_t id = 0;       // symbol id + 1; 0: none yet
+    std::uint32_t keyword = 0;  // Keyword + 1; 0: not a keyword
+  };
+
+  SymbolIndex();
+
+  // The slot of the name of at most 8 bytes whose key is `word`, or the empty
+  // slot where it goes.
+  Slot& find_short(std::uint64_t word) {
     std::size_t i = (word * kFibonacci) >> shift_;
     for (;;) {
       Slot& slot = slots_[i];
-      if (slot.id == 0) return insert(symbols, slot, word, text, length);
-      if (slot.key == word && slot.length == length) return slot.id - 1;
+      if (slot.key == word || slot.key == 0) [[likely]]
+        return slot;
       i = (i + 1) & mask_;
     }
+  }
+  // The id of the name found in `slot` by find_short, given when it has none.
+  SymbolId id_of(std::vector<std::string_view>& symbols, Slot& slot, const char* text, std::uint32_t length,
+                 std::uint64_t word) {
+    if (slot.id != 0) [[likely]]
+      return slot.id - 1;
+    return add_short(symbols, slot, text, length, word);
+  }
+  SymbolId intern_short(std::vector<std::string_view>& symbols, const char* text, std::uint32_t length,
+                        std::uint64_t word) {
+    return id_of(symbols, find_short(word), text, length, word);
   }
   SymbolId intern(std::vector<std::string_view>& symbols, std::string_view text);
 
  private:
   static constexpr std::uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
-  struct Slot {
-    std::uint64_t key = 0;
-    std::uint32_t id = 0;  // id + 1; 0 is empty
-    std::uint32_t length = 0;
-  };
-  SymbolId insert(std::vector<std::string_view>& symbols, Slot& slot, std::uint64_t key, const char* text,
-                  std::uint32_t length) {
-    const auto id = static_cast<SymbolId>(symbols.size());
-    symbols.emplace_back(text, length);
-    ++count_;
-    slot.key = key;
-    slot.id = id + 1;
-    slot.length = length;
-    return id;
-  }
+  // A new name into the empty `slot`, or the first id of a keyword's spelling.
+  SymbolId add_short(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
+                     std::uint32_t length, std::uint64_t word);
+  // Takes an empty slot for `key` (growing first when half full).
+  Slot& claim(Slot& slot, std::uint64_t key);
   void grow();
 
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
   int shift_ = 64;
-  std::size_t count_ = 0;  // names interned
+  std::size_t count_ = 0;  // slots taken
   std::size_t limit_ = 0;  // grow at half full
 };
 
 // The key of a name of at most 8 bytes: its bytes, zero-padded. Reads a whole
 // word when 8 bytes are left in the input (`limit` is its end).
 inline std::uint64_t short_word(const char* text, std::size_t length, const char* limit) {
-  // The low `length` bytes of a word.
-  static constexpr std::uint64_t kMask[9] = {0,
-                                             0xFF,
-                                             0xFFFF,
-                                             0xFFFFFF,
-                                             0xFFFFFFFF,
-                                             0xFFFFFFFFFF,
-                                             0xFFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFFFFFF};
   std::uint64_t w = 0;
   if (limit - text >= 8) {
     std::memcpy(&w, text, 8);
-    w &= kMask[length];
+    w &= kLowBytes[length];
   } else {
     for (std::size_t i = 0; i < length; ++i)
       w |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
