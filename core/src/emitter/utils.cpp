@@ -90,13 +90,7 @@ std::string_view identifier_text(const Token& token) {
 
 // Tokens of the store carry no Unknown wrapper (the lexer unwrapped them),
 // unless a test put one there: those are read whole.
-bool is_identifier(const TokenRef& token) {
-  if (token.is_borrowed()) {
-    const TokenTag tag = tokens_in_use().tag(token.index());
-    if (tag != TokenTag::Unknown) return tag == TokenTag::Identifier;
-  }
-  return is_identifier(*token);
-}
+bool is_identifier_slow(const TokenRef& token) { return is_identifier(*token); }
 
 bool is_keyword(const TokenRef& token, Keyword keyword) {
   if (token.is_borrowed()) {

@@ -63,7 +63,15 @@ inline VariableName variable_name(const Token& token) {
 
 // The same questions about a referenced token; a token of the store is
 // answered from its columns without reading it whole.
-bool is_identifier(const TokenRef& token);
+bool is_identifier_slow(const TokenRef& token);
+inline bool is_identifier(const TokenRef& token) {
+  if (token.is_borrowed()) {
+    const TokenTag tag = tokens_in_use().tag(token.index());
+    if (tag != TokenTag::Unknown) [[likely]]
+      return tag == TokenTag::Identifier;
+  }
+  return is_identifier_slow(token);
+}
 bool is_keyword(const TokenRef& token, Keyword keyword);
 bool is_operator(const TokenRef& token, Operator op);
 std::string_view identifier_text(const TokenRef& token);
