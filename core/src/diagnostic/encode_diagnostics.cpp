@@ -278,6 +278,43 @@ LineCol LineIndex::locate_slow(std::uint32_t value) const {
   return {static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
 }
 
+namespace {
+
+// GCC turns the five stores of a record into vector shuffles, which take
+// more instructions than the stores they replace.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUENDAL_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define QUENDAL_SCALAR_STORES
+#endif
+
+// Through a small buffer: the output is never filled twice (zeros, then the
+// values).
+template <LineIndex::Columns C>
+QUENDAL_SCALAR_STORES void encode_all(const LineIndex& index, std::span<const SourceDiagnostic> records,
+                                      std::vector<std::uint32_t>& out) {
+  constexpr std::size_t kRecords = 256;
+  std::uint32_t buffer[kRecords * 5];
+  LineIndex::Cursor<C> cursor(index);
+  const SourceDiagnostic* record = records.data();
+  for (std::size_t left = records.size(); left != 0;) {
+    const std::size_t n = std::min(kRecords, left);
+    left -= n;
+    std::uint32_t* values = buffer;
+    for (const SourceDiagnostic* stop = record + n; record != stop; ++record, values += 5) {
+      const LineIndex::RecordPositions p = cursor.next(*record);
+      values[0] = p.start.line;
+      values[1] = p.start.column;
+      values[2] = p.end.line;
+      values[3] = p.end.column;
+      values[4] = to_number(record->code);
+    }
+    out.insert(out.end(), buffer, values);
+  }
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
                                               std::span<const SourceDiagnostic> diagnostics,
                                               PositionUnit unit) {
@@ -285,27 +322,7 @@ std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
   if (diagnostics.empty()) return out;
   const LineIndex index(source, unit);
   out.reserve(diagnostics.size() * 5);
-  // Through a small buffer: the output is never filled twice (zeros, then
-  // the values), and the way columns are found is chosen once.
-  const auto encode_all = [&]<LineIndex::Columns C>() {
-    constexpr std::size_t kRecords = 256;
-    std::uint32_t buffer[kRecords * 5];
-    for (std::size_t at = 0; at < diagnostics.size(); at += kRecords) {
-      const std::size_t n = std::min(kRecords, diagnostics.size() - at);
-      for (std::size_t i = 0; i < n; ++i) {
-        const SourceDiagnostic& record = diagnostics[at + i];
-        const LineIndex::RecordPositions p = index.positions_in<C>(record);
-        std::uint32_t* values = buffer + i * 5;
-        values[0] = p.start.line;
-        values[1] = p.start.column;
-        values[2] = p.end.line;
-        values[3] = p.end.column;
-        values[4] = to_number(record.code);
-      }
-      out.insert(out.end(), buffer, buffer + n * 5);
-    }
-  };
-  index.with_columns(encode_all);
+  index.with_columns([&]<LineIndex::Columns C>() { encode_all<C>(index, diagnostics, out); });
   return out;
 }
 

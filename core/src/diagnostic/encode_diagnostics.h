@@ -3,6 +3,7 @@
 // five unsigned 32-bit integers per record (start line, start column, end
 // line, end column, code), lines and columns 1-based, columns counted in the
 // configured unit.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -122,6 +123,85 @@ class LineIndex {
     if (end - line_start >= line_starts_[line + 1] - line_start) end_line = line_of(end);
     return {{line + 1, column_in<C>(line, start)}, {end_line + 1, column_in<C>(end_line, end)}};
   }
+
+  // Positions of records taken one after another. The cursor keeps the line
+  // of the last record it looked up: a record that starts and ends on that
+  // line (consecutive instructions of one line, most records) is answered
+  // without a line look-up, its columns counted from the line's start. Any
+  // other record, or a position the line cannot answer at once, takes the
+  // way of positions_in and moves the cursor to the record's start line.
+  // Whatever the order of the records, the result is that of positions_in.
+  template <Columns C>
+  class Cursor {
+   public:
+    explicit Cursor(const LineIndex& index) : index_(&index), next_(index.line_starts_[1]) {}
+
+    RecordPositions next(const SourceDiagnostic& record) {
+      const std::uint32_t start = record.start - first_;
+      const std::uint32_t end = record.end - first_;
+      if (start < span_ && end < span_) [[likely]] {
+        if constexpr (C == Columns::Ascii) {
+          return {{line_, start + 1}, {line_, end + 1}};
+        } else {
+          // Below span_ every position is within the source and before its
+          // end, so the byte there can be read.
+          const char* text = index_->source_.data();
+          if (!is_continuation(text[record.start]) && !is_continuation(text[record.end])) [[likely]] {
+            if constexpr (C == Columns::Bytes)
+              return {{line_, start + 1}, {line_, end + 1}};
+            else
+              return {{line_, index_->units_before<C>(record.start) - units_ + 1},
+                      {line_, index_->units_before<C>(record.end) - units_ + 1}};
+          }
+        }
+      }
+      return move(record);
+    }
+
+   private:
+    RecordPositions move(const SourceDiagnostic& record) {
+      const LineIndex& index = *index_;
+      const std::uint32_t start = record.start;
+      const std::uint32_t end = record.end;
+      if (!index.answerable<C>(start) || !index.answerable<C>(end)) [[unlikely]]
+        return {index.locate(start), index.locate(end)};
+      // The first line start after `start`. Records mostly move on to one
+      // of the next lines: when `start` lies less than a block past the
+      // cursor's line, the lines passed all start in that stretch of at
+      // most one block. Otherwise the search starts at the line of the
+      // block that holds `start`.
+      const std::uint32_t* starts = index.line_starts_.data();
+      const std::uint32_t* after = start >= next_ && start - next_ < kBlockBytes
+                                       ? starts + line_ + 1
+                                       : starts + index.block_lines_[start >> kBlockShift] + 1;
+      while (*after <= start) ++after;
+      const auto line = static_cast<std::uint32_t>(after - starts);  // 1-based
+      const std::uint32_t first = after[-1];
+      const std::uint32_t next = *after;
+      line_ = line;
+      first_ = first;
+      next_ = next;
+      // The end of the source (the last line's last position) is left out,
+      // so that the fast path may read the byte at any position it takes.
+      span_ = std::min(next, index.checked_size_) - first;
+      if constexpr (C == Columns::CodePoints || C == Columns::Utf16Units)
+        units_ = index.line_units_[line - 1];
+      const std::uint32_t start_column = index.column_in<C>(line - 1, start);
+      if (end - first < next - first) [[likely]]
+        return {{line, start_column}, {line, index.column_in<C>(line - 1, end)}};
+      const std::uint32_t end_line = index.line_of(end);
+      return {{line, start_column}, {end_line + 1, index.column_in<C>(end_line, end)}};
+    }
+
+    const LineIndex* index_;
+    std::uint32_t line_ = 1;   // 1-based
+    std::uint32_t first_ = 0;  // the line's first byte
+    std::uint32_t next_;       // the next line's first byte, or kEndOfSource
+    // Positions first_ + [0, span_) are on the line and before the end of
+    // the source (none before the first look-up).
+    std::uint32_t span_ = 0;
+    std::uint32_t units_ = 0;  // code points or UTF-16 units before first_
+  };
 
   // For the tests: the tables as built.
   std::span<const std::uint32_t> line_starts() const { return line_starts_; }
