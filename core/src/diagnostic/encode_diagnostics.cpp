@@ -280,36 +280,19 @@ LineCol LineIndex::locate_slow(std::uint32_t value) const {
 
 namespace {
 
-// GCC turns the five stores of a record into vector shuffles, which take
-// more instructions than the stores they replace.
-#if defined(__GNUC__) && !defined(__clang__)
-#define QUENDAL_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
-#else
-#define QUENDAL_SCALAR_STORES
-#endif
-
 // Through a small buffer: the output is never filled twice (zeros, then the
 // values).
 template <LineIndex::Columns C>
-QUENDAL_SCALAR_STORES void encode_all(const LineIndex& index, std::span<const SourceDiagnostic> records,
-                                      std::vector<std::uint32_t>& out) {
+void encode_all(const LineIndex& index, std::span<const SourceDiagnostic> records,
+                std::vector<std::uint32_t>& out) {
   constexpr std::size_t kRecords = 256;
   std::uint32_t buffer[kRecords * 5];
   LineIndex::Cursor<C> cursor(index);
-  const SourceDiagnostic* record = records.data();
-  for (std::size_t left = records.size(); left != 0;) {
-    const std::size_t n = std::min(kRecords, left);
-    left -= n;
-    std::uint32_t* values = buffer;
-    for (const SourceDiagnostic* stop = record + n; record != stop; ++record, values += 5) {
-      const LineIndex::RecordPositions p = cursor.next(*record);
-      values[0] = p.start.line;
-      values[1] = p.start.column;
-      values[2] = p.end.line;
-      values[3] = p.end.column;
-      values[4] = to_number(record->code);
-    }
-    out.insert(out.end(), buffer, values);
+  for (std::size_t at = 0; at < records.size(); at += kRecords) {
+    const std::span<const SourceDiagnostic> chunk =
+        records.subspan(at, std::min(kRecords, records.size() - at));
+    cursor.encode(chunk, buffer);
+    out.insert(out.end(), buffer, buffer + chunk.size() * 5);
   }
 }
 

@@ -15,6 +15,14 @@
 
 namespace quendal {
 
+// GCC turns the five stores of a record into vector shuffles, which take
+// more instructions than the stores they replace.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUENDAL_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define QUENDAL_SCALAR_STORES
+#endif
+
 struct LineCol {
   std::uint32_t line = 0;
   std::uint32_t column = 0;
@@ -156,6 +164,22 @@ class LineIndex {
         }
       }
       return move(record);
+    }
+
+    // The five integers of each record into `out`.
+    QUENDAL_SCALAR_STORES void encode(std::span<const SourceDiagnostic> records, std::uint32_t* out) {
+      // A copy that no store to `out` may alias: it stays in registers.
+      Cursor cursor = *this;
+      for (const SourceDiagnostic& record : records) {
+        const RecordPositions p = cursor.next(record);
+        out[0] = p.start.line;
+        out[1] = p.start.column;
+        out[2] = p.end.line;
+        out[3] = p.end.column;
+        out[4] = to_number(record.code);
+        out += 5;
+      }
+      *this = cursor;
     }
 
    private:
