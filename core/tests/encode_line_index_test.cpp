@@ -170,6 +170,27 @@ TEST(EncodeLineIndex, RecordsAtTheEndOfTheSource) {
   }
 }
 
+// Sources with far more lines than the line table first makes room for
+// (one per 16 bytes): the table grows while it is filled, and every position
+// still finds its line.
+TEST(EncodeLineIndex, DenseLineFeedsGrowTheTable) {
+  for (const std::string& line :
+       {std::string("\n"), std::string("a\n"), std::string("\r\n"), std::string("\xC3\xA9\n")}) {
+    std::string source;
+    while (source.size() < 9000) source += line;
+    source += "z";
+    std::vector<SourceDiagnostic> records;
+    for (const std::uint64_t p : boundaries(source)) records.push_back({p, p, DiagnosticCode::SourceMap});
+    const NaiveLines naive(source);
+    EXPECT_EQ(LineIndex(source, PositionUnit::Utf8Bytes).line_starts().size(), naive.starts.size() + 1);
+    for (PositionUnit unit : kUnits) {
+      SCOPED_TRACE(::testing::Message()
+                   << "line of " << line.size() << " bytes, unit " << static_cast<int>(unit));
+      expect_naive_encoding(source, records, unit);
+    }
+  }
+}
+
 // Runs of records on one line take a shorter way than records that move to
 // another line; both must agree with the reference, and with the index asked
 // about each record alone, at the edges of such a run. Every source but the

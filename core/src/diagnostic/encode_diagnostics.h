@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -194,7 +195,7 @@ class LineIndex {
       // cursor's line, the lines passed all start in that stretch of at
       // most one block. Otherwise the search starts at the line of the
       // block that holds `start`.
-      const std::uint32_t* starts = index.line_starts_.data();
+      const std::uint32_t* starts = index.line_starts_.data.get();
       const std::uint32_t* after = start >= next_ && start - next_ < kBlockBytes
                                        ? starts + line_ + 1
                                        : starts + index.block_lines_[start >> kBlockShift] + 1;
@@ -228,8 +229,8 @@ class LineIndex {
   };
 
   // For the tests: the tables as built.
-  std::span<const std::uint32_t> line_starts() const { return line_starts_; }
-  std::span<const std::uint32_t> block_lines() const { return block_lines_; }
+  std::span<const std::uint32_t> line_starts() const { return line_starts_.view(); }
+  std::span<const std::uint32_t> block_lines() const { return block_lines_.view(); }
 
  private:
   void build_lines(std::string_view source);
@@ -249,9 +250,9 @@ class LineIndex {
   // The 0-based line of an answerable position.
   std::uint32_t line_of(std::uint32_t pos) const {
     // The first line that starts after `pos`, less one.
-    const std::uint32_t* next = line_starts_.data() + block_lines_[pos >> kBlockShift] + 1;
+    const std::uint32_t* next = line_starts_.data.get() + block_lines_[pos >> kBlockShift] + 1;
     while (*next <= pos) ++next;
-    return static_cast<std::uint32_t>(next - line_starts_.data()) - 1;
+    return static_cast<std::uint32_t>(next - line_starts_.data.get()) - 1;
   }
   template <Columns C>
   std::uint32_t column_in(std::uint32_t line, std::uint32_t pos) const {
@@ -281,9 +282,16 @@ class LineIndex {
   std::string_view source_;
   std::uint32_t checked_size_ = 0;
   Columns columns_ = Columns::Bytes;
-  CodePointCounter counter_ = nullptr;      // for sources without tables
-  std::vector<std::uint32_t> line_starts_;  // one per line, then kEndOfSource
-  std::vector<std::uint32_t> block_lines_;  // 0-based line of each block's first byte
+  CodePointCounter counter_ = nullptr;  // for sources without tables
+  // Offsets in one allocation, written without being zeroed first.
+  struct Offsets {
+    std::unique_ptr<std::uint32_t[]> data;
+    std::size_t size = 0;
+    std::uint32_t operator[](std::size_t i) const { return data[i]; }
+    std::span<const std::uint32_t> view() const { return {data.get(), size}; }
+  };
+  Offsets line_starts_;  // one per line, then kEndOfSource
+  Offsets block_lines_;  // 0-based line of each block's first byte
   // Only for counting code points or UTF-16 units:
   std::vector<std::uint32_t> block_units_;       // units before each block
   std::vector<std::uint64_t> character_starts_;  // bit i: byte i of the block starts a character
