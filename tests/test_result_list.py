@@ -4,6 +4,7 @@ code points, UTF-16 units and bytes all name the same place of the source,
 whatever the characters, line ends and line lengths, and both modules build
 the same list."""
 
+import collections
 import sys
 from pathlib import Path
 
@@ -97,3 +98,24 @@ def test_records_in_the_list_are_fresh_each_call():
     first = core.compile(source, core.Config())[1]
     first[0] = -1
     assert core.compile(source, core.Config())[1][0] == 1
+
+
+def test_every_item_owns_one_reference():
+    """Ints are shared between the places of one value: an int beyond the interpreter's
+    own small ones (lines and columns above 256, codes) is referred to by the list once
+    per place it takes, and by nothing else once the call is over, whether the record
+    that first made it was on the same line as the one before or not."""
+    body = "\n".join(
+        f"fn f{i}(a) {{ let x = a + {i};" + " a = a + 1;" * (i % 40) + " return x; }" for i in range(600)
+    )
+    source = body + "\nlet z = " + " + ".join(f"f{i}(1)" for i in range(0, 600, 7)) + ";"
+    for unit in UNITS:
+        items = core.compile(source, core.Config(position_unit=unit))[1]
+        places = collections.Counter(id(v) for v in items)
+        shared = {id(v): v for v in items if v > 256}
+        assert len(shared) > 300
+        for key in shared:
+            value = shared[key]
+            # The list's references, and those of `shared`, `value` and the call.
+            assert sys.getrefcount(value) == places[key] + 3, value
+        assert items == core.compile(source, core.Config(position_unit=unit))[1]

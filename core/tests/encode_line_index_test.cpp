@@ -170,6 +170,121 @@ TEST(EncodeLineIndex, RecordsAtTheEndOfTheSource) {
   }
 }
 
+// Sources with far more lines than the line table first makes room for
+// (one per 16 bytes): the table grows while it is filled, and every position
+// still finds its line.
+TEST(EncodeLineIndex, DenseLineFeedsGrowTheTable) {
+  for (const std::string& line :
+       {std::string("\n"), std::string("a\n"), std::string("\r\n"), std::string("\xC3\xA9\n")}) {
+    std::string source;
+    while (source.size() < 9000) source += line;
+    source += "z";
+    std::vector<SourceDiagnostic> records;
+    for (const std::uint64_t p : boundaries(source)) records.push_back({p, p, DiagnosticCode::SourceMap});
+    const NaiveLines naive(source);
+    EXPECT_EQ(LineIndex(source, PositionUnit::Utf8Bytes).line_starts().size(), naive.starts.size() + 1);
+    for (PositionUnit unit : kUnits) {
+      SCOPED_TRACE(::testing::Message()
+                   << "line of " << line.size() << " bytes, unit " << static_cast<int>(unit));
+      expect_naive_encoding(source, records, unit);
+    }
+  }
+}
+
+// Runs of records on one line take a shorter way than records that move to
+// another line; both must agree with the reference, and with the index asked
+// about each record alone, at the edges of such a run. Every source but the
+// first has a character beyond ASCII somewhere, so that its columns are not
+// plain offsets.
+struct RunCase {
+  const char* name;
+  std::string source;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+};
+
+std::vector<RunCase> run_cases() {
+  const std::string wide = "x" + std::string(150, 'a') + "\n\xC3\xA9";
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> across;  // one line, over blocks 0..2
+  for (std::uint32_t p = 55; p < 140; p += 3) across.push_back({p, p + 2});
+  return {
+      {"ASCII run over a block boundary", std::string(150, 'a') + "\nb", across},
+      {"run over a block boundary", wide, across},
+      {"run that ends at the line feed",
+       wide,
+       {{140, 150}, {150, 151}, {151, 151}, {151, 152}, {149, 152}, {152, 154}, {151, 154}}},
+      {"non-ASCII between two records",
+       "ab \xC3\xA9 cd \xF0\x9F\x98\x80 ef\nz",
+       {{0, 1}, {6, 8}, {0, 2}, {13, 15}, {6, 15}, {3, 5}, {15, 16}, {17, 17}, {3, 17}}},
+      {"CRLF line ends",
+       "ab\r\n\xC3\xA9\r\nc\r\n",
+       {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 6}, {6, 7}, {7, 8}, {8, 9}, {10, 11}, {11, 11}, {0, 11}}},
+      {"a run that reaches the end of the source",
+       "\xC3\xA9\nabc",
+       {{3, 4}, {4, 5}, {5, 6}, {6, 6}, {3, 6}, {0, 6}, {5, 6}}},
+      {"the end of the source after a final line feed",
+       "q\xC3\xA9\n",
+       {{0, 1}, {1, 3}, {3, 4}, {4, 4}, {0, 4}, {3, 3}}},
+      {"a record that leaves the line, then the line again",
+       "abc\ndef\n\xC3\xA9gh",
+       {{0, 1}, {1, 5}, {2, 3}, {4, 11}, {5, 6}, {8, 10}, {0, 1}, {12, 12}, {11, 12}}},
+      {"lines shorter than a record step",
+       "a\nb\n\n\nc\xC3\xA9\n\nd",
+       {{0, 0}, {2, 3}, {4, 4}, {5, 6}, {6, 7}, {7, 9}, {10, 11}, {9, 9}, {11, 12}, {12, 12}, {6, 9}}},
+  };
+}
+
+TEST(EncodeLineIndex, RunsOnOneLineMatchTheReferenceAndSingleLookUps) {
+  for (const RunCase& c : run_cases()) {
+    std::vector<SourceDiagnostic> records;
+    for (const auto& [start, end] : c.ranges) records.push_back({start, end, DiagnosticCode::SourceMap});
+    for (PositionUnit unit : kUnits) {
+      SCOPED_TRACE(::testing::Message() << c.name << ", unit " << static_cast<int>(unit));
+      expect_naive_encoding(c.source, records, unit);
+      const std::vector<std::uint32_t> encoded = encode_diagnostics(c.source, records, unit);
+      const LineIndex index(c.source, unit);
+      for (std::size_t i = 0; i < records.size(); ++i) {
+        const EncodedRecord alone = index.encode(records[i]);
+        ASSERT_TRUE(
+            std::equal(alone.begin(), alone.end(), encoded.begin() + static_cast<std::ptrdiff_t>(i * 5)))
+            << "record " << i;
+      }
+    }
+  }
+}
+
+// A position that a run's line would take but that is not a valid one:
+// inside a character on that line, or past the end of the source on the
+// last line. Only the last record of each case is invalid.
+TEST(EncodeLineIndex, InvalidPositionsAfterARunFail) {
+  struct Case {
+    std::string source;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  };
+  const std::string mixed =
+      "a\xC3\xA9"
+      "b\n\xE4\xB8\xADz";  // "é" at 1..2, "中" at 5..7, size 9
+  const Case cases[] = {
+      {mixed, {{0, 1}, {1, 3}, {0, 2}}},   // inside "é", as an end on the run's line
+      {mixed, {{0, 1}, {2, 2}}},           // ... as start and end
+      {mixed, {{5, 5}, {8, 9}, {8, 10}}},  // past the end, on the last line
+      {mixed, {{5, 8}, {10, 10}}},
+      {mixed, {{6, 6}}},                      // inside "中", first record
+      {"abc\nde", {{4, 5}, {5, 6}, {5, 7}}},  // ASCII: past the end
+  };
+  for (const Case& c : cases) {
+    std::vector<SourceDiagnostic> records;
+    for (const auto& [start, end] : c.ranges) records.push_back({start, end, DiagnosticCode::SourceMap});
+    for (PositionUnit unit : kUnits) {
+      SCOPED_TRACE(::testing::Message() << c.ranges.back().first << ".." << c.ranges.back().second << " unit "
+                                        << static_cast<int>(unit));
+      EXPECT_THROW(encode_diagnostics(c.source, records, unit), InternalFailure);
+      records.pop_back();
+      EXPECT_NO_THROW(encode_diagnostics(c.source, records, unit));
+      records.push_back({c.ranges.back().first, c.ranges.back().second, DiagnosticCode::SourceMap});
+    }
+  }
+}
+
 // One 10 MB line of two-, three- and four-byte characters and 100,000
 // records on it, in reverse order, in every unit. (bench/linear_bench.py
 // counts the instructions of such a line at three sizes: the work per

@@ -1,5 +1,6 @@
 // The Python form of a compilation's result, shared by both modules:
 // (bytes | None, list of int).
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <span>
@@ -15,9 +16,10 @@ namespace {
 // deal (every record on a line has the same line number, columns are small,
 // most records are source maps): ints are immutable, so one object per value
 // stands in every place the value occurs. Small values have a table of their
-// own; larger ones share a direct-mapped cache sized to the list. The cache
-// holds no references: every object it hands out is placed in the list being
-// built at once, and lives as long as that list.
+// own, filled up to the largest small value asked for so far; larger ones
+// share a direct-mapped cache sized to the list. The tables hold a reference
+// to each object in them until they are destroyed, so an object they hand
+// out stays valid for the whole fill even once its slot is taken.
 class IntObjects {
  public:
   explicit IntObjects(std::size_t values) {
@@ -26,71 +28,103 @@ class IntObjects {
     large_.resize(slots);
     mask_ = slots - 1;
   }
+  IntObjects(const IntObjects&) = delete;
+  IntObjects& operator=(const IntObjects&) = delete;
+  ~IntObjects() {
+    for (std::uint32_t v = 0; v < filled_; ++v) Py_DECREF(small_[v]);
+    for (const Slot& slot : large_) Py_XDECREF(slot.object);
+  }
 
-  // A new reference, or null with an exception set.
+  // Values below filled() are in the table.
+  std::uint32_t filled() const { return filled_; }
+  PyObject* small(std::uint32_t value) const { return small_[value]; }
+
+  // A borrowed reference, or null with an exception set.
   PyObject* get(std::uint32_t value) {
-    if (value < kSmall) {
-      PyObject*& object = small_[value];
-      if (object == nullptr) [[unlikely]] {
-        object = PyLong_FromUnsignedLong(value);
-        return object;
-      }
-      return Py_NewRef(object);
-    }
-    Slot& slot = large_[(value ^ (value >> 9)) & mask_];
-    if (slot.value == value && slot.object != nullptr) return Py_NewRef(slot.object);
-    PyObject* object = PyLong_FromUnsignedLong(value);
-    if (object != nullptr) slot = {value, object};
-    return object;
+    if (value < filled_) return small_[value];
+    return make(value);
   }
 
  private:
+  [[gnu::noinline]] PyObject* make(std::uint32_t value) {
+    if (value < kSmall) {
+      // The table up to `value`, and a little beyond: columns grow.
+      const std::uint32_t to = std::min(kSmall, std::max(value + 1, 2 * filled_));
+      for (; filled_ < to; ++filled_) {
+        PyObject* object = PyLong_FromLongLong(filled_);
+        if (object == nullptr) return nullptr;
+        small_[filled_] = object;
+      }
+      return small_[value];
+    }
+    Slot& slot = large_[(value ^ (value >> 9)) & mask_];
+    if (slot.value == value && slot.object != nullptr) return slot.object;
+    PyObject* object = PyLong_FromLongLong(value);
+    if (object == nullptr) return nullptr;
+    Py_XDECREF(slot.object);
+    slot = {value, object};
+    return object;
+  }
+
   static constexpr std::uint32_t kSmall = 256;
   struct Slot {
     std::uint32_t value = 0;
     PyObject* object = nullptr;
   };
-  PyObject* small_[kSmall] = {};
+  PyObject* small_[kSmall];
+  std::uint32_t filled_ = 0;
   std::vector<Slot> large_;
   std::size_t mask_ = 0;
 };
 
-// One value that repeats from record to record (a start line, a code): the
-// object made for it last, if the value is the same.
-struct LastInt {
-  std::uint32_t value;
-  PyObject* object = nullptr;
-
-  PyObject* get(std::uint32_t v, IntObjects& ints) {
-    if (v == value) return Py_NewRef(object);
-    PyObject* made = ints.get(v);
-    if (made != nullptr) {
-      value = v;
-      object = made;
-    }
-    return made;
-  }
-};
-
 // Fills `items` (five empty slots per record) from the records; false with
 // an exception set on failure, the slots filled so far left to the list.
+// Each item stored is a new reference.
 template <LineIndex::Columns C>
 bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, const LineIndex& lines,
                 PyObject* internal_failure) {
   IntObjects ints(records.size() * 5);
-  LastInt line{0};        // lines start at 1
-  LastInt code{0x10000};  // codes are 16-bit
+  LineIndex::Cursor<C> cursor(lines);
+  // The last start line and code, which most records repeat (lines start
+  // at 1, codes are 16-bit).
+  std::uint32_t line = 0;
+  PyObject* line_object = nullptr;
+  std::uint32_t code = 0x10000;
+  PyObject* code_object = nullptr;
+  const auto put = [](PyObject** item, PyObject* object) {
+    Py_INCREF(object);
+    *item = object;
+  };
   try {
     for (const SourceDiagnostic& record : records) {
-      const LineIndex::RecordPositions p = lines.positions_in<C>(record);
-      PyObject* start_line = line.get(p.start.line, ints);
-      if (start_line == nullptr) return false;
-      *items++ = start_line;
-      if ((*items++ = ints.get(p.start.column)) == nullptr) return false;
-      if ((*items++ = p.end.line == p.start.line ? Py_NewRef(start_line) : ints.get(p.end.line)) == nullptr)
+      const LineIndex::RecordPositions p = cursor.next(record);
+      if (p.start.line != line) [[unlikely]] {
+        if ((line_object = ints.get(p.start.line)) == nullptr) return false;
+        line = p.start.line;
+      }
+      put(items, line_object);
+      PyObject* object;
+      if (p.start.column < ints.filled()) [[likely]]
+        object = ints.small(p.start.column);
+      else if ((object = ints.get(p.start.column)) == nullptr)
         return false;
-      if ((*items++ = ints.get(p.end.column)) == nullptr) return false;
-      if ((*items++ = code.get(to_number(record.code), ints)) == nullptr) return false;
+      put(items + 1, object);
+      if (p.end.line == line) [[likely]]
+        object = line_object;
+      else if ((object = ints.get(p.end.line)) == nullptr)
+        return false;
+      put(items + 2, object);
+      if (p.end.column < ints.filled()) [[likely]]
+        object = ints.small(p.end.column);
+      else if ((object = ints.get(p.end.column)) == nullptr)
+        return false;
+      put(items + 3, object);
+      if (const std::uint32_t value = to_number(record.code); value != code) [[unlikely]] {
+        if ((code_object = ints.get(value)) == nullptr) return false;
+        code = value;
+      }
+      put(items + 4, code_object);
+      items += 5;
     }
   } catch (const std::exception& failure) {
     PyErr_SetString(internal_failure, failure.what());

@@ -179,50 +179,68 @@ LineIndex::LineIndex(std::string_view source, PositionUnit unit) {
 
 void LineIndex::build_lines(std::string_view source) {
   source_ = source;
-  line_starts_.reserve(source.size() < kEndOfSource ? source.size() / 16 + 2 : 2);
-  line_starts_.push_back(0);
   if (source.size() >= kEndOfSource) {
     // Position 0 alone: see locate_slow.
-    line_starts_.push_back(kEndOfSource);
-    block_lines_.push_back(0);
+    line_starts_ = {std::make_unique<std::uint32_t[]>(2), 2};
+    line_starts_.data[1] = kEndOfSource;
+    block_lines_ = {std::make_unique<std::uint32_t[]>(1), 1};
     return;
   }
   const auto size = static_cast<std::uint32_t>(source.size());
   checked_size_ = size;
   // Line starts, and each block's line (the line of its first byte, so
-  // recorded before the block's line feeds are read).
+  // recorded before the block's line feeds are read). Line starts are
+  // written through a pointer; before each block there is room for as many
+  // as it has bytes, and for the sentinel.
   const std::uint32_t full = size >> kBlockShift;
-  block_lines_.resize(full + 1);
+  block_lines_ = {std::make_unique_for_overwrite<std::uint32_t[]>(full + 1), full + 1};
+  std::uint32_t* const block_lines = block_lines_.data.get();
+  std::size_t capacity = size / 16 + kBlockBytes + 2;
+  std::unique_ptr<std::uint32_t[]> starts = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+  std::uint32_t* out = starts.get();
+  *out++ = 0;
+  std::uint32_t* room = starts.get() + capacity - (kBlockBytes + 1);  // past it, a block may not fit
   std::uint32_t line = 0;
   std::uint64_t high = 0;
   const auto take = [&](std::uint32_t base, const BlockScan& scan) {
     high |= scan.high;
+    if (out > room) [[unlikely]] {
+      const auto used = static_cast<std::size_t>(out - starts.get());
+      capacity *= 2;
+      std::unique_ptr<std::uint32_t[]> grown = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+      std::memcpy(grown.get(), starts.get(), used * sizeof(std::uint32_t));
+      starts = std::move(grown);
+      out = starts.get() + used;
+      room = starts.get() + capacity - (kBlockBytes + 1);
+    }
     for (std::uint64_t bits = scan.newlines; bits != 0; bits &= bits - 1) {
       const std::uint32_t next = base + static_cast<std::uint32_t>(std::countr_zero(bits)) + 1;
       if (next == size) break;  // a final "\n" starts no line
-      line_starts_.push_back(next);
+      *out++ = next;
       ++line;
     }
   };
   const char* data = source.data();
   for (std::uint32_t block = 0; block < full; ++block) {
-    block_lines_[block] = line;
+    block_lines[block] = line;
     take(block << kBlockShift, scan_block(data + (std::size_t{block} << kBlockShift)));
   }
-  block_lines_[full] = line;
+  block_lines[full] = line;
   if (const std::uint32_t rest = size & (kBlockBytes - 1); rest != 0) {
     char tail[kBlockBytes] = {};  // zeros: neither line feeds nor beyond ASCII
     std::memcpy(tail, data + (std::size_t{full} << kBlockShift), rest);
     take(full << kBlockShift, scan_block(tail));
   }
-  line_starts_.push_back(kEndOfSource);
+  *out++ = kEndOfSource;
+  const auto count = static_cast<std::size_t>(out - starts.get());
+  line_starts_ = {std::move(starts), count};
   columns_ = high == 0 ? Columns::Ascii : Columns::Bytes;
 }
 
 void LineIndex::build_units(PositionUnit unit) {
   const bool utf16 = unit == PositionUnit::Utf16Units;
   columns_ = utf16 ? Columns::Utf16Units : Columns::CodePoints;
-  const std::size_t blocks = block_lines_.size();
+  const std::size_t blocks = block_lines_.size;
   block_units_.resize(blocks);
   character_starts_.resize(blocks);
   if (utf16) four_byte_starts_.resize(blocks);
@@ -246,7 +264,7 @@ void LineIndex::build_units(PositionUnit unit) {
       units += bit_count(starts.four_byte);
     }
   }
-  line_units_.resize(line_starts_.size() - 1);
+  line_units_.resize(line_starts_.size - 1);
   for (std::size_t l = 0; l < line_units_.size(); ++l)
     line_units_[l] = utf16 ? units_before<Columns::Utf16Units>(line_starts_[l])
                            : units_before<Columns::CodePoints>(line_starts_[l]);
@@ -278,6 +296,26 @@ LineCol LineIndex::locate_slow(std::uint32_t value) const {
   return {static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column)};
 }
 
+namespace {
+
+// Through a small buffer: the output is never filled twice (zeros, then the
+// values).
+template <LineIndex::Columns C>
+void encode_all(const LineIndex& index, std::span<const SourceDiagnostic> records,
+                std::vector<std::uint32_t>& out) {
+  constexpr std::size_t kRecords = 256;
+  std::uint32_t buffer[kRecords * 5];
+  LineIndex::Cursor<C> cursor(index);
+  for (std::size_t at = 0; at < records.size(); at += kRecords) {
+    const std::span<const SourceDiagnostic> chunk =
+        records.subspan(at, std::min(kRecords, records.size() - at));
+    cursor.encode(chunk, buffer);
+    out.insert(out.end(), buffer, buffer + chunk.size() * 5);
+  }
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
                                               std::span<const SourceDiagnostic> diagnostics,
                                               PositionUnit unit) {
@@ -285,27 +323,7 @@ std::vector<std::uint32_t> encode_diagnostics(std::string_view source,
   if (diagnostics.empty()) return out;
   const LineIndex index(source, unit);
   out.reserve(diagnostics.size() * 5);
-  // Through a small buffer: the output is never filled twice (zeros, then
-  // the values), and the way columns are found is chosen once.
-  const auto encode_all = [&]<LineIndex::Columns C>() {
-    constexpr std::size_t kRecords = 256;
-    std::uint32_t buffer[kRecords * 5];
-    for (std::size_t at = 0; at < diagnostics.size(); at += kRecords) {
-      const std::size_t n = std::min(kRecords, diagnostics.size() - at);
-      for (std::size_t i = 0; i < n; ++i) {
-        const SourceDiagnostic& record = diagnostics[at + i];
-        const LineIndex::RecordPositions p = index.positions_in<C>(record);
-        std::uint32_t* values = buffer + i * 5;
-        values[0] = p.start.line;
-        values[1] = p.start.column;
-        values[2] = p.end.line;
-        values[3] = p.end.column;
-        values[4] = to_number(record.code);
-      }
-      out.insert(out.end(), buffer, buffer + n * 5);
-    }
-  };
-  index.with_columns(encode_all);
+  index.with_columns([&]<LineIndex::Columns C>() { encode_all<C>(index, diagnostics, out); });
   return out;
 }
 

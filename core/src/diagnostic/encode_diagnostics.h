@@ -3,8 +3,10 @@
 // five unsigned 32-bit integers per record (start line, start column, end
 // line, end column, code), lines and columns 1-based, columns counted in the
 // configured unit.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,14 @@
 #include "diagnostic/source_diagnostic.h"
 
 namespace quendal {
+
+// GCC turns the five stores of a record into vector shuffles, which take
+// more instructions than the stores they replace.
+#if defined(__GNUC__) && !defined(__clang__)
+#define QUENDAL_SCALAR_STORES __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define QUENDAL_SCALAR_STORES
+#endif
 
 struct LineCol {
   std::uint32_t line = 0;
@@ -123,9 +133,104 @@ class LineIndex {
     return {{line + 1, column_in<C>(line, start)}, {end_line + 1, column_in<C>(end_line, end)}};
   }
 
+  // Positions of records taken one after another. The cursor keeps the line
+  // of the last record it looked up: a record that starts and ends on that
+  // line (consecutive instructions of one line, most records) is answered
+  // without a line look-up, its columns counted from the line's start. Any
+  // other record, or a position the line cannot answer at once, takes the
+  // way of positions_in and moves the cursor to the record's start line.
+  // Whatever the order of the records, the result is that of positions_in.
+  template <Columns C>
+  class Cursor {
+   public:
+    explicit Cursor(const LineIndex& index) : index_(&index), next_(index.line_starts_[1]) {}
+
+    RecordPositions next(const SourceDiagnostic& record) {
+      const std::uint32_t start = record.start - first_;
+      const std::uint32_t end = record.end - first_;
+      if (start < span_ && end < span_) [[likely]] {
+        if constexpr (C == Columns::Ascii) {
+          return {{line_, start + 1}, {line_, end + 1}};
+        } else {
+          // Below span_ every position is within the source and before its
+          // end, so the byte there can be read.
+          const char* text = index_->source_.data();
+          if (!is_continuation(text[record.start]) && !is_continuation(text[record.end])) [[likely]] {
+            if constexpr (C == Columns::Bytes)
+              return {{line_, start + 1}, {line_, end + 1}};
+            else
+              return {{line_, index_->units_before<C>(record.start) - units_ + 1},
+                      {line_, index_->units_before<C>(record.end) - units_ + 1}};
+          }
+        }
+      }
+      return move(record);
+    }
+
+    // The five integers of each record into `out`.
+    QUENDAL_SCALAR_STORES void encode(std::span<const SourceDiagnostic> records, std::uint32_t* out) {
+      // A copy that no store to `out` may alias: it stays in registers.
+      Cursor cursor = *this;
+      for (const SourceDiagnostic& record : records) {
+        const RecordPositions p = cursor.next(record);
+        out[0] = p.start.line;
+        out[1] = p.start.column;
+        out[2] = p.end.line;
+        out[3] = p.end.column;
+        out[4] = to_number(record.code);
+        out += 5;
+      }
+      *this = cursor;
+    }
+
+   private:
+    RecordPositions move(const SourceDiagnostic& record) {
+      const LineIndex& index = *index_;
+      const std::uint32_t start = record.start;
+      const std::uint32_t end = record.end;
+      if (!index.answerable<C>(start) || !index.answerable<C>(end)) [[unlikely]]
+        return {index.locate(start), index.locate(end)};
+      // The first line start after `start`. Records mostly move on to one
+      // of the next lines: when `start` lies less than a block past the
+      // cursor's line, the lines passed all start in that stretch of at
+      // most one block. Otherwise the search starts at the line of the
+      // block that holds `start`.
+      const std::uint32_t* starts = index.line_starts_.data.get();
+      const std::uint32_t* after = start >= next_ && start - next_ < kBlockBytes
+                                       ? starts + line_ + 1
+                                       : starts + index.block_lines_[start >> kBlockShift] + 1;
+      while (*after <= start) ++after;
+      const auto line = static_cast<std::uint32_t>(after - starts);  // 1-based
+      const std::uint32_t first = after[-1];
+      const std::uint32_t next = *after;
+      line_ = line;
+      first_ = first;
+      next_ = next;
+      // The end of the source (the last line's last position) is left out,
+      // so that the fast path may read the byte at any position it takes.
+      span_ = std::min(next, index.checked_size_) - first;
+      if constexpr (C == Columns::CodePoints || C == Columns::Utf16Units)
+        units_ = index.line_units_[line - 1];
+      const std::uint32_t start_column = index.column_in<C>(line - 1, start);
+      if (end - first < next - first) [[likely]]
+        return {{line, start_column}, {line, index.column_in<C>(line - 1, end)}};
+      const std::uint32_t end_line = index.line_of(end);
+      return {{line, start_column}, {end_line + 1, index.column_in<C>(end_line, end)}};
+    }
+
+    const LineIndex* index_;
+    std::uint32_t line_ = 1;   // 1-based
+    std::uint32_t first_ = 0;  // the line's first byte
+    std::uint32_t next_;       // the next line's first byte, or kEndOfSource
+    // Positions first_ + [0, span_) are on the line and before the end of
+    // the source (none before the first look-up).
+    std::uint32_t span_ = 0;
+    std::uint32_t units_ = 0;  // code points or UTF-16 units before first_
+  };
+
   // For the tests: the tables as built.
-  std::span<const std::uint32_t> line_starts() const { return line_starts_; }
-  std::span<const std::uint32_t> block_lines() const { return block_lines_; }
+  std::span<const std::uint32_t> line_starts() const { return line_starts_.view(); }
+  std::span<const std::uint32_t> block_lines() const { return block_lines_.view(); }
 
  private:
   void build_lines(std::string_view source);
@@ -145,9 +250,9 @@ class LineIndex {
   // The 0-based line of an answerable position.
   std::uint32_t line_of(std::uint32_t pos) const {
     // The first line that starts after `pos`, less one.
-    const std::uint32_t* next = line_starts_.data() + block_lines_[pos >> kBlockShift] + 1;
+    const std::uint32_t* next = line_starts_.data.get() + block_lines_[pos >> kBlockShift] + 1;
     while (*next <= pos) ++next;
-    return static_cast<std::uint32_t>(next - line_starts_.data()) - 1;
+    return static_cast<std::uint32_t>(next - line_starts_.data.get()) - 1;
   }
   template <Columns C>
   std::uint32_t column_in(std::uint32_t line, std::uint32_t pos) const {
@@ -177,9 +282,16 @@ class LineIndex {
   std::string_view source_;
   std::uint32_t checked_size_ = 0;
   Columns columns_ = Columns::Bytes;
-  CodePointCounter counter_ = nullptr;      // for sources without tables
-  std::vector<std::uint32_t> line_starts_;  // one per line, then kEndOfSource
-  std::vector<std::uint32_t> block_lines_;  // 0-based line of each block's first byte
+  CodePointCounter counter_ = nullptr;  // for sources without tables
+  // Offsets in one allocation, written without being zeroed first.
+  struct Offsets {
+    std::unique_ptr<std::uint32_t[]> data;
+    std::size_t size = 0;
+    std::uint32_t operator[](std::size_t i) const { return data[i]; }
+    std::span<const std::uint32_t> view() const { return {data.get(), size}; }
+  };
+  Offsets line_starts_;  // one per line, then kEndOfSource
+  Offsets block_lines_;  // 0-based line of each block's first byte
   // Only for counting code points or UTF-16 units:
   std::vector<std::uint32_t> block_units_;       // units before each block
   std::vector<std::uint64_t> character_starts_;  // bit i: byte i of the block starts a character
