@@ -38,8 +38,8 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   if (parameters != nullptr) {
     for (const auto& item : parameters->parameters) has_rest = has_rest || item.item.is_spread();
   }
-  windows.push_back({parameter_count, true});
-  enter_scope(scope_range);
+  const WindowGuard window(*this, parameter_count, true);
+  const ScopeGuard scope(*this, scope_range);
   const std::size_t position = op_deferred(range, has_rest ? OpCode::FuncVarg : OpCode::Func);
 
   // Parameters: registers 1..n.
@@ -89,8 +89,6 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   const std::array<Operand, 3> operands{reg_operand(dst), param_operand(count_of(parameter_count)),
                                         param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
 }
 
 void Emitter::emit_function_literal(const FunctionLiteralExpression& expression, Register dst) {
@@ -123,16 +121,14 @@ void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   const SourceRange keyword = expression.keyword.range();
   push_tag(DiagnosticCode::LoopExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordLoop, keyword);
-  windows.push_back({0, false});
-  enter_scope(block_range(*expression.body));
+  const WindowGuard window(*this, 0, false);
+  const ScopeGuard scope(*this, block_range(*expression.body));
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   declare_block(expression.body->statements, expression.body->expression, nullptr);
   emit_loop_body(*expression.body, dst);
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
 }
 
 void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopContext loop) {
@@ -148,8 +144,8 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   } else if (expression.else_block != nullptr) {
     result = alloc_register();
   }
-  windows.push_back({0, false});
-  enter_scope(block_range(*expression.body));
+  WindowGuard window(*this, 0, false);
+  ScopeGuard scope(*this, block_range(*expression.body));
   const Register condition = alloc_register();
   check_condition_literal(*expression.condition);
   declare_expression(*expression.condition);
@@ -164,8 +160,9 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
+  // Both close before the `else` part, which runs in the enclosing window.
+  scope.close();
+  window.close();
   emit_else_part(expression.else_block, result, keyword, loop);
 }
 
@@ -188,7 +185,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
 
   // The scope belongs to the loop window, which opens after the iterable
   // has been evaluated in the enclosing window.
-  enter_scope_in(block_range(*expression.body), window_count() + 1);
+  ScopeGuard scope(*this, block_range(*expression.body), window_count() + 1);
   if (expression.pattern != nullptr)
     declare_pattern(*expression.pattern, VariableKind::PatternBinding, nullptr);
   declare_iterable(expression.iterable);
@@ -212,7 +209,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
     result = alloc_register();
   }
 
-  windows.push_back({0, false});
+  WindowGuard window(*this, 0, false);
   const Register loop_value = alloc_register();
   declare_block(expression.body->statements, expression.body->expression, nullptr);
   const std::size_t position = op_deferred(keyword, opcode);
@@ -223,8 +220,10 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
   const std::array<Operand, 3> operands{param_operand(count_of(top_window().last_register)),
                                         reg_operand(first), reg_operand(second)};
   finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
+  // The scope opened before the window: both close before the `else` part,
+  // which runs in the enclosing window.
+  scope.close();
+  window.close();
   emit_else_part(expression.else_block, result, keyword, loop);
 }
 

@@ -51,14 +51,13 @@ void Emitter::emit_module_statement(const ModuleStatement& statement, LoopContex
   Variable& variable = *found->variable;
   ensure_register(variable);
 
-  enter_scope(range_of(body));
+  const ScopeGuard scope(*this, range_of(body));
   ModuleExportsData exports(&arena);
   exports.name = statement.name;
   declare_block(body.statements, nullptr, &exports);
   exports.commit(*this, name, variable.reg);
   emit_block(body.statements, nullptr, body.close.is_null() ? range_of(body).end : body.close.range().end, 0,
              loop);
-  exit_scope();
 }
 
 }  // namespace quendal

@@ -43,10 +43,9 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
 }
 
 void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
-  enter_scope(span_of(block.open.range(), block.close.range()));
+  const ScopeGuard scope(*this, span_of(block.open.range(), block.close.range()));
   declare_block(block.statements, block.expression, nullptr);
   emit_block(block.statements, block.expression, block.close.range().end, dst, loop);
-  exit_scope();
 }
 
 // -------------------------------------------------------------- statements
@@ -332,7 +331,8 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
   const IfExpression* last = &expression;
   while (const IfExpression* next = chained_if(*last)) last = next;
   const std::uint64_t end = range_of(*last).end;
-  const std::size_t base = if_chain_.size();
+  // Each `if` of the chain above the mark has its scope open.
+  ScratchMark<const IfExpression*> chain(if_chain_);
   const IfExpression* node = &expression;
   for (;;) {
     const SourceRange keyword = node->keyword.range();
@@ -360,9 +360,8 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     }
     break;
   }
-  while (if_chain_.size() > base) {
-    op_if_end(if_chain_.back()->keyword.range());
-    if_chain_.pop_back();
+  while (chain.holds()) {
+    op_if_end(chain.pop()->keyword.range());
     exit_scope();
   }
 }
@@ -371,7 +370,7 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   const SourceRange range = range_of(expression);
   push(DiagnosticCode::PreferIfExpression, range);
   push_tag(DiagnosticCode::IfExpression, range);
-  enter_scope(range);
+  const ScopeGuard scope(*this, range);
   check_condition_literal(*expression.condition);
   declare_expression(*expression.condition);
   declare_expression(*expression.then);
@@ -383,7 +382,6 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   op_else(expression.colon.range());
   emit_expression(*expression.otherwise, dst, loop);
   op_if_end(question);
-  exit_scope();
 }
 
 }  // namespace quendal

@@ -9,6 +9,7 @@
 // emitter_pub (module exports), static_checker (pre-pass and checks).
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <memory_resource>
 #include <new>
@@ -23,6 +24,7 @@
 #include "diagnostic/diagnostics_collector.h"
 #include "emitter/chunk.h"
 #include "emitter/scope.h"
+#include "emitter/scratch_mark.h"
 #include "emitter/utils.h"
 #include "emitter/variable.h"
 #include "parser/ast.h"
@@ -154,6 +156,62 @@ class Emitter {
   Emitter(std::string_view source, const CompileConfig& config, Arena& arena);
   Emitter(const Emitter&) = delete;
   Emitter& operator=(const Emitter&) = delete;
+
+  // ------------------------------------------------------------------ guards
+  // A register window (a function or loop body) open for the guard's life.
+  class WindowGuard {
+   public:
+    WindowGuard(Emitter& emitter, std::uint64_t parameters, bool is_function) : emitter_(&emitter) {
+      emitter.windows.push_back({parameters, is_function});
+    }
+    WindowGuard(const WindowGuard&) = delete;
+    WindowGuard& operator=(const WindowGuard&) = delete;
+    ~WindowGuard() { close(); }
+    // Closes the window before the guard's end, for code that allocates in
+    // the enclosing window again.
+    void close() {
+      if (emitter_ == nullptr) return;
+      emitter_->windows.pop_back();
+      emitter_ = nullptr;
+    }
+
+   private:
+    Emitter* emitter_;
+  };
+
+  // A lexical scope open for the guard's life. Closing a scope reports its
+  // variables (tags, references, unused hints); where those records must
+  // come before later code of the same function, close() closes it there.
+  class ScopeGuard {
+   public:
+    // A scope of the top window; the Scope tag spans `range`.
+    ScopeGuard(Emitter& emitter, SourceRange range) : emitter_(&emitter) { emitter.enter_scope(range); }
+    // A scope whose registers belong to `window`, which may open later (a
+    // `for` loop's scope, open while its iterable is evaluated outside).
+    ScopeGuard(Emitter& emitter, SourceRange range, std::uint64_t window) : emitter_(&emitter) {
+      emitter.enter_scope_in(range, window);
+    }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+    // A scope left by an exception (an internal fault, memory running out)
+    // is closed too; a second failure while closing it is dropped, as the
+    // first one is already on its way out.
+    ~ScopeGuard() noexcept(false) {
+      try {
+        close();
+      } catch (...) {
+        if (std::uncaught_exceptions() == 0) throw;
+      }
+    }
+    void close() {
+      if (emitter_ == nullptr) return;
+      Emitter& emitter = *std::exchange(emitter_, nullptr);
+      emitter.exit_scope();
+    }
+
+   private:
+    Emitter* emitter_;
+  };
 
   // ------------------------------------------------------------------ state
   Chunk chunk;
@@ -407,7 +465,7 @@ class Emitter {
   // loop along the chain rather than recursion.
   template <class Visit>
   void for_each_alternative(const Pattern& chain, Visit&& visit) {
-    const std::size_t base = scratch_patterns.size();
+    ScratchMark<const Pattern*> links(scratch_patterns);
     const Pattern* node = &chain;
     for (;;) {
       scratch_patterns.push_back(node);
@@ -419,9 +477,8 @@ class Emitter {
       }
       node = left;
     }
-    while (scratch_patterns.size() > base) {
-      const Pattern* right = combined_sides(*scratch_patterns.back()).right;
-      scratch_patterns.pop_back();
+    while (links.holds()) {
+      const Pattern* right = combined_sides(*links.pop()).right;
       if (right != nullptr) visit(*right);
     }
   }

@@ -156,7 +156,7 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
 // operands (index, arguments, ...) innermost first.
 void Emitter::declare_postfix(const Expression& expression) {
   const std::uint64_t start = start_of(expression);
-  const std::size_t base = postfix_nodes_.size();
+  ScratchMark<const Expression*> forms(postfix_nodes_);
   const Expression* node = &expression;
   for (;;) {
     const std::optional<PostfixForm> form = postfix_form(*node);
@@ -197,9 +197,8 @@ void Emitter::declare_postfix(const Expression& expression) {
     }
     node = operand;
   }
-  while (postfix_nodes_.size() > base) {
-    node = postfix_nodes_.back();
-    postfix_nodes_.pop_back();
+  while (forms.holds()) {
+    node = forms.pop();
     switch (*postfix_form(*node)) {
       case PostfixForm::IndexAccess: {
         const Expression* index = node->as<IndexAccessExpression>().index;
@@ -280,7 +279,7 @@ void Emitter::declare_inner_expression(const Expression& expression) {
       // A left-nested chain is walked iteratively: checks top-down, then the
       // innermost left operand, then the right operands bottom-up, which is
       // the order a recursive walk gives.
-      const std::size_t base = chain_stack_.size();
+      const ScratchMark<const BinaryExpression*> links(chain_stack_);
       const Expression* node = &expression;
       while (node != nullptr && node->kind == ExpressionKind::Binary) {
         const auto& binary = node->as<BinaryExpression>();
@@ -292,11 +291,12 @@ void Emitter::declare_inner_expression(const Expression& expression) {
         node = binary.left;
       }
       if (node != nullptr) declare_expression(*node);
-      for (std::size_t k = chain_stack_.size(); k-- > base;) {
+      // Read in place, not popped: a nested chain pushes above them and
+      // cuts back to its own mark.
+      for (std::size_t k = chain_stack_.size(); k-- > links.base();) {
         const Expression* right = chain_stack_[k]->right;
         if (right != nullptr) declare_expression(*right);
       }
-      chain_stack_.resize(base);
       return;
     }
     case ExpressionKind::IsPattern: {
