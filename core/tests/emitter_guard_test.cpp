@@ -109,7 +109,7 @@ class EmitterGuards : public ::testing::Test {
   }
   bool visible(std::string_view text) { return e().find_variable(VariableName(text)).has_value(); }
   std::size_t count(DC code) {
-    const auto& records = e().diagnostics.diagnostics();
+    const auto& records = e().records();
     return static_cast<std::size_t>(
         std::count_if(records.begin(), records.end(), [code](const auto& d) { return d.code == code; }));
   }
@@ -131,7 +131,7 @@ TEST_F(EmitterGuards, CloseReportsTheScopeThereAndTheEndDoesNotRepeatIt) {
     scope.close();
     EXPECT_FALSE(visible("a"));
     EXPECT_EQ(count(DC::UnusedLocalVariable), 1u);
-    EXPECT_EQ(e().diagnostics.diagnostics().back().code, DC::UnusedLocalVariable);
+    EXPECT_EQ(e().records().back().code, DC::UnusedLocalVariable);
   }
   EXPECT_EQ(count(DC::UnusedLocalVariable), 1u);
   EXPECT_EQ(count(DC::Scope), 1u);

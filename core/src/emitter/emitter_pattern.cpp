@@ -179,10 +179,8 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
 
 // ------------------------------------------------------------ patterns
 
-namespace {
-
 // The pattern forms, each emitted by one function of this walker.
-class PatternEmitter {
+class Emitter::PatternEmitter {
  public:
   PatternEmitter(Emitter& e, VariableKind kind) : e_(e), kind_(kind) {}
 
@@ -617,6 +615,8 @@ class PatternEmitter {
   Emitter& e_;
   VariableKind kind_;
 };
+
+namespace {
 
 SourceRange match_case_range(const MatchCase& arm) {
   SourceRange range = arm.keyword.range();

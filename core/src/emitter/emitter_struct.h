@@ -98,10 +98,6 @@ struct ModuleExportsData {
   explicit ModuleExportsData(std::pmr::memory_resource* resource) : exports(resource) {}
   std::pmr::vector<DeferredEmit> exports;  // one field per exported name, in declaration order
   TokenRef name;                           // the module's name token
-
-  // Builds the module value into `reg`: `Module`, one `Field` per export,
-  // `Freeze`.
-  void commit(Emitter& emitter, std::string_view module_name, Register reg);
 };
 
 // ------------------------------------------------------------------ chains
@@ -213,6 +209,45 @@ class Emitter {
     Emitter* emitter_;
   };
 
+  // ------------------------------------------------------------ entry point
+  // A function body with its parameters, into `dst` of the enclosing window
+  // (the script: the body of a function without parameters, into register 0
+  // with no enclosing window). `range`: the source-map range of the function
+  // header; `scope_range`: the range of the function's scope tag.
+  void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
+                    std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+
+  // -------------------------------------------------------------- results
+  std::vector<std::uint8_t> take_chunk_bytes() { return chunk.take_serialized(); }
+  // The emitter's records, in order.
+  std::vector<SourceDiagnostic> take_records() { return std::move(diagnostics.diagnostics()); }
+  void reserve_records(std::size_t count) { diagnostics.diagnostics().reserve(count); }
+  // What has been written so far, read only.
+  const Chunk& chunk_view() const { return chunk; }
+  const std::vector<SourceDiagnostic>& records() const { return diagnostics.diagnostics(); }
+
+  // ------------------------- single steps (the unit tests drive them one by one)
+  std::uint64_t window_count() const { return windows.size(); }
+  // Increments last_register of the top window and returns it.
+  Register alloc_register();
+  std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
+  Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
+  // `pub`: the statement's `pub` marker, handed to the export step of every
+  // declared name.
+  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                       TokenRef pub = TokenRef());
+  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name);
+  // Builds the module value into `reg`: `Module`, one `Field` per export,
+  // `Freeze`.
+  void emit_module_value(ModuleExportsData& exports, std::string_view module_name, Register reg);
+  // Tests the value in `value` against `pattern` and binds its names; `flag`
+  // receives the match result (0: no result wanted, irrefutable use).
+  void emit_pattern(Register flag, const Pattern& pattern, Register value, VariableKind kind);
+  std::optional<Constant> emit_literal_constant(const Pattern& pattern, Register reg);
+
+ private:
+  class PatternEmitter;  // the pattern forms (emitter_pattern)
+
   // ------------------------------------------------------------------ state
   Chunk chunk;
   std::vector<RegisterWindow> windows;
@@ -278,10 +313,7 @@ class Emitter {
   void finish_deferred(std::size_t position, std::span<const Operand> operands);
 
   // ------------------------------------------------ windows, scopes, variables
-  std::uint64_t window_count() const { return windows.size(); }
   RegisterWindow& top_window();
-  // Increments last_register of the top window and returns it.
-  Register alloc_register();
   // Gives the variable a register from the top window if it has none; marks
   // it initialised.
   void ensure_register(Variable& variable);
@@ -292,19 +324,13 @@ class Emitter {
   void enter_scope_in(SourceRange range, std::uint64_t window);
   void exit_scope();
 
-  std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
   Variable* check_local_variable(SourceRange range, VariableName name);
-  Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
   Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
                               VariableKind kind);
   // Appends an unnamed variable (holders of destructured parameters, `it`)
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind);
-  // `pub`: the statement's `pub` marker, handed to the export step of every
-  // declared name.
-  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
-                       TokenRef pub = TokenRef());
   void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                      ModuleExportsData* exports);
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
@@ -326,10 +352,6 @@ class Emitter {
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
   // ------------------------------------------------ statements and functions
-  // `range`: the source-map range of the function header; `scope_range`:
-  // the range of the function's scope tag.
-  void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
-                    std::span<const ArenaRef<Statement>> statements, const Expression* tail);
   bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
@@ -380,10 +402,6 @@ class Emitter {
   void check_known_global(std::string_view name, SourceRange range);
 
   // ------------------------------------------- patterns (emitter_pattern)
-  // Tests the value in `value` against `pattern` and binds its names; `flag`
-  // receives the match result (0: no result wanted, irrefutable use).
-  void emit_pattern(Register flag, const Pattern& pattern, Register value, VariableKind kind);
-  std::optional<Constant> emit_literal_constant(const Pattern& pattern, Register reg);
   void emit_literal_guard(Register flag, const Pattern& pattern, Register value, const Constant& constant);
   void emit_constant_guard(Register flag, const Pattern& pattern, Register value, Register constant);
   void emit_failed_pattern(const Pattern& pattern, VariableKind kind);
@@ -392,13 +410,8 @@ class Emitter {
   void emit_match(const MatchExpression& match, Register dst, LoopContext loop);
 
   // ---------------------------------------------- module exports (emitter_pub)
-  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name);
   void emit_module_statement(const ModuleStatement& statement, LoopContext loop);
 
-  // -------------------------------------------------------------- results
-  std::vector<std::uint8_t> take_chunk_bytes() { return chunk.take_serialized(); }
-
- private:
   // Expression forms (emitter_expression).
   void emit_literal(const LiteralExpression& literal, Register dst);
   void emit_interpolation(const InterpolationExpression& interpolation, Register dst, LoopContext loop);
@@ -451,7 +464,6 @@ class Emitter {
   void declare_postfix(const Expression& expression);
   void declare_call_head(const Expression& call, std::uint64_t start);
 
- public:
   // Scratch stacks for operand lists (arguments, spreads, pieces): used in
   // stack order by nested constructs, so no list needs its own allocation.
   std::vector<Register> scratch_registers;
@@ -508,7 +520,6 @@ class Emitter {
     });
   }
 
- private:
   template <class Visit>
   struct SubExpressions {
     Visit& visit;
