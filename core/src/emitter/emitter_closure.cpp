@@ -14,14 +14,6 @@ OpParam count_of(std::uint64_t n) {
   return static_cast<OpParam>(n);
 }
 
-const Pattern* parameter_pattern(const PatternElement& element) {
-  return element.is_spread() ? element.spread_value() : element.element.get();
-}
-
-bool is_plain_name(const Pattern* pattern) {
-  return pattern != nullptr && pattern->kind == PatternKind::Binding;
-}
-
 SourceRange block_range(const BlockExpression& block) {
   return span_of(block.open.range(), block.close.range());
 }
@@ -42,29 +34,7 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   const ScopeGuard scope(*this, scope_range);
   const std::size_t position = op_deferred(range, has_rest ? OpCode::FuncVarg : OpCode::Func);
 
-  // Parameters: registers 1..n.
-  if (parameters == nullptr) {
-    add_variable(VariableName("it"), range, 1, false, true, VariableKind::ImplicitParameter);
-  } else {
-    std::uint32_t index = 0;
-    for (const auto& item : parameters->parameters) {
-      const bool rest = item.item.is_spread();
-      const Pattern* pattern = parameter_pattern(item.item);
-      if (is_plain_name(pattern)) {
-        const auto& binding = pattern->as<BindingPattern>();
-        if (!binding.name.is_null() && is_identifier(binding.name))
-          declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
-                            rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
-      } else if (pattern != nullptr) {
-        add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,
-                     rest ? VariableKind::RestPatternParameter : VariableKind::PatternParameter);
-        declare_pattern(*pattern, VariableKind::SubPatternParameter, nullptr);
-      }
-      ++index;
-    }
-  }
-
-  declare_block(statements, tail, nullptr);
+  pre_pass_function(range, parameters, statements, tail);
 
   if (parameters != nullptr) {
     Register reg = 1;
@@ -124,7 +94,7 @@ void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   const WindowGuard window(*this, 0, false);
   const ScopeGuard scope(*this, block_range(*expression.body));
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
+  pre_pass_block(*expression.body);
   emit_loop_body(*expression.body, dst);
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
@@ -147,9 +117,8 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   WindowGuard window(*this, 0, false);
   ScopeGuard scope(*this, block_range(*expression.body));
   const Register condition = alloc_register();
-  check_condition_literal(*expression.condition);
-  declare_expression(*expression.condition);
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
+  pre_pass_condition(*expression.condition);
+  pre_pass_block(*expression.body);
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   const LoopContext inside{true, result};
   emit_expression(*expression.condition, condition, inside);
@@ -166,15 +135,6 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   emit_else_part(expression.else_block, result, keyword, loop);
 }
 
-void Emitter::declare_iterable(const Iterable& iterable) {
-  if (iterable.range != nullptr) {
-    if (iterable.range->start != nullptr) declare_expression(*iterable.range->start);
-    if (iterable.range->end != nullptr) declare_expression(*iterable.range->end);
-  } else if (iterable.expression != nullptr) {
-    declare_expression(*iterable.expression);
-  }
-}
-
 void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopContext loop) {
   const SourceRange keyword = expression.keyword.range();
   push_tag(DiagnosticCode::ForExpression, range_of(expression));
@@ -186,9 +146,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
   // The scope belongs to the loop window, which opens after the iterable
   // has been evaluated in the enclosing window.
   ScopeGuard scope(*this, block_range(*expression.body), window_count() + 1);
-  if (expression.pattern != nullptr)
-    declare_pattern(*expression.pattern, VariableKind::PatternBinding, nullptr);
-  declare_iterable(expression.iterable);
+  pre_pass_for_head(expression);
 
   OpCode opcode = OpCode::LoopFor;
   Register first = 0;
@@ -211,7 +169,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
 
   WindowGuard window(*this, 0, false);
   const Register loop_value = alloc_register();
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
+  pre_pass_block(*expression.body);
   const std::size_t position = op_deferred(keyword, opcode);
   if (expression.pattern != nullptr)
     emit_pattern(0, *expression.pattern, loop_value, VariableKind::PatternBinding);

@@ -1,6 +1,28 @@
-// The expression pre-pass: declares the names of pattern tests and reports
-// the static warnings, hints and call annotations of each expression before
-// it is emitted.
+// The declaration pre-pass. Before the code of a scope is emitted, the
+// pre-pass declares the names the scope binds (so code may use a name bound
+// further down it, and a function may call itself or one declared after it)
+// and reports the static warnings, hints and call annotations of its
+// expressions, in source order.
+//
+// What it enters, as one rule: the pre-pass of a scope enters every
+// expression of the scope except the block-like forms (block, loop, while,
+// for, if, conditional, function literal: those for which pre_passed(kind)
+// is false). Each block-like form is pre-passed when its own scope opens, by
+// its emitter calling the entry point of this unit for it:
+//
+//   pre_pass_function     the parameters and body of a function or the script
+//   pre_pass_block        a block, the body of a loop
+//   pre_pass_module       a module body, collecting its exports
+//   pre_pass_condition    the condition of `if` and `while`
+//   pre_pass_conditional  `c ? a : b`: the condition and both values
+//   pre_pass_for_head     the pattern and the iterable of `for`
+//   pre_pass_match_arm    one arm of `match`: pattern, guard and body
+//
+// A `match` is no block-like form: the pre-pass of the scope around it
+// enters it (its tags and its subject), while each of its arms is a scope of
+// its own, pre-passed when it opens. The checks themselves live in
+// static_checker; the names a module body exports are registered through
+// declare_pub (emitter_pub).
 #include "emitter/emitter_struct.h"
 #include "parser/ranges.h"
 #include "quendal/compile.h"
@@ -10,15 +32,6 @@ namespace {
 
 bool is_literal_or_interpolation(const Expression& expression) {
   return expression.kind == ExpressionKind::Literal || expression.kind == ExpressionKind::Interpolation;
-}
-
-bool is_numeric_literal(const TokenKind& kind) {
-  return kind.tag == TokenTag::Ordinal || kind.tag == TokenTag::Number || kind.is_keyword(Keyword::Nan) ||
-         kind.is_keyword(Keyword::Inf);
-}
-
-bool is_boolean_literal(const TokenKind& kind) {
-  return kind.is_keyword(Keyword::True) || kind.is_keyword(Keyword::False);
 }
 
 bool draws_unnecessary_parentheses(const Expression& inner) {
@@ -66,46 +79,224 @@ std::optional<Token> literal_token(const Expression* expression) {
 
 }  // namespace
 
-void Emitter::hint_mislead_nil(std::string_view name, SourceRange range) {
-  if (name == "null" || name == "Null" || name == "NULL" || name == "None" || name == "Nothing" ||
-      name == "undefined")
-    push(DiagnosticCode::MisleadingNilVariable, range);
-}
+// ------------------------------------------------------------ entry points
 
-void Emitter::check_known_global(std::string_view name, SourceRange range) {
-  if (config.known_globals != nullptr && !config.known_globals->contains(name))
-    push(DiagnosticCode::GlobalVariableNotDeclared, range);
-}
-
-void Emitter::check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right) {
-  const TokenKind& op_kind = peeled_kind(op);
-  const TokenKind& kind = peeled_kind(literal);
-  const SourceRange range = token_range(literal);
-  if (op_kind.tag == TokenTag::Keyword) {
-    switch (op_kind.keyword) {
-      case Keyword::In:
-      case Keyword::NotIn:
-        if (literal_is_right && !kind.is_keyword(Keyword::Global)) push(DiagnosticCode::NonCompoundIn, range);
-        return;
-      case Keyword::And:
-      case Keyword::Or:
-      case Keyword::Not:
-        if (!is_boolean_literal(kind)) push(DiagnosticCode::NonBooleanInLogical, range);
-        return;
-      default:
-        return;
+void Emitter::pre_pass_function(SourceRange range, const ParameterList* parameters,
+                                std::span<const ArenaRef<Statement>> statements, const Expression* tail) {
+  // Parameters: registers 1..n.
+  if (parameters == nullptr) {
+    add_variable(VariableName("it"), range, 1, false, true, VariableKind::ImplicitParameter);
+  } else {
+    std::uint32_t index = 0;
+    for (const auto& item : parameters->parameters) {
+      const bool rest = item.item.is_spread();
+      const Pattern* pattern = parameter_pattern(item.item);
+      if (is_plain_name(pattern)) {
+        const auto& binding = pattern->as<BindingPattern>();
+        if (!binding.name.is_null() && is_identifier(binding.name))
+          declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
+                            rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
+      } else if (pattern != nullptr) {
+        add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,
+                     rest ? VariableKind::RestPatternParameter : VariableKind::PatternParameter);
+        declare_pattern(*pattern, VariableKind::SubPatternParameter, nullptr);
+      }
+      ++index;
     }
   }
-  if (op_kind.tag != TokenTag::Operator) return;
-  if (operator_is_arithmetic(op_kind.op)) {
-    if (!is_numeric_literal(kind)) push(DiagnosticCode::NonNumberInArithmetic, range);
-  } else if (operator_is_logical(op_kind.op)) {
-    if (!is_boolean_literal(kind)) push(DiagnosticCode::NonBooleanInLogical, range);
-  } else if (operator_is_comparison(op_kind.op)) {
-    if (!is_numeric_literal(kind) && kind.tag != TokenTag::String)
-      push(DiagnosticCode::NonNumberOrStringInComparison, range);
+
+  declare_block(statements, tail, nullptr);
+}
+
+void Emitter::pre_pass_block(const BlockExpression& block) {
+  declare_block(block.statements, block.expression, nullptr);
+}
+
+void Emitter::pre_pass_module(const BlockExpression& body, ModuleExportsData& exports) {
+  declare_block(body.statements, nullptr, &exports);
+}
+
+void Emitter::pre_pass_condition(const Expression& condition) {
+  check_condition_literal(condition);
+  declare_expression(condition);
+}
+
+void Emitter::pre_pass_conditional(const ConditionalExpression& expression) {
+  pre_pass_condition(*expression.condition);
+  declare_expression(*expression.then);
+  declare_expression(*expression.otherwise);
+}
+
+// The scope of a `for` loop opens before the loop's window: its pattern's
+// names are declared there, and the iterable, evaluated outside the loop, is
+// entered with them.
+void Emitter::pre_pass_for_head(const ForInExpression& expression) {
+  if (expression.pattern != nullptr)
+    declare_pattern(*expression.pattern, VariableKind::PatternBinding, nullptr);
+  declare_iterable(expression.iterable);
+}
+
+void Emitter::pre_pass_match_arm(const MatchCase& arm) {
+  if (arm.pattern != nullptr) declare_pattern(*arm.pattern, VariableKind::PatternBinding, nullptr);
+  if (arm.guard.condition != nullptr) declare_expression(*arm.guard.condition);
+  if (arm.body == nullptr) return;
+  if (arm.body->kind == ExpressionKind::Block) {
+    const auto& block = arm.body->as<BlockExpression>();
+    declare_block(block.statements, block.expression, nullptr);
+  } else {
+    declare_expression(*arm.body);
   }
 }
+
+// ------------------------------------------------------ names and statements
+
+void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                              TokenRef pub) {
+  switch (pattern.kind) {
+    case PatternKind::Group: {
+      const auto& group = pattern.as<GroupPattern>();
+      if (group.pattern == nullptr) return;
+      switch (group.pattern->kind) {
+        case PatternKind::Group:
+        case PatternKind::Literal:
+        case PatternKind::ConstantName:
+        case PatternKind::Discard:
+        case PatternKind::Binding:
+        case PatternKind::Record:
+        case PatternKind::Array:
+          push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
+          break;
+        case PatternKind::Comparison:
+        case PatternKind::Interval:
+        case PatternKind::Omitted:
+        case PatternKind::And:
+        case PatternKind::Or:
+        case PatternKind::Not:
+        case PatternKind::Unknown:
+          break;
+      }
+      break;
+    }
+    case PatternKind::Binding: {
+      if (kind == VariableKind::Assignment) return;
+      const auto& binding = pattern.as<BindingPattern>();
+      // A name the parser rewrote during recovery (a keyword in a name
+      // position) declares nothing.
+      if (binding.name.is_null() || !is_identifier(binding.name)) return;
+      if (declare_variable(*binding.name, !binding.mut.is_null(), kind) != nullptr)
+        declare_pub(exports, pub, binding.name);
+      return;
+    }
+    case PatternKind::Literal:
+    case PatternKind::ConstantName:
+    case PatternKind::Comparison:
+    case PatternKind::Interval:
+    case PatternKind::Discard:
+    case PatternKind::Record:
+    case PatternKind::Array:
+    case PatternKind::Omitted:
+    case PatternKind::And:
+    case PatternKind::Or:
+    case PatternKind::Not:
+    case PatternKind::Unknown:
+      break;
+  }
+  for_each_sub_pattern(pattern, [&](const Pattern& sub) { declare_pattern(sub, kind, exports, pub); });
+}
+
+void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+                            ModuleExportsData* exports) {
+  for (const Statement* statement : statements) {
+    switch (statement->kind) {
+      case StatementKind::Bind: {
+        const auto& bind = statement->as<BindStatement>();
+        if (bind.pattern != nullptr) {
+          VariableKind kind = VariableKind::LetBinding;
+          if (bind.pattern->kind == PatternKind::Binding &&
+              bind.pattern->as<BindingPattern>().mut.is_null() && bind.value != nullptr &&
+              bind.value->kind == ExpressionKind::FunctionLiteral)
+            kind = VariableKind::LetFunctionBinding;
+          declare_pattern(*bind.pattern, kind, exports, bind.pub);
+        }
+        if (bind.value != nullptr) declare_expression(*bind.value);
+        break;
+      }
+      case StatementKind::Rebind: {
+        const auto& rebind = statement->as<RebindStatement>();
+        if (rebind.pattern != nullptr) declare_pattern(*rebind.pattern, VariableKind::Assignment, nullptr);
+        if (rebind.value != nullptr) declare_expression(*rebind.value);
+        break;
+      }
+      case StatementKind::Const: {
+        const auto& constant = statement->as<ConstStatement>();
+        if (!constant.name.is_null() && is_identifier(constant.name)) {
+          if (declare_variable(*constant.name, false, VariableKind::ConstBinding) != nullptr)
+            declare_pub(exports, constant.pub, constant.name);
+        }
+        if (constant.value != nullptr) declare_expression(*constant.value);
+        break;
+      }
+      case StatementKind::Function: {
+        const auto& function = statement->as<FunctionStatement>();
+        if (!function.name.is_null() && is_identifier(function.name)) {
+          if (declare_variable(*function.name, false, VariableKind::FnBinding) != nullptr)
+            declare_pub(exports, function.pub, function.name);
+        }
+        break;
+      }
+      case StatementKind::Module: {
+        const auto& module = statement->as<ModuleStatement>();
+        if (!module.name.is_null() && is_identifier(module.name)) {
+          if (declare_variable(*module.name, false, VariableKind::ModuleBinding) != nullptr)
+            declare_pub(exports, module.pub, module.name);
+        }
+        break;
+      }
+      case StatementKind::Assign: {
+        const auto& assign = statement->as<AssignStatement>();
+        if (assign.target != nullptr) declare_expression(*assign.target);
+        if (assign.value != nullptr) declare_expression(*assign.value);
+        break;
+      }
+      case StatementKind::ExpressionStatement: {
+        const auto& s = statement->as<ExpressionStatement>();
+        if (s.expression != nullptr) declare_expression(*s.expression);
+        break;
+      }
+      case StatementKind::BareExpression: {
+        const auto& s = statement->as<BareExpressionStatement>();
+        if (s.expression != nullptr) declare_expression(*s.expression);
+        break;
+      }
+      case StatementKind::Return: {
+        const auto& s = statement->as<ReturnStatement>();
+        if (s.value != nullptr) declare_expression(*s.value);
+        break;
+      }
+      case StatementKind::Break: {
+        const auto& s = statement->as<BreakStatement>();
+        if (s.value != nullptr) declare_expression(*s.value);
+        break;
+      }
+      case StatementKind::Empty:
+      case StatementKind::Continue:
+      case StatementKind::Unknown:
+        break;
+    }
+  }
+  if (tail != nullptr) declare_expression(*tail);
+}
+
+void Emitter::declare_iterable(const Iterable& iterable) {
+  if (iterable.range != nullptr) {
+    if (iterable.range->start != nullptr) declare_expression(*iterable.range->start);
+    if (iterable.range->end != nullptr) declare_expression(*iterable.range->end);
+  } else if (iterable.expression != nullptr) {
+    declare_expression(*iterable.expression);
+  }
+}
+
+// ------------------------------------------------------------- expressions
 
 // The annotations of a call, reported before its callee, receiver and
 // arguments are pre-passed. `start`: where the call's chain starts.

@@ -670,15 +670,10 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
   for (const MatchCase& arm : match.cases) {
     const SourceRange arm_range = match_case_range(arm);
     const ScopeGuard scope(*this, arm_range);
-    if (arm.pattern != nullptr) declare_pattern(*arm.pattern, VariableKind::PatternBinding, nullptr);
-    if (arm.guard.condition != nullptr) declare_expression(*arm.guard.condition);
+    pre_pass_match_arm(arm);
     const BlockExpression* block = arm.body != nullptr && arm.body->kind == ExpressionKind::Block
                                        ? &arm.body->as<BlockExpression>()
                                        : nullptr;
-    if (block != nullptr)
-      declare_block(block->statements, block->expression, nullptr);
-    else if (arm.body != nullptr)
-      declare_expression(*arm.body);
 
     instr<OpCode::IfNot>(arm_range, R(matched));
     if (arm.pattern != nullptr) emit_pattern(matched, *arm.pattern, subject, VariableKind::PatternBinding);

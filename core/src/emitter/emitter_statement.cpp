@@ -44,7 +44,7 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
 
 void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
   const ScopeGuard scope(*this, span_of(block.open.range(), block.close.range()));
-  declare_block(block.statements, block.expression, nullptr);
+  pre_pass_block(block);
   emit_block(block.statements, block.expression, block.close.range().end, dst, loop);
 }
 
@@ -317,12 +317,6 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
 
 // ------------------------------------------------------------ conditionals
 
-void Emitter::check_condition_literal(const Expression& condition) {
-  if (condition.kind == ExpressionKind::Literal &&
-      !is_boolean_literal_token(*condition.as<LiteralExpression>().token))
-    push(DiagnosticCode::NonBooleanInLogical, range_of(condition));
-}
-
 // `if a {} else if b {} else if c {} else {}`: the chain is walked with a
 // loop. Every `if` of it ends where the chain's last part ends; each `if`
 // keeps its scope open until the parts after it are emitted, then the
@@ -341,8 +335,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     push_tag(DiagnosticCode::KeywordIf, keyword);
     if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
     enter_scope(range);
-    check_condition_literal(*node->condition);
-    declare_expression(*node->condition);
+    pre_pass_condition(*node->condition);
     const Register condition = emit_expression_reg(*node->condition, loop);
     instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);
@@ -371,10 +364,7 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   push(DiagnosticCode::PreferIfExpression, range);
   push_tag(DiagnosticCode::IfExpression, range);
   const ScopeGuard scope(*this, range);
-  check_condition_literal(*expression.condition);
-  declare_expression(*expression.condition);
-  declare_expression(*expression.then);
-  declare_expression(*expression.otherwise);
+  pre_pass_conditional(expression);
   const SourceRange question = expression.question.range();
   const Register condition = emit_expression_reg(*expression.condition, loop);
   instr<OpCode::If>(question, reg_operand(condition));

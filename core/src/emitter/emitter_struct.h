@@ -4,9 +4,10 @@
 // annotations and writes instructions and constants into the chunk.
 //
 // Units: emitter_codes (instruction writers), emitter_scope (windows, scopes,
-// variables), emitter_expression, emitter_statement, emitter_closure
+// variables), emitter_declare (the declaration pre-pass), static_checker
+// (static checks), emitter_expression, emitter_statement, emitter_closure
 // (functions and loops), emitter_pattern (patterns, `is`, `match`),
-// emitter_pub (module exports), static_checker (pre-pass and checks).
+// emitter_pub (module exports).
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -331,8 +332,6 @@ class Emitter {
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind);
-  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
-                     ModuleExportsData* exports);
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window);
   // Reads a resolved variable into dst (Assign or GetUpvalue); records
   // ReadLocal and runs the initialisation check.
@@ -356,13 +355,29 @@ class Emitter {
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
 
-  // ------------------------------------------------------- static checks
-  // The pre-pass of an expression (static checks, names bound by `is`
-  // patterns); leaves and the forms pre-passed by their own emitters are
-  // passed over without a call.
+  // -------------------------------------- declaration pre-pass (emitter_declare)
+  // The entry points, one per block-like form, each called when the form's
+  // scope opens (the rule is at the top of emitter_declare).
+  void pre_pass_function(SourceRange range, const ParameterList* parameters,
+                         std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+  void pre_pass_block(const BlockExpression& block);
+  void pre_pass_module(const BlockExpression& body, ModuleExportsData& exports);
+  void pre_pass_condition(const Expression& condition);
+  void pre_pass_conditional(const ConditionalExpression& expression);
+  void pre_pass_for_head(const ForInExpression& expression);
+  void pre_pass_match_arm(const MatchCase& arm);
+  // The statements and tail of a scope; `exports`: a module body's.
+  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+                     ModuleExportsData* exports);
+  void declare_iterable(const Iterable& iterable);
+  // The pre-pass of an expression: block-like forms and leaves are passed
+  // over without a call.
   void declare_expression(const Expression& expression) {
     if (pre_passed(expression.kind)) declare_inner_expression(expression);
   }
+  // Whether the pre-pass of a scope enters the form: false for the
+  // block-like forms (pre-passed when their own scope opens) and for leaves
+  // (nothing to enter).
   static constexpr bool pre_passed(ExpressionKind kind) {
     switch (kind) {
       case ExpressionKind::Literal:
@@ -396,10 +411,17 @@ class Emitter {
     return true;
   }
   void declare_inner_expression(const Expression& expression);
+  // A postfix chain, walked with a loop.
+  void declare_postfix(const Expression& expression);
+  void declare_call_head(const Expression& call, std::uint64_t start);
+
+  // ------------------------------------------------ static checks (static_checker)
   void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
   void hint_mislead_nil(std::string_view name, SourceRange range);
   // A read of an undeclared name that the host's known globals lack.
   void check_known_global(std::string_view name, SourceRange range);
+  // A literal condition that is not a boolean.
+  void check_condition_literal(const Expression& condition);
 
   // ------------------------------------------- patterns (emitter_pattern)
   void emit_literal_guard(Register flag, const Pattern& pattern, Register value, const Constant& constant);
@@ -457,12 +479,6 @@ class Emitter {
   void emit_rebind(const RebindStatement& statement, LoopContext loop);
   void emit_const(const ConstStatement& statement, LoopContext loop);
   void emit_function_statement(const FunctionStatement& statement);
-  void check_condition_literal(const Expression& condition);
-  void declare_iterable(const Iterable& iterable);
-
-  // Pre-pass of a postfix chain, walked with a loop (static_checker).
-  void declare_postfix(const Expression& expression);
-  void declare_call_head(const Expression& call, std::uint64_t start);
 
   // Scratch stacks for operand lists (arguments, spreads, pieces): used in
   // stack order by nested constructs, so no list needs its own allocation.
