@@ -3,11 +3,20 @@
 // register windows and scopes, runs the static checks, records editor
 // annotations and writes instructions and constants into the chunk.
 //
-// Units: emitter_codes (instruction writers), emitter_scope (windows, scopes,
-// variables), emitter_declare (the declaration pre-pass), static_checker
-// (static checks), emitter_expression, emitter_statement, emitter_closure
-// (functions and loops), emitter_pattern (patterns, `is`, `match`),
-// emitter_pub (module exports).
+// Units:
+//   emitter_struct      construction, tags and emitter errors
+//   emitter_codes       instruction writers
+//   emitter_scope       windows, scopes, variables
+//   emitter_declare     the declaration pre-pass (its rule is at its top)
+//   static_checker      the static checks
+//   emitter_expression  expressions: literals, names, calls, accesses, operators
+//   emitter_statement   statements, blocks, `if` and `? :`, assignments
+//   emitter_closure     functions (the script, `fn`, function literals)
+//   emitter_loop        `loop`, `while`, `for`
+//   emitter_pattern     patterns, `is`, `match`
+//   emitter_pub         module exports
+// scratch_mark.h holds the guard of the scratch stacks; the window and scope
+// guards are Emitter::WindowGuard and Emitter::ScopeGuard.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -258,7 +267,7 @@ class Emitter {
   const CompileConfig& config;
   Arena& arena;
 
-  // ------------------------------------------------------ diagnostics (codes)
+  // ------------------------------------------ diagnostics (emitter_struct)
   // Filtered by category (errors, warnings, hints, references...).
   void push(DiagnosticCode code, SourceRange range) { diagnostics.push(code, range.start, range.end); }
   // Tags and tag references: appended directly when report_tags is set.
@@ -269,7 +278,7 @@ class Emitter {
   void unreachable(const Token& first, const Token& last);
   void unreachable(SourceRange range);
 
-  // ------------------------------------------------------ instruction writers
+  // ---------------------------------------- instruction writers (emitter_codes)
   // Every writer appends one instruction and, when report_source_map is set,
   // one SourceMap record carrying `range`.
   // Operation `code` with its operands (reg_operand, param_operand), checked
@@ -313,8 +322,11 @@ class Emitter {
   std::size_t op_deferred(SourceRange range, OpCode op);
   void finish_deferred(std::size_t position, std::span<const Operand> operands);
 
-  // ------------------------------------------------ windows, scopes, variables
+  // ---------------------------------- windows, scopes, variables (emitter_scope)
   RegisterWindow& top_window();
+  // The size of a window as an operand (an internal failure past what one
+  // holds).
+  static OpParam count_of(std::uint64_t n);
   // Gives the variable a register from the top window if it has none; marks
   // it initialised.
   void ensure_register(Variable& variable);
@@ -340,7 +352,7 @@ class Emitter {
   // SetUpvalue at the window distance.
   void emit_variable_store(SourceRange range, const FoundVariable& found, Register src);
 
-  // ----------------------------------------------------------- expressions
+  // ---------------------------------------------- expressions (emitter_expression)
   void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
   Register local_in_place(Variable& local, SourceRange read);
@@ -350,7 +362,7 @@ class Emitter {
   std::optional<std::string_view> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
-  // ------------------------------------------------ statements and functions
+  // -------------------- statements and functions (emitter_statement, emitter_closure)
   bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
@@ -464,7 +476,7 @@ class Emitter {
   void build_arguments(const ArgumentList& arguments, OpParam first, LoopContext loop);
   void build_tagged_arguments(const Expression& string, LoopContext loop);
 
-  // Block-like forms (emitter_statement, emitter_closure).
+  // Block-like forms (emitter_statement, emitter_closure, emitter_loop).
   void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);
   void emit_if(const IfExpression& expression, Register dst, LoopContext loop);
   void emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop);
