@@ -325,7 +325,9 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
   const IfExpression* last = &expression;
   while (const IfExpression* next = chained_if(*last)) last = next;
   const std::uint64_t end = range_of(*last).end;
-  // Each `if` of the chain above the mark has its scope open.
+  // Each `if` of the chain above the mark has its scope open: the scopes
+  // cannot be guards of this frame, as they close in a loop of their own,
+  // innermost first, each after its IfEnd.
   ScratchMark<const IfExpression*> chain(if_chain_);
   const IfExpression* node = &expression;
   for (;;) {
@@ -335,11 +337,11 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     push_tag(DiagnosticCode::KeywordIf, keyword);
     if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
     enter_scope(range);
+    if_chain_.push_back(node);
     pre_pass_condition(*node->condition);
     const Register condition = emit_expression_reg(*node->condition, loop);
     instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);
-    if_chain_.push_back(node);
     if (node->else_block != nullptr && node->else_block->body != nullptr) {
       op_else(node->else_block->keyword.range());
       if (const IfExpression* next = chained_if(*node)) {
