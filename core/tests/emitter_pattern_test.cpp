@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -277,8 +278,8 @@ class PatternTest : public ::testing::Test {
   void SetUp() override {
     config_.report_tags = true;
     emitter_ = std::make_unique<Emitter>(source_, config_, arena_);
-    emitter_->windows.push_back(RegisterWindow{0, true});
-    emitter_->enter_scope({0, 0});
+    window_ = std::make_unique<Emitter::WindowGuard>(*emitter_, 0, true);
+    scope_ = std::make_unique<Emitter::ScopeGuard>(*emitter_, SourceRange{0, 0});
     value_ = emitter_->alloc_register();
   }
 
@@ -290,13 +291,12 @@ class PatternTest : public ::testing::Test {
   std::vector<std::string> emit(Pattern* pattern, bool with_flag,
                                 VariableKind kind = VariableKind::LetBinding) {
     if (kind != VariableKind::Assignment) e().declare_pattern(*pattern, kind, nullptr);
-    const std::size_t first = e().diagnostics.diagnostics().size();
+    const std::size_t first = e().records().size();
     const Register flag = with_flag ? e().alloc_register() : 0;
     flag_ = flag;
     e().emit_pattern(flag, *pattern, value_, kind);
-    emitted_.assign(e().diagnostics.diagnostics().begin() + static_cast<std::ptrdiff_t>(first),
-                    e().diagnostics.diagnostics().end());
-    return listing(e().chunk);
+    emitted_.assign(e().records().begin() + static_cast<std::ptrdiff_t>(first), e().records().end());
+    return listing(e().chunk_view());
   }
 
   // Diagnostics pushed while emitting, without source map records.
@@ -318,6 +318,10 @@ class PatternTest : public ::testing::Test {
   Arena arena_;
   Tree tree_;
   std::unique_ptr<Emitter> emitter_;
+  // The script's function window and scope (held by pointer: a scope guard
+  // may throw when it closes, which the fixture's destructor may not).
+  std::unique_ptr<Emitter::WindowGuard> window_;
+  std::unique_ptr<Emitter::ScopeGuard> scope_;
   Register value_ = 0;
   Register flag_ = 0;
   std::vector<SourceDiagnostic> emitted_;
@@ -671,28 +675,31 @@ TEST_F(PatternTest, AssignmentToUninitialisedVariableStoresNothing) {
 TEST_F(PatternTest, VariablesOfAnOuterWindowAreWrittenAsUpvalues) {
   BindingPattern* outer = t().bind("a");
   e().declare_pattern(*outer, VariableKind::LetBinding, nullptr);  // r2 in the function window
-  e().windows.push_back(RegisterWindow{0, false});                 // a loop body
-  e().enter_scope({0, 0});
+  const Emitter::WindowGuard loop_body(e(), 0, false);
+  const Emitter::ScopeGuard scope(e(), {0, 0});
   const Register value = e().alloc_register();  // r1 of the loop window
   e().emit_pattern(0, *t().array({t().bind("a")}), value, VariableKind::PatternBinding);
-  EXPECT_EQ(listing(e().chunk), (Lines{"IsArray r2, r1", "If r2", "GetIndex r3, r1, 0",
-                                       "SetUpvalue r3, 1, r2", "Else", "SetUpvalue r0, 1, r2", "IfEnd"}));
+  EXPECT_EQ(listing(e().chunk_view()),
+            (Lines{"IsArray r2, r1", "If r2", "GetIndex r3, r1, 0", "SetUpvalue r3, 1, r2", "Else",
+                   "SetUpvalue r0, 1, r2", "IfEnd"}));
 }
 
 TEST_F(PatternTest, LoopVariableGetsItsRegisterWhenBound) {
   // A `for` scope declared before its window exists: register 0 until bound.
-  e().enter_scope_in({0, 0}, e().window_count() + 1);
+  const Emitter::ScopeGuard scope(e(), {0, 0}, e().window_count() + 1);
   BindingPattern* item = t().bind("item");
   e().declare_pattern(*item, VariableKind::PatternBinding, nullptr);
-  Variable* variable = e().scopes.find_local("item");
-  ASSERT_NE(variable, nullptr);
+  const std::optional<FoundVariable> found = e().find_variable("item");
+  ASSERT_TRUE(found.has_value());
+  Variable* variable = found->variable;
+  EXPECT_EQ(found->window, 2u);
   EXPECT_EQ(variable->reg, 0u);
-  e().windows.push_back(RegisterWindow{0, false});
+  const Emitter::WindowGuard loop_body(e(), 0, false);
   const Register loop_value = e().alloc_register();
   e().emit_pattern(0, *item, loop_value, VariableKind::PatternBinding);
   EXPECT_EQ(variable->reg, 2u);
   EXPECT_TRUE(variable->initialized);
-  EXPECT_EQ(listing(e().chunk), (Lines{"Assign r2, r1"}));
+  EXPECT_EQ(listing(e().chunk_view()), (Lines{"Assign r2, r1"}));
 }
 
 // ------------------------------------------------------------ operands and guards
@@ -701,8 +708,8 @@ TEST_F(PatternTest, LiteralConstantReportsUntranslatableTokens) {
   auto* p = arena_.make<LiteralPattern>();
   p->literal = t().op(Operator::Plus);
   EXPECT_EQ(e().emit_literal_constant(*p, 5), std::nullopt);
-  EXPECT_TRUE(listing(e().chunk).empty());
-  const auto& d = e().diagnostics.diagnostics();
+  EXPECT_TRUE(listing(e().chunk_view()).empty());
+  const auto& d = e().records();
   ASSERT_FALSE(d.empty());
   EXPECT_EQ(d.back(), at(DC::EmitterError, p->literal.range()));
 }
@@ -714,7 +721,7 @@ TEST_F(PatternTest, LiteralConstantReturnsTheLoadedValue) {
   auto negative = e().emit_literal_constant(*t().number(0, true), 5);
   ASSERT_TRUE(negative);
   EXPECT_TRUE(std::signbit(negative->number));  // -0 keeps its sign
-  EXPECT_EQ(listing(e().chunk), (Lines{"Assign r4, r0", "Constant r5, -0"}));
+  EXPECT_EQ(listing(e().chunk_view()), (Lines{"Assign r4, r0", "Constant r5, -0"}));
 }
 
 // ------------------------------------------------------------ module exports
@@ -724,10 +731,10 @@ TEST_F(PatternTest, PubOutsideAModuleBodyIsAnError) {
   TokenRef name = t().ident("x");
   e().declare_variable(*name, false, VariableKind::ConstBinding);
   e().declare_pub(nullptr, pub, name);
-  EXPECT_EQ(e().diagnostics.diagnostics().back(), at(DC::UnexpectedPub, pub.range()));
-  const std::size_t count = e().diagnostics.diagnostics().size();
+  EXPECT_EQ(e().records().back(), at(DC::UnexpectedPub, pub.range()));
+  const std::size_t count = e().records().size();
   e().declare_pub(nullptr, TokenRef(), name);  // no marker: nothing
-  EXPECT_EQ(e().diagnostics.diagnostics().size(), count);
+  EXPECT_EQ(e().records().size(), count);
 }
 
 TEST_F(PatternTest, ExportsAreCommittedAsFieldsOfTheModuleValue) {
@@ -743,11 +750,12 @@ TEST_F(PatternTest, ExportsAreCommittedAsFieldsOfTheModuleValue) {
   e().declare_pub(&exports, pub_g, g);
   EXPECT_EQ(vf->references.back(), at(DC::ExportedLocal, exports.name.range()));
   EXPECT_EQ(vg->references.back(), at(DC::ExportedLocal, exports.name.range()));
-  exports.commit(e(), "m", 7);
-  EXPECT_EQ(listing(e().chunk), (Lines{"Module r7, \"m\"", "Field \"f\", r2", "Field \"g\", r3", "Freeze"}));
+  e().emit_module_value(exports, "m", 7);
+  EXPECT_EQ(listing(e().chunk_view()),
+            (Lines{"Module r7, \"m\"", "Field \"f\", r2", "Field \"g\", r3", "Freeze"}));
   // Source map: the module name, each pub marker, the module name.
   std::vector<SourceDiagnostic> maps;
-  for (const auto& d : e().diagnostics.diagnostics())
+  for (const auto& d : e().records())
     if (d.code == DC::SourceMap) maps.push_back(d);
   EXPECT_EQ(maps, (std::vector{at(DC::SourceMap, exports.name.range()), at(DC::SourceMap, pub_f.range()),
                                at(DC::SourceMap, pub_g.range()), at(DC::SourceMap, exports.name.range())}));

@@ -13,7 +13,7 @@ EmitOutput emit_script(const Script& script, std::string_view source, const Comp
   // of dense script: reserving for one per four bytes keeps the list from
   // regrowing (and copying itself) on large inputs; pages never written are
   // never made resident.
-  if (config.report_source_map) emitter.diagnostics.diagnostics().reserve(source.size() / 4 + 16);
+  if (config.report_source_map) emitter.reserve_records(source.size() / 4 + 16);
   // The script is the body of one function without parameters: a synthetic
   // empty parameter list, destination register 0.
   auto* parameters = arena.make<ParameterList>();
@@ -23,7 +23,7 @@ EmitOutput emit_script(const Script& script, std::string_view source, const Comp
   emitter.emit_fn_like({0, 0}, scope_range, 0, parameters, script.statements, script.expression);
   EmitOutput output;
   output.chunk = emitter.take_chunk_bytes();
-  output.diagnostics = std::move(emitter.diagnostics.diagnostics());
+  output.diagnostics = emitter.take_records();
   return output;
 }
 

@@ -1,5 +1,5 @@
-// Everything that opens a register window: function bodies (the script,
-// `fn` declarations, function literals) and loops.
+// Functions: the script, `fn` declarations and function literals, each a
+// register window of its own with its parameters in registers 1..n.
 #include <array>
 
 #include "emitter/emitter_struct.h"
@@ -7,27 +7,6 @@
 #include "quendal/compile.h"
 
 namespace quendal {
-namespace {
-
-OpParam count_of(std::uint64_t n) {
-  if (n > 0x7FFFFFFFu) throw InternalFailure("register window larger than an operand can count");
-  return static_cast<OpParam>(n);
-}
-
-const Pattern* parameter_pattern(const PatternElement& element) {
-  return element.is_spread() ? element.spread_value() : element.element.get();
-}
-
-bool is_plain_name(const Pattern* pattern) {
-  return pattern != nullptr && pattern->kind == PatternKind::Binding;
-}
-
-SourceRange block_range(const BlockExpression& block) {
-  return span_of(block.open.range(), block.close.range());
-}
-
-}  // namespace
-
 // -------------------------------------------------------------- functions
 
 void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register dst,
@@ -38,33 +17,11 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   if (parameters != nullptr) {
     for (const auto& item : parameters->parameters) has_rest = has_rest || item.item.is_spread();
   }
-  windows.push_back({parameter_count, true});
-  enter_scope(scope_range);
+  const WindowGuard window(*this, parameter_count, true);
+  const ScopeGuard scope(*this, scope_range);
   const std::size_t position = op_deferred(range, has_rest ? OpCode::FuncVarg : OpCode::Func);
 
-  // Parameters: registers 1..n.
-  if (parameters == nullptr) {
-    add_variable(VariableName("it"), range, 1, false, true, VariableKind::ImplicitParameter);
-  } else {
-    std::uint32_t index = 0;
-    for (const auto& item : parameters->parameters) {
-      const bool rest = item.item.is_spread();
-      const Pattern* pattern = parameter_pattern(item.item);
-      if (is_plain_name(pattern)) {
-        const auto& binding = pattern->as<BindingPattern>();
-        if (!binding.name.is_null() && is_identifier(binding.name))
-          declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
-                            rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
-      } else if (pattern != nullptr) {
-        add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,
-                     rest ? VariableKind::RestPatternParameter : VariableKind::PatternParameter);
-        declare_pattern(*pattern, VariableKind::SubPatternParameter, nullptr);
-      }
-      ++index;
-    }
-  }
-
-  declare_block(statements, tail, nullptr);
+  pre_pass_function(range, parameters, statements, tail);
 
   if (parameters != nullptr) {
     Register reg = 1;
@@ -89,8 +46,6 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   const std::array<Operand, 3> operands{reg_operand(dst), param_operand(count_of(parameter_count)),
                                         param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
 }
 
 void Emitter::emit_function_literal(const FunctionLiteralExpression& expression, Register dst) {
@@ -98,134 +53,6 @@ void Emitter::emit_function_literal(const FunctionLiteralExpression& expression,
   const auto& body = expression.body->as<BlockExpression>();
   const SourceRange range = range_of(expression);
   emit_fn_like(range, range, dst, expression.parameters, body.statements, body.expression);
-}
-
-// ------------------------------------------------------------------ loops
-
-bool Emitter::emit_loop_body(const BlockExpression& body, Register result) {
-  // The body's tail value is not wanted; `break` carries the loop's value.
-  return emit_block(body.statements, body.expression, body.close.range().end, 0, LoopContext{true, result});
-}
-
-void Emitter::emit_else_part(const ElseBlock* else_block, Register result, SourceRange range,
-                             LoopContext loop) {
-  if (result == 0) return;
-  instr<OpCode::IfNotInit>(range, reg_operand(result));
-  if (else_block != nullptr && else_block->body != nullptr) {
-    emit_expression(*else_block->body, result, loop);
-  } else {
-    instr<OpCode::Assign>(range, reg_operand(result), reg_operand(0));
-  }
-  op_if_end(range);
-}
-
-void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
-  const SourceRange keyword = expression.keyword.range();
-  push_tag(DiagnosticCode::LoopExpression, range_of(expression));
-  push_tag(DiagnosticCode::KeywordLoop, keyword);
-  windows.push_back({0, false});
-  enter_scope(block_range(*expression.body));
-  const std::size_t position = op_deferred(keyword, OpCode::Loop);
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
-  emit_loop_body(*expression.body, dst);
-  instr<OpCode::LoopEnd>(keyword);
-  const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
-  finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
-}
-
-void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopContext loop) {
-  const SourceRange keyword = expression.keyword.range();
-  push_tag(DiagnosticCode::WhileExpression, range_of(expression));
-  push_tag(DiagnosticCode::KeywordWhile, keyword);
-  if (expression.else_block != nullptr)
-    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
-  Register result = 0;
-  if (dst != 0) {
-    instr<OpCode::Uninit>(keyword, reg_operand(dst));
-    result = dst;
-  } else if (expression.else_block != nullptr) {
-    result = alloc_register();
-  }
-  windows.push_back({0, false});
-  enter_scope(block_range(*expression.body));
-  const Register condition = alloc_register();
-  check_condition_literal(*expression.condition);
-  declare_expression(*expression.condition);
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
-  const std::size_t position = op_deferred(keyword, OpCode::Loop);
-  const LoopContext inside{true, result};
-  emit_expression(*expression.condition, condition, inside);
-  instr<OpCode::IfNot>(keyword, reg_operand(condition));
-  instr<OpCode::Break>(keyword);
-  op_if_end(keyword);
-  emit_loop_body(*expression.body, result);
-  instr<OpCode::LoopEnd>(keyword);
-  const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
-  finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
-  emit_else_part(expression.else_block, result, keyword, loop);
-}
-
-void Emitter::declare_iterable(const Iterable& iterable) {
-  if (iterable.range != nullptr) {
-    if (iterable.range->start != nullptr) declare_expression(*iterable.range->start);
-    if (iterable.range->end != nullptr) declare_expression(*iterable.range->end);
-  } else if (iterable.expression != nullptr) {
-    declare_expression(*iterable.expression);
-  }
-}
-
-void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopContext loop) {
-  const SourceRange keyword = expression.keyword.range();
-  push_tag(DiagnosticCode::ForExpression, range_of(expression));
-  push_tag(DiagnosticCode::KeywordFor, keyword);
-  push_tag(DiagnosticCode::KeywordIn, expression.in.range());
-  if (expression.else_block != nullptr)
-    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
-
-  // The scope belongs to the loop window, which opens after the iterable
-  // has been evaluated in the enclosing window.
-  enter_scope_in(block_range(*expression.body), window_count() + 1);
-  if (expression.pattern != nullptr)
-    declare_pattern(*expression.pattern, VariableKind::PatternBinding, nullptr);
-  declare_iterable(expression.iterable);
-
-  OpCode opcode = OpCode::LoopFor;
-  Register first = 0;
-  Register second = 0;
-  if (const RangeNode* range = expression.iterable.range) {
-    opcode = range->exclusive() ? OpCode::LoopRangeExclusive : OpCode::LoopRange;
-    first = range->start != nullptr ? emit_expression_reg(*range->start, loop) : 0;
-    second = range->end != nullptr ? emit_expression_reg(*range->end, loop) : 0;
-  } else if (expression.iterable.expression != nullptr) {
-    first = emit_expression_reg(*expression.iterable.expression, loop);
-  }
-
-  Register result = 0;
-  if (dst != 0) {
-    instr<OpCode::Uninit>(keyword, reg_operand(dst));
-    result = dst;
-  } else if (expression.else_block != nullptr) {
-    result = alloc_register();
-  }
-
-  windows.push_back({0, false});
-  const Register loop_value = alloc_register();
-  declare_block(expression.body->statements, expression.body->expression, nullptr);
-  const std::size_t position = op_deferred(keyword, opcode);
-  if (expression.pattern != nullptr)
-    emit_pattern(0, *expression.pattern, loop_value, VariableKind::PatternBinding);
-  emit_loop_body(*expression.body, result);
-  instr<OpCode::LoopEnd>(keyword);
-  const std::array<Operand, 3> operands{param_operand(count_of(top_window().last_register)),
-                                        reg_operand(first), reg_operand(second)};
-  finish_deferred(position, operands);
-  exit_scope();
-  windows.pop_back();
-  emit_else_part(expression.else_block, result, keyword, loop);
 }
 
 }  // namespace quendal

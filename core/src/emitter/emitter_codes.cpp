@@ -17,24 +17,6 @@ OpParam count_param(std::size_t n) {
 
 }  // namespace
 
-Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_config, Arena& compile_arena)
-    : scopes(detail::tokens_in_use != nullptr ? detail::tokens_in_use->symbols()
-                                              : std::span<const std::string_view>{}),
-      diagnostics(source_text, compile_config),
-      source(source_text),
-      config(compile_config),
-      arena(compile_arena) {}
-
-void Emitter::push_tag(DiagnosticCode code, SourceRange range) {
-  if (config.report_tags) diagnostics.append_direct({range.start, range.end, code});
-}
-
-void Emitter::unreachable(const Token& first, const Token& last) {
-  push(DiagnosticCode::EmitterError, {first.start, last.end});
-}
-
-void Emitter::unreachable(SourceRange range) { push(DiagnosticCode::EmitterError, range); }
-
 void Emitter::op_variadic(SourceRange range, OpCode op, Register dst, std::span<const Register> items) {
   operand_buffer_.clear();
   operand_buffer_.push_back(reg_operand(dst));

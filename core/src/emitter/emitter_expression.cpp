@@ -269,8 +269,11 @@ void Emitter::emit_interpolation(const InterpolationExpression& interpolation, R
     return;
   }
   const SourceRange range = token_range(*token);
-  const std::size_t base_r = scratch_registers.size();
-  const std::size_t base_t = scratch_texts.size();
+  // One register and one format per piece, in order.
+  ScratchMark<Register> pieces(scratch_registers);
+  ScratchMark<std::string_view> formats(scratch_texts);
+  const std::size_t base_r = pieces.base();
+  const std::size_t base_t = formats.base();
   std::size_t next = 0;
   for (const StringPart& part : kind->string->parts) {
     if (!part.text.empty()) {
@@ -285,7 +288,7 @@ void Emitter::emit_interpolation(const InterpolationExpression& interpolation, R
       scratch_texts.push_back(part.format);
     }
   }
-  const std::size_t count = scratch_registers.size() - base_r;
+  const std::size_t count = pieces.count();
   if (count == 0) {
     op_string(range, dst, "");
   } else if (count == 1) {
@@ -297,10 +300,8 @@ void Emitter::emit_interpolation(const InterpolationExpression& interpolation, R
       op_format(range, f, scratch_registers[base_r + i], scratch_texts[base_t + i]);
       scratch_registers[base_r + i] = f;
     }
-    op_variadic(range, OpCode::Concat, dst, std::span(scratch_registers).subspan(base_r, count));
+    op_variadic(range, OpCode::Concat, dst, pieces.items());
   }
-  scratch_registers.resize(base_r);
-  scratch_texts.resize(base_t);
 }
 
 // ------------------------------------------------------------------ names
@@ -372,7 +373,8 @@ std::optional<std::string_view> Emitter::emit_global_access(const Expression& ca
 // ------------------------------------------------------ composite literals
 
 void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext loop) {
-  const std::size_t base = scratch_registers.size();
+  const ScratchMark<Register> values(scratch_registers);
+  const std::size_t base = values.base();
   // Values first, in order.
   for (const auto& item : array.elements) {
     const ArrayElement& element = item.item;
@@ -426,14 +428,14 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
     instr<OpCode::Item>(range, reg_operand(scratch_registers[at++]));
   }
   instr<OpCode::Freeze>(whole);
-  scratch_registers.resize(base);
 }
 
 void Emitter::emit_record(const RecordExpression& record, Register dst, LoopContext loop) {
   const SourceRange whole = span_of(record.open.range(), record.close.range());
   if (!record.open.is_null() && is_operator(record.open, Operator::OpenBrace))
     push(DiagnosticCode::PreferParenthesesForRecordLiteral, whole);
-  const std::size_t base = scratch_registers.size();
+  const ScratchMark<Register> values(scratch_registers);
+  const std::size_t base = values.base();
   for (const auto& item : record.elements) {
     const RecordElement& element = item.item;
     if (element.kind == RecordElementKind::ExpressionKeyed)
@@ -500,7 +502,6 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
         if (!field) {
           push(DiagnosticCode::BadOmitKeyRecordExpression,
                element.value != nullptr ? range_of(*element.value) : range);
-          scratch_registers.resize(base);
           return;  // the rest of the literal is not emitted
         }
         push_tag(DiagnosticCode::OmitNamedRecordField, range);
@@ -516,7 +517,6 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
     }
   }
   instr<OpCode::Freeze>(whole);
-  scratch_registers.resize(base);
 }
 
 // ------------------------------------------------------------------- calls
@@ -570,18 +570,16 @@ void Emitter::build_tagged_arguments(const Expression& string, LoopContext loop)
     instr<OpCode::Freeze>(string_range);
     scratch_registers.push_back(o);
   }
-  // Then the array of literal texts.
-  const std::size_t texts_at = scratch_registers.size();
+  // Then the array of literal texts (not arguments: gone when it is built).
+  const ScratchMark<Register> texts(scratch_registers);
   for (const StringPart& fragment : fragments) {
     const Register r = alloc_register();
     op_string(string_range, r, fragment.text);
     scratch_registers.push_back(r);
   }
   instr<OpCode::Array>(string_range, reg_operand(c));
-  for (std::size_t i = texts_at; i < scratch_registers.size(); ++i)
-    instr<OpCode::Item>(string_range, reg_operand(scratch_registers[i]));
+  for (const Register r : texts.items()) instr<OpCode::Item>(string_range, reg_operand(r));
   instr<OpCode::Freeze>(string_range);
-  scratch_registers.resize(texts_at);
 }
 
 bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst, bool chained_callee,
@@ -654,7 +652,7 @@ void Emitter::finish_call(SourceRange range, Register dst, const CallHead& head)
 // its range is known without walking it again.
 void Emitter::emit_postfix(const Expression& expression, Register dst, LoopContext loop) {
   const std::uint64_t start = start_of(expression);
-  const std::size_t base = postfix_steps_.size();
+  ScratchMark<PostfixStep> steps(postfix_steps_);
   const Expression* node = &expression;
   Register target = dst;
   for (;;) {
@@ -676,11 +674,7 @@ void Emitter::emit_postfix(const Expression& expression, Register dst, LoopConte
     node = operand;
     target = step.operand;
   }
-  while (postfix_steps_.size() > base) {
-    const PostfixStep step = postfix_steps_.back();
-    postfix_steps_.pop_back();
-    emit_postfix_tail(step, loop);
-  }
+  while (steps.holds()) emit_postfix_tail(steps.pop(), loop);
 }
 
 PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& operand, LoopContext loop) {
@@ -962,7 +956,7 @@ const BinaryExpression* Emitter::chained_binary(const Expression& left) {
 // A chain of operators: heads outermost first (reports, registers), the
 // innermost left operand, then tails innermost first.
 void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop) {
-  const std::size_t base = binary_steps_.size();
+  ScratchMark<BinaryStep> steps(binary_steps_);
   const BinaryExpression* node = &binary;
   Register target = dst;
   for (;;) {
@@ -988,11 +982,7 @@ void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopCont
     target = step.form == BinaryForm::ShortCircuit ? step.target : step.left;
     node = next;
   }
-  while (binary_steps_.size() > base) {
-    const BinaryStep step = binary_steps_.back();
-    binary_steps_.pop_back();
-    emit_binary_tail(step, loop);
-  }
+  while (steps.holds()) emit_binary_tail(steps.pop(), loop);
 }
 
 void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {

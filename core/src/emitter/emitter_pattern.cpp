@@ -179,10 +179,8 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
 
 // ------------------------------------------------------------ patterns
 
-namespace {
-
 // The pattern forms, each emitted by one function of this walker.
-class PatternEmitter {
+class Emitter::PatternEmitter {
  public:
   PatternEmitter(Emitter& e, VariableKind kind) : e_(e), kind_(kind) {}
 
@@ -369,7 +367,7 @@ class PatternEmitter {
   // right side innermost first into a flag of its own, combined into `flag`.
   void combination(Register flag, const Pattern& pattern, Register value) {
     std::vector<const Pattern*>& chain = e_.scratch_patterns;
-    const std::size_t base = chain.size();
+    ScratchMark<const Pattern*> links(chain);
     const Pattern* node = &pattern;
     for (;;) {
       const PatternSides sides = combined_sides(*node);
@@ -382,9 +380,8 @@ class PatternEmitter {
       }
       node = sides.left;
     }
-    while (chain.size() > base) {
-      node = chain.back();
-      chain.pop_back();
+    while (links.holds()) {
+      node = links.pop();
       const Pattern& right = *combined_sides(*node).right;
       if (flag == 0) {
         emit(0, right, value);
@@ -538,7 +535,7 @@ class PatternEmitter {
       e_.instr<OpCode::If>(range, R(flag));
     }
 
-    const std::size_t texts_base = e_.scratch_texts.size();
+    ScratchMark<std::string_view> keys(e_.scratch_texts);
     for (std::size_t position = 0; position < elements.size(); ++position) {
       const PatternRecordElement& element = elements[position].item;
       if (element.kind == RecordElementKind::Spread) continue;
@@ -591,8 +588,7 @@ class PatternEmitter {
     if (spread != nullptr) {
       const SourceRange spread_range = range_of(spread->item);
       const Register rest = e_.alloc_register();
-      e_.op_omit(spread_range, rest, value,
-                 std::span<const std::string_view>(e_.scratch_texts).subspan(texts_base));
+      e_.op_omit(spread_range, rest, value, keys.items());
       const Register sub = flag != 0 ? e_.alloc_register() : 0;
       if (spread->item.value != nullptr)
         emit(sub, *spread->item.value, rest);
@@ -600,7 +596,7 @@ class PatternEmitter {
         always(sub, record);
       if (sub != 0) e_.instr<OpCode::And>(spread_range, R(flag), R(flag), R(sub));
     }
-    e_.scratch_texts.resize(texts_base);
+    keys.release();
 
     if (flag != 0) {
       e_.op_else(range);
@@ -619,6 +615,8 @@ class PatternEmitter {
   Emitter& e_;
   VariableKind kind_;
 };
+
+namespace {
 
 SourceRange match_case_range(const MatchCase& arm) {
   SourceRange range = arm.keyword.range();
@@ -671,16 +669,11 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
   }
   for (const MatchCase& arm : match.cases) {
     const SourceRange arm_range = match_case_range(arm);
-    enter_scope(arm_range);
-    if (arm.pattern != nullptr) declare_pattern(*arm.pattern, VariableKind::PatternBinding, nullptr);
-    if (arm.guard.condition != nullptr) declare_expression(*arm.guard.condition);
+    const ScopeGuard scope(*this, arm_range);
+    pre_pass_match_arm(arm);
     const BlockExpression* block = arm.body != nullptr && arm.body->kind == ExpressionKind::Block
                                        ? &arm.body->as<BlockExpression>()
                                        : nullptr;
-    if (block != nullptr)
-      declare_block(block->statements, block->expression, nullptr);
-    else if (arm.body != nullptr)
-      declare_expression(*arm.body);
 
     instr<OpCode::IfNot>(arm_range, R(matched));
     if (arm.pattern != nullptr) emit_pattern(matched, *arm.pattern, subject, VariableKind::PatternBinding);
@@ -698,7 +691,6 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
       emit_expression(*arm.body, dst, loop);
     op_if_end(body_range);
     op_if_end(arm_range);
-    exit_scope();
   }
 }
 

@@ -29,12 +29,12 @@ void Emitter::declare_pub_marked(ModuleExportsData* exports, TokenRef pub, Token
   });
 }
 
-void ModuleExportsData::commit(Emitter& emitter, std::string_view module_name, Register reg) {
-  const SourceRange name_range = name.range();
-  const std::uint32_t constant = emitter.chunk.add_constant(Constant::of_string(module_name));
-  emitter.instr<OpCode::Module>(name_range, reg_operand(reg), param_operand(static_cast<OpParam>(constant)));
-  for (DeferredEmit& field : exports) field(emitter);
-  emitter.instr<OpCode::Freeze>(name_range);
+void Emitter::emit_module_value(ModuleExportsData& exports, std::string_view module_name, Register reg) {
+  const SourceRange name_range = exports.name.range();
+  const std::uint32_t constant = chunk.add_constant(Constant::of_string(module_name));
+  instr<OpCode::Module>(name_range, reg_operand(reg), param_operand(static_cast<OpParam>(constant)));
+  for (DeferredEmit& field : exports.exports) field(*this);
+  instr<OpCode::Freeze>(name_range);
 }
 
 // mod name { body }: the module value is built into the module's register
@@ -50,14 +50,13 @@ void Emitter::emit_module_statement(const ModuleStatement& statement, LoopContex
   Variable& variable = *found->variable;
   ensure_register(variable);
 
-  enter_scope(range_of(body));
+  const ScopeGuard scope(*this, range_of(body));
   ModuleExportsData exports(&arena);
   exports.name = statement.name;
-  declare_block(body.statements, nullptr, &exports);
-  exports.commit(*this, name, variable.reg);
+  pre_pass_module(body, exports);
+  emit_module_value(exports, name, variable.reg);
   emit_block(body.statements, nullptr, body.close.is_null() ? range_of(body).end : body.close.range().end, 0,
              loop);
-  exit_scope();
 }
 
 }  // namespace quendal

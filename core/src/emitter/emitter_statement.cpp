@@ -43,10 +43,9 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
 }
 
 void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
-  enter_scope(span_of(block.open.range(), block.close.range()));
-  declare_block(block.statements, block.expression, nullptr);
+  const ScopeGuard scope(*this, span_of(block.open.range(), block.close.range()));
+  pre_pass_block(block);
   emit_block(block.statements, block.expression, block.close.range().end, dst, loop);
-  exit_scope();
 }
 
 // -------------------------------------------------------------- statements
@@ -318,12 +317,6 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
 
 // ------------------------------------------------------------ conditionals
 
-void Emitter::check_condition_literal(const Expression& condition) {
-  if (condition.kind == ExpressionKind::Literal &&
-      !is_boolean_literal_token(*condition.as<LiteralExpression>().token))
-    push(DiagnosticCode::NonBooleanInLogical, range_of(condition));
-}
-
 // `if a {} else if b {} else if c {} else {}`: the chain is walked with a
 // loop. Every `if` of it ends where the chain's last part ends; each `if`
 // keeps its scope open until the parts after it are emitted, then the
@@ -332,7 +325,10 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
   const IfExpression* last = &expression;
   while (const IfExpression* next = chained_if(*last)) last = next;
   const std::uint64_t end = range_of(*last).end;
-  const std::size_t base = if_chain_.size();
+  // Each `if` of the chain above the mark has its scope open: the scopes
+  // cannot be guards of this frame, as they close in a loop of their own,
+  // innermost first, each after its IfEnd.
+  ScratchMark<const IfExpression*> chain(if_chain_);
   const IfExpression* node = &expression;
   for (;;) {
     const SourceRange keyword = node->keyword.range();
@@ -341,12 +337,11 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     push_tag(DiagnosticCode::KeywordIf, keyword);
     if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
     enter_scope(range);
-    check_condition_literal(*node->condition);
-    declare_expression(*node->condition);
+    if_chain_.push_back(node);
+    pre_pass_condition(*node->condition);
     const Register condition = emit_expression_reg(*node->condition, loop);
     instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);
-    if_chain_.push_back(node);
     if (node->else_block != nullptr && node->else_block->body != nullptr) {
       op_else(node->else_block->keyword.range());
       if (const IfExpression* next = chained_if(*node)) {
@@ -360,9 +355,8 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     }
     break;
   }
-  while (if_chain_.size() > base) {
-    op_if_end(if_chain_.back()->keyword.range());
-    if_chain_.pop_back();
+  while (chain.holds()) {
+    op_if_end(chain.pop()->keyword.range());
     exit_scope();
   }
 }
@@ -371,11 +365,8 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   const SourceRange range = range_of(expression);
   push(DiagnosticCode::PreferIfExpression, range);
   push_tag(DiagnosticCode::IfExpression, range);
-  enter_scope(range);
-  check_condition_literal(*expression.condition);
-  declare_expression(*expression.condition);
-  declare_expression(*expression.then);
-  declare_expression(*expression.otherwise);
+  const ScopeGuard scope(*this, range);
+  pre_pass_conditional(expression);
   const SourceRange question = expression.question.range();
   const Register condition = emit_expression_reg(*expression.condition, loop);
   instr<OpCode::If>(question, reg_operand(condition));
@@ -383,7 +374,6 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   op_else(expression.colon.range());
   emit_expression(*expression.otherwise, dst, loop);
   op_if_end(question);
-  exit_scope();
 }
 
 }  // namespace quendal

@@ -3,12 +3,23 @@
 // register windows and scopes, runs the static checks, records editor
 // annotations and writes instructions and constants into the chunk.
 //
-// Units: emitter_codes (instruction writers), emitter_scope (windows, scopes,
-// variables), emitter_expression, emitter_statement, emitter_closure
-// (functions and loops), emitter_pattern (patterns, `is`, `match`),
-// emitter_pub (module exports), static_checker (pre-pass and checks).
+// Units:
+//   emitter_struct      construction, tags and emitter errors
+//   emitter_codes       instruction writers
+//   emitter_scope       windows, scopes, variables
+//   emitter_declare     the declaration pre-pass (its rule is at its top)
+//   static_checker      the static checks
+//   emitter_expression  expressions: literals, names, calls, accesses, operators
+//   emitter_statement   statements, blocks, `if` and `? :`, assignments
+//   emitter_closure     functions (the script, `fn`, function literals)
+//   emitter_loop        `loop`, `while`, `for`
+//   emitter_pattern     patterns, `is`, `match`
+//   emitter_pub         module exports
+// scratch_mark.h holds the guard of the scratch stacks; the window and scope
+// guards are Emitter::WindowGuard and Emitter::ScopeGuard.
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <memory_resource>
 #include <new>
@@ -23,6 +34,7 @@
 #include "diagnostic/diagnostics_collector.h"
 #include "emitter/chunk.h"
 #include "emitter/scope.h"
+#include "emitter/scratch_mark.h"
 #include "emitter/utils.h"
 #include "emitter/variable.h"
 #include "parser/ast.h"
@@ -96,10 +108,6 @@ struct ModuleExportsData {
   explicit ModuleExportsData(std::pmr::memory_resource* resource) : exports(resource) {}
   std::pmr::vector<DeferredEmit> exports;  // one field per exported name, in declaration order
   TokenRef name;                           // the module's name token
-
-  // Builds the module value into `reg`: `Module`, one `Field` per export,
-  // `Freeze`.
-  void commit(Emitter& emitter, std::string_view module_name, Register reg);
 };
 
 // ------------------------------------------------------------------ chains
@@ -155,6 +163,111 @@ class Emitter {
   Emitter(const Emitter&) = delete;
   Emitter& operator=(const Emitter&) = delete;
 
+  // ------------------------------------------------------------------ guards
+  // A register window (a function or loop body) open for the guard's life.
+  class WindowGuard {
+   public:
+    WindowGuard(Emitter& emitter, std::uint64_t parameters, bool is_function) : emitter_(&emitter) {
+      emitter.windows.push_back({parameters, is_function});
+    }
+    WindowGuard(const WindowGuard&) = delete;
+    WindowGuard& operator=(const WindowGuard&) = delete;
+    ~WindowGuard() { close(); }
+    // Closes the window before the guard's end, for code that allocates in
+    // the enclosing window again.
+    void close() {
+      if (emitter_ == nullptr) return;
+      emitter_->windows.pop_back();
+      emitter_ = nullptr;
+    }
+
+   private:
+    Emitter* emitter_;
+  };
+
+  // A lexical scope open for the guard's life. Closing a scope reports its
+  // variables (tags, references, unused hints); where those records must
+  // come before later code of the same function, close() closes it there.
+  class ScopeGuard {
+   public:
+    // A scope of the top window; the Scope tag spans `range`.
+    ScopeGuard(Emitter& emitter, SourceRange range) : emitter_(&emitter) { emitter.enter_scope(range); }
+    // A scope whose registers belong to `window`, which may open later (a
+    // `for` loop's scope, open while its iterable is evaluated outside).
+    ScopeGuard(Emitter& emitter, SourceRange range, std::uint64_t window) : emitter_(&emitter) {
+      emitter.enter_scope_in(range, window);
+    }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+    // A scope left by an exception (an internal fault, memory running out)
+    // is closed too; a second failure while closing it is dropped, as the
+    // first one is already on its way out.
+    ~ScopeGuard() noexcept(false) {
+      try {
+        close();
+      } catch (...) {
+        if (std::uncaught_exceptions() == 0) throw;
+      }
+    }
+    void close() {
+      if (emitter_ == nullptr) return;
+      Emitter& emitter = *std::exchange(emitter_, nullptr);
+      emitter.exit_scope();
+    }
+
+   private:
+    Emitter* emitter_;
+  };
+
+  // ------------------------------------------------------------ entry point
+  // A function body with its parameters, into `dst` of the enclosing window
+  // (the script: the body of a function without parameters, into register 0
+  // with no enclosing window). `range`: the source-map range of the function
+  // header; `scope_range`: the range of the function's scope tag.
+  void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
+                    std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+
+  // -------------------------------------------------------------- results
+  std::vector<std::uint8_t> take_chunk_bytes() { return chunk.take_serialized(); }
+  // The emitter's records, in order.
+  std::vector<SourceDiagnostic> take_records() { return std::move(diagnostics.diagnostics()); }
+  void reserve_records(std::size_t count) { diagnostics.diagnostics().reserve(count); }
+  // What has been written so far, read only.
+  const Chunk& chunk_view() const { return chunk; }
+  const std::vector<SourceDiagnostic>& records() const { return diagnostics.diagnostics(); }
+
+  // ------------------------- single steps (the unit tests drive them one by one)
+  std::uint64_t window_count() const { return windows.size(); }
+  // Increments last_register of the top window and returns it.
+  Register alloc_register() {
+    RegisterWindow& window = top_window();
+    if (window.last_register >= 0xFFFFFFFFull) [[unlikely]]
+      window_exhausted();
+    return static_cast<Register>(++window.last_register);
+  }
+  std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
+  Variable* declare_variable(TokenRef name, bool is_mutable, VariableKind kind);
+  Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
+  // `pub`: the statement's `pub` marker, handed to the export step of every
+  // declared name.
+  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                       TokenRef pub = TokenRef());
+  // Exports a declared name marked `pub` (nothing without the marker).
+  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
+    if (!pub.is_null()) [[unlikely]]
+      declare_pub_marked(exports, pub, name);
+  }
+  // Builds the module value into `reg`: `Module`, one `Field` per export,
+  // `Freeze`.
+  void emit_module_value(ModuleExportsData& exports, std::string_view module_name, Register reg);
+  // Tests the value in `value` against `pattern` and binds its names; `flag`
+  // receives the match result (0: no result wanted, irrefutable use).
+  void emit_pattern(Register flag, const Pattern& pattern, Register value, VariableKind kind);
+  std::optional<Constant> emit_literal_constant(const Pattern& pattern, Register reg);
+
+ private:
+  class PatternEmitter;  // the pattern forms (emitter_pattern)
+
   // ------------------------------------------------------------------ state
   Chunk chunk;
   std::vector<RegisterWindow> windows;
@@ -164,7 +277,7 @@ class Emitter {
   const CompileConfig& config;
   Arena& arena;
 
-  // ------------------------------------------------------ diagnostics (codes)
+  // ------------------------------------------ diagnostics (emitter_struct)
   // Filtered by category (errors, warnings, hints, references...).
   void push(DiagnosticCode code, SourceRange range) { diagnostics.push(code, range.start, range.end); }
   // Tags and tag references: appended directly when report_tags is set.
@@ -175,7 +288,7 @@ class Emitter {
   void unreachable(const Token& first, const Token& last);
   void unreachable(SourceRange range);
 
-  // ------------------------------------------------------ instruction writers
+  // ---------------------------------------- instruction writers (emitter_codes)
   // Every writer appends one instruction and, when report_source_map is set,
   // one SourceMap record carrying `range`.
   // Operation `code` with its operands (reg_operand, param_operand), checked
@@ -219,22 +332,17 @@ class Emitter {
   std::size_t op_deferred(SourceRange range, OpCode op);
   void finish_deferred(std::size_t position, std::span<const Operand> operands);
 
-  // ------------------------------------------------ windows, scopes, variables
-  std::uint64_t window_count() const { return windows.size(); }
+  // ---------------------------------- windows, scopes, variables (emitter_scope)
   RegisterWindow& top_window() {
     if (windows.empty()) [[unlikely]]
       no_window();
     return windows.back();
   }
-  // Increments last_register of the top window and returns it.
-  Register alloc_register() {
-    RegisterWindow& window = top_window();
-    if (window.last_register >= 0xFFFFFFFFull) [[unlikely]]
-      window_exhausted();
-    return static_cast<Register>(++window.last_register);
-  }
   [[noreturn]] static void no_window();
   [[noreturn]] static void window_exhausted();
+  // The size of a window as an operand (an internal failure past what one
+  // holds).
+  static OpParam count_of(std::uint64_t n);
   // Gives the variable a register from the top window if it has none; marks
   // it initialised.
   void ensure_register(Variable& variable);
@@ -245,23 +353,15 @@ class Emitter {
   void enter_scope_in(SourceRange range, std::uint64_t window);
   void exit_scope();
 
-  std::optional<FoundVariable> find_variable(VariableName name) { return scopes.find_variable(name); }
   Variable* check_local_variable(SourceRange range, VariableName name);
-  Variable* declare_variable(TokenRef name, bool is_mutable, VariableKind kind);
-  Variable* declare_variable(const Token& name, bool is_mutable, VariableKind kind);
   Variable* declare_name(VariableName name, SourceRange range, bool is_mutable, VariableKind kind);
+  void declare_pub_marked(ModuleExportsData* exports, TokenRef pub, TokenRef name);
   Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
                               VariableKind kind);
   // Appends an unnamed variable (holders of destructured parameters, `it`)
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind);
-  // `pub`: the statement's `pub` marker, handed to the export step of every
-  // declared name.
-  void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
-                       TokenRef pub = TokenRef());
-  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
-                     ModuleExportsData* exports);
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
     return variable.initialized || check_uninitialized(read, variable, window);
   }
@@ -275,7 +375,7 @@ class Emitter {
   // SetUpvalue at the window distance.
   void emit_variable_store(SourceRange range, const FoundVariable& found, Register src);
 
-  // ----------------------------------------------------------- expressions
+  // ---------------------------------------------- expressions (emitter_expression)
   void emit_expression(const Expression& expression, Register dst, LoopContext loop = {});
   Register emit_expression_reg(const Expression& expression, LoopContext loop = {});
   Register variable_reg(const Expression& variable, LoopContext loop);
@@ -299,22 +399,34 @@ class Emitter {
   std::optional<std::string_view> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
-  // ------------------------------------------------ statements and functions
-  // `range`: the source-map range of the function header; `scope_range`:
-  // the range of the function's scope tag.
-  void emit_fn_like(SourceRange range, SourceRange scope_range, Register dst, const ParameterList* parameters,
-                    std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+  // -------------------- statements and functions (emitter_statement, emitter_closure)
   bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
 
-  // ------------------------------------------------------- static checks
-  // The pre-pass of an expression (static checks, names bound by `is`
-  // patterns); leaves and the forms pre-passed by their own emitters are
-  // passed over without a call.
+  // -------------------------------------- declaration pre-pass (emitter_declare)
+  // The entry points, one per block-like form, each called when the form's
+  // scope opens (the rule is at the top of emitter_declare).
+  void pre_pass_function(SourceRange range, const ParameterList* parameters,
+                         std::span<const ArenaRef<Statement>> statements, const Expression* tail);
+  void pre_pass_block(const BlockExpression& block);
+  void pre_pass_module(const BlockExpression& body, ModuleExportsData& exports);
+  void pre_pass_condition(const Expression& condition);
+  void pre_pass_conditional(const ConditionalExpression& expression);
+  void pre_pass_for_head(const ForInExpression& expression);
+  void pre_pass_match_arm(const MatchCase& arm);
+  // The statements and tail of a scope; `exports`: a module body's.
+  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+                     ModuleExportsData* exports);
+  void declare_iterable(const Iterable& iterable);
+  // The pre-pass of an expression: block-like forms and leaves are passed
+  // over without a call.
   void declare_expression(const Expression& expression) {
     if (pre_passed(expression.kind)) declare_inner_expression(expression);
   }
+  // Whether the pre-pass of a scope enters the form: false for the
+  // block-like forms (pre-passed when their own scope opens) and for leaves
+  // (nothing to enter).
   static constexpr bool pre_passed(ExpressionKind kind) {
     switch (kind) {
       case ExpressionKind::Literal:
@@ -348,16 +460,19 @@ class Emitter {
     return true;
   }
   void declare_inner_expression(const Expression& expression);
+  // A postfix chain, walked with a loop.
+  void declare_postfix(const Expression& expression);
+  void declare_call_head(const Expression& call, std::uint64_t start);
+
+  // ------------------------------------------------ static checks (static_checker)
   void check_static_operator_usage(const Token& op, const Token& literal, bool literal_is_right);
   void hint_mislead_nil(std::string_view name, SourceRange range);
   // A read of an undeclared name that the host's known globals lack.
   void check_known_global(std::string_view name, SourceRange range);
+  // A literal condition that is not a boolean.
+  void check_condition_literal(const Expression& condition);
 
   // ------------------------------------------- patterns (emitter_pattern)
-  // Tests the value in `value` against `pattern` and binds its names; `flag`
-  // receives the match result (0: no result wanted, irrefutable use).
-  void emit_pattern(Register flag, const Pattern& pattern, Register value, VariableKind kind);
-  std::optional<Constant> emit_literal_constant(const Pattern& pattern, Register reg);
   void emit_literal_guard(Register flag, const Pattern& pattern, Register value, const Constant& constant);
   void emit_constant_guard(Register flag, const Pattern& pattern, Register value, Register constant);
   void emit_failed_pattern(const Pattern& pattern, VariableKind kind);
@@ -366,18 +481,8 @@ class Emitter {
   void emit_match(const MatchExpression& match, Register dst, LoopContext loop);
 
   // ---------------------------------------------- module exports (emitter_pub)
-  // Exports a declared name marked `pub` (nothing without the marker).
-  void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
-    if (!pub.is_null()) [[unlikely]]
-      declare_pub_marked(exports, pub, name);
-  }
-  void declare_pub_marked(ModuleExportsData* exports, TokenRef pub, TokenRef name);
   void emit_module_statement(const ModuleStatement& statement, LoopContext loop);
 
-  // -------------------------------------------------------------- results
-  std::vector<std::uint8_t> take_chunk_bytes() { return chunk.take_serialized(); }
-
- private:
   // Expression forms (emitter_expression).
   void emit_literal(const LiteralExpression& literal, Register dst);
   void emit_interpolation(const InterpolationExpression& interpolation, Register dst, LoopContext loop);
@@ -408,7 +513,7 @@ class Emitter {
   void build_arguments(const ArgumentList& arguments, OpParam first, LoopContext loop);
   void build_tagged_arguments(const Expression& string, LoopContext loop);
 
-  // Block-like forms (emitter_statement, emitter_closure).
+  // Block-like forms (emitter_statement, emitter_closure, emitter_loop).
   void emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop);
   void emit_if(const IfExpression& expression, Register dst, LoopContext loop);
   void emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop);
@@ -423,14 +528,7 @@ class Emitter {
   void emit_rebind(const RebindStatement& statement, LoopContext loop);
   void emit_const(const ConstStatement& statement, LoopContext loop);
   void emit_function_statement(const FunctionStatement& statement);
-  void check_condition_literal(const Expression& condition);
-  void declare_iterable(const Iterable& iterable);
 
-  // Pre-pass of a postfix chain, walked with a loop (static_checker).
-  void declare_postfix(const Expression& expression);
-  void declare_call_head(const Expression& call, std::uint64_t start);
-
- public:
   // Scratch stacks for operand lists (arguments, spreads, pieces): used in
   // stack order by nested constructs, so no list needs its own allocation.
   std::vector<Register> scratch_registers;
@@ -444,7 +542,7 @@ class Emitter {
   // loop along the chain rather than recursion.
   template <class Visit>
   void for_each_alternative(const Pattern& chain, Visit&& visit) {
-    const std::size_t base = scratch_patterns.size();
+    ScratchMark<const Pattern*> links(scratch_patterns);
     const Pattern* node = &chain;
     for (;;) {
       scratch_patterns.push_back(node);
@@ -456,9 +554,8 @@ class Emitter {
       }
       node = left;
     }
-    while (scratch_patterns.size() > base) {
-      const Pattern* right = combined_sides(*scratch_patterns.back()).right;
-      scratch_patterns.pop_back();
+    while (links.holds()) {
+      const Pattern* right = combined_sides(*links.pop()).right;
       if (right != nullptr) visit(*right);
     }
   }
@@ -488,7 +585,6 @@ class Emitter {
     });
   }
 
- private:
   template <class Visit>
   struct SubExpressions {
     Visit& visit;

@@ -157,6 +157,15 @@ inline bool is_combined(const Pattern& pattern) {
   return pattern.kind == PatternKind::And || pattern.kind == PatternKind::Or;
 }
 
+// The pattern of a parameter, spread or not (null after recovery).
+inline const Pattern* parameter_pattern(const PatternElement& element) {
+  return element.is_spread() ? element.spread_value() : element.element.get();
+}
+// A parameter that is a plain name gets its register without a pattern.
+inline bool is_plain_name(const Pattern* pattern) {
+  return pattern != nullptr && pattern->kind == PatternKind::Binding;
+}
+
 inline const Expression& unwrap_group(const Expression& expression) {
   const Expression* e = &expression;
   while (e->kind == ExpressionKind::Group && e->as<GroupExpression>().expression != nullptr)

@@ -1,0 +1,31 @@
+// The emitter object: its construction and the helpers every unit reports
+// through (tags, emitter errors).
+#include "emitter/emitter_struct.h"
+#include "quendal/compile.h"
+
+namespace quendal {
+
+Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_config, Arena& compile_arena)
+    : scopes(detail::tokens_in_use != nullptr ? detail::tokens_in_use->symbols()
+                                              : std::span<const std::string_view>{}),
+      diagnostics(source_text, compile_config),
+      source(source_text),
+      config(compile_config),
+      arena(compile_arena) {}
+
+OpParam Emitter::count_of(std::uint64_t n) {
+  if (n > 0x7FFFFFFFu) throw InternalFailure("register window larger than an operand can count");
+  return static_cast<OpParam>(n);
+}
+
+void Emitter::push_tag(DiagnosticCode code, SourceRange range) {
+  if (config.report_tags) diagnostics.append_direct({range.start, range.end, code});
+}
+
+void Emitter::unreachable(const Token& first, const Token& last) {
+  push(DiagnosticCode::EmitterError, {first.start, last.end});
+}
+
+void Emitter::unreachable(SourceRange range) { push(DiagnosticCode::EmitterError, range); }
+
+}  // namespace quendal
