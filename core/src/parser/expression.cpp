@@ -10,6 +10,30 @@ ParserResult<Expression*> Parser::unknown_expression_at(std::size_t start) {
   return unknown_expression();
 }
 
+// The next most common operand: `(`, a group or a record, and its accesses
+// and calls, on a level of its own (what prefix_or_primary does for it,
+// without the dispatch). Only pratt_prefix calls it: inlined there, with the
+// usual group (record_like without its memo entry).
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::parenthesized_operand() {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  Expression* primary;
+  if (!context_.memo.find(MemoKey{index_at(pos_), MemoRule::RecordLike})) {
+    auto group = plain_group();
+    if (group.is_cut()) return group.failure();
+    if (group.ok()) {
+      primary = *group;
+    } else {
+      QUENDAL_TRY(listed, listed_record_like(true));
+      primary = *listed;
+    }
+  } else {
+    QUENDAL_TRY(listed, listed_record_like(false));
+    primary = *listed;
+  }
+  return postfix_chain(primary);
+}
+
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 // Only operand_and_operators calls it: inlined there.
 [[gnu::always_inline]] inline ParserResult<Expression*> Parser::pratt_prefix() {

@@ -634,6 +634,12 @@ class Parser {
   // ---- expressions (composite literals)
   ParserResult<Expression*> array();
   ParserResult<Expression*> record_like();
+  // The usual reading of a `(` at the cursor with no memo entry: a group
+  // `(value)`; backtracks (the cursor back at the `(`) for anything else.
+  ParserResult<Expression*> plain_group();
+  // The memoised reading of record_like; `absent` when the caller has just
+  // seen that the table holds no entry for it.
+  ParserResult<Expression*> listed_record_like(bool absent);
   ParserResult<Expression*> record_elements(TokenRef open);
   ParserResult<bool> array_elements(ArenaList<ListItem<ArrayElement>>& elements);
   ParserResult<bool> argument_elements(ArgumentList& elements);
@@ -702,8 +708,10 @@ class Parser {
  private:
   // Runs `body` once per (start token, rule); later calls at the same token
   // replay the outcome and the cursor movement.
+  // `absent`: the caller has just seen that the table holds no entry for
+  // this rule here.
   template <class T, class Body>
-  ParserResult<T*> memoized(MemoRule rule, Body&& body);
+  ParserResult<T*> memoized(MemoRule rule, Body&& body, bool absent = false);
 
   const Tokens& tokens_;
   TokenRange range_;
@@ -736,10 +744,10 @@ class Parser {
 };
 
 template <class T, class Body>
-ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
+ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body, bool absent) {
   if (exhausted()) return body();
   const MemoKey key{index_at(pos_), rule};
-  if (const MemoEntry* found = context_.memo.find(key)) {
+  if (const MemoEntry* found = absent ? nullptr : context_.memo.find(key)) {
     const MemoEntry entry = *found;
     if (context_.depth + entry.height > kMaxNestingDepth) return cut();
     if (context_.depth + entry.height > context_.high_water)
@@ -764,6 +772,26 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
     context_.memo.insert_new(key, entry);
   }
   return result;
+}
+
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::plain_group() {
+  // Nothing that would make a record element of another kind (a hole, a
+  // spread, a key and its colon) starts it, and `)` follows the value.
+  const std::size_t start = pos_;
+  TokenRef open = advance();
+  if (at_plain_group_value()) {
+    auto value = expression();
+    if (value.is_cut()) return value.failure();
+    if (value.ok() && at_operator(Operator::CloseParen)) {
+      auto* group = arena_.make<GroupExpression>();
+      group->expression = *value;
+      group->open = open;
+      group->close = advance();
+      return static_cast<Expression*>(group);
+    }
+  }
+  restore(start);
+  return kBacktrack;
 }
 
 // list_elements -> (`,` | element `,`?)* up to a list closer
