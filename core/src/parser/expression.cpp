@@ -111,13 +111,47 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
   return operators(precedence.power - 1, nullptr);
 }
 
+// Whether an operator after an operand is a plain binary one: left
+// associative, neither an `is` test, a conditional nor a range.
+static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& precedence) {
+  if (precedence.right_associative) return false;
+  if (tag == TokenTag::Keyword) return data != static_cast<std::uint32_t>(Keyword::Is);
+  return data != static_cast<std::uint32_t>(Operator::Question) &&
+         data != static_cast<std::uint32_t>(Operator::DotDot) &&
+         data != static_cast<std::uint32_t>(Operator::DotDotLt);
+}
+
+// The usual chain: plain binary operators only. The first other operator
+// hands the rest of the chain to operator_chain.
 [[gnu::noinline]] ParserResult<Expression*> Parser::operator_loop(Expression* left, int minimum_power,
                                                                   RangeNode** range) {
+  bool first = true;
+  while (pos_ < size_) {
+    const TokenTag tag = tags_[pos_];
+    const std::uint32_t data = data_[pos_];
+    const Precedence precedence = precedence_of(tag, data);
+    if (precedence.power <= minimum_power) break;
+    if (!is_plain_binary(tag, data, precedence)) [[unlikely]]
+      return operator_chain(left, minimum_power, range, first);
+    first = false;
+    TokenRef op = advance();
+    QUENDAL_TRY(right, operators(precedence.power, nullptr));
+    auto* node = arena_.make<BinaryExpression>();
+    node->left = left;
+    node->right = *right;
+    node->op = op;
+    left = node;
+  }
+  return left;
+}
+
+// Any operator chain; `first` when no operator of the chain has been read.
+[[gnu::noinline]] ParserResult<Expression*> Parser::operator_chain(Expression* left, int minimum_power,
+                                                                   RangeNode** range, bool first) {
   // A chain of left-associative operators is not nesting: every walk of the
   // tree follows a left operand iteratively. An `is` test or a conditional
   // after the first operator still deepens the left operand by one level.
   NestingGuard chain(context_);
-  bool first = true;
   while (pos_ < size_) {
     const TokenTag tag = tags_[pos_];
     const std::uint32_t data = data_[pos_];

@@ -603,6 +603,8 @@ class Parser {
   template <class Node>
   Expression* plain_operand();
   ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
+  ParserResult<Expression*> operator_chain(Expression* left, int minimum_power, RangeNode** range,
+                                           bool first);
   ParserResult<Expression*> additive();
 
   // ---- basic_expressions
