@@ -228,20 +228,16 @@ class ListScratch {
   ~ListScratch() { words_.resize(mark_); }
 
   void push(const Item& item) {
-    std::uint64_t copy[kWords];
-    copy[kWords - 1] = 0;  // the padding of the last word
-    std::memcpy(copy, &item, sizeof(Item));
-    words_.insert(words_.end(), copy, copy + kWords);
+    const std::size_t at = words_.size();
+    words_.resize(at + kWords);
+    std::memcpy(words_.data() + at, &item, sizeof(Item));
   }
   // Appends the elements to `out`.
   void finish(ArenaList<Item>& out, Arena& arena) {
     const std::size_t count = (words_.size() - mark_) / kWords;
-    out.reserve(arena, out.size() + count);
-    for (std::size_t i = 0; i < count; ++i) {
-      Item item;
-      std::memcpy(static_cast<void*>(&item), words_.data() + mark_ + i * kWords, sizeof(Item));
-      out.push_back(arena, item);
-    }
+    Item* items = out.extend(arena, count);
+    for (std::size_t i = 0; i < count; ++i)
+      std::memcpy(static_cast<void*>(items + i), words_.data() + mark_ + i * kWords, sizeof(Item));
     words_.resize(mark_);
   }
 
@@ -571,7 +567,15 @@ class Parser {
   ParserResult<TokenRef> record_key();
   Expression* expression_expected(std::uint32_t position);
   Pattern* pattern_expected(std::uint32_t position);
-  ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow);
+  ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow) {
+    const std::size_t start = pos_;
+    auto result = expression();
+    if (!result.backtracked()) [[likely]]
+      return result;
+    return missing_expression(start, follow);
+  }
+  // expression_or_insert where no expression starts at `start`.
+  ParserResult<Expression*> missing_expression(std::size_t start, std::initializer_list<Operator> follow);
   ParserResult<Expression*> unknown_expression();
   ParserResult<Pattern*> unknown_pattern();
   ParserResult<bool> statements_and_expression(BlockContents& contents);
@@ -681,7 +685,9 @@ class Parser {
   ParserResult<Statement*> bind_statement();
   ParserResult<Statement*> rebind_statement();
   ParserResult<Statement*> assign_or_expression_statement();
-  ParserResult<Expression*> statement_value();
+  // The value of a let, rebinding or assignment: an expression, or a
+  // placeholder before `;` or the end of input.
+  ParserResult<Expression*> statement_value() { return expression_or_insert({Operator::Semicolon}); }
   // Appends statements until the statement rule fails; the count appended.
   ParserResult<std::size_t> statements(StatementList& out);
 
@@ -821,8 +827,11 @@ ParserResult<bool> Parser::list_elements(ArenaList<ListItem<Element>>& elements,
       restore(start);
       break;
     }
-    if (!at_list_end_without_separator())
-      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+    if (at_operator(Operator::Comma)) {
+      item.comma = advance();
+    } else if (!at_list_end_without_separator()) {
+      item.comma = insert_operator(Operator::Comma, DiagnosticCode::MissingComma);
+    }
     scratch.push(item);
     if (pos_ == start) break;
   }

@@ -11,10 +11,6 @@ constexpr std::string_view kMissingName = "<name>";
 
 }  // namespace
 
-// The value of a let, rebinding or assignment: an expression, or a
-// placeholder before `;` or the end of input.
-ParserResult<Expression*> Parser::statement_value() { return expression_or_insert({Operator::Semicolon}); }
-
 ParserResult<Statement*> Parser::statement() {
   const PeekedToken next = peek();
   if (next == nullptr) return kBacktrack;
