@@ -145,6 +145,22 @@ ParserResult<Expression*> Parser::record_like() {
     return true;
   };
   const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
+    // The usual element, a name, its colon and a value, without the tests
+    // for the other kinds (what they come to for it).
+    if (tags_[pos_] == TokenTag::Identifier && at_key_colon(1)) {
+      TokenRef key = advance();
+      TokenRef colon = advance();
+      auto value = expression();
+      if (value.is_cut()) return value.failure();
+      if (value.ok()) {
+        element.kind = RecordElementKind::Keyed;
+        element.key = key;
+        element.colon = colon;
+        element.value = *value;
+        return true;
+      }
+      restore(start);
+    }
     if (at_operator(Operator::DotDot)) {
       TokenRef dot_dot = advance();
       QUENDAL_TRY(spread, value_after_lead(start, element.value));
