@@ -677,7 +677,8 @@ class Parser {
   ParserResult<Statement*> construct_statement();
   ParserResult<Statement*> jump_statement();
   ParserResult<Statement*> name_statement();
-  ParserResult<Statement*> declaration_statement(ParserResult<Statement*> (Parser::*declaration)());
+  template <ParserResult<Statement*> (Parser::*declaration)()>
+  ParserResult<Statement*> declaration_statement();
   ParserResult<Statement*> other_statement();
   ParserResult<Statement*> mod_statement();
   ParserResult<Statement*> fn_statement();
