@@ -697,6 +697,7 @@ class Parser {
 
   // ---- pattern / patterns
   ParserResult<Pattern*> or_pattern(PatternMode mode);
+  ParserResult<Pattern*> or_chain(PatternMode mode);
   ParserResult<Pattern*> and_pattern(PatternMode mode);
   ParserResult<Pattern*> primary_pattern(PatternMode mode);
   ParserResult<Pattern*> nested_pattern(PatternMode mode);

@@ -49,14 +49,22 @@ ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
   if (pos_ + 1 < size_) {
     std::size_t name = pos_;
     if (mode == PatternMode::Binding && at_keyword(Keyword::Mut)) ++name;
-    if (plain_name(name) && ends_pattern(name + 1)) {
-      if (!NestingGuard::touch(context_)) return cut();
-      auto* node = arena_.make<BindingPattern>();
-      if (name != pos_) node->mut = advance();
-      node->name = advance();
-      return static_cast<Pattern*>(node);
+    // Anything unusual (the nesting limit, measured levels, a full arena
+    // block) takes the general path, which reads the same.
+    if (plain_name(name) && ends_pattern(name + 1) && NestingGuard::touch_unmeasured(context_)) {
+      if (auto* node = arena_.try_make<BindingPattern>()) [[likely]] {
+        if (name != pos_) node->mut = advance();
+        node->name = advance();
+        return static_cast<Pattern*>(node);
+      }
     }
   }
+  return or_chain(mode);
+}
+
+// or_pattern without its short path: the rest of the rule, out of line so
+// that the short path saves no registers.
+[[gnu::noinline]] ParserResult<Pattern*> Parser::or_chain(PatternMode mode) {
   QUENDAL_TRY(first, and_pattern(mode));
   if (!at_keyword(Keyword::Or)) return *first;
   return pattern_chain<OrPattern>(*this, *first, Keyword::Or, mode, &Parser::and_pattern);
