@@ -144,6 +144,26 @@ TEST(ArenaList, AFirstFillIsExactAndLaterAppendsGrowGeometrically) {
   EXPECT_LT(arena.held_bytes() - after_first, std::size_t{8} * 5'003 * sizeof(std::uint32_t));
 }
 
+TEST(ArenaList, ExtendKeepsTheElementsAndGrowsToTheExactSize) {
+  Arena arena;
+  ArenaList<std::uint64_t> list;
+  EXPECT_EQ(list.extend(arena, 0), list.end());
+  EXPECT_TRUE(list.empty());
+  std::uint64_t* first = list.extend(arena, 3);
+  for (std::uint64_t i = 0; i < 3; ++i) first[i] = i + 1;
+  const std::size_t held = arena.held_bytes();
+  std::uint64_t* more = list.extend(arena, 2);
+  more[0] = 40;
+  more[1] = 50;
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(more, list.data() + 3);
+  EXPECT_EQ(list[0], 1u);
+  EXPECT_EQ(list[2], 3u);
+  EXPECT_EQ(list.back(), 50u);
+  // Room for exactly the five elements (no geometric reserve).
+  EXPECT_EQ(arena.held_bytes() - held, 5 * sizeof(std::uint64_t));
+}
+
 TEST(ArenaList, PushBackAssignAndCopiesShareStorageUntilReassigned) {
   Arena arena;
   ArenaList<int> list;

@@ -13,16 +13,6 @@ bool is_range_operator(const PeekedToken& token) {
 
 }  // namespace
 
-// The next most common: `(`, a group or a record, and its accesses and
-// calls, on a level of its own (what prefix_or_primary does for it, without
-// the dispatch).
-[[gnu::noinline]] ParserResult<Expression*> Parser::parenthesized_operand() {
-  NestingGuard guard(context_);
-  if (!guard.enter()) return cut();
-  QUENDAL_TRY(primary, record_like());
-  return postfix_chain(*primary);
-}
-
 // A prefix operator and its operand, or a primary expression and its
 // accesses and calls.
 [[gnu::noinline]] ParserResult<Expression*> Parser::prefix_or_primary() {

@@ -10,6 +10,30 @@ ParserResult<Expression*> Parser::unknown_expression_at(std::size_t start) {
   return unknown_expression();
 }
 
+// The next most common operand: `(`, a group or a record, and its accesses
+// and calls, on a level of its own (what prefix_or_primary does for it,
+// without the dispatch). Only pratt_prefix calls it: inlined there, with the
+// usual group (record_like without its memo entry).
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::parenthesized_operand() {
+  NestingGuard guard(context_);
+  if (!guard.enter()) return cut();
+  Expression* primary;
+  if (!context_.memo.find(MemoKey{index_at(pos_), MemoRule::RecordLike})) {
+    auto group = plain_group();
+    if (group.is_cut()) return group.failure();
+    if (group.ok()) {
+      primary = *group;
+    } else {
+      QUENDAL_TRY(listed, listed_record_like(true));
+      primary = *listed;
+    }
+  } else {
+    QUENDAL_TRY(listed, listed_record_like(false));
+    primary = *listed;
+  }
+  return postfix_chain(primary);
+}
+
 // pratt_prefix -> prefix-operator pratt | primary postfix*
 // Only operand_and_operators calls it: inlined there.
 [[gnu::always_inline]] inline ParserResult<Expression*> Parser::pratt_prefix() {
@@ -87,13 +111,47 @@ ParserResult<Expression*> Parser::operators(int minimum_power, RangeNode** range
   return operators(precedence.power - 1, nullptr);
 }
 
+// Whether an operator after an operand is a plain binary one: left
+// associative, neither an `is` test, a conditional nor a range.
+static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& precedence) {
+  if (precedence.right_associative) return false;
+  if (tag == TokenTag::Keyword) return data != static_cast<std::uint32_t>(Keyword::Is);
+  return data != static_cast<std::uint32_t>(Operator::Question) &&
+         data != static_cast<std::uint32_t>(Operator::DotDot) &&
+         data != static_cast<std::uint32_t>(Operator::DotDotLt);
+}
+
+// The usual chain: plain binary operators only. The first other operator
+// hands the rest of the chain to operator_chain.
 [[gnu::noinline]] ParserResult<Expression*> Parser::operator_loop(Expression* left, int minimum_power,
                                                                   RangeNode** range) {
+  bool first = true;
+  while (pos_ < size_) {
+    const TokenTag tag = tags_[pos_];
+    const std::uint32_t data = data_[pos_];
+    const Precedence precedence = precedence_of(tag, data);
+    if (precedence.power <= minimum_power) break;
+    if (!is_plain_binary(tag, data, precedence)) [[unlikely]]
+      return operator_chain(left, minimum_power, range, first);
+    first = false;
+    TokenRef op = advance();
+    QUENDAL_TRY(right, operators(precedence.power, nullptr));
+    auto* node = arena_.make<BinaryExpression>();
+    node->left = left;
+    node->right = *right;
+    node->op = op;
+    left = node;
+  }
+  return left;
+}
+
+// Any operator chain; `first` when no operator of the chain has been read.
+[[gnu::noinline]] ParserResult<Expression*> Parser::operator_chain(Expression* left, int minimum_power,
+                                                                   RangeNode** range, bool first) {
   // A chain of left-associative operators is not nesting: every walk of the
   // tree follows a left operand iteratively. An `is` test or a conditional
   // after the first operator still deepens the left operand by one level.
   NestingGuard chain(context_);
-  bool first = true;
   while (pos_ < size_) {
     const TokenTag tag = tags_[pos_];
     const std::uint32_t data = data_[pos_];

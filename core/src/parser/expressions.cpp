@@ -101,32 +101,27 @@ ParserResult<ArgumentsPart*> Parser::array_base(MemoRule rule, DiagnosticCode op
 // positional element without a separator, a record otherwise.
 ParserResult<Expression*> Parser::record_like() {
   // The usual case, a group `(value)`, is read without the element list
-  // (nothing that would make a record element of another kind, a hole, a
-  // spread, a key and its colon, starts it, and `)` follows the value) and
-  // without a memo entry: what a later reading here would redo is the
+  // and without a memo entry: what a later reading here would redo is the
   // group's own value, whose records, blocks and other memoized parts it
   // finds in the table. Everything else, failures included, is memoized.
   if (at_operator(Operator::OpenParen) &&
       !context_.memo.find(MemoKey{index_at(pos_), MemoRule::RecordLike})) {
-    const std::size_t start = pos_;
-    TokenRef open = advance();
-    if (at_plain_group_value()) {
-      auto value = expression();
-      if (value.is_cut()) return value.failure();
-      if (value.ok() && at_operator(Operator::CloseParen)) {
-        auto* group = arena_.make<GroupExpression>();
-        group->expression = *value;
-        group->open = open;
-        group->close = advance();
-        return static_cast<Expression*>(group);
-      }
-    }
-    restore(start);
+    auto group = plain_group();
+    if (!group.backtracked()) return group;
+    // Reading the group stored no entry at its own `(`.
+    return listed_record_like(true);
   }
-  return memoized<Expression>(MemoRule::RecordLike, [&]() -> ParserResult<Expression*> {
-    QUENDAL_TRY(open, token(Operator::OpenParen));
-    return record_elements(*open);
-  });
+  return listed_record_like(false);
+}
+
+[[gnu::noinline]] ParserResult<Expression*> Parser::listed_record_like(bool absent) {
+  return memoized<Expression>(
+      MemoRule::RecordLike,
+      [&]() -> ParserResult<Expression*> {
+        QUENDAL_TRY(open, token(Operator::OpenParen));
+        return record_elements(*open);
+      },
+      absent);
 }
 
 // The element list of a record (or of a group the short reading above did
@@ -150,6 +145,22 @@ ParserResult<Expression*> Parser::record_like() {
     return true;
   };
   const auto record_element = [&](RecordElement& element, std::size_t start) -> ParserResult<bool> {
+    // The usual element, a name, its colon and a value, without the tests
+    // for the other kinds (what they come to for it).
+    if (tags_[pos_] == TokenTag::Identifier && at_key_colon(1)) {
+      TokenRef key = advance();
+      TokenRef colon = advance();
+      auto value = expression();
+      if (value.is_cut()) return value.failure();
+      if (value.ok()) {
+        element.kind = RecordElementKind::Keyed;
+        element.key = key;
+        element.colon = colon;
+        element.value = *value;
+        return true;
+      }
+      restore(start);
+    }
     if (at_operator(Operator::DotDot)) {
       TokenRef dot_dot = advance();
       QUENDAL_TRY(spread, value_after_lead(start, element.value));

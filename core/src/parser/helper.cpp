@@ -180,10 +180,8 @@ Pattern* Parser::pattern_expected(std::uint32_t position) {
 
 // expression_or_insert(follow): an expression, or a placeholder when the next
 // token shows that the expression is missing.
-ParserResult<Expression*> Parser::expression_or_insert(std::initializer_list<Operator> follow) {
-  const std::size_t start = pos_;
-  auto result = expression();
-  if (!result.backtracked()) return result;
+[[gnu::noinline]] ParserResult<Expression*> Parser::missing_expression(
+    std::size_t start, std::initializer_list<Operator> follow) {
   restore(start);
   bool insert = at_end();
   for (Operator op : follow) insert = insert || at_operator(op);

@@ -228,20 +228,16 @@ class ListScratch {
   ~ListScratch() { words_.resize(mark_); }
 
   void push(const Item& item) {
-    std::uint64_t copy[kWords];
-    copy[kWords - 1] = 0;  // the padding of the last word
-    std::memcpy(copy, &item, sizeof(Item));
-    words_.insert(words_.end(), copy, copy + kWords);
+    const std::size_t at = words_.size();
+    words_.resize(at + kWords);
+    std::memcpy(words_.data() + at, &item, sizeof(Item));
   }
   // Appends the elements to `out`.
   void finish(ArenaList<Item>& out, Arena& arena) {
     const std::size_t count = (words_.size() - mark_) / kWords;
-    out.reserve(arena, out.size() + count);
-    for (std::size_t i = 0; i < count; ++i) {
-      Item item;
-      std::memcpy(static_cast<void*>(&item), words_.data() + mark_ + i * kWords, sizeof(Item));
-      out.push_back(arena, item);
-    }
+    Item* items = out.extend(arena, count);
+    for (std::size_t i = 0; i < count; ++i)
+      std::memcpy(static_cast<void*>(items + i), words_.data() + mark_ + i * kWords, sizeof(Item));
     words_.resize(mark_);
   }
 
@@ -571,7 +567,15 @@ class Parser {
   ParserResult<TokenRef> record_key();
   Expression* expression_expected(std::uint32_t position);
   Pattern* pattern_expected(std::uint32_t position);
-  ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow);
+  ParserResult<Expression*> expression_or_insert(std::initializer_list<Operator> follow) {
+    const std::size_t start = pos_;
+    auto result = expression();
+    if (!result.backtracked()) [[likely]]
+      return result;
+    return missing_expression(start, follow);
+  }
+  // expression_or_insert where no expression starts at `start`.
+  ParserResult<Expression*> missing_expression(std::size_t start, std::initializer_list<Operator> follow);
   ParserResult<Expression*> unknown_expression();
   ParserResult<Pattern*> unknown_pattern();
   ParserResult<bool> statements_and_expression(BlockContents& contents);
@@ -603,6 +607,8 @@ class Parser {
   template <class Node>
   Expression* plain_operand();
   ParserResult<Expression*> operator_loop(Expression* left, int minimum_power, RangeNode** range);
+  ParserResult<Expression*> operator_chain(Expression* left, int minimum_power, RangeNode** range,
+                                           bool first);
   ParserResult<Expression*> additive();
 
   // ---- basic_expressions
@@ -634,6 +640,12 @@ class Parser {
   // ---- expressions (composite literals)
   ParserResult<Expression*> array();
   ParserResult<Expression*> record_like();
+  // The usual reading of a `(` at the cursor with no memo entry: a group
+  // `(value)`; backtracks (the cursor back at the `(`) for anything else.
+  ParserResult<Expression*> plain_group();
+  // The memoised reading of record_like; `absent` when the caller has just
+  // seen that the table holds no entry for it.
+  ParserResult<Expression*> listed_record_like(bool absent);
   ParserResult<Expression*> record_elements(TokenRef open);
   ParserResult<bool> array_elements(ArenaList<ListItem<ArrayElement>>& elements);
   ParserResult<bool> argument_elements(ArgumentList& elements);
@@ -665,7 +677,8 @@ class Parser {
   ParserResult<Statement*> construct_statement();
   ParserResult<Statement*> jump_statement();
   ParserResult<Statement*> name_statement();
-  ParserResult<Statement*> declaration_statement(ParserResult<Statement*> (Parser::*declaration)());
+  template <ParserResult<Statement*> (Parser::*declaration)()>
+  ParserResult<Statement*> declaration_statement();
   ParserResult<Statement*> other_statement();
   ParserResult<Statement*> mod_statement();
   ParserResult<Statement*> fn_statement();
@@ -673,7 +686,9 @@ class Parser {
   ParserResult<Statement*> bind_statement();
   ParserResult<Statement*> rebind_statement();
   ParserResult<Statement*> assign_or_expression_statement();
-  ParserResult<Expression*> statement_value();
+  // The value of a let, rebinding or assignment: an expression, or a
+  // placeholder before `;` or the end of input.
+  ParserResult<Expression*> statement_value() { return expression_or_insert({Operator::Semicolon}); }
   // Appends statements until the statement rule fails; the count appended.
   ParserResult<std::size_t> statements(StatementList& out);
 
@@ -682,6 +697,7 @@ class Parser {
 
   // ---- pattern / patterns
   ParserResult<Pattern*> or_pattern(PatternMode mode);
+  ParserResult<Pattern*> or_chain(PatternMode mode);
   ParserResult<Pattern*> and_pattern(PatternMode mode);
   ParserResult<Pattern*> primary_pattern(PatternMode mode);
   ParserResult<Pattern*> nested_pattern(PatternMode mode);
@@ -702,8 +718,10 @@ class Parser {
  private:
   // Runs `body` once per (start token, rule); later calls at the same token
   // replay the outcome and the cursor movement.
+  // `absent`: the caller has just seen that the table holds no entry for
+  // this rule here.
   template <class T, class Body>
-  ParserResult<T*> memoized(MemoRule rule, Body&& body);
+  ParserResult<T*> memoized(MemoRule rule, Body&& body, bool absent = false);
 
   const Tokens& tokens_;
   TokenRange range_;
@@ -736,10 +754,10 @@ class Parser {
 };
 
 template <class T, class Body>
-ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
+ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body, bool absent) {
   if (exhausted()) return body();
   const MemoKey key{index_at(pos_), rule};
-  if (const MemoEntry* found = context_.memo.find(key)) {
+  if (const MemoEntry* found = absent ? nullptr : context_.memo.find(key)) {
     const MemoEntry entry = *found;
     if (context_.depth + entry.height > kMaxNestingDepth) return cut();
     if (context_.depth + entry.height > context_.high_water)
@@ -764,6 +782,26 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body) {
     context_.memo.insert_new(key, entry);
   }
   return result;
+}
+
+[[gnu::always_inline]] inline ParserResult<Expression*> Parser::plain_group() {
+  // Nothing that would make a record element of another kind (a hole, a
+  // spread, a key and its colon) starts it, and `)` follows the value.
+  const std::size_t start = pos_;
+  TokenRef open = advance();
+  if (at_plain_group_value()) {
+    auto value = expression();
+    if (value.is_cut()) return value.failure();
+    if (value.ok() && at_operator(Operator::CloseParen)) {
+      auto* group = arena_.make<GroupExpression>();
+      group->expression = *value;
+      group->open = open;
+      group->close = advance();
+      return static_cast<Expression*>(group);
+    }
+  }
+  restore(start);
+  return kBacktrack;
 }
 
 // list_elements -> (`,` | element `,`?)* up to a list closer
@@ -791,8 +829,11 @@ ParserResult<bool> Parser::list_elements(ArenaList<ListItem<Element>>& elements,
       restore(start);
       break;
     }
-    if (!at_list_end_without_separator())
-      item.comma = token_or_insert(Operator::Comma, DiagnosticCode::MissingComma);
+    if (at_operator(Operator::Comma)) {
+      item.comma = advance();
+    } else if (!at_list_end_without_separator()) {
+      item.comma = insert_operator(Operator::Comma, DiagnosticCode::MissingComma);
+    }
     scratch.push(item);
     if (pos_ == start) break;
   }

@@ -5,6 +5,8 @@ namespace quendal {
 
 namespace {
 
+bool starts_with_at(std::string_view text) { return !text.empty() && text.front() == '@'; }
+
 // Continues a chain of `keyword` after its first operand `left`.
 template <class Node>
 [[gnu::noinline]] ParserResult<Pattern*> pattern_chain(
@@ -33,18 +35,36 @@ template <class Node>
 
 // or_pattern -> and_pattern (`or` and_pattern)*
 ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
-  // The most common pattern of all: a plain name that no `and`/`or` follows
-  // binds it (what primary_pattern makes of it, without the two levels).
-  if (pos_ + 1 < size_ && tags_[pos_] == TokenTag::Identifier &&
-      !(tags_[pos_ + 1] == TokenTag::Keyword &&
-        (data_[pos_ + 1] == static_cast<std::uint32_t>(Keyword::Or) ||
-         data_[pos_ + 1] == static_cast<std::uint32_t>(Keyword::And))) &&
-      !peek().is_constant_name()) {
-    if (!NestingGuard::touch(context_)) return cut();
-    auto* node = arena_.make<BindingPattern>();
-    node->name = advance();
-    return static_cast<Pattern*>(node);
+  // The most common patterns of all: a plain name, or `mut` and a plain
+  // name where names are bound, that no `and`/`or` follows binds it (what
+  // primary_pattern makes of it, without the two levels).
+  const auto ends_pattern = [&](std::size_t at) {
+    return at >= size_ ||
+           !(tags_[at] == TokenTag::Keyword && (data_[at] == static_cast<std::uint32_t>(Keyword::Or) ||
+                                                data_[at] == static_cast<std::uint32_t>(Keyword::And)));
+  };
+  const auto plain_name = [&](std::size_t at) {
+    return at < size_ && tags_[at] == TokenTag::Identifier && !starts_with_at(tokens_.symbol_text(data_[at]));
+  };
+  if (pos_ + 1 < size_) {
+    std::size_t name = pos_;
+    if (mode == PatternMode::Binding && at_keyword(Keyword::Mut)) ++name;
+    // Anything unusual (the nesting limit, measured levels, a full arena
+    // block) takes the general path, which reads the same.
+    if (plain_name(name) && ends_pattern(name + 1) && NestingGuard::touch_unmeasured(context_)) {
+      if (auto* node = arena_.try_make<BindingPattern>()) [[likely]] {
+        if (name != pos_) node->mut = advance();
+        node->name = advance();
+        return static_cast<Pattern*>(node);
+      }
+    }
   }
+  return or_chain(mode);
+}
+
+// or_pattern without its short path: the rest of the rule, out of line so
+// that the short path saves no registers.
+[[gnu::noinline]] ParserResult<Pattern*> Parser::or_chain(PatternMode mode) {
   QUENDAL_TRY(first, and_pattern(mode));
   if (!at_keyword(Keyword::Or)) return *first;
   return pattern_chain<OrPattern>(*this, *first, Keyword::Or, mode, &Parser::and_pattern);

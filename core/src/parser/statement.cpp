@@ -1,6 +1,6 @@
-// The statement rule: block-like constructs, jumps, empty statements and the
-// ordered alternatives mod, fn, const, let, rebinding and assignment or
-// expression statements.
+// The statement alternatives: block-like constructs, jumps and the ordered
+// alternatives mod, fn, const, let, rebinding and assignment or expression
+// statements.
 #include "parser/parser.h"
 
 namespace quendal {
@@ -10,71 +10,6 @@ namespace {
 constexpr std::string_view kMissingName = "<name>";
 
 }  // namespace
-
-// The value of a let, rebinding or assignment: an expression, or a
-// placeholder before `;` or the end of input.
-ParserResult<Expression*> Parser::statement_value() { return expression_or_insert({Operator::Semicolon}); }
-
-ParserResult<Statement*> Parser::statement() {
-  const PeekedToken next = peek();
-  if (next == nullptr) return kBacktrack;
-  switch (next.tag()) {
-    case TokenTag::Eof:
-      // Where the script ends no statement starts.
-      return kBacktrack;
-    case TokenTag::Identifier:
-      return name_statement();
-    case TokenTag::Keyword:
-      switch (next.keyword()) {
-        case Keyword::If:
-        case Keyword::Loop:
-        case Keyword::While:
-        case Keyword::Match:
-        case Keyword::For:
-          return construct_statement();
-        case Keyword::Return:
-        case Keyword::Break:
-          return jump_statement();
-        case Keyword::Continue: {
-          auto* node = arena_.make<ContinueStatement>();
-          node->keyword = advance();
-          node->semicolon = token_or_insert(Operator::Semicolon, DiagnosticCode::MissingSemicolon);
-          return static_cast<Statement*>(node);
-        }
-        // A declaration keyword decides the alternative; `pub` leaves it to them.
-        case Keyword::Let:
-          return declaration_statement(&Parser::bind_statement);
-        case Keyword::Fn:
-          return declaration_statement(&Parser::fn_statement);
-        case Keyword::Const:
-          return declaration_statement(&Parser::const_statement);
-        case Keyword::Mod:
-          return declaration_statement(&Parser::mod_statement);
-        default:
-          break;
-      }
-      break;
-    case TokenTag::Operator:
-      switch (next.op()) {
-        case Operator::CloseBrace:
-          // Where a block ends no statement starts.
-          return kBacktrack;
-        case Operator::OpenBrace:
-          return construct_statement();
-        case Operator::Semicolon: {
-          auto* node = arena_.make<EmptyStatement>();
-          node->semicolon = advance();
-          return static_cast<Statement*>(node);
-        }
-        default:
-          break;
-      }
-      break;
-    default:
-      break;
-  }
-  return other_statement();
-}
 
 // A block or block-like construct standing as a statement.
 [[gnu::noinline]] ParserResult<Statement*> Parser::construct_statement() {
@@ -148,16 +83,6 @@ ParserResult<Statement*> Parser::statement() {
   if (!result.backtracked()) return result;
   restore(start);
   return kBacktrack;
-}
-
-// The declaration its keyword names, else the other alternatives.
-[[gnu::noinline]] ParserResult<Statement*> Parser::declaration_statement(
-    ParserResult<Statement*> (Parser::*declaration)()) {
-  const std::size_t start = pos_;
-  auto result = (this->*declaration)();
-  if (!result.backtracked()) return result;
-  restore(start);
-  return other_statement();
 }
 
 // The ordered alternatives.

@@ -62,6 +62,14 @@ class ArenaList {
     if (size_ == capacity_) reserve(arena, size_ < 4 ? 4 : static_cast<std::size_t>(size_) * 2);
     data_[size_++] = item;
   }
+  // Room for `count` more elements at the end, for the caller to fill: the
+  // list gets at least its exact new size, as reserve() gives it.
+  T* extend(Arena& arena, std::size_t count) {
+    reserve(arena, std::size_t{size_} + count);
+    T* added = data_ + size_;
+    size_ += static_cast<std::uint32_t>(count);
+    return added;
+  }
   void pop_back() { --size_; }
   void clear() { size_ = 0; }
 
