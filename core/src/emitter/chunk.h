@@ -132,6 +132,12 @@ class Chunk {
   std::size_t begin_deferred(OpCode op);
   void finish_deferred(std::size_t position, std::span<const Operand> operands);
 
+  // Room for `bytes` of code in all, made at once (growing the room later
+  // copies the code and clears the new room).
+  void reserve_code(std::size_t bytes) {
+    if (bytes > code_.size()) code_.resize(bytes);
+  }
+
   // The code so far, header placeholder included.
   std::span<const std::uint8_t> code() const { return {code_.data(), size_}; }
   // Header + code + constant section, little-endian.

@@ -1,5 +1,7 @@
 #include "emitter/emit_script.h"
 
+#include <algorithm>
+
 #include "emitter/emitter_struct.h"
 #include "quendal/compile.h"
 
@@ -14,6 +16,10 @@ EmitOutput emit_script(const Script& script, std::string_view source, const Comp
   // regrowing (and copying itself) on large inputs; pages never written are
   // never made resident.
   if (config.report_source_map) emitter.reserve_records(source.size() / 4 + 16);
+  // Dense script compiles to about half a byte of code per source byte:
+  // room for five eighths (up to 64 MiB) is made at once, so the code is
+  // rarely copied to grow.
+  emitter.reserve_code(std::min<std::size_t>(source.size() / 8 * 5, std::size_t{1} << 26) + 64);
   // The script is the body of one function without parameters: a synthetic
   // empty parameter list, destination register 0.
   auto* parameters = arena.make<ParameterList>();

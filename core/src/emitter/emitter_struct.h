@@ -232,6 +232,7 @@ class Emitter {
   // The emitter's records, in order.
   std::vector<SourceDiagnostic> take_records() { return std::move(diagnostics.diagnostics()); }
   void reserve_records(std::size_t count) { diagnostics.diagnostics().reserve(count); }
+  void reserve_code(std::size_t bytes) { chunk.reserve_code(bytes); }
   // What has been written so far, read only.
   const Chunk& chunk_view() const { return chunk; }
   const std::vector<SourceDiagnostic>& records() const { return diagnostics.diagnostics(); }
