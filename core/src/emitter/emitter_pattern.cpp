@@ -141,7 +141,7 @@ void Emitter::emit_failed_pattern(const Pattern& pattern, VariableKind kind) {
     case PatternKind::Binding: {
       const auto& binding = pattern.as<BindingPattern>();
       if (binding.name.is_null() || !is_identifier(binding.name)) return;
-      std::optional<FoundVariable> found = find_variable(variable_name(*binding.name));
+      std::optional<FoundVariable> found = find_variable(variable_name(binding.name));
       if (!found) return;
       // A name of a loop window that is not open yet is not reachable.
       if (found->window > window_count()) return;
@@ -254,7 +254,7 @@ class Emitter::PatternEmitter {
     const SourceRange name_range = binding.name.range();
     if (flag != 0) e_.op_bool(name_range, flag, true);
     if (!is_identifier(binding.name)) return;  // a recovered name, already reported
-    std::optional<FoundVariable> found = e_.find_variable(variable_name(*binding.name));
+    std::optional<FoundVariable> found = e_.find_variable(variable_name(binding.name));
     if (!found) {
       e_.push(DC::UndefinedVariableAssignment, name_range);
       return;

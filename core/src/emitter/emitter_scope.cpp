@@ -157,11 +157,21 @@ void Emitter::enter_scope_in(SourceRange range, std::uint64_t window) {
 
 void Emitter::exit_scope() {
   if (scopes.empty()) throw InternalFailure("exit_scope on an empty scope stack");
-  for (Variable* variable : scopes.innermost_variables()) {
-    push_tag(variable->tag(), variable->range);
-    if (!variable->references.empty()) diagnostics.append(variable->references);
-    if (!variable->used) {
-      if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+  if (config.report_tags) {
+    for (Variable* variable : scopes.innermost_variables()) {
+      push_tag(variable->tag(), variable->range);
+      if (!variable->references.empty()) diagnostics.append(variable->references);
+      if (!variable->used) {
+        if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+      }
+    }
+  } else {
+    // Without tags a variable has no tag and keeps no references: only the
+    // unused ones report.
+    for (Variable* variable : scopes.innermost_variables()) {
+      if (!variable->used) {
+        if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+      }
     }
   }
   scopes.pop();

@@ -126,7 +126,7 @@ void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
       emit_expression(*bind.value, 0, loop);
       return;
     }
-    auto found = find_variable(variable_name(*binding.name));
+    auto found = find_variable(variable_name(binding.name));
     if (found && found->window == window_count()) {
       // Initialised before the value, so a function literal can refer to
       // itself.
@@ -149,7 +149,7 @@ void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
   if (constant.value == nullptr) return;
   Register target = 0;
   if (!constant.name.is_null() && is_identifier(constant.name)) {
-    auto found = find_variable(variable_name(*constant.name));
+    auto found = find_variable(variable_name(constant.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;
@@ -161,7 +161,7 @@ void Emitter::emit_const(const ConstStatement& constant, LoopContext loop) {
 void Emitter::emit_function_statement(const FunctionStatement& function) {
   Register target = 0;
   if (!function.name.is_null() && is_identifier(function.name)) {
-    auto found = find_variable(variable_name(*function.name));
+    auto found = find_variable(variable_name(function.name));
     if (found && found->window == window_count()) {
       ensure_register(*found->variable);
       target = found->variable->reg;

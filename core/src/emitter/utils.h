@@ -61,6 +61,20 @@ inline VariableName variable_name(const Token& token) {
   return VariableName(k->text(), k->symbol);
 }
 
+// The name of a referenced token; a token of the store is read from its
+// columns without reading it whole.
+inline VariableName variable_name(const TokenRef& token) {
+  if (token.is_borrowed()) {
+    const Tokens& tokens = tokens_in_use();
+    const TokenIndex index = token.index();
+    if (tokens.tag(index) == TokenTag::Identifier) {
+      const SymbolId symbol = tokens.data(index);
+      return VariableName(tokens.symbol_text(symbol), symbol);
+    }
+  }
+  return variable_name(*token);
+}
+
 // The same questions about a referenced token; a token of the store is
 // answered from its columns without reading it whole.
 bool is_identifier_slow(const TokenRef& token);
