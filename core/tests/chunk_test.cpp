@@ -351,6 +351,25 @@ double nan_with_payload(std::uint64_t payload) {
 
 Constant integer(std::int32_t v) { return {Constant::Tag::Integer, v, 0, {}}; }
 
+// A name's string constant found by its symbol is the entry its text has,
+// whichever way the text came first, and symbols far apart grow the table.
+TEST(ChunkConstants, NameConstantsShareTheEntryOfTheirText) {
+  Chunk chunk;
+  EXPECT_EQ(chunk.add_constant(Constant::of_string("x")), 0u);
+  EXPECT_EQ(chunk.add_name_constant("y", 3), 1u);
+  EXPECT_EQ(chunk.add_name_constant("x", 7), 0u);
+  EXPECT_EQ(chunk.add_name_constant("x", 7), 0u);
+  EXPECT_EQ(chunk.add_constant(Constant::of_string("y")), 1u);
+  EXPECT_EQ(chunk.add_name_constant("z", 100000), 2u);
+  EXPECT_EQ(chunk.add_name_constant("y", 3), 1u);
+  EXPECT_EQ(chunk.add_name_constant("w", 0xFFFFFFFFu), 3u);  // no symbol
+  EXPECT_EQ(chunk.add_constant(Constant::of_string("w")), 3u);
+  // A new chunk after the first is taken knows no names.
+  (void)chunk.take_serialized();
+  EXPECT_EQ(chunk.add_constant(Constant::of_string("q")), 0u);
+  EXPECT_EQ(chunk.add_name_constant("x", 7), 1u);
+}
+
 TEST(ChunkConstants, DeduplicatesPerTag) {
   Chunk chunk;
   std::string a1 = "a", a2 = "a";  // distinct storage, same bytes

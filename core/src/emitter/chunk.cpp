@@ -108,6 +108,17 @@ struct SmallBytes {
 
 Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) {}
 
+std::uint32_t Chunk::add_name_constant_slow(std::string_view text, std::uint32_t symbol) {
+  const std::uint32_t index = add_constant(Constant::of_string(text));
+  // Symbols are dense ids; a name past 2^32 - 2 entries is not remembered.
+  if (symbol != 0xFFFFFFFFu && index != 0xFFFFFFFFu) {
+    if (symbol >= name_constants_.size())
+      name_constants_.resize(std::max<std::size_t>(std::size_t{symbol} + 1, name_constants_.size() * 2), 0);
+    name_constants_[symbol] = index + 1;
+  }
+  return index;
+}
+
 std::uint32_t Chunk::add_constant(const Constant& constant) {
   // The pool never holds two equal entries, so the index's entry is the
   // first (and only) match a scan from index 0 would find.
@@ -250,6 +261,7 @@ std::vector<std::uint8_t> Chunk::take_serialized() {
   size_ = kHeaderBytes;
   constants_.clear();
   index_.clear();
+  name_constants_.clear();
   return out;
 }
 

@@ -92,6 +92,14 @@ class Chunk {
   // Index of an equal constant (first match, as a linear scan would find),
   // else appends. Looked up through a hash map.
   std::uint32_t add_constant(const Constant& constant);
+  // The string constant of a name the lexer interned as `symbol` (any
+  // symbol id; ids past those seen grow the table): the same entry as
+  // add_constant(of_string(text)), found by the symbol once it is known.
+  std::uint32_t add_name_constant(std::string_view text, std::uint32_t symbol) {
+    if (symbol < name_constants_.size() && name_constants_[symbol] != 0) [[likely]]
+      return name_constants_[symbol] - 1;
+    return add_name_constant_slow(text, symbol);
+  }
   // See ConstantIndex::small_number_plus_one.
   std::uint32_t known_small_number(std::uint32_t value) const { return index_.small_number_plus_one(value); }
   const std::vector<Constant>& constants() const { return constants_; }
@@ -175,8 +183,12 @@ class Chunk {
   // a write never zero-fills).
   std::vector<std::uint8_t> code_;
   std::size_t size_ = 0;
+  std::uint32_t add_name_constant_slow(std::string_view text, std::uint32_t symbol);
+
   std::vector<Constant> constants_;
   ConstantIndex index_;
+  // Entry + 1 of the string constant of each symbol, 0 when not known yet.
+  std::vector<std::uint32_t> name_constants_;
 };
 
 }  // namespace quendal

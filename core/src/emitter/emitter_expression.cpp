@@ -342,7 +342,12 @@ void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst)
     return;
   }
   push_tag(DiagnosticCode::GlobalVariable, range);
-  op_global(range, dst, name.text());
+  if (name.symbol != kNoSymbol) {
+    const std::uint32_t index = chunk.add_name_constant(name.text(), name.symbol);
+    instr<OpCode::GetGlobal>(range, reg_operand(dst), param_operand(static_cast<OpParam>(index)));
+  } else {
+    op_global(range, dst, name.text());
+  }
   hint_mislead_nil(name.text(), range);
   check_known_global(name.text(), range);
 }
@@ -452,6 +457,19 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
     switch (element.kind) {
       case RecordElementKind::Keyed: {
         const Register value = scratch_registers[at++];
+        if (element.key.is_borrowed()) {
+          // A name of the token store: its constant found by its symbol.
+          const Tokens& tokens = tokens_in_use();
+          const TokenIndex index = element.key.index();
+          if (tokens.tag(index) == TokenTag::Identifier) {
+            const SymbolId symbol = tokens.data(index);
+            push_tag(DiagnosticCode::RecordFieldIdName, {tokens.start(index), tokens.end(index)});
+            const std::uint32_t key = chunk.add_name_constant(tokens.symbol_text(symbol), symbol);
+            instr_chosen(range, optional ? OpCode::FieldOpt : OpCode::Field,
+                         param_operand(static_cast<OpParam>(key)), reg_operand(value));
+            break;
+          }
+        }
         auto field = element.key.is_null() ? std::nullopt : peeled_kind(*element.key).to_field_name(arena);
         if (!field) {
           unreachable(element.key.is_null() ? range : element.key.range());
@@ -777,6 +795,18 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
   switch (*form) {
     case PostfixForm::FieldAccess: {
       const auto& access = node.as<FieldAccessExpression>();
+      if (access.name.is_borrowed()) {
+        // A field name of the token store: its constant found by its symbol.
+        const Tokens& tokens = tokens_in_use();
+        const TokenIndex index = access.name.index();
+        if (tokens.tag(index) == TokenTag::Identifier) {
+          const SymbolId symbol = tokens.data(index);
+          const std::uint32_t key = chunk.add_name_constant(tokens.symbol_text(symbol), symbol);
+          instr<OpCode::Get>(range, reg_operand(dst), reg_operand(step.operand),
+                             param_operand(static_cast<OpParam>(key)));
+          return;
+        }
+      }
       const TokenKind name = peeled_kind(*access.name);
       if (name.tag == TokenTag::Identifier) {
         op_get(range, dst, step.operand, name.text());
