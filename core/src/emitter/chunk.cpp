@@ -65,23 +65,6 @@ bool all_short(std::span<const Operand> operands) {
   return true;
 }
 
-// Appends the operands in the chosen form: one byte each, or four bytes
-// little-endian each.
-template <class Out>
-void put_operands(Out& out, std::span<const Operand> operands, bool wide) {
-  for (const Operand& o : operands) {
-    auto v = static_cast<std::uint32_t>(o.value);  // two's complement for params
-    if (wide) {
-      out.push_back(static_cast<std::uint8_t>(v));
-      out.push_back(static_cast<std::uint8_t>(v >> 8));
-      out.push_back(static_cast<std::uint8_t>(v >> 16));
-      out.push_back(static_cast<std::uint8_t>(v >> 24));
-    } else {
-      out.push_back(static_cast<std::uint8_t>(v));
-    }
-  }
-}
-
 void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t value) {
   if (value > std::numeric_limits<std::uint32_t>::max()) {
     throw InternalFailure("chunk section larger than 4 GiB");
@@ -93,16 +76,6 @@ void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t val
 void append_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-
-// A fixed-capacity byte buffer for the operands of a deferred instruction.
-struct SmallBytes {
-  std::array<std::uint8_t, 16> data{};
-  std::size_t size = 0;
-  void push_back(std::uint8_t b) {
-    if (size == data.size()) throw InternalFailure("deferred operands longer than 16 bytes");
-    data[size++] = b;
-  }
-};
 
 }  // namespace
 
@@ -233,16 +206,30 @@ void Chunk::finish_deferred(std::size_t position, std::span<const Operand> opera
   // that release builds check.
   if (operands.size() != opcode_layout(op).size()) fail_operands(op, "wrong operand count");
 #endif
-  bool wide = !all_short(operands);
-  SmallBytes bytes;
-  put_operands(bytes, operands, wide);
-  if (wide) code_[position] = placeholder | kWideFlag;
+  // At most three operands of four bytes each (the layouts are fixed and
+  // were checked above).
+  if (operands.size() > 4) [[unlikely]]
+    fail_operands(op, "too many operands");
+  std::array<std::uint8_t, 16> bytes{};
+  const std::size_t n = std::min<std::size_t>(operands.size(), 4);
+  std::size_t count = 0;
+  if (all_short(operands)) {
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(operands[i].value);
+    count = n;
+  } else {
+    code_[position] = placeholder | kWideFlag;
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto v = static_cast<std::uint32_t>(operands[i].value);  // two's complement for params
+      for (std::size_t b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+    count = 4 * n;
+  }
   // The operands go right after the opcode: the body written since moves up.
-  room(bytes.size);
+  room(count);
   std::uint8_t* after = code_.data() + position + 1;
-  std::memmove(after + bytes.size, after, size_ - position - 1);
-  std::memcpy(after, bytes.data.data(), bytes.size);
-  size_ += bytes.size;
+  std::memmove(after + count, after, size_ - position - 1);
+  std::memcpy(after, bytes.data(), count);
+  size_ += count;
 }
 
 std::vector<std::uint8_t> Chunk::serialize() const {
