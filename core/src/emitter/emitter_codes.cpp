@@ -26,9 +26,10 @@ void Emitter::op_variadic(SourceRange range, OpCode op, Register dst, std::span<
   source_map(range);
 }
 
-void Emitter::op_call(SourceRange range, Register dst, std::string_view name,
+void Emitter::op_call(SourceRange range, Register dst, std::string_view name, SymbolId symbol,
                       std::span<const Register> arguments, std::span<const OpParam> spreads) {
-  const std::uint32_t constant = chunk.add_constant(Constant::of_string(name));
+  const std::uint32_t constant = symbol != kNoSymbol ? chunk.add_name_constant(name, symbol)
+                                                     : chunk.add_constant(Constant::of_string(name));
   operand_buffer_.clear();
   operand_buffer_.push_back(reg_operand(dst));
   operand_buffer_.push_back(param_operand(static_cast<OpParam>(constant)));

@@ -352,7 +352,7 @@ void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst)
   check_known_global(name.text(), range);
 }
 
-std::optional<std::string_view> Emitter::emit_global_access(const Expression& callee) {
+std::optional<VariableName> Emitter::emit_global_access(const Expression& callee) {
   if (callee.kind == ExpressionKind::FieldAccess) {
     const auto& access = callee.as<FieldAccessExpression>();
     if (access.object == nullptr || !is_global_keyword(*access.object) || access.name.is_null())
@@ -360,16 +360,17 @@ std::optional<std::string_view> Emitter::emit_global_access(const Expression& ca
     auto field = peeled_kind(*access.name).to_field_name(arena);
     if (!field) return std::nullopt;
     push_tag(DiagnosticCode::GlobalVariable, access.name.range());
-    return field->second;
+    return VariableName(field->second);
   }
   if (callee.kind == ExpressionKind::Variable) {
-    const Token& token = *callee.as<VariableExpression>().token;
+    const TokenRef& token = callee.as<VariableExpression>().token;
     if (!is_identifier(token)) return std::nullopt;
-    const std::string_view name = identifier_text(token);
-    if (find_variable(variable_name(token))) return std::nullopt;
-    push_tag(DiagnosticCode::GlobalVariable, token_range(token));
-    hint_mislead_nil(name, token_range(token));
-    check_known_global(name, token_range(token));
+    const VariableName name = variable_name(token);
+    if (find_variable(name)) return std::nullopt;
+    const SourceRange range = token.range();
+    push_tag(DiagnosticCode::GlobalVariable, range);
+    hint_mislead_nil(name.text(), range);
+    check_known_global(name.text(), range);
     return name;
   }
   return std::nullopt;
@@ -606,7 +607,8 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
   head.base_params = scratch_params.size();
   if (callee.expression != nullptr) {
     if (auto name = emit_global_access(*callee.expression)) {
-      head.global = *name;
+      head.global = name->text();
+      head.global_symbol = name->symbol;
       head.is_global = true;
       return true;
     }
@@ -632,6 +634,7 @@ bool Emitter::begin_call(SourceRange range, const Callable& callee, Register dst
     hint_mislead_nil(name, token_range(token));
     check_known_global(name, token_range(token));
     head.global = name;
+    head.global_symbol = variable_name(token).symbol;
     head.is_global = true;
     return true;
   }
@@ -651,7 +654,7 @@ void Emitter::finish_call(SourceRange range, Register dst, const CallHead& head)
   const auto arguments = std::span(scratch_registers).subspan(head.base_registers);
   const auto spreads = std::span(scratch_params).subspan(head.base_params);
   if (head.is_global) {
-    op_call(range, dst, head.global, arguments, spreads);
+    op_call(range, dst, head.global, head.global_symbol, arguments, spreads);
   } else {
     op_call_dyn(range, dst, head.callee, arguments, spreads);
   }

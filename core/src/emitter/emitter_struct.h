@@ -138,10 +138,11 @@ struct BinaryStep {
 enum class PostfixEdge : std::uint8_t { Done, Into, Own };
 // A call between its callee and its arguments.
 struct CallHead {
-  std::size_t base_registers = 0;  // scratch_registers size before the arguments
-  std::size_t base_params = 0;     // scratch_params size before the arguments
-  Register callee = 0;             // a callee held in a register
-  std::string_view global;         // a call of a global function: its name
+  std::size_t base_registers = 0;      // scratch_registers size before the arguments
+  std::size_t base_params = 0;         // scratch_params size before the arguments
+  Register callee = 0;                 // a callee held in a register
+  std::string_view global;             // a call of a global function: its name
+  SymbolId global_symbol = kNoSymbol;  // and the name's symbol, when it has one
   bool is_global = false;
   bool guarded = false;  // the callee may be nil: the call runs only when it is not
   bool chained = false;  // the callee is the next form of the chain being walked
@@ -312,8 +313,9 @@ class Emitter {
   // Concat dst, count, items...
   void op_variadic(SourceRange range, OpCode op, Register dst, std::span<const Register> items);
   // Call dst, String(name), count, args..., spread count, spreads...
-  void op_call(SourceRange range, Register dst, std::string_view name, std::span<const Register> arguments,
-               std::span<const OpParam> spreads);
+  // (`symbol`: the name's lexer symbol, or kNoSymbol.)
+  void op_call(SourceRange range, Register dst, std::string_view name, SymbolId symbol,
+               std::span<const Register> arguments, std::span<const OpParam> spreads);
   void op_call_dyn(SourceRange range, Register dst, Register callee, std::span<const Register> arguments,
                    std::span<const OpParam> spreads);
   // Omit dst, src, count, String(key)...
@@ -397,7 +399,7 @@ class Emitter {
   void emit_var_read(const Token& token, Register dst);
   void emit_var_read(TokenRef token, Register dst);
   void emit_name_read(VariableName name, SourceRange range, Register dst);
-  std::optional<std::string_view> emit_global_access(const Expression& callee);
+  std::optional<VariableName> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
   // -------------------- statements and functions (emitter_statement, emitter_closure)
