@@ -83,40 +83,53 @@ bool Emitter::emit_statement(const Statement& statement, LoopContext loop) {
     case StatementKind::Function:
       emit_function_statement(statement.as<FunctionStatement>());
       return false;
-    case StatementKind::Return: {
-      const auto& ret = statement.as<ReturnStatement>();
-      const Register value = ret.value != nullptr ? emit_expression_reg(*ret.value, loop) : 0;
-      instr<OpCode::Return>(range_of(statement), reg_operand(value));
-      return true;
-    }
-    case StatementKind::Break: {
-      const auto& brk = statement.as<BreakStatement>();
-      const SourceRange range = range_of(statement);
-      if (!loop.in_loop) {
-        push(DiagnosticCode::UnexpectedBreak, range);
-        return false;
-      }
-      if (brk.value != nullptr) {
-        const Register value = emit_expression_reg(*brk.value, loop);
-        instr<OpCode::SetUpvalue>(range, reg_operand(value), param_operand(1), reg_operand(loop.result));
-      } else if (loop.result != 0) {
-        instr<OpCode::SetUpvalue>(range, reg_operand(0), param_operand(1), reg_operand(loop.result));
-      }
-      instr<OpCode::Break>(range);
-      return true;
-    }
-    case StatementKind::Continue: {
-      const SourceRange range = range_of(statement);
-      if (!loop.in_loop) {
-        push(DiagnosticCode::UnexpectedContinue, range);
-        return false;
-      }
-      instr<OpCode::Continue>(range);
-      return true;
-    }
+    case StatementKind::Return:
+      return emit_return(statement, loop);
+    case StatementKind::Break:
+      return emit_break(statement, loop);
+    case StatementKind::Continue:
+      return emit_continue(statement, loop);
   }
-  throw InternalFailure("Unknown statement variant");
+  bad_statement_kind();
 }
+
+// The forms that end a block, out of line so that the dispatch above keeps
+// no registers of its own.
+bool Emitter::emit_return(const Statement& statement, LoopContext loop) {
+  const auto& ret = statement.as<ReturnStatement>();
+  const Register value = ret.value != nullptr ? emit_expression_reg(*ret.value, loop) : 0;
+  instr<OpCode::Return>(range_of(statement), reg_operand(value));
+  return true;
+}
+
+bool Emitter::emit_break(const Statement& statement, LoopContext loop) {
+  const auto& brk = statement.as<BreakStatement>();
+  const SourceRange range = range_of(statement);
+  if (!loop.in_loop) {
+    push(DiagnosticCode::UnexpectedBreak, range);
+    return false;
+  }
+  if (brk.value != nullptr) {
+    const Register value = emit_expression_reg(*brk.value, loop);
+    instr<OpCode::SetUpvalue>(range, reg_operand(value), param_operand(1), reg_operand(loop.result));
+  } else if (loop.result != 0) {
+    instr<OpCode::SetUpvalue>(range, reg_operand(0), param_operand(1), reg_operand(loop.result));
+  }
+  instr<OpCode::Break>(range);
+  return true;
+}
+
+bool Emitter::emit_continue(const Statement& statement, LoopContext loop) {
+  const SourceRange range = range_of(statement);
+  if (!loop.in_loop) {
+    push(DiagnosticCode::UnexpectedContinue, range);
+    return false;
+  }
+  instr<OpCode::Continue>(range);
+  return true;
+}
+
+void Emitter::bad_statement_kind() { throw InternalFailure("Unknown statement variant"); }
 
 void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
   if (bind.pattern == nullptr || bind.value == nullptr) return;

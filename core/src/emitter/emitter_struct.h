@@ -406,6 +406,10 @@ class Emitter {
   bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
                   Register dst, LoopContext loop);
   bool emit_statement(const Statement& statement, LoopContext loop);
+  bool emit_return(const Statement& statement, LoopContext loop);
+  bool emit_break(const Statement& statement, LoopContext loop);
+  bool emit_continue(const Statement& statement, LoopContext loop);
+  [[noreturn]] static void bad_statement_kind();
 
   // -------------------------------------- declaration pre-pass (emitter_declare)
   // The entry points, one per block-like form, each called when the form's
