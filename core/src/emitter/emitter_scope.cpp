@@ -119,22 +119,6 @@ std::size_t Scopes::pop() {
 
 void Scopes::none_open() { throw InternalFailure("no scope is open"); }
 
-void Scopes::add(Variable* variable, VariableName name) {
-  if (stack_.empty()) [[unlikely]]
-    none_open();
-  const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
-  variables_.push_back(variable);
-  const std::uint32_t id = id_of(name);
-  Variable*& binding = bindings_[id];
-  variable->scope = scope;
-  variable->name_id = id;
-  // A later declaration of a name in the same scope does not hide the first.
-  if (binding != nullptr && binding->scope == scope) return;
-  variable->shadowed = binding;
-  variable->bound = true;
-  binding = variable;
-}
-
 // ------------------------------------------------------- windows, registers
 
 void Emitter::no_window() { throw InternalFailure("no register window is open"); }

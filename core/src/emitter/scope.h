@@ -61,7 +61,22 @@ class Scopes {
 
   // Declares the variable in the innermost scope under `name` (whose text
   // is the variable's name).
-  void add(Variable* variable, VariableName name);
+  void add(Variable* variable, VariableName name) {
+    if (stack_.empty()) [[unlikely]]
+      none_open();
+    const auto scope = static_cast<std::uint32_t>(stack_.size() - 1);
+    variables_.push_back(variable);
+    const std::uint32_t id = id_of(name);
+    Variable*& binding = bindings_[id];
+    variable->scope = scope;
+    variable->name_id = id;
+    // A later declaration of a name in the same scope does not hide the
+    // first.
+    if (binding != nullptr && binding->scope == scope) return;
+    variable->shadowed = binding;
+    variable->bound = true;
+    binding = variable;
+  }
 
   // Innermost scope outward; within a scope the first declaration wins.
   std::optional<FoundVariable> find_variable(VariableName name) {
