@@ -160,8 +160,14 @@ TEST(ArenaList, ExtendKeepsTheElementsAndGrowsToTheExactSize) {
   EXPECT_EQ(list[0], 1u);
   EXPECT_EQ(list[2], 3u);
   EXPECT_EQ(list.back(), 50u);
-  // Room for exactly the five elements (no geometric reserve).
+  // Room for exactly the five elements (no geometric reserve); sanitizer
+  // builds give every allocation a block of its own, with its header.
+#ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
+  EXPECT_GE(arena.held_bytes() - held, 5 * sizeof(std::uint64_t));
+  EXPECT_LT(arena.held_bytes() - held, 5 * sizeof(std::uint64_t) + 64);
+#else
   EXPECT_EQ(arena.held_bytes() - held, 5 * sizeof(std::uint64_t));
+#endif
 }
 
 TEST(ArenaList, PushBackAssignAndCopiesShareStorageUntilReassigned) {
