@@ -47,19 +47,24 @@ void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   finish_deferred(position, operands);
 }
 
+// The register of a `while` or `for` value: `dst` (cleared first, as the
+// loop may end before giving one), a fresh register when only the `else`
+// part gives the value, else none.
+Register Emitter::loop_result(SourceRange keyword, Register dst, bool has_else) {
+  if (dst != 0) {
+    instr<OpCode::Uninit>(keyword, reg_operand(dst));
+    return dst;
+  }
+  return has_else ? alloc_register() : 0;
+}
+
 void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopContext loop) {
   const SourceRange keyword = expression.keyword.range();
   push_tag(DiagnosticCode::WhileExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordWhile, keyword);
   if (expression.else_block != nullptr)
     push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
-  Register result = 0;
-  if (dst != 0) {
-    instr<OpCode::Uninit>(keyword, reg_operand(dst));
-    result = dst;
-  } else if (expression.else_block != nullptr) {
-    result = alloc_register();
-  }
+  const Register result = loop_result(keyword, dst, expression.else_block != nullptr);
   WindowGuard window(*this, 0, false);
   ScopeGuard scope(*this, block_range(*expression.body));
   const Register condition = alloc_register();
@@ -105,13 +110,7 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
     first = emit_expression_reg(*expression.iterable.expression, loop);
   }
 
-  Register result = 0;
-  if (dst != 0) {
-    instr<OpCode::Uninit>(keyword, reg_operand(dst));
-    result = dst;
-  } else if (expression.else_block != nullptr) {
-    result = alloc_register();
-  }
+  const Register result = loop_result(keyword, dst, expression.else_block != nullptr);
 
   WindowGuard window(*this, 0, false);
   const Register loop_value = alloc_register();

@@ -174,19 +174,6 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
   return existing;
 }
 
-Variable* Emitter::add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
-                                bool initialized, VariableKind kind) {
-  Variable* variable = arena.make<Variable>(&arena);
-  variable->name = name.text();
-  variable->range = range;
-  variable->reg = reg;
-  variable->is_mutable = is_mutable;
-  variable->initialized = initialized;
-  variable->kind = kind;
-  scopes.add(variable, name);
-  return variable;
-}
-
 Variable* Emitter::declare_variable(TokenRef name, bool is_mutable, VariableKind kind) {
   if (name.is_borrowed()) {
     // A name of the token store, read from its columns.
@@ -219,14 +206,7 @@ Variable* Emitter::declare_name(VariableName text, SourceRange range, bool is_mu
       window_exhausted();
     reg = static_cast<Register>(++owner.last_register);
   }
-  Variable* variable = arena.make<Variable>(&arena);
-  variable->name = text.text();
-  variable->range = range;
-  variable->reg = reg;
-  variable->is_mutable = is_mutable;
-  variable->kind = kind;
-  scopes.add(variable, text);
-  return variable;
+  return add_variable(text, range, reg, is_mutable, false, kind);
 }
 
 Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, SourceRange range,

@@ -364,7 +364,17 @@ class Emitter {
   // Appends an unnamed variable (holders of destructured parameters, `it`)
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
-                         bool initialized, VariableKind kind);
+                         bool initialized, VariableKind kind) {
+    Variable* variable = arena.make<Variable>(&arena);
+    variable->name = name.text();
+    variable->range = range;
+    variable->reg = reg;
+    variable->is_mutable = is_mutable;
+    variable->initialized = initialized;
+    variable->kind = kind;
+    scopes.add(variable, name);
+    return variable;
+  }
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
     return variable.initialized || check_uninitialized(read, variable, window);
   }
@@ -526,6 +536,7 @@ class Emitter {
   void emit_conditional(const ConditionalExpression& expression, Register dst, LoopContext loop);
   void emit_loop(const LoopExpression& expression, Register dst);
   void emit_while(const WhileExpression& expression, Register dst, LoopContext loop);
+  Register loop_result(SourceRange keyword, Register dst, bool has_else);
   void emit_for(const ForInExpression& expression, Register dst, LoopContext loop);
   void emit_function_literal(const FunctionLiteralExpression& expression, Register dst);
   void emit_else_part(const ElseBlock* else_block, Register result, SourceRange range, LoopContext loop);
