@@ -238,3 +238,42 @@ def test_random_token_sequences_always_compile():
         data, encoded = core.compile(source, config)
         assert data is None or isinstance(data, bytes)
         assert len(encoded) % 5 == 0
+
+
+# The declaration pre-pass walks the expressions of every statement for the
+# forms it reports or declares; without tags it passes over statements the
+# parser found none in. Each such form, in each kind of statement, in each
+# kind of body: with tags off the records must be those of tags on (where
+# every statement is walked), less the tags and tag references.
+PRE_PASS_FORMS = [
+    "(x)", "((x + 1))", "(\"a\")", "1 + \"a\"", "x * true", "-\"a\"", "not 2", "x in 3", "1 < nil",
+    "\"a\"()", "(1)()", "\"s\"[0]", "\"s\".y", "1\"s\"", "\"${1}\"[0]", "r::(\"a\")()",
+    "\"x$((y))\"", "\"x$(1 + \"a\")\"", "\"o$(\"i$((z))\")\"", "\"x${(y)}\"", "x is [a, b]",
+    "f(x is (c: a))",
+    "[(x), 1 + \"a\"]", "(k: (x))", "g(1 or x)",
+]
+PRE_PASS_STATEMENTS = [
+    "let v = {};", "let mut w = 0; w = {};", "const c = {};", "q.w = {};", "q[{}] = 1;", "{};",
+    "return {};", "loop {{ break {}; }}", "let [m, n] = {};", "h({});",
+]
+PRE_PASS_BODIES = ["{}", "fn f(x) {{ {} a; }}", "if x {{ {} }}", "let g = fn() {{ {} }};", "match x {{ case _ {{ {} }} }}"]
+
+
+def _records_without_tags(source, tags):
+    from quendal import _engine
+
+    encoded = _engine.compile(source, report_tags=tags)[1]
+    return [tuple(encoded[k : k + 5]) for k in range(0, len(encoded), 5)
+            if not 10000 <= encoded[k + 4] < 12000]
+
+
+@pytest.mark.parametrize("shape", PRE_PASS_BODIES)
+@pytest.mark.parametrize("statement", PRE_PASS_STATEMENTS)
+def test_pre_pass_reports_the_same_with_and_without_tags(statement, shape):
+    for form in PRE_PASS_FORMS:
+        source = shape.format(statement.format(form) if "{}" in statement else statement)
+        quiet = shape.format(statement.format("x") if "{}" in statement else statement)
+        off = _records_without_tags(source, False)
+        assert off == _records_without_tags(source, True), source
+        # The form draws something the plain name does not.
+        assert off != _records_without_tags(quiet, False), source

@@ -546,5 +546,62 @@ TEST(AnyInput, RandomTokenSoupsParseOrCut) {
   EXPECT_EQ(cuts, 0u);  // nothing here nests deep enough to cut
 }
 
+// ------------------------------------------------- quiet statements
+
+TEST(PrePassMarks, RangeQueriesSeeExactlyTheMarkedTokens) {
+  Arena arena;
+  ParseContext context(arena);
+  EXPECT_FALSE(context.any_pre_pass_mark(0, 1000));
+  for (const TokenIndex at : {0u, 63u, 64u, 130u, 1000u}) context.mark_pre_pass(at);
+  struct Case {
+    TokenIndex begin, end;
+    bool any;
+  };
+  for (const Case& c : std::initializer_list<Case>{{0, 1, true},
+                                                   {1, 63, false},
+                                                   {1, 64, true},
+                                                   {63, 64, true},
+                                                   {65, 130, false},
+                                                   {65, 131, true},
+                                                   {131, 1000, false},
+                                                   {131, 1001, true},
+                                                   {1001, 5000, false},
+                                                   {64, 64, false}})
+    EXPECT_EQ(context.any_pre_pass_mark(c.begin, c.end), c.any) << c.begin << ".." << c.end;
+}
+
+// Which statements the parser marks quiet: only those holding no form the
+// declaration pre-pass reports or declares.
+TEST(PrePassMarks, StatementsWithoutWarnedFormsAreQuiet) {
+  struct Case {
+    const char* source;
+    bool quiet;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"let v = (a - b);", true},
+           {"let v = a + 1 * -2;", true},
+           {"x = (k: 1, w: (a % 3));", true},
+           {"return \"s$(a) $(b:d)\";", true},
+           {"f(a, b)[0].c;", true},
+           {"let v = (a);", false},
+           {"let v = a + \"s\";", false},
+           {"let v = -\"s\";", false},
+           {"let v = x in 3;", false},
+           {"let v = \"a\"();", false},
+           {"let v = \"s\"[0];", false},
+           {"let v = \"s\".y;", false},
+           {"let v = 1\"s\";", false},
+           {"let v = r::(\"a\")();", false},
+           {"let v = x is [a];", false},
+           {"let v = \"s$((a))\";", false},
+           {"let v = \"s$(\"t$(1 + nil)\")\";", false},
+       }) {
+    ParsedSource parsed(c.source);
+    ASSERT_FALSE(parsed.outcome.cut) << c.source;
+    ASSERT_EQ(parsed.script().statements.size(), 1u) << c.source;
+    EXPECT_EQ(parsed.script().statements[0]->pre_pass_quiet, c.quiet) << c.source;
+  }
+}
+
 }  // namespace
 }  // namespace quendal

@@ -18,6 +18,12 @@
 //   pre_pass_for_head     the pattern and the iterable of `for`
 //   pre_pass_match_arm    one arm of `match`: pattern, guard and body
 //
+// Without tags most statements give the walk of their expressions nothing
+// to do: the parser marks a statement quiet when it holds none of the forms
+// the walk reports or declares (parentheses drawing a hint, literal
+// operands, called or indexed literals, `is` tests), and the walk passes
+// over a quiet statement's expressions. Its names are still declared.
+//
 // A `match` is no block-like form: the pre-pass of the scope around it
 // enters it (its tags and its subject), while each of its arms is a scope of
 // its own, pre-passed when it opens. The checks themselves live in
@@ -25,6 +31,7 @@
 // declare_pub (emitter_pub).
 #include "emitter/emitter_struct.h"
 #include "parser/ranges.h"
+#include "parser/static_warnings.h"
 #include "quendal/compile.h"
 
 namespace quendal {
@@ -32,42 +39,6 @@ namespace {
 
 bool is_literal_or_interpolation(const Expression& expression) {
   return expression.kind == ExpressionKind::Literal || expression.kind == ExpressionKind::Interpolation;
-}
-
-bool draws_unnecessary_parentheses(const Expression& inner) {
-  switch (inner.kind) {
-    case ExpressionKind::Literal:
-    case ExpressionKind::Interpolation:
-    case ExpressionKind::Variable:
-    case ExpressionKind::Group:
-    case ExpressionKind::Array:
-    case ExpressionKind::Call:
-    case ExpressionKind::ExtensionCall:
-    case ExpressionKind::FieldAccess:
-    case ExpressionKind::IndexAccess:
-    case ExpressionKind::NonNilAssertion:
-      return true;
-    case ExpressionKind::Record: {
-      const TokenRef& open = inner.as<RecordExpression>().open;
-      return open.is_null() || !is_operator(open, Operator::OpenBrace);
-    }
-    case ExpressionKind::TaggedString:
-    case ExpressionKind::SliceAccess:
-    case ExpressionKind::Prefix:
-    case ExpressionKind::Binary:
-    case ExpressionKind::IsPattern:
-    case ExpressionKind::Block:
-    case ExpressionKind::Loop:
-    case ExpressionKind::While:
-    case ExpressionKind::ForIn:
-    case ExpressionKind::If:
-    case ExpressionKind::Conditional:
-    case ExpressionKind::Match:
-    case ExpressionKind::FunctionLiteral:
-    case ExpressionKind::Unknown:
-      return false;
-  }
-  return false;
 }
 
 std::optional<Token> literal_token(const Expression* expression) {
@@ -206,7 +177,11 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
 
 void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                             ModuleExportsData* exports) {
+  // A statement the parser marked quiet holds nothing the walk of its
+  // expressions would report or declare, unless tags are reported.
+  const bool pass_quiet = !config.report_tags;
   for (const Statement* statement : statements) {
+    const bool enter = !(pass_quiet && statement->pre_pass_quiet);
     switch (statement->kind) {
       case StatementKind::Bind: {
         const auto& bind = statement->as<BindStatement>();
@@ -218,13 +193,13 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
             kind = VariableKind::LetFunctionBinding;
           declare_pattern(*bind.pattern, kind, exports, bind.pub);
         }
-        if (bind.value != nullptr) declare_expression(*bind.value);
+        if (enter && bind.value != nullptr) declare_expression(*bind.value);
         break;
       }
       case StatementKind::Rebind: {
         const auto& rebind = statement->as<RebindStatement>();
         if (rebind.pattern != nullptr) declare_pattern(*rebind.pattern, VariableKind::Assignment, nullptr);
-        if (rebind.value != nullptr) declare_expression(*rebind.value);
+        if (enter && rebind.value != nullptr) declare_expression(*rebind.value);
         break;
       }
       case StatementKind::Const: {
@@ -233,7 +208,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
           if (declare_variable(constant.name, false, VariableKind::ConstBinding) != nullptr)
             declare_pub(exports, constant.pub, constant.name);
         }
-        if (constant.value != nullptr) declare_expression(*constant.value);
+        if (enter && constant.value != nullptr) declare_expression(*constant.value);
         break;
       }
       case StatementKind::Function: {
@@ -254,28 +229,29 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
       }
       case StatementKind::Assign: {
         const auto& assign = statement->as<AssignStatement>();
+        if (!enter) break;
         if (assign.target != nullptr) declare_expression(*assign.target);
         if (assign.value != nullptr) declare_expression(*assign.value);
         break;
       }
       case StatementKind::ExpressionStatement: {
         const auto& s = statement->as<ExpressionStatement>();
-        if (s.expression != nullptr) declare_expression(*s.expression);
+        if (enter && s.expression != nullptr) declare_expression(*s.expression);
         break;
       }
       case StatementKind::BareExpression: {
         const auto& s = statement->as<BareExpressionStatement>();
-        if (s.expression != nullptr) declare_expression(*s.expression);
+        if (enter && s.expression != nullptr) declare_expression(*s.expression);
         break;
       }
       case StatementKind::Return: {
         const auto& s = statement->as<ReturnStatement>();
-        if (s.value != nullptr) declare_expression(*s.value);
+        if (enter && s.value != nullptr) declare_expression(*s.value);
         break;
       }
       case StatementKind::Break: {
         const auto& s = statement->as<BreakStatement>();
-        if (s.value != nullptr) declare_expression(*s.value);
+        if (enter && s.value != nullptr) declare_expression(*s.value);
         break;
       }
       case StatementKind::Empty:

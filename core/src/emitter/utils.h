@@ -15,15 +15,6 @@ namespace quendal {
 inline SourceRange token_range(const Token& token) { return {token.start, token.end}; }
 inline SourceRange span_of(SourceRange first, SourceRange last) { return {first.start, last.end}; }
 
-// The kind a token stands for, with every Unknown wrapper removed (a copy:
-// tokens are often values read from the store).
-inline TokenKind peeled_kind(const TokenKind& kind) {
-  const TokenKind* k = &kind;
-  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]] k = &k->unknown_box->inner;
-  return *k;
-}
-inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }
-
 // The same for a referenced operator or keyword token: read from the
 // store's columns when the token is the store's, else read whole.
 inline TokenKind operator_kind(const TokenRef& token) {

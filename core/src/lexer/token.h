@@ -275,6 +275,15 @@ struct Token {
   void collect_diagnostics(DiagnosticsCollector& collector);
 };
 
+// The kind a token stands for, with every Unknown wrapper removed (a copy:
+// tokens are often values read from the store).
+inline TokenKind peeled_kind(const TokenKind& kind) {
+  const TokenKind* k = &kind;
+  while (k->tag == TokenTag::Unknown && k->unknown_box != nullptr) [[unlikely]] k = &k->unknown_box->inner;
+  return *k;
+}
+inline TokenKind peeled_kind(const Token& token) { return peeled_kind(token.kind); }
+
 // Copy for a rewrite: an Unknown box is duplicated into `arena`; number and
 // string payloads, which nothing changes once lexed, are shared.
 TokenKind clone_kind(const TokenKind& kind, Arena& arena);

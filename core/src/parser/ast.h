@@ -368,6 +368,10 @@ struct Statement {
   static constexpr bool kReferenced = true;
   explicit Statement(StatementKind k) : kind(k) {}
   StatementKind kind;
+  // Set by the parser: the statement holds no form that the declaration
+  // pre-pass acts on when no tags are reported (its names are still
+  // declared).
+  bool pre_pass_quiet = false;
   template <class T>
   T& as() {
     return static_cast<T&>(*this);

@@ -27,6 +27,7 @@ bool is_range_operator(const PeekedToken& token) {
     auto* node = arena_.make<PrefixExpression>();
     node->operand = *operand;
     node->op = op;
+    note_literal_operand(op, *operand, true);
     return node;
   }
   // The common operands, a name or a plain literal, without the dispatch.
@@ -162,6 +163,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
     node->object = object;
     node->dot = advance();
     node->name = advance();
+    note_literal_object(object);
     return node;
   }
   if (next.is_operator(Operator::OpenBracket)) {
@@ -173,6 +175,7 @@ ParserResult<Expression*> Parser::access_index(Expression* object) {
       node->index = b.inner.expression;
       node->open = b.open;
       node->close = b.close;
+      note_literal_object(object);
       return node;
     }
     auto* node = arena_.make<SliceAccessExpression>();
@@ -256,6 +259,7 @@ ParserResult<Expression*> Parser::call(Expression* callee) {
   node->arguments = (*part)->arguments;
   node->open = (*part)->open;
   node->close = (*part)->close;
+  note_literal_object(callee);
   return node;
 }
 
@@ -304,6 +308,7 @@ ParserResult<Expression*> Parser::extension_call(Expression* receiver) {
 
   QUENDAL_TRY(part, array_base(MemoRule::ExtensionArguments, DiagnosticCode::MissingOpenParenAfterExtension));
   auto* node = arena_.make<ExtensionCallExpression>();
+  note_literal_object(callee.expression);
   node->callee = callee;
   node->receiver = receiver;
   node->separator = separator;
@@ -355,6 +360,7 @@ ParserResult<Expression*> Parser::tagged_string(Expression* tag) {
   auto* node = arena_.make<TaggedStringExpression>();
   node->tag = tag;
   node->string = *string;
+  note_literal_object(tag);
   return node;
 }
 
@@ -364,6 +370,9 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
   return memoized<Expression>(MemoRule::Interpolation, [&]() -> ParserResult<Expression*> {
     const TokenIndex string_index = index_at(pos_);
     const Token string_token = tokens_.get(string_index);
+    // The interpolations' tokens lie outside this cursor's list: a form the
+    // pre-pass acts on inside them is noted on the string.
+    const std::uint64_t marks_before = context_.pre_pass_mark_count;
     auto* node = arena_.make<InterpolationExpression>();
     node->token = TokenRef::borrowed(string_index);
     const StringInfo* info = string_token.kind.string;
@@ -413,6 +422,7 @@ ParserResult<Expression*> Parser::to_interpolate_expr() {
       node->parts.push_back(arena_, *value);
     }
     ++pos_;
+    if (context_.pre_pass_mark_count != marks_before) note_pre_pass();
     return node;
   });
 }

@@ -1,6 +1,7 @@
 // Operator expressions: the precedence loop (binding powers are in the
 // operator and keyword tables).
 #include "parser/parser.h"
+#include "parser/static_warnings.h"
 
 namespace quendal {
 
@@ -140,6 +141,8 @@ static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& 
     node->left = left;
     node->right = *right;
     node->op = op;
+    note_literal_operand(op, left, false);
+    note_literal_operand(op, *right, true);
     left = node;
   }
   return left;
@@ -171,6 +174,7 @@ static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& 
       node->value = left;
       node->pattern = *pattern;
       node->op = op;
+      note_pre_pass();
       left = node;
       continue;
     }
@@ -217,9 +221,30 @@ static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& 
     node->left = left;
     node->right = *right;
     node->op = op;
+    note_literal_operand(op, left, false);
+    note_literal_operand(op, *right, true);
     left = node;
   }
   return left;
+}
+
+// The tag and code of a token as the literal-operand rule reads them: from
+// the columns for a store token (no payload is looked up).
+std::pair<TokenTag, std::uint32_t> Parser::operand_tag(TokenRef token) const {
+  if (token.is_borrowed()) {
+    const TokenIndex index = token.index();
+    const TokenTag tag = tokens_.tag(index);
+    if (tag != TokenTag::Unknown) return {tag, tokens_.data_column()[index]};
+  }
+  return tag_and_code(peeled_kind(*token));
+}
+
+void Parser::note_literal_operand_slow(TokenRef op, const LiteralExpression& operand, bool is_right) {
+  if (operand.token.is_null()) return;
+  if (op.is_null()) return note_pre_pass();
+  const auto [op_tag, op_code] = operand_tag(op);
+  const auto [literal_tag, literal_code] = operand_tag(operand.token);
+  if (literal_operand_warning(op_tag, op_code, literal_tag, literal_code, is_right)) note_pre_pass();
 }
 
 }  // namespace quendal

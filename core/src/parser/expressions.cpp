@@ -217,6 +217,7 @@ ParserResult<Expression*> Parser::record_like() {
     group->expression = elements.front().item.value;
     group->open = open;
     group->close = close;
+    if (group->expression != nullptr && draws_unnecessary_parentheses(*group->expression)) note_pre_pass();
     return group;
   }
   auto* record = arena_.make<RecordExpression>();

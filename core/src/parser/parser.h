@@ -18,6 +18,7 @@
 //    lists, interpolations) are memoised per (start token, rule), so a
 //    reading that is abandoned and tried again never re-parses a nested
 //    construct twice.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "parser/ast.h"
+#include "parser/static_warnings.h"
 
 namespace quendal {
 
@@ -183,7 +185,16 @@ class MemoTable {
 // State shared by the parser of a script and the parsers of the
 // interpolations inside it.
 struct ParseContext {
-  explicit ParseContext(Arena& a) : arena(a), memo(a) {}
+  explicit ParseContext(Arena& a) : arena(a), memo(a) {
+    for (int op = 0; op < kOperatorCount; ++op) {
+      const auto code = static_cast<std::uint32_t>(op);
+      number_operand_quiet[op] =
+          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Number, 0, false) &&
+          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Number, 0, true) &&
+          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Ordinal, 0, false) &&
+          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Ordinal, 0, true);
+    }
+  }
   ParseContext(const ParseContext&) = delete;
   ParseContext& operator=(const ParseContext&) = delete;
 
@@ -207,6 +218,39 @@ struct ParseContext {
   // Token indices; run_stop == 0 when there is none.
   TokenIndex run_begin = 0;
   TokenIndex run_stop = 0;
+  // Where the parser made a form that the emitter's declaration pre-pass
+  // acts on when no tags are reported (a group, an `is` test, a literal
+  // operand that draws a warning, a literal that is called or indexed): one
+  // bit per token of the script, set at the last token read when the form
+  // was made. A statement with no bit over its tokens is marked quiet, and
+  // the pre-pass passes over its expressions. Forms read and then dropped
+  // leave their bit: a statement is only ever marked quiet when it holds
+  // none of these forms.
+  std::vector<std::uint64_t> pre_pass_marks;
+  std::uint64_t pre_pass_mark_count = 0;
+  // Per operator: a number operand (either side) draws no warning, the
+  // common case (`i + 1`, `n < 10`) decided without the rule.
+  bool number_operand_quiet[kOperatorCount] = {};
+  void mark_pre_pass(TokenIndex index) {
+    const std::size_t word = index >> 6;
+    if (word >= pre_pass_marks.size())
+      pre_pass_marks.resize(std::max(word + 1, 2 * pre_pass_marks.size()), 0);
+    pre_pass_marks[word] |= std::uint64_t{1} << (index & 63);
+    ++pre_pass_mark_count;
+  }
+  // Whether a bit is set in [begin, end).
+  bool any_pre_pass_mark(TokenIndex begin, TokenIndex end) const {
+    if (begin >= end || pre_pass_mark_count == 0) return false;
+    const std::size_t first = begin >> 6;
+    const std::size_t last = (end - 1) >> 6;
+    for (std::size_t word = first; word <= last && word < pre_pass_marks.size(); ++word) {
+      std::uint64_t bits = pre_pass_marks[word];
+      if (word == first) bits &= ~std::uint64_t{0} << (begin & 63);
+      if (word == last) bits &= ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
+      if (bits != 0) return true;
+    }
+    return false;
+  }
   // Statements of the blocks being read, innermost last: a block's list is
   // copied out once, at its final size.
   std::vector<ArenaRef<Statement>> statement_scratch;
@@ -476,6 +520,33 @@ class Parser {
         top_level_(top_level) {}
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
+
+  // ---- forms the declaration pre-pass acts on (see ParseContext)
+  // The form just made is one: marked at the last token read.
+  void note_pre_pass() { context_.mark_pre_pass(index_at(pos_ == 0 ? 0 : pos_ - 1)); }
+  // A prefix or binary operator just made: noted when `operand`, on the
+  // given side, is a literal that draws a warning with `op`.
+  void note_literal_operand(TokenRef op, const Expression* operand, bool is_right) {
+    if (operand == nullptr || operand->kind != ExpressionKind::Literal) return;
+    const TokenRef literal = operand->as<LiteralExpression>().token;
+    if (op.is_borrowed() && literal.is_borrowed() && tokens_.tag(op.index()) == TokenTag::Operator) {
+      const TokenTag tag = tokens_.tag(literal.index());
+      const std::uint32_t code = tokens_.data_column()[op.index()];
+      if ((tag == TokenTag::Number || tag == TokenTag::Ordinal) && code < kOperatorCount &&
+          context_.number_operand_quiet[code])
+        return;
+    }
+    note_literal_operand_slow(op, operand->as<LiteralExpression>(), is_right);
+  }
+  void note_literal_operand_slow(TokenRef op, const LiteralExpression& operand, bool is_right);
+  std::pair<TokenTag, std::uint32_t> operand_tag(TokenRef token) const;
+  // An access, call or tagged string just made on `object`: noted when a
+  // literal or an interpolated string is indexed, called or used as a tag.
+  void note_literal_object(const Expression* object) {
+    if (object != nullptr && (object->kind == ExpressionKind::Literal ||
+                              object->kind == ExpressionKind::Interpolation)) [[unlikely]]
+      note_pre_pass();
+  }
 
   // ---- cursor (positions count from the start of the list)
   std::size_t position() const { return pos_; }
@@ -797,6 +868,7 @@ ParserResult<T*> Parser::memoized(MemoRule rule, Body&& body, bool absent) {
       group->expression = *value;
       group->open = open;
       group->close = advance();
+      if (group->expression != nullptr && draws_unnecessary_parentheses(*group->expression)) note_pre_pass();
       return static_cast<Expression*>(group);
     }
   }

@@ -105,6 +105,7 @@ ParserResult<std::size_t> Parser::statements(StatementList& out) {
       scratch.resize(mark);
       return cut();
     }
+    (*parsed)->pre_pass_quiet = !context_.any_pre_pass_mark(index_at(start), index_at(pos_));
     scratch.push_back(*parsed);
   }
 }

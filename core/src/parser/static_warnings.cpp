@@ -1,0 +1,60 @@
+#include "parser/static_warnings.h"
+
+#include "parser/ast.h"
+
+namespace quendal {
+namespace {
+
+bool is_numeric_literal(TokenTag tag, std::uint32_t code) {
+  return tag == TokenTag::Ordinal || tag == TokenTag::Number ||
+         (tag == TokenTag::Keyword && (code == static_cast<std::uint32_t>(Keyword::Nan) ||
+                                       code == static_cast<std::uint32_t>(Keyword::Inf)));
+}
+
+bool is_boolean_literal(TokenTag tag, std::uint32_t code) {
+  return tag == TokenTag::Keyword && (code == static_cast<std::uint32_t>(Keyword::True) ||
+                                      code == static_cast<std::uint32_t>(Keyword::False));
+}
+
+}  // namespace
+
+std::optional<DiagnosticCode> literal_operand_warning(TokenTag op_tag, std::uint32_t op_code,
+                                                      TokenTag literal_tag, std::uint32_t literal_code,
+                                                      bool literal_is_right) {
+  if (op_tag == TokenTag::Keyword) {
+    switch (static_cast<Keyword>(op_code)) {
+      case Keyword::In:
+      case Keyword::NotIn:
+        if (literal_is_right && !(literal_tag == TokenTag::Keyword &&
+                                  literal_code == static_cast<std::uint32_t>(Keyword::Global)))
+          return DiagnosticCode::NonCompoundIn;
+        return std::nullopt;
+      case Keyword::And:
+      case Keyword::Or:
+      case Keyword::Not:
+        if (!is_boolean_literal(literal_tag, literal_code)) return DiagnosticCode::NonBooleanInLogical;
+        return std::nullopt;
+      default:
+        return std::nullopt;
+    }
+  }
+  if (op_tag != TokenTag::Operator) return std::nullopt;
+  const auto op = static_cast<Operator>(op_code);
+  if (operator_is_arithmetic(op)) {
+    if (!is_numeric_literal(literal_tag, literal_code)) return DiagnosticCode::NonNumberInArithmetic;
+  } else if (operator_is_logical(op)) {
+    if (!is_boolean_literal(literal_tag, literal_code)) return DiagnosticCode::NonBooleanInLogical;
+  } else if (operator_is_comparison(op)) {
+    if (!is_numeric_literal(literal_tag, literal_code) && literal_tag != TokenTag::String)
+      return DiagnosticCode::NonNumberOrStringInComparison;
+  }
+  return std::nullopt;
+}
+
+// A record in parentheses is one only when written with braces.
+bool draws_unnecessary_parentheses_record(const Expression& inner) {
+  const TokenRef& open = inner.as<RecordExpression>().open;
+  return open.is_null() || !peeled_kind(*open).is_operator(Operator::OpenBrace);
+}
+
+}  // namespace quendal
