@@ -17,8 +17,9 @@ using Lines = std::vector<std::string>;
 
 // "Name text" for every record whose code passes `keep`; the sources are one
 // ASCII line, so a column is a byte offset plus one.
+// With `at`, each line ends with " @offset" (of the record's start).
 template <class Keep>
-Lines records(std::string_view source, Keep keep) {
+Lines records(std::string_view source, Keep keep, bool at = false) {
   CompileConfig config;
   config.report_tags = true;
   const CompileResult result = compile(source, config);
@@ -33,7 +34,7 @@ Lines records(std::string_view source, Keep keep) {
     const std::size_t end = d[i + 3] - 1;
     const auto name = diagnostic_code_from_number(code);
     out.push_back(std::string(name ? diagnostic_code_name(*name) : "?") + " " +
-                  std::string(source.substr(start, end - start)));
+                  std::string(source.substr(start, end - start)) + (at ? " @" + std::to_string(start) : ""));
   }
   return out;
 }
@@ -46,6 +47,15 @@ Lines tags(std::string_view source) { return records(source, is_tag); }
 // their variable.
 Lines tags_and_hints(std::string_view source) {
   return records(source, [](std::uint16_t code) { return is_tag(code) || (code >= 4000 && code < 5000); });
+}
+
+// Variable tags and their references with their offsets, and the scopes
+// that close them.
+Lines variables(std::string_view source) {
+  const auto keep = [](std::uint16_t code) {
+    return (code >= 10001 && code <= 10014) || code == 10034 || (code >= 11001 && code <= 11005);
+  };
+  return records(source, keep, true);
 }
 
 TEST(TagOrder, EveryKindOfVariableInDeclarationOrder) {
@@ -168,6 +178,77 @@ TEST(TagOrder, NothingWhenTagsAreOff) {
   ASSERT_FALSE(result.diagnostics.empty());
   for (std::size_t i = 4; i < result.diagnostics.size(); i += 5)
     EXPECT_FALSE(is_tag(static_cast<std::uint16_t>(result.diagnostics[i])));
+}
+
+// The references of a variable follow its tag in the order of its uses,
+// however they interleave with the uses of other variables, of inner scopes
+// too, and uses made after an inner scope closed come after those made
+// before it.
+TEST(TagOrder, ReferencesInUseOrderAcrossNestedScopes) {
+  EXPECT_EQ(
+      variables("let a = 1; let mut b = a; if a { let c = b; b = c + a; c } else { b }; b += a; a + b"),
+      (Lines{"Scope let a = 1; let mut b = a; if a { let c = b; b = c + a; c } else { b }; b += a; a + b @0",
+             "Scope if a { let c = b; b = c + a; c } else { b } @26", "Scope { let c = b; b = c + a; c } @31",
+             "LocalImmutable c @37", "ReadLocal c @48", "ReadLocal c @55", "Scope { b } @64",
+             // the script's variables, with every use made inside the
+             // conditional in its place
+             "LocalImmutable a @4", "ReadLocal a @23", "ReadLocal a @29", "ReadLocal a @52",
+             "ReadLocal a @76", "ReadLocal a @79", "LocalMutable b @19", "ReadLocal b @41",
+             "WriteLocal b @44", "ReadLocal b @66", "ReadWriteLocal b @71", "ReadLocal b @83"}));
+}
+
+// A name declared again in an inner scope, and twice in one scope: every
+// use goes to the variable the name resolves to there. The second
+// declaration in a scope is a reference of the first, made when the block's
+// names are declared, before the uses in its statements.
+TEST(TagOrder, ShadowingAndRedeclaration) {
+  EXPECT_EQ(
+      variables("let x = 1; fn g(y) { let x = x + y; let x = 3; x }; if x { let x = g(x); x } else { x }; x"),
+      (Lines{"Scope let x = 1; fn g(y) { let x = x + y; let x = 3; x }; if x { let x = g(x); x } else { x }; "
+             "x @0",
+             "Scope fn g(y) { let x = x + y; let x = 3; x } @11", "ParameterImmutable y @16",
+             "ReadLocal y @33", "LocalImmutable x @25", "RedeclareLocal x @40", "ReadLocal x @29",
+             "ReadLocal x @47", "Scope if x { let x = g(x); x } else { x } @52",
+             "Scope { let x = g(x); x } @57", "LocalImmutable x @63", "ReadLocal x @69", "ReadLocal x @73",
+             "Scope { x } @82",
+             // the script's x: read by the condition, the else branch and the tail
+             "LocalImmutable x @4", "ReadLocal x @55", "ReadLocal x @84", "ReadLocal x @89",
+             "LocalFunction g @14", "ReadLocal g @67"}));
+}
+
+// One variable used between and inside many scopes that open and close:
+// its references come in source order, each inner variable's right after
+// its tag when its scope closes.
+TEST(TagOrder, ManyScopesBetweenTheUsesOfOneVariable) {
+  std::string source = "let a = 1; ";
+  for (int i = 0; i < 300; ++i)
+    source += "if a { let t" + std::to_string(i) + " = a; t" + std::to_string(i) + " + a }; ";
+  source += "a";
+  Lines outer = {"LocalImmutable a @4"};
+  // Every `a` past the declaration is a read.
+  for (std::size_t at = 5; at < source.size(); ++at) {
+    const bool word_end = at + 1 == source.size() || source[at + 1] == ' ' || source[at + 1] == ';';
+    if (source[at] == 'a' && source[at - 1] == ' ' && word_end)
+      outer.push_back("ReadLocal a @" + std::to_string(at));
+  }
+  ASSERT_EQ(outer.size(), 1u + 3 * 300 + 1);
+  const Lines lines = variables(source);
+  Lines inner_tags, outer_lines;
+  for (const std::string& line : lines) {
+    if (line.starts_with("LocalImmutable a @") || line.starts_with("ReadLocal a @"))
+      outer_lines.push_back(line);
+    if (line.starts_with("LocalImmutable t")) inner_tags.push_back(line);
+  }
+  EXPECT_EQ(outer_lines, outer);
+  ASSERT_EQ(inner_tags.size(), 300u);
+  // The script's variable comes last; each inner one is followed by its read.
+  EXPECT_EQ(lines[lines.size() - outer.size()], outer.front());
+  const std::string tag = "LocalImmutable ";
+  for (std::size_t k = 0; k + 1 < lines.size(); ++k) {
+    if (!lines[k].starts_with(tag + "t")) continue;
+    const std::string name = lines[k].substr(tag.size(), lines[k].find(" @") - tag.size());
+    EXPECT_TRUE(lines[k + 1].starts_with("ReadLocal " + name + " @")) << lines[k] << " then " << lines[k + 1];
+  }
 }
 
 }  // namespace

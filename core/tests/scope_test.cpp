@@ -2,6 +2,8 @@
 // across scopes that shadow, skip and uncover names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,8 @@ TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
   for (int i = 0; i < count; ++i) names.push_back("v" + std::to_string(i % 97));  // repeats past 97
   std::vector<Variable*> declared;
   for (const std::string& name : names) {
-    Variable* v = arena.make<Variable>(&arena);
-    v->name = arena.copy(name);
+    Variable* v = arena.make<Variable>();
+    v->set_name(arena.copy(name));
     scopes.add(v);
     declared.push_back(v);
   }
@@ -32,7 +34,7 @@ TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
     Variable* found = scopes.find_local(names[static_cast<std::size_t>(i)]);
     ASSERT_NE(found, nullptr) << names[static_cast<std::size_t>(i)];
     EXPECT_EQ(found, declared[static_cast<std::size_t>(i % 97)])
-        << "not the first declaration of " << found->name;
+        << "not the first declaration of " << found->name();
     EXPECT_EQ(scopes.find_variable(names[static_cast<std::size_t>(i)])->variable, found);
   }
   EXPECT_EQ(scopes.find_local("v97"), nullptr);
@@ -49,8 +51,8 @@ TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
   Scopes scopes;
   scopes.push(1);
   for (int i = 0; i < 40; ++i) {
-    Variable* v = arena.make<Variable>(&arena);
-    v->name = i == 20 || i == 30 ? std::string_view{} : arena.copy("n" + std::to_string(i));
+    Variable* v = arena.make<Variable>();
+    v->set_name(i == 20 || i == 30 ? std::string_view{} : arena.copy("n" + std::to_string(i)));
     scopes.add(v);
   }
   ASSERT_NE(scopes.find_local(""), nullptr);
@@ -64,8 +66,8 @@ TEST(ScopeLookup, RedeclarationInAnInnerScopeUncoversTheOuterOneWhenItCloses) {
   Arena arena;
   Scopes scopes;
   const auto declare = [&](std::string_view name) {
-    Variable* v = arena.make<Variable>(&arena);
-    v->name = name;
+    Variable* v = arena.make<Variable>();
+    v->set_name(name);
     scopes.add(v);
     return v;
   };
@@ -102,8 +104,8 @@ TEST(ScopeLookup, SymbolAndTextNameTheSameVariable) {
     Arena arena;
     Scopes scopes(symbols);
     const auto declare = [&](VariableName name) {
-      Variable* v = arena.make<Variable>(&arena);
-      v->name = name.text();
+      Variable* v = arena.make<Variable>();
+      v->set_name(name.text());
       scopes.add(v, name);
       return v;
     };
@@ -147,8 +149,8 @@ TEST(ScopeLookup, LookUpsOfUndeclaredNamesKeepNoText) {
     EXPECT_EQ(scopes.find_local(VariableName(std::string("g") + std::to_string(i), static_cast<SymbolId>(i))),
               nullptr);
   }
-  Variable* v = arena.make<Variable>(&arena);
-  v->name = "g5";
+  Variable* v = arena.make<Variable>();
+  v->set_name("g5");
   scopes.add(v, VariableName("g5", 5));
   for (int i = 0; i < 1000; ++i) {
     const std::string name = "g" + std::to_string(i);
@@ -164,8 +166,8 @@ TEST(ScopeStack, InnermostDeclarationWinsAcrossEmptyScopes) {
   Arena arena;
   Scopes scopes;
   auto declare = [&](std::string_view name) {
-    Variable* v = arena.make<Variable>(&arena);
-    v->name = name;
+    Variable* v = arena.make<Variable>();
+    v->set_name(name);
     scopes.add(v);
     return v;
   };
@@ -200,6 +202,45 @@ TEST(ScopeStack, InnermostDeclarationWinsAcrossEmptyScopes) {
   EXPECT_EQ(scopes.pop(), 2u);
   EXPECT_TRUE(scopes.empty());
   EXPECT_FALSE(scopes.find_variable("x").has_value());
+}
+
+// The emitter's one list of tag references against a list per variable:
+// after adds to the variables in any interleaving, a release of any of
+// them, in any order, gives back its own references in the order they came;
+// the entries of a released chain are used again, so the list never holds
+// more entries than references were kept at once.
+TEST(VariableReferences, EachVariableGetsItsOwnInOrderAndReleasedEntriesAreReused) {
+  constexpr DiagnosticCode kCodes[] = {DiagnosticCode::ReadLocal, DiagnosticCode::ReadWriteLocal,
+                                       DiagnosticCode::WriteLocal, DiagnosticCode::RedeclareLocal,
+                                       DiagnosticCode::ExportedLocal};
+  for (const unsigned seed : {1u, 2u, 3u, 4u}) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    VariableReferences references;
+    std::vector<Variable> variables(6);
+    std::vector<std::vector<SourceDiagnostic>> expected(variables.size());
+    std::size_t kept = 0;
+    std::size_t most = 0;
+    for (std::uint32_t step = 0; step < 4000; ++step) {
+      const std::size_t v = random() % variables.size();
+      // Adds outnumber releases two to one: chains of every length.
+      if (random() % 3 != 0) {
+        const SourceDiagnostic record(step, step + 1 + random() % 3, kCodes[random() % std::size(kCodes)]);
+        references.add(variables[v], record);
+        expected[v].push_back(record);
+        most = std::max(most, ++kept);
+      } else {
+        std::vector<SourceDiagnostic> released;
+        references.release(variables[v], [&](const SourceDiagnostic& record) { released.push_back(record); });
+        ASSERT_EQ(released, expected[v]) << "variable " << v << " at step " << step;
+        kept -= expected[v].size();
+        expected[v].clear();
+        // Released: nothing comes back a second time.
+        references.release(variables[v], [&](const SourceDiagnostic&) { ADD_FAILURE() << "released twice"; });
+      }
+    }
+    EXPECT_EQ(references.entries(), most);
+  }
 }
 
 }  // namespace

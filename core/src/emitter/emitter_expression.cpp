@@ -194,7 +194,7 @@ Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
 }
 
 Register Emitter::local_in_place_slow(Variable& local, SourceRange read) {
-  local.add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
+  add_reference(local, DiagnosticCode::ReadLocal, read);
   if (!check_variable_initialized(read, local, window_count())) return 0;
   return scopes.innermost_window() == window_count() ? local.reg : 0;
 }

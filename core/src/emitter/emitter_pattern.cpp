@@ -261,7 +261,7 @@ class Emitter::PatternEmitter {
     }
     Variable& variable = *found->variable;
     if (kind_ == VariableKind::Assignment) {
-      variable.add_reference(DC::WriteLocal, name_range, e_.config.report_tags);
+      e_.add_reference(variable, DC::WriteLocal, name_range);
       if (!e_.check_variable_initialized(name_range, variable, found->window)) return;
       if (!variable.is_mutable) {
         e_.push(DC::ImmutableVariableAssignment, name_range);

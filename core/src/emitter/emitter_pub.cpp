@@ -20,7 +20,7 @@ void Emitter::declare_pub_marked(ModuleExportsData* exports, TokenRef pub, Token
     throw InternalFailure("Variable '" + std::string(text) +
                           "' not found in current scope when declaring pub");
   // Exported names count as used.
-  variable->add_reference(DiagnosticCode::ExportedLocal, exports->name.range(), config.report_tags);
+  add_reference(*variable, DiagnosticCode::ExportedLocal, exports->name.range());
   const SourceRange pub_range = pub.range();
   const Register reg = variable->reg;
   exports->exports.emplace_back([text, pub_range, reg](Emitter& emitter) {

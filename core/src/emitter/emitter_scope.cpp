@@ -41,6 +41,16 @@ const VariableKindInfo& variable_kind_info(VariableKind kind) {
   return kKindTable[index];
 }
 
+// ------------------------------------------------------ VariableReferences
+
+std::uint32_t VariableReferences::append(const SourceDiagnostic& record) {
+  // Every reference is a use of a name in the source, whose offsets fit in
+  // 32 bits: never this many.
+  if (entries_.size() >= 0xFFFFFFFFu) throw InternalFailure("too many tag references");
+  entries_.push_back({record, 0});
+  return static_cast<std::uint32_t>(entries_.size());
+}
+
 // ------------------------------------------------------------------ Scopes
 
 Scopes::Scopes(std::span<const std::string_view> symbols)
@@ -144,7 +154,10 @@ void Emitter::exit_scope() {
   if (config.report_tags) {
     for (Variable* variable : scopes.innermost_variables()) {
       push_tag(variable->tag(), variable->range);
-      if (!variable->references.empty()) diagnostics.append(variable->references);
+      // Tag references, kept only when tags are reported: unfiltered, as the
+      // tag before them.
+      references.release(*variable,
+                         [&](const SourceDiagnostic& record) { diagnostics.append_direct(record); });
       if (!variable->used) {
         if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
       }
@@ -170,7 +183,7 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
   if (existing == nullptr) return nullptr;
   push(DiagnosticCode::DuplicateVariableDeclaration, range);
   put_decl_ref(*existing);
-  existing->add_reference(DiagnosticCode::RedeclareLocal, range, config.report_tags);
+  add_reference(*existing, DiagnosticCode::RedeclareLocal, range);
   return existing;
 }
 
@@ -228,7 +241,7 @@ bool Emitter::check_uninitialized(SourceRange read, const Variable& variable, st
 
 void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, Register dst) {
   Variable& variable = *found.variable;
-  variable.add_reference(DiagnosticCode::ReadLocal, read, config.report_tags);
+  add_reference(variable, DiagnosticCode::ReadLocal, read);
   if (!check_variable_initialized(read, variable, found.window)) return;
   const std::uint64_t current = window_count();
   // A variable of a loop window that is not open yet (bound while a `for`

@@ -210,8 +210,8 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
         break;
       }
       Variable& variable = *found->variable;
-      variable.add_reference(compound ? DiagnosticCode::ReadWriteLocal : DiagnosticCode::WriteLocal,
-                             name_range, config.report_tags);
+      add_reference(variable, compound ? DiagnosticCode::ReadWriteLocal : DiagnosticCode::WriteLocal,
+                    name_range);
       check_variable_initialized(name_range, variable, found->window);
       if (!variable.is_mutable) {
         push(DiagnosticCode::ImmutableVariableAssignment, name_range);

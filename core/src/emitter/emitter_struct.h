@@ -274,6 +274,7 @@ class Emitter {
   Chunk chunk;
   std::vector<RegisterWindow> windows;
   Scopes scopes;
+  VariableReferences references;     // of the open scopes' variables
   DiagnosticsCollector diagnostics;  // the emitter's own records
   std::string_view source;
   const CompileConfig& config;
@@ -365,8 +366,8 @@ class Emitter {
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind) {
-    Variable* variable = arena.make<Variable>(&arena);
-    variable->name = name.text();
+    Variable* variable = arena.make<Variable>();
+    variable->set_name(name.text());
     variable->range = range;
     variable->reg = reg;
     variable->is_mutable = is_mutable;
@@ -374,6 +375,12 @@ class Emitter {
     variable->kind = kind;
     scopes.add(variable, name);
     return variable;
+  }
+  // A use of the variable; its tag reference is kept only when tags are
+  // reported, to reach the collector when the variable's scope closes.
+  void add_reference(Variable& variable, DiagnosticCode code, SourceRange at) {
+    if (code == DiagnosticCode::ReadLocal || code == DiagnosticCode::ExportedLocal) variable.used = true;
+    if (config.report_tags) references.add(variable, {at.start, at.end, code});
   }
   bool check_variable_initialized(SourceRange read, const Variable& variable, std::uint64_t window) {
     return variable.initialized || check_uninitialized(read, variable, window);

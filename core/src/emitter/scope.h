@@ -57,7 +57,7 @@ class Scopes {
     return std::span<Variable* const>(variables_).subspan(innermost().first);
   }
   // Declares the variable in the innermost scope.
-  void add(Variable* variable) { add(variable, VariableName(variable->name)); }
+  void add(Variable* variable) { add(variable, VariableName(variable->name())); }
 
   // Declares the variable in the innermost scope under `name` (whose text
   // is the variable's name).

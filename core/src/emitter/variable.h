@@ -1,8 +1,8 @@
 #pragma once
-// One declared name of a lexical scope and the kind table that decides its
-// tag, declaration reference and unused hint.
+// One declared name of a lexical scope, the kind table that decides its
+// tag, declaration reference and unused hint, and the tag references its
+// uses leave while its scope is open.
 #include <cstdint>
-#include <memory_resource>
 #include <optional>
 #include <string_view>
 #include <type_traits>
@@ -60,41 +60,101 @@ struct VariableName {
 };
 
 struct Variable {
-  explicit Variable(std::pmr::memory_resource* resource) : references(resource) {}
-
-  // Tag references collected while the scope is open (ReadLocal,
-  // ReadWriteLocal, WriteLocal, RedeclareLocal, ExportedLocal), when tags
-  // are reported; they reach the collector when the scope closes.
-  std::pmr::vector<SourceDiagnostic> references;
-  std::string_view name;  // empty for the holder of a destructured parameter
-  SourceRange range;      // the declaring name
-  Register reg = 0;       // 0: not allocated yet
-  bool is_mutable = false;
-  bool initialized = false;
-  VariableKind kind = VariableKind::LetBinding;
-  // Kept by the scope stack: the declaring scope's position on the stack,
-  // the name's id, whether this variable is what the name
-  // resolves to while its scope is open (not so for a later declaration of
-  // a name in the same scope), and the variable the name resolved to
-  // before.
-  bool bound = false;
-  std::uint32_t scope = 0;
-  std::uint32_t name_id = 0;
-  Variable* shadowed = nullptr;
-
+  std::string_view name() const { return {name_data, name_size}; }
+  // A name is a part of the source, so its size fits in 32 bits.
+  void set_name(std::string_view text) {
+    name_data = text.data();
+    name_size = static_cast<std::uint32_t>(text.size());
+  }
   DiagnosticCode tag() const {
     const VariableKindInfo& info = variable_kind_info(kind);
     return is_mutable ? info.tag_mutable : info.tag_immutable;
   }
   DiagnosticCode declaration_reference() const { return variable_kind_info(kind).declaration; }
+
+  // The text of the name (empty for the holder of a destructured
+  // parameter), of name_size bytes.
+  const char* name_data = nullptr;
+  // Kept by the scope stack: the variable the name resolved to before.
+  Variable* shadowed = nullptr;
+  SourceRange range;  // the declaring name
+  std::uint32_t name_size = 0;
+  Register reg = 0;  // 0: not allocated yet
+  // Kept by the scope stack: the declaring scope's position on the stack
+  // and the name's id.
+  std::uint32_t scope = 0;
+  std::uint32_t name_id = 0;
+  // The tag references collected while the scope is open, when tags are
+  // reported: the first and the last entry of the variable's chain in the
+  // emitter's VariableReferences (0: none).
+  std::uint32_t first_reference = 0;
+  std::uint32_t last_reference = 0;
+  VariableKind kind = VariableKind::LetBinding;
+  bool is_mutable = false;
+  bool initialized = false;
+  // Kept by the scope stack: whether this variable is what the name
+  // resolves to while its scope is open (not so for a later declaration of
+  // a name in the same scope).
+  bool bound = false;
   // Read or exported: what decides the unused hint.
   bool used = false;
-  // A use of the variable; its tag reference is kept only when tags are
-  // reported (`keep`).
-  void add_reference(DiagnosticCode code, SourceRange at, bool keep) {
-    if (code == DiagnosticCode::ReadLocal || code == DiagnosticCode::ExportedLocal) used = true;
-    if (keep) references.push_back({at.start, at.end, code});
+};
+
+// A compilation declares a variable for every name it binds: one cache line
+// each at most.
+static_assert(sizeof(Variable) <= 64, "a variable fits in 64 bytes");
+
+// The tag references (ReadLocal, ReadWriteLocal, WriteLocal, RedeclareLocal,
+// ExportedLocal) the variables of the open scopes collect when tags are
+// reported, for one emitter: one list of entries, in which every variable
+// chains its own from the first to the last. They reach the collector when
+// the variable's scope closes; the entries of a chain handed over are used
+// again by later references.
+class VariableReferences {
+ public:
+  void add(Variable& variable, const SourceDiagnostic& record) {
+    std::uint32_t n = free_;
+    if (n != 0) {
+      free_ = entries_[n - 1].next;
+      entries_[n - 1] = {record, 0};
+    } else {
+      n = append(record);
+    }
+    if (variable.last_reference != 0)
+      entries_[variable.last_reference - 1].next = n;
+    else
+      variable.first_reference = n;
+    variable.last_reference = n;
   }
+
+  // Hands the variable's references to `take` in the order they came, and
+  // frees their entries.
+  template <class Take>
+  void release(Variable& variable, Take&& take) {
+    const std::uint32_t first = variable.first_reference;
+    if (first == 0) return;
+    for (std::uint32_t n = first; n != 0; n = entries_[n - 1].next) take(entries_[n - 1].record);
+    entries_[variable.last_reference - 1].next = free_;
+    free_ = first;
+    variable.first_reference = 0;
+    variable.last_reference = 0;
+  }
+
+  // Entries made so far, in use or free: the most references held at once.
+  std::size_t entries() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    SourceDiagnostic record;
+    std::uint32_t next;  // the next entry of the chain, 0 at its end
+  };
+  // A new entry at the end; its number (index + 1).
+  std::uint32_t append(const SourceDiagnostic& record);
+
+  // Entry n is entries_[n - 1]; 0 is no entry.
+  std::vector<Entry> entries_;
+  // The first of the free entries, chained through `next`.
+  std::uint32_t free_ = 0;
 };
 
 }  // namespace quendal
