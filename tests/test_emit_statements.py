@@ -277,3 +277,15 @@ def test_pre_pass_reports_the_same_with_and_without_tags(statement, shape):
         assert off == _records_without_tags(source, True), source
         # The form draws something the plain name does not.
         assert off != _records_without_tags(quiet, False), source
+
+
+# The same for the conditions of `if` and `while`, which the parser marks
+# quiet on their own.
+@pytest.mark.parametrize("shape", ["if {} {{ }}", "while {} {{ }}", "if x {{ }} else if {} {{ }}",
+                                   "fn f(x) {{ if {} {{ a }} else {{ x }} }}", "loop {{ while {} {{ break; }} }}"])
+def test_pre_pass_reports_the_same_for_conditions(shape):
+    for form in PRE_PASS_FORMS:
+        source = shape.format(form)
+        off = _records_without_tags(source, False)
+        assert off == _records_without_tags(source, True), source
+        assert off != _records_without_tags(shape.format("x"), False), source

@@ -13,7 +13,8 @@
 //   pre_pass_function     the parameters and body of a function or the script
 //   pre_pass_block        a block, the body of a loop
 //   pre_pass_module       a module body, collecting its exports
-//   pre_pass_condition    the condition of `if` and `while`
+//   pre_pass_condition    the condition of `if` and `while` (quiet as a
+//                         statement can be)
 //   pre_pass_conditional  `c ? a : b`: the condition and both values
 //   pre_pass_for_head     the pattern and the iterable of `for`
 //   pre_pass_match_arm    one arm of `match`: pattern, guard and body
@@ -87,9 +88,9 @@ void Emitter::pre_pass_module(const BlockExpression& body, ModuleExportsData& ex
   declare_block(body.statements, nullptr, &exports);
 }
 
-void Emitter::pre_pass_condition(const Expression& condition) {
+void Emitter::pre_pass_condition(const Expression& condition, bool quiet) {
   check_condition_literal(condition);
-  declare_expression(condition);
+  if (!quiet || config.report_tags) declare_expression(condition);
 }
 
 void Emitter::pre_pass_conditional(const ConditionalExpression& expression) {

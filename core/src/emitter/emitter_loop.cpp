@@ -68,7 +68,7 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   WindowGuard window(*this, 0, false);
   ScopeGuard scope(*this, block_range(*expression.body));
   const Register condition = alloc_register();
-  pre_pass_condition(*expression.condition);
+  pre_pass_condition(*expression.condition, expression.condition_quiet);
   pre_pass_block(*expression.body);
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   const LoopContext inside{true, result};

@@ -351,7 +351,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
     enter_scope(range);
     if_chain_.push_back(node);
-    pre_pass_condition(*node->condition);
+    pre_pass_condition(*node->condition, node->condition_quiet);
     const Register condition = emit_expression_reg(*node->condition, loop);
     instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);

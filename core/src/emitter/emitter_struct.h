@@ -435,7 +435,8 @@ class Emitter {
                          std::span<const ArenaRef<Statement>> statements, const Expression* tail);
   void pre_pass_block(const BlockExpression& block);
   void pre_pass_module(const BlockExpression& body, ModuleExportsData& exports);
-  void pre_pass_condition(const Expression& condition);
+  // `quiet`: the parser found no form in the condition that the walk acts on.
+  void pre_pass_condition(const Expression& condition, bool quiet = false);
   void pre_pass_conditional(const ConditionalExpression& expression);
   void pre_pass_for_head(const ForInExpression& expression);
   void pre_pass_match_arm(const MatchCase& arm);

@@ -313,6 +313,8 @@ struct LoopExpression : ExpressionOf<ExpressionKind::Loop> {
   ArenaRef<BlockExpression> body;  // without trailing value
 };
 struct WhileExpression : ExpressionOf<ExpressionKind::While> {
+  // Set by the parser, as a statement's pre_pass_quiet, for the condition.
+  bool condition_quiet = false;
   TokenRef keyword;
   ArenaRef<Expression> condition;
   ArenaRef<BlockExpression> body;  // without trailing value
@@ -327,6 +329,8 @@ struct ForInExpression : ExpressionOf<ExpressionKind::ForIn> {
   ArenaRef<ElseBlock> else_block;  // optional
 };
 struct IfExpression : ExpressionOf<ExpressionKind::If> {
+  // Set by the parser, as a statement's pre_pass_quiet, for the condition.
+  bool condition_quiet = false;
   TokenRef keyword;
   ArenaRef<Expression> condition;
   ArenaRef<BlockExpression> body;

@@ -117,9 +117,12 @@ ParserResult<Expression*> Parser::if_expression() {
 ParserResult<IfExpression*> Parser::if_head() {
   if (!at_keyword(Keyword::If)) return kBacktrack;
   TokenRef keyword = advance();
+  const std::size_t condition_start = pos_;
   QUENDAL_TRY(test, condition());
+  const bool quiet = !context_.any_pre_pass_mark(index_at(condition_start), index_at(pos_));
   QUENDAL_TRY(body, block_expression());
   auto* node = arena_.make<IfExpression>();
+  node->condition_quiet = quiet;
   node->condition = *test;
   node->body = &(*body)->as<BlockExpression>();
   node->keyword = keyword;
@@ -183,10 +186,13 @@ ParserResult<Expression*> Parser::while_expression() {
   return memoized<Expression>(MemoRule::While, [&]() -> ParserResult<Expression*> {
     if (!at_keyword(Keyword::While)) return kBacktrack;
     TokenRef keyword = advance();
+    const std::size_t condition_start = pos_;
     QUENDAL_TRY(test, condition());
+    const bool quiet = !context_.any_pre_pass_mark(index_at(condition_start), index_at(pos_));
     QUENDAL_TRY(body, block_expression_no_expr());
     QUENDAL_TRY(otherwise, optional_else());
     auto* node = arena_.make<WhileExpression>();
+    node->condition_quiet = quiet;
     node->condition = *test;
     node->body = *body;
     node->keyword = keyword;
