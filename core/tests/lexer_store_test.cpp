@@ -100,6 +100,23 @@ TEST(Symbols, KeywordsAreStillFoundAfterTheIndexGrows) {
   EXPECT_EQ(t.symbol_count(), 3000u + 4);  // the names, x, let, while and the long one
 }
 
+TEST(Symbols, ALargeSourceStartsWithARoomierIndex) {
+  // The index is sized from the length of the source; names and keywords
+  // are found the same way in it, and it still grows past its estimate.
+  std::string source = "/*" + std::string(1 << 20, ' ') + "*/ ";
+  for (int i = 0; i < 20000; ++i) source += "n" + std::to_string(i) + (i % 1000 == 0 ? " let x.let " : " ");
+  source += "let n0 n19999 a_rather_long_name a_rather_long_name";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  const TokenIndex last = t.list().end - 1;  // Eof
+  EXPECT_EQ(t.symbol_count(), 20000u + 3);   // the names, x, let and the long one
+  EXPECT_TRUE(t.is_keyword(last - 5, Keyword::Let));
+  EXPECT_EQ(t.data(last - 4), t.data(0));  // n0 again
+  EXPECT_EQ(l.name(last - 3), "n19999");
+  EXPECT_EQ(t.data(last - 2), t.data(last - 1));
+  EXPECT_EQ(l.name(last - 1), "a_rather_long_name");
+}
+
 TEST(Keywords, EverySpellingIsFoundAndNearMissesAreNot) {
   for (int k = 0; k < kKeywordCount; ++k) {
     const auto keyword = static_cast<Keyword>(k);

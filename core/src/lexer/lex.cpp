@@ -758,7 +758,10 @@ digit : {
   }
   const auto next = static_cast<unsigned char>(s[q]);
   const std::size_t n = q - p;
-  if (kNameByte[next] != 0 || next == '.' || n > 10 || (s[p] == '0' && n != 1) || value > 2147483647u)
+  // A "." after the digits starts a fraction, except in "..": the start of
+  // a range (`0..<n`) ends the number.
+  if (kNameByte[next] != 0 || (next == '.' && (q + 1 >= size || s[q + 1] != '.')) || n > 10 ||
+      (s[p] == '0' && n != 1) || value > 2147483647u)
     goto general;
   QUENDAL_LEX_ROW(TokenTag::Ordinal, static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(value));
 }
