@@ -196,6 +196,22 @@ TEST(Columns, ATokenWithoutPayloadIsTenBytes) {
   EXPECT_GE(l.tokens().bytes_reserved(), l.tokens().bytes_used());
 }
 
+TEST(Columns, LengthAndDatumLieOneCapacityAfterKindAndStart) {
+  // The lexer writes a row through its kind and its start alone.
+  TokenColumns columns;
+  for (const std::size_t rows : {1, 2, 7, 1000}) {
+    columns.reserve(rows);
+    EXPECT_EQ(columns.lengths(), reinterpret_cast<std::uint8_t*>(columns.tags()) + columns.capacity());
+    EXPECT_EQ(columns.data(), columns.starts() + columns.capacity());
+  }
+  for (std::uint32_t i = 0; i < 5000; ++i) columns.push(TokenTag::Operator, i, i % 300, i * 3);
+  EXPECT_EQ(columns.lengths(), reinterpret_cast<std::uint8_t*>(columns.tags()) + columns.capacity());
+  EXPECT_EQ(columns.data(), columns.starts() + columns.capacity());
+  EXPECT_EQ(columns.data()[4999], 4999u * 3);
+  EXPECT_EQ(columns.lengths()[299], TokenColumns::kLongLength);
+  EXPECT_EQ(columns.lengths()[4999], 4999u % 300);
+}
+
 TEST(Refusal, RowsBeyondThirtyTwoBitIndicesAreNeverHeld) {
   // A store refuses to grow past 32-bit indices rather than hand out a
   // smaller block; the lexer checks the lists fit before joining them.
