@@ -268,6 +268,17 @@ TEST(Recovery, NestedRecordsFollowTheirStringInSourceOrder) {
             "UnknownToken@21..22");
 }
 
+TEST(Recovery, WithoutTagsOnlyTheNestedDiagnosticsAreReported) {
+  // Strings before the first nested diagnostic, after it, and deeper ones.
+  const std::string source = "'$(a)' '$x $(b:f)' '$(c + '$(1_)')' '$(2_)' '$(f)'";
+  EXPECT_EQ(records(source, false),
+            "InternalError@0..0 InvalidNumberLiteralUnderscore@29..31 InvalidNumberLiteralUnderscore@39..41");
+  EXPECT_EQ(records(source, true),
+            "InternalError@0..0 Interpolation@0..6 Interpolation@7..18 Interpolation@19..35 "
+            "Interpolation@26..33 InvalidNumberLiteralUnderscore@29..31 Interpolation@36..43 "
+            "InvalidNumberLiteralUnderscore@39..41 Interpolation@44..50");
+}
+
 TEST(Recovery, ATemplateTagsItselfThenItsInterpolations) {
   EXPECT_EQ(records("a $('b') $if", true, true),
             "InternalError@0..0 Interpolation@0..12 String@4..7 InvalidKeyword@10..12");

@@ -399,7 +399,9 @@ void recover(Lexer& lx, const Lexed& token, std::uint32_t start, std::uint32_t e
     if (lx.tags) lx.records->append_direct({start, end, DiagnosticCode::String});
   } else if (token.tag == TokenTag::InterpolatedString) {
     if (lx.tags) lx.records->append_direct({start, end, DiagnosticCode::Interpolation});
-    recover_parts(lx, token.data);
+    // Without tags, the nested tokens report only their diagnostics: none
+    // when no token of any interpolation list has any.
+    if (lx.tags || !lx.nested_wrapped.empty()) recover_parts(lx, token.data);
   }
 }
 
