@@ -64,7 +64,10 @@ INSTANTIATE_TEST_SUITE_P(Numbers, AnyDistanceFromTheEnd,
                                            "4294967296", "12345678901", "99999999999",
                                            "1234567890123456789012", "1x", "1_000", "1.5", "1..2", "1.",
                                            "1e3", "0x1F", "0b101", "1\xC3\xA9", "x.1", "x.1.2", "x . 12",
-                                           "x.01", "t.0.1"));
+                                           "x.01", "t.0.1",
+                                           // digits before "..": the number ends there
+                                           "0..<n", "1...", "1..", "01..2", "2147483648..1", "x.1..2",
+                                           "1.\xC3\xA9", "1. .2", "1.)", "for i in 0..<10 {}"));
 
 INSTANTIATE_TEST_SUITE_P(KeywordsAndTheirAdjustment, AnyDistanceFromTheEnd,
                          ::testing::Values("if", "let mut x", "a.if", "a. if", "a.true true",

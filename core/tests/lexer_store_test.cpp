@@ -100,6 +100,23 @@ TEST(Symbols, KeywordsAreStillFoundAfterTheIndexGrows) {
   EXPECT_EQ(t.symbol_count(), 3000u + 4);  // the names, x, let, while and the long one
 }
 
+TEST(Symbols, ALargeSourceStartsWithARoomierIndex) {
+  // The index is sized from the length of the source; names and keywords
+  // are found the same way in it, and it still grows past its estimate.
+  std::string source = "/*" + std::string(1 << 20, ' ') + "*/ ";
+  for (int i = 0; i < 20000; ++i) source += "n" + std::to_string(i) + (i % 1000 == 0 ? " let x.let " : " ");
+  source += "let n0 n19999 a_rather_long_name a_rather_long_name";
+  const Lexed l(source);
+  const Tokens& t = l.tokens();
+  const TokenIndex last = t.list().end - 1;  // Eof
+  EXPECT_EQ(t.symbol_count(), 20000u + 3);   // the names, x, let and the long one
+  EXPECT_TRUE(t.is_keyword(last - 5, Keyword::Let));
+  EXPECT_EQ(t.data(last - 4), t.data(0));  // n0 again
+  EXPECT_EQ(l.name(last - 3), "n19999");
+  EXPECT_EQ(t.data(last - 2), t.data(last - 1));
+  EXPECT_EQ(l.name(last - 1), "a_rather_long_name");
+}
+
 TEST(Keywords, EverySpellingIsFoundAndNearMissesAreNot) {
   for (int k = 0; k < kKeywordCount; ++k) {
     const auto keyword = static_cast<Keyword>(k);
@@ -179,6 +196,22 @@ TEST(Columns, ATokenWithoutPayloadIsTenBytes) {
   EXPECT_GE(l.tokens().bytes_reserved(), l.tokens().bytes_used());
 }
 
+TEST(Columns, LengthAndDatumLieOneCapacityAfterKindAndStart) {
+  // The lexer writes a row through its kind and its start alone.
+  TokenColumns columns;
+  for (const std::size_t rows : {1, 2, 7, 1000}) {
+    columns.reserve(rows);
+    EXPECT_EQ(columns.lengths(), reinterpret_cast<std::uint8_t*>(columns.tags()) + columns.capacity());
+    EXPECT_EQ(columns.data(), columns.starts() + columns.capacity());
+  }
+  for (std::uint32_t i = 0; i < 5000; ++i) columns.push(TokenTag::Operator, i, i % 300, i * 3);
+  EXPECT_EQ(columns.lengths(), reinterpret_cast<std::uint8_t*>(columns.tags()) + columns.capacity());
+  EXPECT_EQ(columns.data(), columns.starts() + columns.capacity());
+  EXPECT_EQ(columns.data()[4999], 4999u * 3);
+  EXPECT_EQ(columns.lengths()[299], TokenColumns::kLongLength);
+  EXPECT_EQ(columns.lengths()[4999], 4999u % 300);
+}
+
 TEST(Refusal, RowsBeyondThirtyTwoBitIndicesAreNeverHeld) {
   // A store refuses to grow past 32-bit indices rather than hand out a
   // smaller block; the lexer checks the lists fit before joining them.
@@ -233,6 +266,17 @@ TEST(Recovery, NestedRecordsFollowTheirStringInSourceOrder) {
             "InternalError@0..0 InvalidEscapeSequence@1..3 InvalidEscapeSequence@17..19 "
             "InvalidEscapeSequence@6..8 InvalidNumberLiteralUnderscore@10..12 UnknownToken@15..16 "
             "UnknownToken@21..22");
+}
+
+TEST(Recovery, WithoutTagsOnlyTheNestedDiagnosticsAreReported) {
+  // Strings before the first nested diagnostic, after it, and deeper ones.
+  const std::string source = "'$(a)' '$x $(b:f)' '$(c + '$(1_)')' '$(2_)' '$(f)'";
+  EXPECT_EQ(records(source, false),
+            "InternalError@0..0 InvalidNumberLiteralUnderscore@29..31 InvalidNumberLiteralUnderscore@39..41");
+  EXPECT_EQ(records(source, true),
+            "InternalError@0..0 Interpolation@0..6 Interpolation@7..18 Interpolation@19..35 "
+            "Interpolation@26..33 InvalidNumberLiteralUnderscore@29..31 Interpolation@36..43 "
+            "InvalidNumberLiteralUnderscore@39..41 Interpolation@44..50");
 }
 
 TEST(Recovery, ATemplateTagsItselfThenItsInterpolations) {

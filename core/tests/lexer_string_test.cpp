@@ -137,6 +137,34 @@ INSTANTIATE_TEST_SUITE_P(
              "\"\" []) !UnterminatedString@4..4)@0..4 Eof@4..4"},
         Case{"'${}'", "Interp(\"\" [Op({)@2..3 Op(})@3..4] \"\" [])@0..5 Eof@5..5"}));
 
+// `$(name)` and `$(name:format)` take a shorter way than other
+// interpolations; the tokens and ranges must be those of the general one,
+// and whatever else follows the "(" must still go the general way.
+INSTANTIATE_TEST_SUITE_P(
+    SimpleInterpolations, StringRanges,
+    ::testing::Values(
+        Case{"'$(ab)'", "Interp(\"\" [Id(ab)@3..5] \"\" [])@0..7 Eof@7..7"},
+        Case{"'$(ab:5.1f)'", "Interp(\"\" [Id(ab)@3..5]:\"5.1f\" \"\" [])@0..12 Eof@12..12"},
+        Case{"'$(a_1)$(a_1)'", "Interp(\"\" [Id(a_1)@3..6] \"\" [Id(a_1)@9..12] \"\" [])@0..14 Eof@14..14"},
+        Case{"'$(abcdefghijkl)'", "Interp(\"\" [Id(abcdefghijkl)@3..15] \"\" [])@0..17 Eof@17..17"},
+        // keywords: the token after them decides what they are
+        Case{"'$(if)'", "Interp(\"\" [Kw(if)@3..5] \"\" [])@0..7 Eof@7..7"},
+        Case{"'$(not)'", "Interp(\"\" [Kw(not)@3..6] \"\" [])@0..8 Eof@8..8"},
+        Case{"'$(type)'", "Interp(\"\" [Id(type)@3..7] \"\" [])@0..9 Eof@9..9"},
+        Case{"'$(type:x)'", "Interp(\"\" [Id(type)@3..7]:\"x\" \"\" [])@0..11 Eof@11..11"},
+        // not just a name between the "(" and the ")" or ":"
+        Case{"'$(a::b)'", "Interp(\"\" [Id(a)@3..4 Op(::)@4..6 Id(b)@6..7] \"\" [])@0..9 Eof@9..9"},
+        Case{"'$(a.b)'", "Interp(\"\" [Id(a)@3..4 Op(.)@4..5 Id(b)@5..6] \"\" [])@0..8 Eof@8..8"},
+        Case{"'$( a)'", "Interp(\"\" [Id(a)@4..5] \"\" [])@0..7 Eof@7..7"},
+        Case{"'$(a )'", "Interp(\"\" [Id(a)@3..4] \"\" [])@0..7 Eof@7..7"},
+        Case{"'$(_a)'", "Interp(\"\" [Id(_a)@3..5] \"\" [])@0..7 Eof@7..7"},
+        Case{"'$(a\xC3\xA9)'", "Interp(\"\" [Id(a\xC3\xA9)@3..6] \"\" [])@0..8 Eof@8..8"},
+        // at the end of the input
+        Case{"'$(a)", "Unknown(Interp(\"\" [Id(a)@3..4] \"\" []) !UnterminatedString@5..5)@0..5 Eof@5..5"},
+        Case{"'$(a:", "Unknown(Interp(\"\" [Id(a)@3..4] \"\" []) !UnterminatedString@5..5)@0..5 Eof@5..5"},
+        Case{"'$(a",
+             "Unknown(Interp(\"\" [Id(a)@3..4 Eof@4..4] \"\" []) !UnterminatedString@4..4)@0..4 Eof@4..4"}));
+
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Fragments,
     ::testing::Values(Case{"'abc'", "Text(\"abc\")"}, Case{"''", ""},
@@ -152,7 +180,11 @@ INSTANTIATE_TEST_SUITE_P(
                            "Text(\"a\") Interp($ [] :\"f\" (Op(()@3..4 Op())@7..8)) Text(\"b\")"},
                       Case{"'$(x'", "Interp($ [] (Op(()@2..3 Empty@5..5))"},
                       Case{"'$(x:abc", "Interp($ [] :\"abc\" (Op(()@2..3 Eof@8..8))"},
-                      Case{"'${x}$y'", "Interp($ []) Interp($ [])"}, Case{"@@'$$x'@@", "Interp($$ [])"}));
+                      Case{"'${x}$y'", "Interp($ []) Interp($ [])"}, Case{"@@'$$x'@@", "Interp($$ [])"},
+                      // the delimiters of the shorter way for `$(name)`
+                      Case{"'$(ab)'", "Interp($ [] (Op(()@2..3 Op())@5..6))"},
+                      Case{"'$(ab:f)'", "Interp($ [] :\"f\" (Op(()@2..3 Op())@7..8))"},
+                      Case{"'$(if)'", "Interp($ [] (Op(()@2..3 Op())@5..6))"}));
 
 // The common literal borrows its value from the source; assembled values
 // live in the arena.

@@ -86,8 +86,11 @@ std::size_t continuation_run(std::string_view s, std::size_t pos) {
   return continuation_end(s.data(), s.size(), pos) - pos;
 }
 
-SymbolIndex::SymbolIndex() {
-  grow();
+SymbolIndex::SymbolIndex(std::size_t expected) {
+  // Half full at most: 2 * expected slots, a power of two, 1024 or more.
+  std::size_t capacity = 1024;
+  while (capacity / 2 < expected) capacity *= 2;
+  grow(capacity);
   for (std::size_t k = 0; k < kKeywords.size(); ++k) {
     if (!matched_by_words(kKeywords[k])) continue;
     const std::uint64_t word = word_of(kKeywords[k].spelling);
@@ -98,7 +101,7 @@ SymbolIndex::SymbolIndex() {
 SymbolIndex::Slot& SymbolIndex::claim(Slot& slot, std::uint64_t key) {
   Slot* empty = &slot;
   if (count_ >= limit_) [[unlikely]] {
-    grow();
+    grow(slots_.size() * 2);
     std::size_t i = (key * kFibonacci) >> shift_;
     while (slots_[i].key != 0) i = (i + 1) & mask_;
     empty = &slots_[i];
@@ -141,8 +144,7 @@ SymbolId SymbolIndex::intern(std::vector<std::string_view>& symbols, std::string
   }
 }
 
-void SymbolIndex::grow() {
-  const std::size_t capacity = slots_.empty() ? 1024 : slots_.size() * 2;
+void SymbolIndex::grow(std::size_t capacity) {
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(capacity, Slot{});
   mask_ = capacity - 1;

@@ -399,7 +399,9 @@ void recover(Lexer& lx, const Lexed& token, std::uint32_t start, std::uint32_t e
     if (lx.tags) lx.records->append_direct({start, end, DiagnosticCode::String});
   } else if (token.tag == TokenTag::InterpolatedString) {
     if (lx.tags) lx.records->append_direct({start, end, DiagnosticCode::Interpolation});
-    recover_parts(lx, token.data);
+    // Without tags, the nested tokens report only their diagnostics: none
+    // when no token of any interpolation list has any.
+    if (lx.tags || !lx.nested_wrapped.empty()) recover_parts(lx, token.data);
   }
 }
 
@@ -487,39 +489,42 @@ inline std::size_t spaces_end(const char* s, std::size_t size, std::size_t p) {
   return p;
 }
 
-// The main list's rows, written through local copies of the column
-// pointers and the count; `sync` hands the count back to the columns.
+// The main list's rows, written through two pointers to the next row: its
+// kind (the byte columns) and its start (the 32-bit columns). The length and
+// the datum lie one capacity further on in the same block, so a row costs
+// four stores and two increments and keeps three registers. `sync` hands the
+// count back to the columns.
 struct Rows {
   explicit Rows(TokenColumns& columns) : columns(columns) { load(); }
   void load() {
-    tags = columns.tags();
-    lengths = columns.lengths();
-    starts = columns.starts();
-    data = columns.data();
+    first = columns.tags();
     capacity = columns.capacity();
-    n = columns.size();
+    tag = first + columns.size();
+    start = columns.starts() + columns.size();
   }
-  void sync() { columns.set_size(n); }
+  void sync() { columns.set_size(n()); }
+  std::uint32_t n() const { return static_cast<std::uint32_t>(tag - first); }
   // A row whose length is below 255, into capacity the caller made sure of.
   void push(TokenTag kind, std::uint32_t from, std::uint32_t size, std::uint32_t value) {
-    tags[n] = kind;
-    lengths[n] = static_cast<std::uint8_t>(size);
-    starts[n] = from;
-    data[n] = value;
-    ++n;
+    const std::size_t column = capacity;
+    tag[0] = kind;
+    reinterpret_cast<std::uint8_t*>(tag)[column] = static_cast<std::uint8_t>(size);
+    start[0] = from;
+    start[column] = value;
+    ++tag;
+    ++start;
   }
-  bool last_is(TokenTag kind) const { return n != 0 && tags[n - 1] == kind; }
+  bool last_is(TokenTag kind) const { return tag != first && tag[-1] == kind; }
   bool last_is_dot() const {
-    return last_is(TokenTag::Operator) && data[n - 1] == static_cast<std::uint32_t>(Operator::Dot);
+    return last_is(TokenTag::Operator) &&
+           start[static_cast<std::size_t>(capacity) - 1] == static_cast<std::uint32_t>(Operator::Dot);
   }
 
   TokenColumns& columns;
-  TokenTag* tags;
-  std::uint8_t* lengths;
-  std::uint32_t* starts;
-  std::uint32_t* data;
+  TokenTag* first;
+  TokenTag* tag;
+  std::uint32_t* start;
   std::uint32_t capacity;
-  std::uint32_t n;
 };
 
 // The keyword adjustment of the last row (`n`) for the token after it.
@@ -555,8 +560,8 @@ bool adjust_last_row(Lexer& lx, TokenTag* tags, std::uint8_t* lengths, std::uint
     std::uint32_t start, end;
     Lexed t = token(lx, last.last_is_dot(), start, end);
     p = lx.pos;
-    if (after_keyword && !adjust_last_row(lx, last.tags, last.lengths, last.starts, last.data, last.n - 1,
-                                          t.tag, start, end - start, t.data))
+    if (after_keyword && !adjust_last_row(lx, columns.tags(), columns.lengths(), columns.starts(),
+                                          columns.data(), last.n() - 1, t.tag, start, end - start, t.data))
       return p;  // the `in` of a `not in`
     push_main(lx, t, start, end);
     if (t.tag == TokenTag::Eof) {
@@ -598,7 +603,7 @@ void lex_main(Lexer& lx) {
   const std::size_t fast_end = std::min(word_end, size >= 8 ? size - 7 : 0);
   std::size_t p = 0;
   std::size_t stop = 0;
-  auto limit = [&] { stop = std::min<std::size_t>(fast_end, p + (rows.capacity - rows.n)); };
+  auto limit = [&] { stop = std::min<std::size_t>(fast_end, p + (rows.capacity - rows.n())); };
   limit();
 
   std::size_t q;        // the end of the token being read
@@ -758,7 +763,10 @@ digit : {
   }
   const auto next = static_cast<unsigned char>(s[q]);
   const std::size_t n = q - p;
-  if (kNameByte[next] != 0 || next == '.' || n > 10 || (s[p] == '0' && n != 1) || value > 2147483647u)
+  // A "." after the digits starts a fraction, except in "..": the start of
+  // a range (`0..<n`) ends the number.
+  if (kNameByte[next] != 0 || (next == '.' && (q + 1 >= size || s[q + 1] != '.')) || n > 10 ||
+      (s[p] == '0' && n != 1) || value > 2147483647u)
     goto general;
   QUENDAL_LEX_ROW(TokenTag::Ordinal, static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(value));
 }
@@ -845,7 +853,7 @@ general:
 boundary:
   if (p < fast_end) {
     // The rows left are fewer than the bytes left before `fast_end`.
-    if (rows.n == rows.capacity) {
+    if (rows.n() == rows.capacity) {
       rows.sync();
       columns.grow();
       rows.load();

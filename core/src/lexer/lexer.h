@@ -86,7 +86,8 @@ class SymbolIndex {
     std::uint32_t keyword = 0;  // Keyword + 1; 0: not a keyword
   };
 
-  SymbolIndex();
+  // `expected` names are taken without growing (at least 512).
+  explicit SymbolIndex(std::size_t expected = 0);
 
   // The slot of the name of at most 8 bytes whose key is `word`, or the empty
   // slot where it goes.
@@ -119,7 +120,7 @@ class SymbolIndex {
                      std::uint32_t length, std::uint64_t word);
   // Takes an empty slot for `key` (growing first when half full).
   Slot& claim(Slot& slot, std::uint64_t key);
-  void grow();
+  void grow(std::size_t capacity);
 
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
@@ -163,7 +164,9 @@ struct Lexer {
   // One list per nesting level, reused.
   std::vector<std::vector<ListToken>> lists;
 
-  SymbolIndex symbol_index;
+  // Sized for one new name per 128 bytes of source, so that scripts like the
+  // benchmark corpus (about one per 190 bytes) never rehash.
+  SymbolIndex symbol_index{size / 128};
 
   // Current interpolation nesting.
   int depth = 0;

@@ -242,6 +242,46 @@ Delimiter delimiter_of(const ListToken& t) {
   return d;
 }
 
+// The usual interpolation, `$(name)` or `$(name:format)`: a name of ASCII
+// letters, digits and "_" that is no keyword, directly between the "(" and a
+// ")" or a ":" (not "::"). Puts the tokens the general loop would make for it
+// into `list`, up to and including the ")" or ":", and returns true;
+// `has_format` tells which. Anything else: false, the position unchanged.
+bool simple_interpolation(Lexer& lx, std::vector<ListToken>& list, bool& has_format) {
+  const char* s = lx.src;
+  const std::size_t size = lx.size;
+  const std::size_t open = lx.pos;  // at "("
+  std::size_t q = open + 1;
+  if (q >= size) return false;
+  auto c = static_cast<unsigned char>(s[q]);
+  if (c >= 0x80 || (kAsciiIdentifier[c] & 1) == 0) return false;
+  do ++q;
+  while (q < size && (c = static_cast<unsigned char>(s[q])) < 0x80 && (kAsciiIdentifier[c] & 2) != 0);
+  if (q >= size) return false;
+  const char close = s[q];
+  if (close == ':') {
+    if (q + 1 < size && s[q + 1] == ':') return false;
+  } else if (close != ')') {
+    return false;
+  }
+  lx.pos = open + 1;
+  const Lexed name = identifier(lx, true);
+  if (name.tag != TokenTag::Identifier) {
+    // A keyword: the token after it decides what it is.
+    lx.pos = open;
+    return false;
+  }
+  const auto at = [](std::size_t offset) { return static_cast<std::uint32_t>(offset); };
+  const Operator last = close == ':' ? Operator::Colon : Operator::CloseParen;
+  list.push_back(ListToken{TokenTag::Operator, static_cast<std::uint32_t>(Operator::OpenParen), at(open),
+                           at(open + 1), 0, 0});
+  list.push_back(ListToken{TokenTag::Identifier, name.data, at(open + 1), at(q), 0, 0});
+  list.push_back(ListToken{TokenTag::Operator, static_cast<std::uint32_t>(last), at(q), at(q + 1), 0, 0});
+  lx.pos = q + 1;
+  has_format = close == ':';
+  return true;
+}
+
 // interpolation -> "(" tokens [":" format] ")"
 [[gnu::noinline]] StringFragment parenthesised_interpolation(Lexer& lx, std::size_t dollar,
                                                              std::size_t dollar_end) {
@@ -252,7 +292,8 @@ Delimiter delimiter_of(const ListToken& t) {
   interpolation.dollar_end = static_cast<std::uint32_t>(dollar_end);
   int parens = 0, braces = 0;
   bool has_format = false;
-  for (;;) {
+  const bool simple = simple_interpolation(lx, list, has_format);
+  while (!simple) {
     ListToken t;
     const bool kept = list_token(lx, list, t);
     if (t.tag == TokenTag::Eof) {

@@ -40,7 +40,9 @@ struct TokenDiagnostic {
 
 // Four columns with one size and one capacity, in one block: the kinds, the
 // lengths, the starts and the data. A row is appended with one capacity
-// check and four stores.
+// check and four stores. A row's length is always `capacity()` bytes after
+// its kind, and its datum `capacity()` words after its start, so a writer can
+// reach all four from two pointers.
 class TokenColumns {
  public:
   TokenColumns() = default;
