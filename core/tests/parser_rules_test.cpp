@@ -570,6 +570,17 @@ TEST(PrePassMarks, RangeQueriesSeeExactlyTheMarkedTokens) {
     EXPECT_EQ(context.any_pre_pass_mark(c.begin, c.end), c.any) << c.begin << ".." << c.end;
 }
 
+// The short path for number operands agrees with the rule: arithmetic and
+// comparisons take numbers, logical operators do not.
+TEST(PrePassMarks, NumberOperandTableFollowsTheRule) {
+  const bool* quiet = number_operand_quiet_table();
+  EXPECT_TRUE(quiet[static_cast<int>(Operator::Plus)]);
+  EXPECT_TRUE(quiet[static_cast<int>(Operator::Percent)]);
+  EXPECT_TRUE(quiet[static_cast<int>(Operator::Lt)]);
+  EXPECT_FALSE(quiet[static_cast<int>(Operator::AndAnd)]);
+  EXPECT_FALSE(quiet[static_cast<int>(Operator::OrOr)]);
+}
+
 // Which statements the parser marks quiet: only those holding no form the
 // declaration pre-pass reports or declares.
 TEST(PrePassMarks, StatementsWithoutWarnedFormsAreQuiet) {

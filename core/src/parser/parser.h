@@ -185,16 +185,7 @@ class MemoTable {
 // State shared by the parser of a script and the parsers of the
 // interpolations inside it.
 struct ParseContext {
-  explicit ParseContext(Arena& a) : arena(a), memo(a) {
-    for (int op = 0; op < kOperatorCount; ++op) {
-      const auto code = static_cast<std::uint32_t>(op);
-      number_operand_quiet[op] =
-          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Number, 0, false) &&
-          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Number, 0, true) &&
-          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Ordinal, 0, false) &&
-          !literal_operand_warning(TokenTag::Operator, code, TokenTag::Ordinal, 0, true);
-    }
-  }
+  explicit ParseContext(Arena& a) : arena(a), memo(a) {}
   ParseContext(const ParseContext&) = delete;
   ParseContext& operator=(const ParseContext&) = delete;
 
@@ -230,7 +221,7 @@ struct ParseContext {
   std::uint64_t pre_pass_mark_count = 0;
   // Per operator: a number operand (either side) draws no warning, the
   // common case (`i + 1`, `n < 10`) decided without the rule.
-  bool number_operand_quiet[kOperatorCount] = {};
+  const bool* number_operand_quiet = number_operand_quiet_table();
   void mark_pre_pass(TokenIndex index) {
     const std::size_t word = index >> 6;
     if (word >= pre_pass_marks.size())

@@ -1,5 +1,7 @@
 #include "parser/static_warnings.h"
 
+#include <array>
+
 #include "parser/ast.h"
 
 namespace quendal {
@@ -49,6 +51,21 @@ std::optional<DiagnosticCode> literal_operand_warning(TokenTag op_tag, std::uint
       return DiagnosticCode::NonNumberOrStringInComparison;
   }
   return std::nullopt;
+}
+
+const bool* number_operand_quiet_table() {
+  static const std::array<bool, kOperatorCount> table = [] {
+    std::array<bool, kOperatorCount> quiet{};
+    for (int op = 0; op < kOperatorCount; ++op) {
+      const auto code = static_cast<std::uint32_t>(op);
+      quiet[op] = true;
+      for (const TokenTag tag : {TokenTag::Number, TokenTag::Ordinal})
+        for (const bool right : {false, true})
+          if (literal_operand_warning(TokenTag::Operator, code, tag, 0, right)) quiet[op] = false;
+    }
+    return quiet;
+  }();
+  return table.data();
 }
 
 // A record in parentheses is one only when written with braces.

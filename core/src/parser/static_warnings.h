@@ -35,6 +35,10 @@ inline std::optional<DiagnosticCode> literal_operand_warning(const Token& op, co
   return literal_operand_warning(op_tag, op_code, literal_tag, literal_code, literal_is_right);
 }
 
+// Per operator (kOperatorCount entries): a number or ordinal operand, on
+// either side, draws no warning. Made once from the rule above.
+const bool* number_operand_quiet_table();
+
 bool draws_unnecessary_parentheses_record(const Expression& inner);
 // Whether parentheses around `inner` are reported as unnecessary.
 inline bool draws_unnecessary_parentheses(const Expression& inner) {
