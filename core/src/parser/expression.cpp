@@ -137,13 +137,7 @@ static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& 
     first = false;
     TokenRef op = advance();
     QUENDAL_TRY(right, operators(precedence.power, nullptr));
-    auto* node = arena_.make<BinaryExpression>();
-    node->left = left;
-    node->right = *right;
-    node->op = op;
-    note_literal_operand(op, left, false);
-    note_literal_operand(op, *right, true);
-    left = node;
+    left = binary(left, op, *right);
   }
   return left;
 }
@@ -217,13 +211,7 @@ static bool is_plain_binary(TokenTag tag, std::uint32_t data, const Precedence& 
                              DiagnosticCode::UnexpectedToken),
           range_op->start, range_op->end);
     }
-    auto* node = arena_.make<BinaryExpression>();
-    node->left = left;
-    node->right = *right;
-    node->op = op;
-    note_literal_operand(op, left, false);
-    note_literal_operand(op, *right, true);
-    left = node;
+    left = binary(left, op, *right);
   }
   return left;
 }

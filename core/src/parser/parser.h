@@ -530,6 +530,16 @@ class Parser {
     note_literal_operand_slow(op, operand->as<LiteralExpression>(), is_right);
   }
   void note_literal_operand_slow(TokenRef op, const LiteralExpression& operand, bool is_right);
+  // A binary operation node, its literal operands noted.
+  Expression* binary(Expression* left, TokenRef op, Expression* right) {
+    auto* node = arena_.make<BinaryExpression>();
+    node->left = left;
+    node->right = right;
+    node->op = op;
+    note_literal_operand(op, left, false);
+    note_literal_operand(op, right, true);
+    return node;
+  }
   std::pair<TokenTag, std::uint32_t> operand_tag(TokenRef token) const;
   // An access, call or tagged string just made on `object`: noted when a
   // literal or an interpolated string is indexed, called or used as a tag.
