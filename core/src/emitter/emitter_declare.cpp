@@ -66,7 +66,7 @@ void Emitter::pre_pass_function(SourceRange range, const ParameterList* paramete
       if (is_plain_name(pattern)) {
         const auto& binding = pattern->as<BindingPattern>();
         if (!binding.name.is_null() && is_identifier(binding.name))
-          declare_parameter(index, *binding.name, binding.name.range(), !binding.mut.is_null(),
+          declare_parameter(index, *binding.name, ref_range(binding.name), !binding.mut.is_null(),
                             rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
       } else if (pattern != nullptr) {
         add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,
@@ -136,7 +136,8 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
         case PatternKind::Binding:
         case PatternKind::Record:
         case PatternKind::Array:
-          push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
+          push(DiagnosticCode::UnnecessaryParentheses,
+               span_of(ref_range(group.open), ref_range(group.close)));
           break;
         case PatternKind::Comparison:
         case PatternKind::Interval:
@@ -313,8 +314,8 @@ void Emitter::declare_call_head(const Expression& call, std::uint64_t start) {
   push_tag(DiagnosticCode::Callable, callee_range);
   if (!open->is_null()) push_tag(DiagnosticCode::ArgumentStart, open->range());
   for (const auto& item : *arguments) {
-    if (item.item.is_spread()) push_tag(DiagnosticCode::ArgumentSpread, item.item.spread.range());
-    if (!item.comma.is_null()) push_tag(DiagnosticCode::ArgumentComma, item.comma.range());
+    if (item.item.is_spread()) push_tag(DiagnosticCode::ArgumentSpread, ref_range(item.item.spread));
+    if (!item.comma.is_null()) push_tag(DiagnosticCode::ArgumentComma, ref_range(item.comma));
   }
   if (!close->is_null()) push_tag(DiagnosticCode::ArgumentEnd, close->range());
 }
@@ -425,7 +426,7 @@ void Emitter::declare_inner_expression(const Expression& expression) {
     case ExpressionKind::Group: {
       const auto& group = expression.as<GroupExpression>();
       if (group.expression != nullptr && draws_unnecessary_parentheses(*group.expression))
-        push(DiagnosticCode::UnnecessaryParentheses, span_of(group.open.range(), group.close.range()));
+        push(DiagnosticCode::UnnecessaryParentheses, span_of(ref_range(group.open), ref_range(group.close)));
       return for_each_sub_expression(group, declare);
     }
     case ExpressionKind::Call:
@@ -478,9 +479,9 @@ void Emitter::declare_inner_expression(const Expression& expression) {
       // emitted; the subject only here.
       const auto& match = expression.as<MatchExpression>();
       push_tag(DiagnosticCode::MatchExpression, range_of(expression));
-      push_tag(DiagnosticCode::KeywordMatch, match.keyword.range());
+      push_tag(DiagnosticCode::KeywordMatch, ref_range(match.keyword));
       for (const MatchCase& arm : match.cases) {
-        if (!arm.keyword.is_null()) push_tag(DiagnosticCode::KeywordCase, arm.keyword.range());
+        if (!arm.keyword.is_null()) push_tag(DiagnosticCode::KeywordCase, ref_range(arm.keyword));
       }
       if (match.subject != nullptr) declare_expression(*match.subject);
       return;

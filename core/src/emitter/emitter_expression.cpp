@@ -151,7 +151,6 @@ Register Emitter::emit_expression_reg(const Expression& expression, LoopContext 
 Register Emitter::variable_reg(const Expression& inner, LoopContext loop) {
   const TokenRef ref = inner.as<VariableExpression>().token;
   if (ref.is_borrowed()) {
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = ref.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       Variable* local = scopes.find_local(tokens.data(index));
@@ -171,7 +170,6 @@ Register Emitter::variable_reg(const Expression& inner, LoopContext loop) {
 Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
   const TokenRef ref = inner.as<VariableExpression>().token;
   if (ref.is_borrowed()) {
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = ref.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       const SymbolId symbol = tokens.data(index);
@@ -179,7 +177,7 @@ Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
         return local_in_place(*local, {tokens.start(index), tokens.end(index)});
     }
   }
-  if (!ref.is_borrowed() || tokens_in_use().tag(ref.index()) != TokenTag::Identifier) {
+  if (!ref.is_borrowed() || tokens.tag(ref.index()) != TokenTag::Identifier) {
     const Token& token = *ref;
     if (is_keyword(token, Keyword::Global)) {
       push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
@@ -205,7 +203,6 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
   if (literal.token.is_borrowed()) {
     // The most common literal, a whole number of the token store, read from
     // its columns.
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = literal.token.index();
     if (tokens.tag(index) == TokenTag::Ordinal) {
       const std::uint32_t value = tokens.data(index);
@@ -324,7 +321,6 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
 void Emitter::emit_var_read(TokenRef token, Register dst) {
   if (token.is_borrowed()) {
     // A name of the token store, read from its columns.
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = token.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       const SymbolId symbol = tokens.data(index);
@@ -359,7 +355,7 @@ std::optional<VariableName> Emitter::emit_global_access(const Expression& callee
       return std::nullopt;
     auto field = peeled_kind(*access.name).to_field_name(arena);
     if (!field) return std::nullopt;
-    push_tag(DiagnosticCode::GlobalVariable, access.name.range());
+    push_tag(DiagnosticCode::GlobalVariable, ref_range(access.name));
     return VariableName(field->second);
   }
   if (callee.kind == ExpressionKind::Variable) {
@@ -367,7 +363,7 @@ std::optional<VariableName> Emitter::emit_global_access(const Expression& callee
     if (!is_identifier(token)) return std::nullopt;
     const VariableName name = variable_name(token);
     if (find_variable(name)) return std::nullopt;
-    const SourceRange range = token.range();
+    const SourceRange range = ref_range(token);
     push_tag(DiagnosticCode::GlobalVariable, range);
     hint_mislead_nil(name.text(), range);
     check_known_global(name.text(), range);
@@ -405,7 +401,7 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
     scratch_registers.push_back(
         element.element.expression != nullptr ? emit_expression_reg(*element.element.expression, loop) : 0);
   }
-  const SourceRange whole = span_of(array.open.range(), array.close.range());
+  const SourceRange whole = span_of(ref_range(array.open), ref_range(array.close));
   instr<OpCode::Array>(whole, reg_operand(dst));
   std::size_t at = base;
   for (const auto& item : array.elements) {
@@ -437,7 +433,7 @@ void Emitter::emit_array(const ArrayExpression& array, Register dst, LoopContext
 }
 
 void Emitter::emit_record(const RecordExpression& record, Register dst, LoopContext loop) {
-  const SourceRange whole = span_of(record.open.range(), record.close.range());
+  const SourceRange whole = span_of(ref_range(record.open), ref_range(record.close));
   if (!record.open.is_null() && is_operator(record.open, Operator::OpenBrace))
     push(DiagnosticCode::PreferParenthesesForRecordLiteral, whole);
   const ScratchMark<Register> values(scratch_registers);
@@ -460,7 +456,6 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
         const Register value = scratch_registers[at++];
         if (element.key.is_borrowed()) {
           // A name of the token store: its constant found by its symbol.
-          const Tokens& tokens = tokens_in_use();
           const TokenIndex index = element.key.index();
           if (tokens.tag(index) == TokenTag::Identifier) {
             const SymbolId symbol = tokens.data(index);
@@ -473,10 +468,10 @@ void Emitter::emit_record(const RecordExpression& record, Register dst, LoopCont
         }
         auto field = element.key.is_null() ? std::nullopt : peeled_kind(*element.key).to_field_name(arena);
         if (!field) {
-          unreachable(element.key.is_null() ? range : element.key.range());
+          unreachable(element.key.is_null() ? range : ref_range(element.key));
           break;
         }
-        push_tag(field->first, element.key.range());
+        push_tag(field->first, ref_range(element.key));
         if (field->first == DiagnosticCode::RecordFieldOrdinalName) {
           instr_chosen(range, optional ? OpCode::FieldOptIndex : OpCode::FieldIndex,
                        param_operand(peeled_kind(*element.key).ordinal), reg_operand(value));
@@ -713,11 +708,11 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
       }
       auto field = peeled_kind(*access.name).to_field_name(arena);
       if (!field) {
-        unreachable(access.name.range());
+        unreachable(ref_range(access.name));
         instr<OpCode::Assign>(step.range, reg_operand(dst), reg_operand(0));
         return PostfixEdge::Done;
       }
-      push_tag(DiagnosticCode::GlobalVariable, access.name.range());
+      push_tag(DiagnosticCode::GlobalVariable, ref_range(access.name));
       op_global(step.range, dst, field->second);
       return PostfixEdge::Done;
     }
@@ -800,7 +795,6 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
       const auto& access = node.as<FieldAccessExpression>();
       if (access.name.is_borrowed()) {
         // A field name of the token store: its constant found by its symbol.
-        const Tokens& tokens = tokens_in_use();
         const TokenIndex index = access.name.index();
         if (tokens.tag(index) == TokenTag::Identifier) {
           const SymbolId symbol = tokens.data(index);
@@ -818,7 +812,7 @@ void Emitter::emit_postfix_tail(const PostfixStep& step, LoopContext loop) {
                                 param_operand(name.ordinal));
       } else {
         // A field name that is neither a name nor an ordinal after recovery.
-        unreachable(access.name.range());
+        unreachable(ref_range(access.name));
         instr<OpCode::Assign>(range, reg_operand(dst), reg_operand(0));
       }
       return;
@@ -918,7 +912,6 @@ BinaryStep Emitter::binary_step(const BinaryExpression& binary, std::optional<Di
   if (binary.op.is_borrowed()) {
     // The common case, an arithmetic or comparison operator of the token
     // store, read from its columns.
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = binary.op.index();
     if (tokens.tag(index) == TokenTag::Operator) {
       if (const std::optional<OpCode> code = binary_opcode(tokens.op(index))) {
@@ -995,7 +988,7 @@ void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopCont
   for (;;) {
     std::optional<DiagnosticCode> prefer;
     BinaryStep step = binary_step(*node, prefer);
-    const SourceRange op_range = node->op.range();
+    const SourceRange op_range = ref_range(node->op);
     if (step.form == BinaryForm::Other) {
       unreachable(op_range);
       break;
@@ -1023,12 +1016,12 @@ void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {
   switch (step.form) {
     case BinaryForm::Plain: {
       const Register right = emit_expression_reg(*node.right, loop);
-      instr_chosen(node.op.range(), step.code, reg_operand(step.target), reg_operand(step.left),
+      instr_chosen(ref_range(node.op), step.code, reg_operand(step.target), reg_operand(step.left),
                    reg_operand(right));
       return;
     }
     case BinaryForm::ShortCircuit: {
-      const SourceRange op_range = node.op.range();
+      const SourceRange op_range = ref_range(node.op);
       instr_chosen(op_range, step.code, reg_operand(step.target));
       emit_expression(*node.right, step.target, loop);
       if (step.to_boolean)
@@ -1037,7 +1030,7 @@ void Emitter::emit_binary_tail(const BinaryStep& step, LoopContext loop) {
       return;
     }
     case BinaryForm::Membership: {
-      const SourceRange op_range = node.op.range();
+      const SourceRange op_range = ref_range(node.op);
       if (is_global_keyword(*node.right)) {
         instr<OpCode::InGlobal>(op_range, reg_operand(step.target), reg_operand(step.left));
       } else {

@@ -18,7 +18,8 @@ SourceRange block_range(const BlockExpression& block) {
 
 bool Emitter::emit_loop_body(const BlockExpression& body, Register result) {
   // The body's tail value is not wanted; `break` carries the loop's value.
-  return emit_block(body.statements, body.expression, body.close.range().end, 0, LoopContext{true, result});
+  return emit_block(body.statements, body.expression, ref_range(body.close).end, 0,
+                    LoopContext{true, result});
 }
 
 void Emitter::emit_else_part(const ElseBlock* else_block, Register result, SourceRange range,
@@ -34,7 +35,7 @@ void Emitter::emit_else_part(const ElseBlock* else_block, Register result, Sourc
 }
 
 void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
-  const SourceRange keyword = expression.keyword.range();
+  const SourceRange keyword = ref_range(expression.keyword);
   push_tag(DiagnosticCode::LoopExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordLoop, keyword);
   const WindowGuard window(*this, 0, false);
@@ -59,11 +60,11 @@ Register Emitter::loop_result(SourceRange keyword, Register dst, bool has_else) 
 }
 
 void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopContext loop) {
-  const SourceRange keyword = expression.keyword.range();
+  const SourceRange keyword = ref_range(expression.keyword);
   push_tag(DiagnosticCode::WhileExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordWhile, keyword);
   if (expression.else_block != nullptr)
-    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
+    push_tag(DiagnosticCode::KeywordElse, ref_range(expression.else_block->keyword));
   const Register result = loop_result(keyword, dst, expression.else_block != nullptr);
   WindowGuard window(*this, 0, false);
   ScopeGuard scope(*this, block_range(*expression.body));
@@ -87,12 +88,12 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
 }
 
 void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopContext loop) {
-  const SourceRange keyword = expression.keyword.range();
+  const SourceRange keyword = ref_range(expression.keyword);
   push_tag(DiagnosticCode::ForExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordFor, keyword);
-  push_tag(DiagnosticCode::KeywordIn, expression.in.range());
+  push_tag(DiagnosticCode::KeywordIn, ref_range(expression.in));
   if (expression.else_block != nullptr)
-    push_tag(DiagnosticCode::KeywordElse, expression.else_block->keyword.range());
+    push_tag(DiagnosticCode::KeywordElse, ref_range(expression.else_block->keyword));
 
   // The scope belongs to the loop window, which opens after the iterable
   // has been evaluated in the enclosing window.

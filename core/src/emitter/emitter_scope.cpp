@@ -190,7 +190,6 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
 Variable* Emitter::declare_variable(TokenRef name, bool is_mutable, VariableKind kind) {
   if (name.is_borrowed()) {
     // A name of the token store, read from its columns.
-    const Tokens& tokens = tokens_in_use();
     const TokenIndex index = name.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       const SymbolId symbol = tokens.data(index);

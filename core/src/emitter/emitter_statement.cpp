@@ -43,9 +43,9 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
 }
 
 void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
-  const ScopeGuard scope(*this, span_of(block.open.range(), block.close.range()));
+  const ScopeGuard scope(*this, span_of(ref_range(block.open), ref_range(block.close)));
   pre_pass_block(block);
-  emit_block(block.statements, block.expression, block.close.range().end, dst, loop);
+  emit_block(block.statements, block.expression, ref_range(block.close).end, dst, loop);
 }
 
 // -------------------------------------------------------------- statements
@@ -306,7 +306,7 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       return;
   }
 
-  const SourceRange op_range = assign.op.range();
+  const SourceRange op_range = ref_range(assign.op);
   if (!compound) {
     emit_expression(*assign.value, work, loop);
   } else if (op.tag == TokenTag::Operator && compound_opcode(op.op)) {
@@ -344,11 +344,12 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
   ScratchMark<const IfExpression*> chain(if_chain_);
   const IfExpression* node = &expression;
   for (;;) {
-    const SourceRange keyword = node->keyword.range();
+    const SourceRange keyword = ref_range(node->keyword);
     const SourceRange range{keyword.start, end};
     push_tag(DiagnosticCode::IfExpression, range);
     push_tag(DiagnosticCode::KeywordIf, keyword);
-    if (node->else_block != nullptr) push_tag(DiagnosticCode::KeywordElse, node->else_block->keyword.range());
+    if (node->else_block != nullptr)
+      push_tag(DiagnosticCode::KeywordElse, ref_range(node->else_block->keyword));
     enter_scope(range);
     if_chain_.push_back(node);
     pre_pass_condition(*node->condition, node->condition_quiet);
@@ -356,7 +357,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     instr<OpCode::If>(keyword, reg_operand(condition));
     emit_block_expression(*node->body, dst, loop);
     if (node->else_block != nullptr && node->else_block->body != nullptr) {
-      op_else(node->else_block->keyword.range());
+      op_else(ref_range(node->else_block->keyword));
       if (const IfExpression* next = chained_if(*node)) {
         node = next;
         continue;
@@ -369,7 +370,7 @@ void Emitter::emit_if(const IfExpression& expression, Register dst, LoopContext 
     break;
   }
   while (chain.holds()) {
-    op_if_end(chain.pop()->keyword.range());
+    op_if_end(ref_range(chain.pop()->keyword));
     exit_scope();
   }
 }
@@ -380,11 +381,11 @@ void Emitter::emit_conditional(const ConditionalExpression& expression, Register
   push_tag(DiagnosticCode::IfExpression, range);
   const ScopeGuard scope(*this, range);
   pre_pass_conditional(expression);
-  const SourceRange question = expression.question.range();
+  const SourceRange question = ref_range(expression.question);
   const Register condition = emit_expression_reg(*expression.condition, loop);
   instr<OpCode::If>(question, reg_operand(condition));
   emit_expression(*expression.then, dst, loop);
-  op_else(expression.colon.range());
+  op_else(ref_range(expression.colon));
   emit_expression(*expression.otherwise, dst, loop);
   op_if_end(question);
 }

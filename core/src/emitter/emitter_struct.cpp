@@ -6,8 +6,8 @@
 namespace quendal {
 
 Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_config, Arena& compile_arena)
-    : scopes(detail::tokens_in_use != nullptr ? detail::tokens_in_use->symbols()
-                                              : std::span<const std::string_view>{}),
+    : tokens(tokens_in_use()),
+      scopes(tokens.symbols()),
       diagnostics(source_text, compile_config),
       source(source_text),
       config(compile_config),

@@ -273,6 +273,9 @@ class Emitter {
   // ------------------------------------------------------------------ state
   Chunk chunk;
   std::vector<RegisterWindow> windows;
+  // The token store the tree's borrowed tokens are read from, held here so
+  // that the hot paths read it without asking which store is in use.
+  const Tokens& tokens;
   Scopes scopes;
   VariableReferences references;     // of the open scopes' variables
   DiagnosticsCollector diagnostics;  // the emitter's own records
@@ -306,6 +309,11 @@ class Emitter {
   void instr_chosen(SourceRange range, OpCode code, Operands... operands) {
     chunk.put_chosen(code, operands...);
     source_map(range);
+  }
+  // A referenced token's range; a token of the store read from its columns.
+  SourceRange ref_range(const TokenRef& token) const {
+    if (token.is_borrowed()) return {tokens.start(token.index()), tokens.end(token.index())};
+    return token.range();
   }
   void source_map(SourceRange range) {
     if (config.report_source_map)
@@ -517,7 +525,7 @@ class Emitter {
   void check_range_bound(const Expression* bound);
 
   void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
-  static BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
+  BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
   static const BinaryExpression* chained_binary(const Expression& left);
   void emit_binary_tail(const BinaryStep& step, LoopContext loop);
 
