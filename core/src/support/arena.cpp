@@ -86,10 +86,14 @@ void* Arena::allocate_referenced_slow(std::size_t size) {
   if (raw == nullptr) throw std::bad_alloc();
   reserved_ += kBlock;
   char* block = static_cast<char*>(raw);
-  *reinterpret_cast<std::uint32_t*>(block) = static_cast<std::uint32_t>(ref_blocks_.size());
+  // The header: what reference_of adds an object's address (in 4-byte
+  // units) to, to make its reference.
+  const auto number = static_cast<std::uint32_t>(ref_blocks_.size());
+  *reinterpret_cast<std::uint32_t*>(block) =
+      (number << kRefOffsetBits) - static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(block) >> 2);
   add_reference_block(block);
   ref_block_ = block;
-  // The header (the block's number) takes the first 8 bytes.
+  // The header takes the first 8 bytes.
   ref_used_ = 8 + size;
   return block + 8;
 }

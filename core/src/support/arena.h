@@ -116,9 +116,12 @@ class Arena final : public std::pmr::memory_resource {
     return static_cast<const std::uint32_t*>(object)[-4];
 #else
     const auto p = reinterpret_cast<std::uintptr_t>(object);
+    // The block's header holds its number, shifted into place, less its own
+    // address in 4-byte units: adding the object's address in those units
+    // leaves number and offset (all modulo 2^32).
     const std::uintptr_t base = p & ~((std::uintptr_t{1} << kRefBlockBits) - 1);
-    const std::uint32_t number = *reinterpret_cast<const std::uint32_t*>(base);
-    return (number << kRefOffsetBits) | static_cast<std::uint32_t>((p - base) >> 2);
+    const std::uint32_t bias = *reinterpret_cast<const std::uint32_t*>(base);
+    return bias + static_cast<std::uint32_t>(p >> 2);
 #endif
   }
   // The object of a reference in the arena in use (nullptr for 0).
