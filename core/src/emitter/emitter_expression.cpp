@@ -979,34 +979,49 @@ const BinaryExpression* Emitter::chained_binary(const Expression& left) {
   return &binary;
 }
 
+// The head of one operator: its reports, its form, and its left operand,
+// unless the chain goes on into it (`next`). False for an operator that
+// recovery left in the position.
+[[gnu::always_inline]] inline bool Emitter::binary_head(const BinaryExpression& node, const BinaryExpression* next, Register target,
+                          BinaryStep& step, LoopContext loop) {
+  std::optional<DiagnosticCode> prefer;
+  step = binary_step(node, prefer);
+  if (step.form == BinaryForm::Other) {
+    unreachable(ref_range(node.op));
+    return false;
+  }
+  if (prefer) push(*prefer, ref_range(node.op));
+  step.target = target;
+  if (step.form == BinaryForm::ShortCircuit) {
+    // The left operand is computed in the working register itself.
+    if (step.target == 0) step.target = alloc_register();
+    if (next == nullptr) emit_expression(*node.left, step.target, loop);
+  } else {
+    step.left = next != nullptr ? alloc_register() : emit_expression_reg(*node.left, loop);
+  }
+  return true;
+}
+
 // A chain of operators: heads outermost first (reports, registers), the
-// innermost left operand, then tails innermost first.
+// innermost left operand, then tails innermost first. One operator, the
+// common case, needs no scratch stack.
 void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop) {
+  const BinaryExpression* next = chained_binary(*binary.left);
+  BinaryStep step;
+  if (next == nullptr) {
+    if (binary_head(binary, nullptr, dst, step, loop)) emit_binary_tail(step, loop);
+    return;
+  }
   ScratchMark<BinaryStep> steps(binary_steps_);
   const BinaryExpression* node = &binary;
   Register target = dst;
   for (;;) {
-    std::optional<DiagnosticCode> prefer;
-    BinaryStep step = binary_step(*node, prefer);
-    const SourceRange op_range = ref_range(node->op);
-    if (step.form == BinaryForm::Other) {
-      unreachable(op_range);
-      break;
-    }
-    if (prefer) push(*prefer, op_range);
-    step.target = target;
-    const BinaryExpression* next = chained_binary(*node->left);
-    if (step.form == BinaryForm::ShortCircuit) {
-      // The left operand is computed in the working register itself.
-      if (step.target == 0) step.target = alloc_register();
-      if (next == nullptr) emit_expression(*node->left, step.target, loop);
-    } else {
-      step.left = next != nullptr ? alloc_register() : emit_expression_reg(*node->left, loop);
-    }
+    if (!binary_head(*node, next, target, step, loop)) break;
     binary_steps_.push_back(step);
     if (next == nullptr) break;
     target = step.form == BinaryForm::ShortCircuit ? step.target : step.left;
     node = next;
+    next = chained_binary(*node->left);
   }
   while (steps.holds()) emit_binary_tail(steps.pop(), loop);
 }

@@ -526,6 +526,8 @@ class Emitter {
 
   void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
   BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
+  bool binary_head(const BinaryExpression& node, const BinaryExpression* next, Register target,
+                   BinaryStep& step, LoopContext loop);
   static const BinaryExpression* chained_binary(const Expression& left);
   void emit_binary_tail(const BinaryStep& step, LoopContext loop);
 
