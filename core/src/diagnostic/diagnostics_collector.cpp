@@ -24,6 +24,8 @@ bool DiagnosticsCollector::accepts(DiagnosticCode code) const {
   return true;
 }
 
+void DiagnosticsCollector::append_growing(const SourceDiagnostic& record) { diagnostics_.push_back(record); }
+
 void DiagnosticsCollector::extend(std::vector<SourceDiagnostic>&& records) {
   for (const auto& r : records)
     if (accepts(r.code)) diagnostics_.push_back(r);

@@ -26,7 +26,12 @@ class DiagnosticsCollector {
   void append(std::vector<SourceDiagnostic>& records);
   void append(std::pmr::vector<SourceDiagnostic>& records);
   // Unfiltered: for producers that test their own switch first.
-  void append_direct(const SourceDiagnostic& record) { diagnostics_.push_back(record); }
+  void append_direct(const SourceDiagnostic& record) {
+    // Growing is kept out of line, so that an append is a few stores.
+    if (diagnostics_.size() == diagnostics_.capacity()) [[unlikely]]
+      return append_growing(record);
+    diagnostics_.push_back(record);
+  }
   // Unfiltered: consumes records that a collector with the same
   // configuration kept (they are not filtered a second time), in order.
   void adopt(std::vector<SourceDiagnostic>&& kept);
@@ -37,6 +42,8 @@ class DiagnosticsCollector {
   const CompileConfig& config() const { return *config_; }
 
  private:
+  [[gnu::noinline]] void append_growing(const SourceDiagnostic& record);
+
   std::vector<SourceDiagnostic> diagnostics_;
   std::string_view source_;
   const CompileConfig* config_;

@@ -333,10 +333,12 @@ void Emitter::emit_var_read(TokenRef token, Register dst) {
 }
 
 void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst) {
-  if (auto found = find_variable(name)) {
-    emit_variable_read(range, *found, dst);
-    return;
-  }
+  if (auto found = find_variable(name)) return emit_variable_read(range, *found, dst);
+  emit_global_read(name, range, dst);
+}
+
+// Out of line, so that a local's read, the common case, saves no registers.
+void Emitter::emit_global_read(VariableName name, SourceRange range, Register dst) {
   push_tag(DiagnosticCode::GlobalVariable, range);
   if (name.symbol != kNoSymbol) {
     const std::uint32_t index = chunk.add_name_constant(name.text(), name.symbol);
@@ -982,8 +984,9 @@ const BinaryExpression* Emitter::chained_binary(const Expression& left) {
 // The head of one operator: its reports, its form, and its left operand,
 // unless the chain goes on into it (`next`). False for an operator that
 // recovery left in the position.
-[[gnu::always_inline]] inline bool Emitter::binary_head(const BinaryExpression& node, const BinaryExpression* next, Register target,
-                          BinaryStep& step, LoopContext loop) {
+[[gnu::always_inline]] inline bool Emitter::binary_head(const BinaryExpression& node,
+                                                        const BinaryExpression* next, Register target,
+                                                        BinaryStep& step, LoopContext loop) {
   std::optional<DiagnosticCode> prefer;
   step = binary_step(node, prefer);
   if (step.form == BinaryForm::Other) {
