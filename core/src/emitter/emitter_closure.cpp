@@ -21,7 +21,7 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   const ScopeGuard scope(*this, scope_range);
   const std::size_t position = op_deferred(range, has_rest ? OpCode::FuncVarg : OpCode::Func);
 
-  pre_pass_function(range, parameters, statements, tail);
+  const bool functions = pre_pass_function(range, parameters, statements, tail);
 
   if (parameters != nullptr) {
     Register reg = 1;
@@ -36,9 +36,9 @@ void Emitter::emit_fn_like(SourceRange range, SourceRange scope_range, Register 
   const LoopContext outside_loop{};
   if (tail != nullptr) {
     const Register result = alloc_register();
-    if (!emit_block(statements, tail, scope_range.end, result, outside_loop))
+    if (!emit_block(statements, tail, scope_range.end, result, outside_loop, functions))
       instr<OpCode::Return>(scope_range, reg_operand(result));
-  } else if (!emit_block(statements, nullptr, scope_range.end, 0, outside_loop)) {
+  } else if (!emit_block(statements, nullptr, scope_range.end, 0, outside_loop, functions)) {
     instr<OpCode::Return>(scope_range, reg_operand(0));
   }
   instr<OpCode::FuncEnd>(scope_range);

@@ -53,7 +53,7 @@ std::optional<Token> literal_token(const Expression* expression) {
 
 // ------------------------------------------------------------ entry points
 
-void Emitter::pre_pass_function(SourceRange range, const ParameterList* parameters,
+bool Emitter::pre_pass_function(SourceRange range, const ParameterList* parameters,
                                 std::span<const ArenaRef<Statement>> statements, const Expression* tail) {
   // Parameters: registers 1..n.
   if (parameters == nullptr) {
@@ -77,15 +77,15 @@ void Emitter::pre_pass_function(SourceRange range, const ParameterList* paramete
     }
   }
 
-  declare_block(statements, tail, nullptr);
+  return declare_block(statements, tail, nullptr);
 }
 
-void Emitter::pre_pass_block(const BlockExpression& block) {
-  declare_block(block.statements, block.expression, nullptr);
+bool Emitter::pre_pass_block(const BlockExpression& block) {
+  return declare_block(block.statements, block.expression, nullptr);
 }
 
-void Emitter::pre_pass_module(const BlockExpression& body, ModuleExportsData& exports) {
-  declare_block(body.statements, nullptr, &exports);
+bool Emitter::pre_pass_module(const BlockExpression& body, ModuleExportsData& exports) {
+  return declare_block(body.statements, nullptr, &exports);
 }
 
 void Emitter::pre_pass_condition(const Expression& condition, bool quiet) {
@@ -108,16 +108,16 @@ void Emitter::pre_pass_for_head(const ForInExpression& expression) {
   declare_iterable(expression.iterable);
 }
 
-void Emitter::pre_pass_match_arm(const MatchCase& arm) {
+bool Emitter::pre_pass_match_arm(const MatchCase& arm) {
   if (arm.pattern != nullptr) declare_pattern(*arm.pattern, VariableKind::PatternBinding, nullptr);
   if (arm.guard.condition != nullptr) declare_expression(*arm.guard.condition);
-  if (arm.body == nullptr) return;
+  if (arm.body == nullptr) return false;
   if (arm.body->kind == ExpressionKind::Block) {
     const auto& block = arm.body->as<BlockExpression>();
-    declare_block(block.statements, block.expression, nullptr);
-  } else {
-    declare_expression(*arm.body);
+    return declare_block(block.statements, block.expression, nullptr);
   }
+  declare_expression(*arm.body);
+  return false;
 }
 
 // ------------------------------------------------------ names and statements
@@ -187,8 +187,9 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
   for_each_sub_pattern(pattern, [&](const Pattern& sub) { declare_pattern(sub, kind, exports, pub); });
 }
 
-void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+bool Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                             ModuleExportsData* exports) {
+  bool functions = false;
   // A statement the parser marked quiet holds nothing the walk of its
   // expressions would report or declare, unless tags are reported.
   const bool pass_quiet = !config.report_tags;
@@ -224,6 +225,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
         break;
       }
       case StatementKind::Function: {
+        functions = true;
         const auto& function = statement->as<FunctionStatement>();
         if (!function.name.is_null() && is_identifier(function.name)) {
           if (declare_variable(function.name, false, VariableKind::FnBinding) != nullptr)
@@ -273,6 +275,7 @@ void Emitter::declare_block(std::span<const ArenaRef<Statement>> statements, con
     }
   }
   if (tail != nullptr) declare_expression(*tail);
+  return functions;
 }
 
 void Emitter::declare_iterable(const Iterable& iterable) {

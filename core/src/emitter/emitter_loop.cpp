@@ -16,10 +16,10 @@ SourceRange block_range(const BlockExpression& block) {
 
 }  // namespace
 
-bool Emitter::emit_loop_body(const BlockExpression& body, Register result) {
+bool Emitter::emit_loop_body(const BlockExpression& body, Register result, bool functions) {
   // The body's tail value is not wanted; `break` carries the loop's value.
-  return emit_block(body.statements, body.expression, ref_range(body.close).end, 0,
-                    LoopContext{true, result});
+  return emit_block(body.statements, body.expression, ref_range(body.close).end, 0, LoopContext{true, result},
+                    functions);
 }
 
 void Emitter::emit_else_part(const ElseBlock* else_block, Register result, SourceRange range,
@@ -41,8 +41,8 @@ void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   const WindowGuard window(*this, 0, false);
   const ScopeGuard scope(*this, block_range(*expression.body));
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
-  pre_pass_block(*expression.body);
-  emit_loop_body(*expression.body, dst);
+  const bool functions = pre_pass_block(*expression.body);
+  emit_loop_body(*expression.body, dst, functions);
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
@@ -70,14 +70,14 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
   ScopeGuard scope(*this, block_range(*expression.body));
   const Register condition = alloc_register();
   pre_pass_condition(*expression.condition, expression.condition_quiet);
-  pre_pass_block(*expression.body);
+  const bool functions = pre_pass_block(*expression.body);
   const std::size_t position = op_deferred(keyword, OpCode::Loop);
   const LoopContext inside{true, result};
   emit_expression(*expression.condition, condition, inside);
   instr<OpCode::IfNot>(keyword, reg_operand(condition));
   instr<OpCode::Break>(keyword);
   op_if_end(keyword);
-  emit_loop_body(*expression.body, result);
+  emit_loop_body(*expression.body, result, functions);
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 1> operands{param_operand(count_of(top_window().last_register))};
   finish_deferred(position, operands);
@@ -115,11 +115,11 @@ void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopCont
 
   WindowGuard window(*this, 0, false);
   const Register loop_value = alloc_register();
-  pre_pass_block(*expression.body);
+  const bool functions = pre_pass_block(*expression.body);
   const std::size_t position = op_deferred(keyword, opcode);
   if (expression.pattern != nullptr)
     emit_pattern(0, *expression.pattern, loop_value, VariableKind::PatternBinding);
-  emit_loop_body(*expression.body, result);
+  emit_loop_body(*expression.body, result, functions);
   instr<OpCode::LoopEnd>(keyword);
   const std::array<Operand, 3> operands{param_operand(count_of(top_window().last_register)),
                                         reg_operand(first), reg_operand(second)};

@@ -670,7 +670,7 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
   for (const MatchCase& arm : match.cases) {
     const SourceRange arm_range = match_case_range(arm);
     const ScopeGuard scope(*this, arm_range);
-    pre_pass_match_arm(arm);
+    const bool functions = pre_pass_match_arm(arm);
     const BlockExpression* block = arm.body != nullptr && arm.body->kind == ExpressionKind::Block
                                        ? &arm.body->as<BlockExpression>()
                                        : nullptr;
@@ -686,7 +686,7 @@ void Emitter::emit_match(const MatchExpression& match, Register dst, LoopContext
     const SourceRange body_range = arm.body != nullptr ? range_of(*arm.body) : arm_range;
     instr<OpCode::If>(body_range, R(matched));
     if (block != nullptr)
-      emit_block(block->statements, block->expression, body_range.end, dst, loop);
+      emit_block(block->statements, block->expression, body_range.end, dst, loop, functions);
     else if (arm.body != nullptr)
       emit_expression(*arm.body, dst, loop);
     op_if_end(body_range);

@@ -53,10 +53,10 @@ void Emitter::emit_module_statement(const ModuleStatement& statement, LoopContex
   const ScopeGuard scope(*this, range_of(body));
   ModuleExportsData exports(&arena);
   exports.name = statement.name;
-  pre_pass_module(body, exports);
+  const bool functions = pre_pass_module(body, exports);
   emit_module_value(exports, name, variable.reg);
   emit_block(body.statements, nullptr, body.close.is_null() ? range_of(body).end : body.close.range().end, 0,
-             loop);
+             loop, functions);
 }
 
 }  // namespace quendal

@@ -25,10 +25,12 @@ const IfExpression* chained_if(const IfExpression& expression) {
 // ------------------------------------------------------------------ blocks
 
 bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
-                         std::uint64_t end, Register dst, LoopContext loop) {
+                         std::uint64_t end, Register dst, LoopContext loop, bool functions) {
   // `fn` declarations first, so a function may call one declared later.
-  for (const Statement* statement : statements) {
-    if (statement->kind == StatementKind::Function) emit_statement(*statement, loop);
+  if (functions) {
+    for (const Statement* statement : statements) {
+      if (statement->kind == StatementKind::Function) emit_statement(*statement, loop);
+    }
   }
   bool ended = false;
   for (const Statement* statement : statements) {
@@ -44,8 +46,8 @@ bool Emitter::emit_block(std::span<const ArenaRef<Statement>> statements, const 
 
 void Emitter::emit_block_expression(const BlockExpression& block, Register dst, LoopContext loop) {
   const ScopeGuard scope(*this, span_of(ref_range(block.open), ref_range(block.close)));
-  pre_pass_block(block);
-  emit_block(block.statements, block.expression, ref_range(block.close).end, dst, loop);
+  const bool functions = pre_pass_block(block);
+  emit_block(block.statements, block.expression, ref_range(block.close).end, dst, loop, functions);
 }
 
 // -------------------------------------------------------------- statements

@@ -429,8 +429,10 @@ class Emitter {
   static std::optional<std::int32_t> integer_literal(const Expression& expression);
 
   // -------------------- statements and functions (emitter_statement, emitter_closure)
+  // `functions`: whether the statements hold `fn` declarations (which the
+  // pre-pass of the block answers).
   bool emit_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail, std::uint64_t end,
-                  Register dst, LoopContext loop);
+                  Register dst, LoopContext loop, bool functions);
   bool emit_statement(const Statement& statement, LoopContext loop);
   bool emit_return(const Statement& statement, LoopContext loop);
   bool emit_break(const Statement& statement, LoopContext loop);
@@ -440,17 +442,20 @@ class Emitter {
   // -------------------------------------- declaration pre-pass (emitter_declare)
   // The entry points, one per block-like form, each called when the form's
   // scope opens (the rule is at the top of emitter_declare).
-  void pre_pass_function(SourceRange range, const ParameterList* parameters,
+  // Those of a scope with statements return whether they hold `fn`
+  // declarations.
+  bool pre_pass_function(SourceRange range, const ParameterList* parameters,
                          std::span<const ArenaRef<Statement>> statements, const Expression* tail);
-  void pre_pass_block(const BlockExpression& block);
-  void pre_pass_module(const BlockExpression& body, ModuleExportsData& exports);
+  bool pre_pass_block(const BlockExpression& block);
+  bool pre_pass_module(const BlockExpression& body, ModuleExportsData& exports);
   // `quiet`: the parser found no form in the condition that the walk acts on.
   void pre_pass_condition(const Expression& condition, bool quiet = false);
   void pre_pass_conditional(const ConditionalExpression& expression);
   void pre_pass_for_head(const ForInExpression& expression);
-  void pre_pass_match_arm(const MatchCase& arm);
-  // The statements and tail of a scope; `exports`: a module body's.
-  void declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
+  bool pre_pass_match_arm(const MatchCase& arm);
+  // The statements and tail of a scope; `exports`: a module body's. Returns
+  // whether the statements hold `fn` declarations.
+  bool declare_block(std::span<const ArenaRef<Statement>> statements, const Expression* tail,
                      ModuleExportsData* exports);
   void declare_iterable(const Iterable& iterable);
   // The pre-pass of an expression: block-like forms and leaves are passed
@@ -559,7 +564,7 @@ class Emitter {
   void emit_for(const ForInExpression& expression, Register dst, LoopContext loop);
   void emit_function_literal(const FunctionLiteralExpression& expression, Register dst);
   void emit_else_part(const ElseBlock* else_block, Register result, SourceRange range, LoopContext loop);
-  bool emit_loop_body(const BlockExpression& body, Register result);
+  bool emit_loop_body(const BlockExpression& body, Register result, bool functions);
   void emit_assign(const AssignStatement& statement, LoopContext loop);
   void emit_bind(const BindStatement& statement, LoopContext loop);
   void emit_rebind(const RebindStatement& statement, LoopContext loop);
