@@ -45,6 +45,37 @@ TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ScopeLookup, ::testing::Values(1, 15, 16, 17, 40, 97, 300, 5000));
 
+// Closing a scope hands its variables over in declaration order (the order
+// of the unused hints), repeated names included, and gives every name back
+// the binding it had before the scope, whatever the order of the names.
+TEST(ScopeLookup, ClosingVisitsInDeclarationOrderAndRestoresEveryBinding) {
+  Arena arena;
+  Scopes scopes;
+  const auto declare = [&](std::string_view name) {
+    Variable* v = arena.make<Variable>();
+    v->set_name(name);
+    scopes.add(v);
+    return v;
+  };
+  scopes.push(1);
+  Variable* outer_a = declare("a");
+  Variable* outer_b = declare("b");
+  scopes.push(1);
+  const std::vector<Variable*> inner{declare("b"), declare("c"), declare("a"), declare("b"), declare("a")};
+  EXPECT_EQ(scopes.find_local("a"), inner[2]);
+  EXPECT_EQ(scopes.find_local("b"), inner[0]);
+  std::vector<Variable*> visited;
+  scopes.pop_visiting([&](Variable& v) { visited.push_back(&v); });
+  EXPECT_EQ(visited, inner);
+  EXPECT_EQ(scopes.find_local("a"), outer_a);
+  EXPECT_EQ(scopes.find_local("b"), outer_b);
+  EXPECT_FALSE(scopes.find_variable("c").has_value());
+  for (Variable* v : inner) EXPECT_FALSE(v->bound) << v->name();
+  EXPECT_EQ(scopes.pop(), 2u);
+  EXPECT_FALSE(scopes.find_variable("a").has_value());
+  EXPECT_TRUE(scopes.empty());
+}
+
 TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
   // Holders of destructured parameters have an empty name.
   Arena arena;

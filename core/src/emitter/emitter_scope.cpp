@@ -111,19 +111,8 @@ void Scopes::rehash(std::size_t size) {
 }
 
 std::size_t Scopes::pop() {
-  if (stack_.empty()) throw InternalFailure("exit_scope on an empty scope stack");
-  const std::size_t first = stack_.back().first;
-  stack_.pop_back();
-  // Latest first, so each name gets back what it had before the scope.
-  for (std::size_t k = variables_.size(); k-- > first;) {
-    Variable* variable = variables_[k];
-    if (variable->bound) {
-      bindings_[variable->name_id] = variable->shadowed;
-      variable->bound = false;
-    }
-  }
-  const std::size_t count = variables_.size() - first;
-  variables_.resize(first);
+  const std::size_t count = variables_.size() - innermost().first;
+  pop_visiting([](const Variable&) {});
   return count;
 }
 
@@ -152,26 +141,25 @@ void Emitter::enter_scope_in(SourceRange range, std::uint64_t window) {
 void Emitter::exit_scope() {
   if (scopes.empty()) throw InternalFailure("exit_scope on an empty scope stack");
   if (config.report_tags) {
-    for (Variable* variable : scopes.innermost_variables()) {
-      push_tag(variable->tag(), variable->range);
+    scopes.pop_visiting([&](Variable& variable) {
+      push_tag(variable.tag(), variable.range);
       // Tag references, kept only when tags are reported: unfiltered, as the
       // tag before them.
-      references.release(*variable,
+      references.release(variable,
                          [&](const SourceDiagnostic& record) { diagnostics.append_direct(record); });
-      if (!variable->used) {
-        if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+      if (!variable.used) {
+        if (auto hint = variable_kind_info(variable.kind).unused_hint) push(*hint, variable.range);
       }
-    }
+    });
   } else {
     // Without tags a variable has no tag and keeps no references: only the
     // unused ones report.
-    for (Variable* variable : scopes.innermost_variables()) {
-      if (!variable->used) {
-        if (auto hint = variable_kind_info(variable->kind).unused_hint) push(*hint, variable->range);
+    scopes.pop_visiting([&](Variable& variable) {
+      if (!variable.used) {
+        if (auto hint = variable_kind_info(variable.kind).unused_hint) push(*hint, variable.range);
       }
-    }
+    });
   }
-  scopes.pop();
 }
 
 void Emitter::put_decl_ref(const Variable& variable) {

@@ -43,6 +43,25 @@ class Scopes {
   // declared; the names it declared resolve to what they resolved to before
   // it.
   std::size_t pop();
+  // pop(), handing each variable of the scope to `visit` first, in
+  // declaration order. (A name has at most one binding per scope, so the
+  // order in which the bindings come back does not matter.)
+  template <class Visit>
+  void pop_visiting(Visit&& visit) {
+    if (stack_.empty()) [[unlikely]]
+      none_open();
+    const std::size_t first = stack_.back().first;
+    stack_.pop_back();
+    for (std::size_t k = first; k < variables_.size(); ++k) {
+      Variable* variable = variables_[k];
+      visit(*variable);
+      if (variable->bound) {
+        bindings_[variable->name_id] = variable->shadowed;
+        variable->bound = false;
+      }
+    }
+    variables_.resize(first);
+  }
   bool empty() const { return stack_.empty(); }
   std::size_t size() const { return stack_.size(); }
   // Internal failure on an empty stack.
