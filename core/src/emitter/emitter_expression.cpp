@@ -212,8 +212,18 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
                                 param_operand(static_cast<OpParam>(known - 1)));
         return;
       }
+    }
+  }
+  emit_literal_slow(literal, dst);
+}
+
+// Out of line, so that the common literal above saves no registers.
+void Emitter::emit_literal_slow(const LiteralExpression& literal, Register dst) {
+  if (literal.token.is_borrowed()) {
+    const TokenIndex index = literal.token.index();
+    if (tokens.tag(index) == TokenTag::Ordinal) {
       op_number({tokens.start(index), tokens.end(index)}, dst,
-                static_cast<double>(static_cast<std::int32_t>(value)));
+                static_cast<double>(static_cast<std::int32_t>(tokens.data(index))));
       return;
     }
   }

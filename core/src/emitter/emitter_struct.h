@@ -524,6 +524,7 @@ class Emitter {
 
   // Expression forms (emitter_expression).
   void emit_literal(const LiteralExpression& literal, Register dst);
+  [[gnu::noinline]] void emit_literal_slow(const LiteralExpression& literal, Register dst);
   void emit_interpolation(const InterpolationExpression& interpolation, Register dst, LoopContext loop);
   void emit_array(const ArrayExpression& array, Register dst, LoopContext loop);
   void emit_record(const RecordExpression& record, Register dst, LoopContext loop);
