@@ -339,8 +339,11 @@ void Emitter::emit_var_read(TokenRef token, Register dst) {
       return;
     }
   }
-  emit_var_read(*token, dst);
+  emit_var_read_slow(token, dst);
 }
+
+// Out of line: reading the token whole takes a frame.
+void Emitter::emit_var_read_slow(TokenRef token, Register dst) { emit_var_read(*token, dst); }
 
 void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst) {
   if (auto found = find_variable(name)) return emit_variable_read(range, *found, dst);
@@ -918,21 +921,28 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
 
 // `a + b * c`, `a or b`, `a in b`: the form of one operator (Other: an
 // operator that recovery left in the position).
-BinaryStep Emitter::binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
-  BinaryStep step;
-  step.node = &binary;
+[[gnu::always_inline]] inline BinaryStep Emitter::binary_step(const BinaryExpression& binary,
+                                                              std::optional<DiagnosticCode>& prefer) {
   if (binary.op.is_borrowed()) {
     // The common case, an arithmetic or comparison operator of the token
     // store, read from its columns.
     const TokenIndex index = binary.op.index();
     if (tokens.tag(index) == TokenTag::Operator) {
       if (const std::optional<OpCode> code = binary_opcode(tokens.op(index))) {
+        BinaryStep step;
+        step.node = &binary;
         step.form = BinaryForm::Plain;
         step.code = *code;
         return step;
       }
     }
   }
+  return binary_step_slow(binary, prefer);
+}
+
+BinaryStep Emitter::binary_step_slow(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
+  BinaryStep step;
+  step.node = &binary;
   const TokenKind kind = operator_kind(binary.op);
   auto short_circuit = [&step](OpCode test, bool to_boolean) {
     step.form = BinaryForm::ShortCircuit;

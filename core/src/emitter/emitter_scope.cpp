@@ -226,7 +226,7 @@ bool Emitter::check_uninitialized(SourceRange read, const Variable& variable, st
   return false;
 }
 
-void Emitter::emit_variable_read(SourceRange read, const FoundVariable& found, Register dst) {
+void Emitter::emit_variable_read(SourceRange read, FoundVariable found, Register dst) {
   Variable& variable = *found.variable;
   add_reference(variable, DiagnosticCode::ReadLocal, read);
   if (!check_variable_initialized(read, variable, found.window)) return;

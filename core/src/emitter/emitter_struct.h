@@ -398,7 +398,7 @@ class Emitter {
   bool check_uninitialized(SourceRange read, const Variable& variable, std::uint64_t window);
   // Reads a resolved variable into dst (Assign or GetUpvalue); records
   // ReadLocal and runs the initialisation check.
-  void emit_variable_read(SourceRange read, const FoundVariable& found, Register dst);
+  void emit_variable_read(SourceRange read, FoundVariable found, Register dst);
   // Stores `src` into the variable: Assign within the current window, else
   // SetUpvalue at the window distance.
   void emit_variable_store(SourceRange range, const FoundVariable& found, Register src);
@@ -423,6 +423,7 @@ class Emitter {
   Register local_in_place_slow(Variable& local, SourceRange read);
   void emit_var_read(const Token& token, Register dst);
   void emit_var_read(TokenRef token, Register dst);
+  [[gnu::noinline]] void emit_var_read_slow(TokenRef token, Register dst);
   void emit_name_read(VariableName name, SourceRange range, Register dst);
   [[gnu::noinline]] void emit_global_read(VariableName name, SourceRange range, Register dst);
   std::optional<VariableName> emit_global_access(const Expression& callee);
@@ -533,6 +534,8 @@ class Emitter {
 
   void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
   BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
+  [[gnu::noinline]] BinaryStep binary_step_slow(const BinaryExpression& binary,
+                                                std::optional<DiagnosticCode>& prefer);
   bool binary_head(const BinaryExpression& node, const BinaryExpression* next, Register target,
                    BinaryStep& step, LoopContext loop);
   static const BinaryExpression* chained_binary(const Expression& left);
