@@ -124,6 +124,24 @@ bool Emitter::pre_pass_match_arm(const MatchCase& arm) {
 
 void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
                               TokenRef pub) {
+  // The common case, a plain name of the token store without `pub`, read
+  // from its columns; it calls nothing but its tail call.
+  if (pattern.kind == PatternKind::Binding && kind != VariableKind::Assignment && pub.is_null()) {
+    const auto& binding = pattern.as<BindingPattern>();
+    const TokenRef name = binding.name;
+    if (name.is_borrowed() && tokens.tag(name.index()) == TokenTag::Identifier) [[likely]] {
+      const TokenIndex index = name.index();
+      const SymbolId symbol = tokens.data(index);
+      declare_name(VariableName(tokens.symbol_text(symbol), symbol), {tokens.start(index), tokens.end(index)},
+                   !binding.mut.is_null(), kind);
+      return;
+    }
+  }
+  declare_pattern_general(pattern, kind, exports, pub);
+}
+
+void Emitter::declare_pattern_general(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
+                                      TokenRef pub) {
   switch (pattern.kind) {
     case PatternKind::Group: {
       const auto& group = pattern.as<GroupPattern>();
@@ -153,21 +171,11 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
     case PatternKind::Binding: {
       if (kind == VariableKind::Assignment) return;
       const auto& binding = pattern.as<BindingPattern>();
-      const TokenRef name = binding.name;
-      Variable* variable = nullptr;
-      if (name.is_borrowed() && tokens.tag(name.index()) == TokenTag::Identifier) [[likely]] {
-        // The common case, a name of the token store, read from its columns.
-        const TokenIndex index = name.index();
-        const SymbolId symbol = tokens.data(index);
-        variable = declare_name(VariableName(tokens.symbol_text(symbol), symbol),
-                                {tokens.start(index), tokens.end(index)}, !binding.mut.is_null(), kind);
-      } else {
-        // A name the parser rewrote during recovery (a keyword in a name
-        // position) declares nothing.
-        if (name.is_null() || !is_identifier(name)) return;
-        variable = declare_variable(name, !binding.mut.is_null(), kind);
-      }
-      if (variable != nullptr) declare_pub(exports, pub, name);
+      // A name the parser rewrote during recovery (a keyword in a name
+      // position) declares nothing.
+      if (binding.name.is_null() || !is_identifier(binding.name)) return;
+      if (declare_variable(binding.name, !binding.mut.is_null(), kind) != nullptr)
+        declare_pub(exports, pub, binding.name);
       return;
     }
     case PatternKind::Literal:

@@ -254,6 +254,8 @@ class Emitter {
   // declared name.
   void declare_pattern(const Pattern& pattern, VariableKind kind, ModuleExportsData* exports,
                        TokenRef pub = TokenRef());
+  [[gnu::noinline]] void declare_pattern_general(const Pattern& pattern, VariableKind kind,
+                                                 ModuleExportsData* exports, TokenRef pub);
   // Exports a declared name marked `pub` (nothing without the marker).
   void declare_pub(ModuleExportsData* exports, TokenRef pub, TokenRef name) {
     if (!pub.is_null()) [[unlikely]]
