@@ -239,7 +239,31 @@ std::uint64_t end_of(const Expression& node) { return position_from<Side::End>(n
 std::uint64_t start_of(const Pattern& node) { return position_from<Side::Start>(node); }
 std::uint64_t end_of(const Pattern& node) { return position_from<Side::End>(node); }
 
+namespace {
+
+// The token of a name or a literal of the token store (the most common
+// values, whose range is their token's), else null.
+const TokenRef* borrowed_leaf(const Expression& node) {
+  const TokenRef* token = nullptr;
+  if (node.kind == ExpressionKind::Variable)
+    token = &node.as<VariableExpression>().token;
+  else if (node.kind == ExpressionKind::Literal)
+    token = &node.as<LiteralExpression>().token;
+  return token != nullptr && token->is_borrowed() ? token : nullptr;
+}
+
+std::uint64_t end_of_value(const Expression& node) {
+  if (const TokenRef* token = borrowed_leaf(node)) return tokens_in_use().end(token->index());
+  return end_of(node);
+}
+
+}  // namespace
+
 SourceRange range_of(const Expression& node) {
+  if (const TokenRef* token = borrowed_leaf(node)) {
+    const Tokens& tokens = tokens_in_use();
+    return {tokens.start(token->index()), tokens.end(token->index())};
+  }
   if (node.kind == ExpressionKind::Unknown) {
     const auto& n = node.as<UnknownExpression>();
     return unknown_range(n.tokens, n.inner);
@@ -262,10 +286,20 @@ SourceRange range_of(const RangeNode& node) { return range_of_part(node); }
 SourceRange range_of(const Iterable& node) { return range_of_part(node); }
 SourceRange range_of(const Callable& node) { return range_of_part(node); }
 SourceRange range_of(const ParameterList& node) { return range_of_part(node); }
-SourceRange range_of(const ArrayElement& element) { return range_of_part(element); }
+SourceRange range_of(const ArrayElement& element) {
+  // The usual element, one value: the value's range.
+  if (!element.is_spread() && element.element.range == nullptr && element.element.expression != nullptr)
+    return range_of(*element.element.expression);
+  return range_of_part(element);
+}
 SourceRange range_of(const ArgumentElement& element) { return range_of_part(element); }
 SourceRange range_of(const PatternElement& element) { return range_of_part(element); }
-SourceRange range_of(const RecordElement& element) { return range_of_part(element); }
+SourceRange range_of(const RecordElement& element) {
+  // The usual element, `name: value`.
+  if (element.kind == RecordElementKind::Keyed && element.key.is_borrowed() && element.value != nullptr)
+    return {tokens_in_use().start(element.key.index()), end_of_value(*element.value)};
+  return range_of_part(element);
+}
 SourceRange range_of(const PatternRecordElement& element) { return range_of_part(element); }
 SourceRange range_of(const ElseBlock& node) { return range_of_part(node); }
 
