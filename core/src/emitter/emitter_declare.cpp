@@ -499,7 +499,7 @@ void Emitter::declare_inner_expression(const Expression& expression) {
       // The arms are declared and pre-passed arm by arm when the match is
       // emitted; the subject only here.
       const auto& match = expression.as<MatchExpression>();
-      push_tag(DiagnosticCode::MatchExpression, range_of(expression));
+      if (config.report_tags) push_tag(DiagnosticCode::MatchExpression, range_of(expression));
       push_tag(DiagnosticCode::KeywordMatch, ref_range(match.keyword));
       for (const MatchCase& arm : match.cases) {
         if (!arm.keyword.is_null()) push_tag(DiagnosticCode::KeywordCase, ref_range(arm.keyword));

@@ -738,7 +738,7 @@ PostfixEdge Emitter::emit_postfix_head(PostfixStep& step, const Expression*& ope
         operand = access.object;
         return PostfixEdge::Into;
       }
-      push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
+      if (config.report_tags) push_tag(DiagnosticCode::GlobalDynamicAccess, range_of(*access.index));
       const Register key = emit_expression_reg(*access.index, loop);
       instr<OpCode::GetGlobalDyn>(step.range, reg_operand(dst), reg_operand(key));
       return PostfixEdge::Done;

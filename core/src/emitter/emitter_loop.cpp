@@ -36,7 +36,7 @@ void Emitter::emit_else_part(const ElseBlock* else_block, Register result, Sourc
 
 void Emitter::emit_loop(const LoopExpression& expression, Register dst) {
   const SourceRange keyword = ref_range(expression.keyword);
-  push_tag(DiagnosticCode::LoopExpression, range_of(expression));
+  if (config.report_tags) push_tag(DiagnosticCode::LoopExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordLoop, keyword);
   const WindowGuard window(*this, 0, false);
   const ScopeGuard scope(*this, block_range(*expression.body));
@@ -61,7 +61,7 @@ Register Emitter::loop_result(SourceRange keyword, Register dst, bool has_else) 
 
 void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopContext loop) {
   const SourceRange keyword = ref_range(expression.keyword);
-  push_tag(DiagnosticCode::WhileExpression, range_of(expression));
+  if (config.report_tags) push_tag(DiagnosticCode::WhileExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordWhile, keyword);
   if (expression.else_block != nullptr)
     push_tag(DiagnosticCode::KeywordElse, ref_range(expression.else_block->keyword));
@@ -89,7 +89,7 @@ void Emitter::emit_while(const WhileExpression& expression, Register dst, LoopCo
 
 void Emitter::emit_for(const ForInExpression& expression, Register dst, LoopContext loop) {
   const SourceRange keyword = ref_range(expression.keyword);
-  push_tag(DiagnosticCode::ForExpression, range_of(expression));
+  if (config.report_tags) push_tag(DiagnosticCode::ForExpression, range_of(expression));
   push_tag(DiagnosticCode::KeywordFor, keyword);
   push_tag(DiagnosticCode::KeywordIn, ref_range(expression.in));
   if (expression.else_block != nullptr)

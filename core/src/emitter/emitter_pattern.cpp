@@ -494,7 +494,7 @@ class Emitter::PatternEmitter {
         if (value == nullptr || value->kind != PatternKind::Binding) return key;  // reported by the parser
         const TokenRef& name = value->as<BindingPattern>().name;
         if (!is_identifier(name)) return key;
-        e_.push_tag(DC::OmitNamedRecordField, range_of(element));
+        if (e_.config.report_tags) e_.push_tag(DC::OmitNamedRecordField, range_of(element));
         e_.push_tag(DC::OmitNamedRecordFieldName, name.range());
         key.valid = true;
         key.text = identifier_text(name);

@@ -280,6 +280,20 @@ SourceRange range_of(const Pattern& node) {
 }
 
 SourceRange range_of(const Statement& node) {
+  // The usual `return …;` and `fn name(…) { … }`: from the keyword to the
+  // `;` or the body's `}`.
+  if (node.kind == StatementKind::Return) {
+    const auto& ret = node.as<ReturnStatement>();
+    if (!ret.keyword.is_null() && !ret.semicolon.is_null())
+      return {ret.keyword.range().start, ret.semicolon.range().end};
+  } else if (node.kind == StatementKind::Function) {
+    const auto& function = node.as<FunctionStatement>();
+    if (function.pub.is_null() && !function.keyword.is_null() && function.body != nullptr &&
+        function.body->kind == ExpressionKind::Block) {
+      const TokenRef& close = function.body->as<BlockExpression>().close;
+      if (!close.is_null()) return {function.keyword.range().start, close.range().end};
+    }
+  }
   return {position_from<Side::Start>(node), position_from<Side::End>(node)};
 }
 SourceRange range_of(const RangeNode& node) { return range_of_part(node); }
