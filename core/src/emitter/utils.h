@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers of the emitter: token ranges, literal values, the
 // operator-to-opcode tables.
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <optional>
@@ -91,7 +92,7 @@ bool is_boolean_literal_token(const Token& token);
 // Binary arithmetic and relation operators with their instruction
 // (+ Add, - Sub, * Mul, / Div, % Mod, ^ Pow, == Eq, != Neq, =~ Aeq, !~ Naeq,
 // > Gt, >= Gte, < Lt, <= Lte); nothing for any other operator.
-inline std::optional<OpCode> binary_opcode(Operator op) {
+constexpr std::optional<OpCode> binary_opcode_rule(Operator op) {
   switch (op) {
     case Operator::Plus:
       return OpCode::Add;
@@ -124,6 +125,28 @@ inline std::optional<OpCode> binary_opcode(Operator op) {
     default:
       return std::nullopt;
   }
+}
+
+namespace detail {
+// binary_opcode_rule as a table, read on every operator: the operation plus
+// one, 0 for none.
+inline constexpr std::array<std::uint8_t, kOperatorCount> kBinaryOpcodePlusOne = [] {
+  std::array<std::uint8_t, kOperatorCount> table{};
+  for (int i = 0; i < kOperatorCount; ++i) {
+    if (const std::optional<OpCode> code = binary_opcode_rule(static_cast<Operator>(i)))
+      table[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(*code) + 1);
+  }
+  return table;
+}();
+static_assert(kOpCodeCount < 255, "an operation plus one fits a byte");
+}  // namespace detail
+
+inline std::optional<OpCode> binary_opcode(Operator op) {
+  const auto index = static_cast<std::size_t>(op);
+  if (index >= detail::kBinaryOpcodePlusOne.size()) return std::nullopt;
+  const std::uint8_t entry = detail::kBinaryOpcodePlusOne[index];
+  if (entry == 0) return std::nullopt;
+  return static_cast<OpCode>(entry - 1);
 }
 
 // Compound assignment operators: += Add ... ^= Pow.
