@@ -193,20 +193,31 @@ void Emitter::emit_function_statement(const FunctionStatement& function) {
 void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
   if (assign.target == nullptr || assign.value == nullptr || assign.op.is_null()) return;
   const Expression& target = *assign.target;
-  const TokenKind& op = peeled_kind(*assign.op);
+  const TokenKind op = operator_kind(assign.op);
   const bool compound = !op.is_operator(Operator::Eq);
   const SourceRange target_range = range_of(target);
   Register work = 0;
   DeferredEmit store;
   switch (target.kind) {
     case ExpressionKind::Variable: {
-      const Token& token = *target.as<VariableExpression>().token;
-      const SourceRange name_range = token_range(token);
-      if (is_keyword(token, Keyword::Global)) {
-        push(DiagnosticCode::MisuseOfGlobalKeyword, name_range);
-        return;
+      const TokenRef ref = target.as<VariableExpression>().token;
+      SourceRange name_range;
+      std::optional<FoundVariable> found;
+      if (ref.is_borrowed() && tokens.tag(ref.index()) == TokenTag::Identifier) {
+        // The common case, a name of the token store, read from its columns.
+        const TokenIndex index = ref.index();
+        const SymbolId symbol = tokens.data(index);
+        name_range = {tokens.start(index), tokens.end(index)};
+        found = find_variable(VariableName(tokens.symbol_text(symbol), symbol));
+      } else {
+        const Token token = *ref;
+        name_range = token_range(token);
+        if (is_keyword(token, Keyword::Global)) {
+          push(DiagnosticCode::MisuseOfGlobalKeyword, name_range);
+          return;
+        }
+        if (is_identifier(token)) found = find_variable(variable_name(token));
       }
-      auto found = is_identifier(token) ? find_variable(variable_name(token)) : std::nullopt;
       if (!found) {
         push(DiagnosticCode::UndefinedVariableAssignment, name_range);
         break;
