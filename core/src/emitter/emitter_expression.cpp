@@ -173,18 +173,22 @@ Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
     const TokenIndex index = ref.index();
     if (tokens.tag(index) == TokenTag::Identifier) {
       const SymbolId symbol = tokens.data(index);
-      if (Variable* local = scopes.find_local(VariableName(tokens.symbol_text(symbol), symbol)))
-        return local_in_place(*local, {tokens.start(index), tokens.end(index)});
+      const VariableName name(tokens.symbol_text(symbol), symbol);
+      const SourceRange range{tokens.start(index), tokens.end(index)};
+      if (Variable* local = scopes.find_local(name)) return local_in_place(*local, range);
+      // Anything else is read into a fresh register, as emit_expression
+      // would read it.
+      const Register r = alloc_register();
+      emit_name_read(name, range, r);
+      return r;
     }
   }
-  if (!ref.is_borrowed() || tokens.tag(ref.index()) != TokenTag::Identifier) {
-    const Token& token = *ref;
-    if (is_keyword(token, Keyword::Global)) {
-      push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
-    } else if (is_identifier(token)) {
-      if (Variable* local = scopes.find_local(variable_name(token)))
-        return local_in_place(*local, token_range(token));
-    }
+  const Token& token = *ref;
+  if (is_keyword(token, Keyword::Global)) {
+    push(DiagnosticCode::MisuseOfGlobalKeyword, token_range(token));
+  } else if (is_identifier(token)) {
+    if (Variable* local = scopes.find_local(variable_name(token)))
+      return local_in_place(*local, token_range(token));
   }
   const Register r = alloc_register();
   emit_expression(inner, r, loop);
