@@ -136,20 +136,28 @@ void Emitter::bad_statement_kind() { throw InternalFailure("Unknown statement va
 void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
   if (bind.pattern == nullptr || bind.value == nullptr) return;
   if (bind.pattern->kind == PatternKind::Binding) {
-    const auto& binding = bind.pattern->as<BindingPattern>();
-    if (binding.name.is_null() || !is_identifier(binding.name)) {
-      emit_expression(*bind.value, 0, loop);
-      return;
+    const TokenRef name = bind.pattern->as<BindingPattern>().name;
+    std::optional<FoundVariable> found;
+    if (name.is_borrowed() && tokens.tag(name.index()) == TokenTag::Identifier) [[likely]] {
+      // The common case, a name of the token store, read from its columns.
+      const SymbolId symbol = tokens.data(name.index());
+      found = find_variable(VariableName(tokens.symbol_text(symbol), symbol));
+    } else if (name.is_null() || !is_identifier(name)) {
+      return emit_expression(*bind.value, 0, loop);
+    } else {
+      found = find_variable(variable_name(name));
     }
-    auto found = find_variable(variable_name(binding.name));
     if (found && found->window == window_count()) {
       // Initialised before the value, so a function literal can refer to
       // itself.
       ensure_register(*found->variable);
-      emit_expression(*bind.value, found->variable->reg, loop);
-      return;
+      return emit_expression(*bind.value, found->variable->reg, loop);
     }
   }
+  emit_bind_pattern(bind, loop);
+}
+
+void Emitter::emit_bind_pattern(const BindStatement& bind, LoopContext loop) {
   const Register value = emit_expression_reg(*bind.value, loop);
   emit_pattern(0, *bind.pattern, value, VariableKind::LetBinding);
 }

@@ -573,6 +573,8 @@ class Emitter {
   bool emit_loop_body(const BlockExpression& body, Register result, bool functions);
   void emit_assign(const AssignStatement& statement, LoopContext loop);
   void emit_bind(const BindStatement& statement, LoopContext loop);
+  // A value bound by a pattern (or into a register not open here).
+  [[gnu::noinline]] void emit_bind_pattern(const BindStatement& bind, LoopContext loop);
   void emit_rebind(const RebindStatement& statement, LoopContext loop);
   void emit_const(const ConstStatement& statement, LoopContext loop);
   void emit_function_statement(const FunctionStatement& statement);
