@@ -350,6 +350,14 @@ void Emitter::emit_var_read(TokenRef token, Register dst) {
 void Emitter::emit_var_read_slow(TokenRef token, Register dst) { emit_var_read(*token, dst); }
 
 void Emitter::emit_name_read(VariableName name, SourceRange range, Register dst) {
+  if (!scopes.interned(name)) [[unlikely]]
+    return emit_name_read_by_text(name, range, dst);
+  if (auto found = scopes.find_interned(name)) return emit_variable_read(range, *found, dst);
+  emit_global_read(name, range, dst);
+}
+
+// A name the lexer did not intern, looked up by its text.
+void Emitter::emit_name_read_by_text(VariableName name, SourceRange range, Register dst) {
   if (auto found = find_variable(name)) return emit_variable_read(range, *found, dst);
   emit_global_read(name, range, dst);
 }

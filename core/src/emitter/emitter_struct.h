@@ -427,6 +427,7 @@ class Emitter {
   void emit_var_read(TokenRef token, Register dst);
   [[gnu::noinline]] void emit_var_read_slow(TokenRef token, Register dst);
   void emit_name_read(VariableName name, SourceRange range, Register dst);
+  [[gnu::noinline]] void emit_name_read_by_text(VariableName name, SourceRange range, Register dst);
   [[gnu::noinline]] void emit_global_read(VariableName name, SourceRange range, Register dst);
   std::optional<VariableName> emit_global_access(const Expression& callee);
   static std::optional<std::int32_t> integer_literal(const Expression& expression);

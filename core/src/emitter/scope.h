@@ -103,6 +103,15 @@ class Scopes {
     if (binding == nullptr) return std::nullopt;
     return FoundVariable{stack_[binding->scope].window, binding};
   }
+  // Whether the name is one the lexer interned, whose look-up reads one
+  // slot and calls nothing (find_interned).
+  bool interned(VariableName name) const { return name.symbol < symbol_count_; }
+  // find_variable for an interned name.
+  std::optional<FoundVariable> find_interned(VariableName name) {
+    Variable* binding = bindings_[name.symbol];
+    if (binding == nullptr) return std::nullopt;
+    return FoundVariable{stack_[binding->scope].window, binding};
+  }
   // Only the innermost scope, for a name the lexer interned; null too when
   // the symbol lies past the lexer's (look it up by its name then).
   Variable* find_local(SymbolId symbol) {
