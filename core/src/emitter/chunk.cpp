@@ -179,6 +179,8 @@ void Chunk::check_chosen(OpCode op, bool follows_layout) {
   if (!follows_layout) fail_operands(op, "the operands do not follow the layout");
 }
 
+void Chunk::no_room() { throw InternalFailure("an instruction written without room for it"); }
+
 void Chunk::grow(std::size_t bytes) {
   if (bytes > std::numeric_limits<std::size_t>::max() / 2 - size_) throw std::bad_alloc();
   code_.resize(std::max(code_.size() * 2, size_ + bytes + 256));

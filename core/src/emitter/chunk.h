@@ -134,6 +134,24 @@ class Chunk {
     put_unchecked(op, operands...);
   }
 
+  // The longest instruction of fixed operands, wide.
+  static constexpr std::size_t kMaxFixedInstruction = 1 + 4 * 4;
+  // Whether an instruction of fixed operands fits the room left, so that
+  // put_in_room may write it without asking for room (and a path that
+  // writes so calls nothing).
+  bool has_room() const { return code_.size() - size_ >= kMaxFixedInstruction; }
+  template <OpCode op, class... Operands>
+  void put_in_room(Operands... operands) {
+    static_assert(chunk_detail::follows<Operands...>(kOpCodeLayouts[static_cast<std::size_t>(op)]),
+                  "the operands do not follow the operation's layout");
+    static_assert(!chunk_detail::is_deferred(op), "deferred operands are written by finish_deferred");
+    static_assert(1 + 4 * sizeof...(Operands) <= kMaxFixedInstruction);
+#if QUENDAL_CHECKED
+    if (!has_room()) no_room();
+#endif
+    write_fixed(code_.data() + size_, op, operands...);
+  }
+
   // Deferred operands (Func, FuncVarg, Loop, LoopFor, LoopRange,
   // LoopRangeExclusive): appends only the opcode byte and returns its
   // position; `finish_deferred` inserts the operands directly after it.
@@ -166,9 +184,15 @@ class Chunk {
   }
   void grow(std::size_t bytes);
 
+  [[noreturn]] static void no_room();
+
   template <class... Operands>
   void put_unchecked(OpCode op, Operands... operands) {
-    std::uint8_t* out = room(1 + 4 * sizeof...(Operands));
+    write_fixed(room(1 + 4 * sizeof...(Operands)), op, operands...);
+  }
+  // Writes the instruction at `out`, the end of the code.
+  template <class... Operands>
+  void write_fixed(std::uint8_t* out, OpCode op, Operands... operands) {
     if ((chunk_detail::short_key(operands) | ... | 0u) < 256u) [[likely]] {
       *out++ = static_cast<std::uint8_t>(op);
       ((*out++ = static_cast<std::uint8_t>(chunk_detail::bits_of(operands))), ...);

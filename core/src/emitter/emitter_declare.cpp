@@ -65,8 +65,9 @@ bool Emitter::pre_pass_function(SourceRange range, const ParameterList* paramete
       const Pattern* pattern = parameter_pattern(item.item);
       if (is_plain_name(pattern)) {
         const auto& binding = pattern->as<BindingPattern>();
-        if (!binding.name.is_null() && is_identifier(binding.name))
-          declare_parameter(index, *binding.name, ref_range(binding.name), !binding.mut.is_null(),
+        const TokenRef name = binding.name;
+        if (!name.is_null() && is_identifier(name))
+          declare_parameter(index, variable_name(name), ref_range(name), !binding.mut.is_null(),
                             rest ? VariableKind::RestParameter : VariableKind::NamedParameter);
       } else if (pattern != nullptr) {
         add_variable(VariableName(""), range_of(*pattern), index + 1, false, true,

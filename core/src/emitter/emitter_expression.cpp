@@ -210,10 +210,13 @@ void Emitter::emit_literal(const LiteralExpression& literal, Register dst) {
     const TokenIndex index = literal.token.index();
     if (tokens.tag(index) == TokenTag::Ordinal) {
       const std::uint32_t value = tokens.data(index);
-      // A small whole number met before: its pool entry is known.
-      if (const std::uint32_t known = chunk.known_small_number(value); known != 0) {
-        instr<OpCode::Constant>({tokens.start(index), tokens.end(index)}, reg_operand(dst),
-                                param_operand(static_cast<OpParam>(known - 1)));
+      // A small whole number met before: its pool entry is known. (This
+      // path calls nothing but the source map: a long token or a full code
+      // buffer takes the other.)
+      const std::uint32_t known = chunk.known_small_number(value);
+      if (known != 0 && tokens.end_in_columns(index) && chunk.has_room()) {
+        instr_in_room<OpCode::Constant>({tokens.start(index), tokens.column_end(index)}, reg_operand(dst),
+                                        param_operand(static_cast<OpParam>(known - 1)));
         return;
       }
     }
@@ -226,6 +229,11 @@ void Emitter::emit_literal_slow(const LiteralExpression& literal, Register dst) 
   if (literal.token.is_borrowed()) {
     const TokenIndex index = literal.token.index();
     if (tokens.tag(index) == TokenTag::Ordinal) {
+      if (const std::uint32_t known = chunk.known_small_number(tokens.data(index)); known != 0) {
+        instr<OpCode::Constant>({tokens.start(index), tokens.end(index)}, reg_operand(dst),
+                                param_operand(static_cast<OpParam>(known - 1)));
+        return;
+      }
       op_number({tokens.start(index), tokens.end(index)}, dst,
                 static_cast<double>(static_cast<std::int32_t>(tokens.data(index))));
       return;

@@ -209,10 +209,8 @@ Variable* Emitter::declare_name(VariableName text, SourceRange range, bool is_mu
   return add_variable(text, range, reg, is_mutable, false, kind);
 }
 
-Variable* Emitter::declare_parameter(std::uint32_t index, const Token& name, SourceRange range,
+Variable* Emitter::declare_parameter(std::uint32_t index, VariableName text, SourceRange range,
                                      bool is_mutable, VariableKind kind) {
-  if (!is_identifier(name)) throw InternalFailure("a declared parameter must be an identifier");
-  const VariableName text = variable_name(name);
   if (check_local_variable(range, text) != nullptr) return nullptr;
   return add_variable(text, range, index + 1, is_mutable, true, kind);
 }
@@ -227,6 +225,19 @@ bool Emitter::check_uninitialized(SourceRange read, const Variable& variable, st
 }
 
 void Emitter::emit_variable_read(SourceRange read, FoundVariable found, Register dst) {
+  Variable& variable = *found.variable;
+  // The common read, without tags, of an initialised variable of the
+  // current window: marked used and copied, calling nothing but the source
+  // map.
+  if (!config.report_tags && variable.initialized && found.window == window_count() && chunk.has_room()) {
+    variable.used = true;
+    instr_in_room<OpCode::Assign>(read, reg_operand(dst), reg_operand(variable.reg));
+    return;
+  }
+  emit_variable_read_slow(read, found, dst);
+}
+
+void Emitter::emit_variable_read_slow(SourceRange read, FoundVariable found, Register dst) {
   Variable& variable = *found.variable;
   add_reference(variable, DiagnosticCode::ReadLocal, read);
   if (!check_variable_initialized(read, variable, found.window)) return;

@@ -306,6 +306,13 @@ class Emitter {
     chunk.put<code>(operands...);
     source_map(range);
   }
+  // The same where chunk.has_room() was made sure of: nothing is called
+  // but the source map.
+  template <OpCode code, class... Operands>
+  void instr_in_room(SourceRange range, Operands... operands) {
+    chunk.put_in_room<code>(operands...);
+    source_map(range);
+  }
   // The same for an operation chosen while emitting (an operator's).
   template <class... Operands>
   void instr_chosen(SourceRange range, OpCode code, Operands... operands) {
@@ -370,7 +377,8 @@ class Emitter {
   Variable* check_local_variable(SourceRange range, VariableName name);
   Variable* declare_name(VariableName name, SourceRange range, bool is_mutable, VariableKind kind);
   void declare_pub_marked(ModuleExportsData* exports, TokenRef pub, TokenRef name);
-  Variable* declare_parameter(std::uint32_t index, const Token& name, SourceRange range, bool is_mutable,
+  // `name`: an identifier's.
+  Variable* declare_parameter(std::uint32_t index, VariableName name, SourceRange range, bool is_mutable,
                               VariableKind kind);
   // Appends an unnamed variable (holders of destructured parameters, `it`)
   // without a duplicate check.
@@ -401,6 +409,7 @@ class Emitter {
   // Reads a resolved variable into dst (Assign or GetUpvalue); records
   // ReadLocal and runs the initialisation check.
   void emit_variable_read(SourceRange read, FoundVariable found, Register dst);
+  [[gnu::noinline]] void emit_variable_read_slow(SourceRange read, FoundVariable found, Register dst);
   // Stores `src` into the variable: Assign within the current window, else
   // SetUpvalue at the window distance.
   void emit_variable_store(SourceRange range, const FoundVariable& found, Register src);

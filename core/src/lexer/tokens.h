@@ -137,6 +137,10 @@ class Tokens {
     const std::uint8_t length = columns_.lengths()[i];
     return length != TokenColumns::kLongLength ? columns_.starts()[i] + length : long_end(i);
   }
+  // Whether the token's end is read from its own columns (all but tokens
+  // too long for the length column): column_end() then equals end().
+  bool end_in_columns(TokenIndex i) const { return columns_.lengths()[i] != TokenColumns::kLongLength; }
+  std::uint32_t column_end(TokenIndex i) const { return columns_.starts()[i] + columns_.lengths()[i]; }
   std::uint32_t data(TokenIndex i) const { return columns_.data()[i]; }
   bool is_operator(TokenIndex i, Operator op) const {
     return tag(i) == TokenTag::Operator && data(i) == static_cast<std::uint32_t>(op);
