@@ -45,18 +45,21 @@ class Scopes {
   std::size_t pop();
   // pop(), handing each variable of the scope to `visit` first, in
   // declaration order. (A name has at most one binding per scope, so the
-  // order in which the bindings come back does not matter.)
+  // order in which the bindings come back does not matter.) `visit` must
+  // not change the scopes.
   template <class Visit>
   void pop_visiting(Visit&& visit) {
     if (stack_.empty()) [[unlikely]]
       none_open();
     const std::size_t first = stack_.back().first;
     stack_.pop_back();
-    for (std::size_t k = first; k < variables_.size(); ++k) {
-      Variable* variable = variables_[k];
+    Variable** const bindings = bindings_.data();
+    Variable* const* const end = variables_.data() + variables_.size();
+    for (Variable* const* it = variables_.data() + first; it != end; ++it) {
+      Variable* variable = *it;
       visit(*variable);
       if (variable->bound) {
-        bindings_[variable->name_id] = variable->shadowed;
+        bindings[variable->name_id] = variable->shadowed;
         variable->bound = false;
       }
     }
