@@ -943,21 +943,21 @@ void Emitter::emit_prefix(const PrefixExpression& prefix, Register dst, LoopCont
 // operator that recovery left in the position).
 [[gnu::always_inline]] inline BinaryStep Emitter::binary_step(const BinaryExpression& binary,
                                                               std::optional<DiagnosticCode>& prefer) {
-  if (binary.op.is_borrowed()) {
-    // The common case, an arithmetic or comparison operator of the token
-    // store, read from its columns.
-    const TokenIndex index = binary.op.index();
-    if (tokens.tag(index) == TokenTag::Operator) {
-      if (const std::optional<OpCode> code = binary_opcode(tokens.op(index))) {
-        BinaryStep step;
-        step.node = &binary;
-        step.form = BinaryForm::Plain;
-        step.code = *code;
-        return step;
-      }
-    }
+  if (const std::optional<OpCode> code = plain_binary_opcode(binary.op)) {
+    BinaryStep step;
+    step.node = &binary;
+    step.form = BinaryForm::Plain;
+    step.code = *code;
+    return step;
   }
   return binary_step_slow(binary, prefer);
+}
+
+// The common case, an arithmetic or comparison operator of the token store,
+// read from its columns; nothing for any other.
+[[gnu::always_inline]] inline std::optional<OpCode> Emitter::plain_binary_opcode(TokenRef op) const {
+  if (!op.is_borrowed() || tokens.tag(op.index()) != TokenTag::Operator) return std::nullopt;
+  return binary_opcode(tokens.op(op.index()));
 }
 
 BinaryStep Emitter::binary_step_slow(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer) {
@@ -1052,6 +1052,13 @@ void Emitter::emit_binary(const BinaryExpression& binary, Register dst, LoopCont
   const BinaryExpression* next = chained_binary(*binary.left);
   BinaryStep step;
   if (next == nullptr) {
+    // The most common of all: arithmetic or a comparison, alone.
+    if (const std::optional<OpCode> code = plain_binary_opcode(binary.op)) {
+      const Register left = emit_expression_reg(*binary.left, loop);
+      const Register right = emit_expression_reg(*binary.right, loop);
+      instr_chosen(ref_range(binary.op), *code, reg_operand(dst), reg_operand(left), reg_operand(right));
+      return;
+    }
     if (binary_head(binary, nullptr, dst, step, loop)) emit_binary_tail(step, loop);
     return;
   }

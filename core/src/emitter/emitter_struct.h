@@ -546,6 +546,7 @@ class Emitter {
 
   void emit_binary(const BinaryExpression& binary, Register dst, LoopContext loop);
   BinaryStep binary_step(const BinaryExpression& binary, std::optional<DiagnosticCode>& prefer);
+  std::optional<OpCode> plain_binary_opcode(TokenRef op) const;
   [[gnu::noinline]] BinaryStep binary_step_slow(const BinaryExpression& binary,
                                                 std::optional<DiagnosticCode>& prefer);
   bool binary_head(const BinaryExpression& node, const BinaryExpression* next, Register target,
