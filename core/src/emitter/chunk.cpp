@@ -79,7 +79,7 @@ void append_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
 
 }  // namespace
 
-Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) {}
+Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) { constants_.reserve(32); }
 
 std::uint32_t Chunk::add_name_constant_slow(std::string_view text, std::uint32_t symbol) {
   const std::uint32_t index = add_constant(Constant::of_string(text));
@@ -257,6 +257,15 @@ std::vector<std::uint8_t> Chunk::take_serialized() {
 // `out` holds the header placeholder and the code; appends the constant
 // section and fills the three length fields.
 void Chunk::append_constants(std::vector<std::uint8_t>& out) const {
+  // The section's size first, so that it is appended without regrowing.
+  std::size_t bytes = 4;
+  for (const Constant& c : constants_) {
+    bytes += 1;
+    if (c.tag == Constant::Tag::Integer) bytes += 4;
+    if (c.tag == Constant::Tag::Number) bytes += 8;
+    if (c.tag == Constant::Tag::String) bytes += 4 + c.text.size();
+  }
+  out.reserve(out.size() + bytes);
   std::size_t code_length = out.size() - kHeaderBytes;
   std::size_t m_at = out.size();
   append_u32(out, 0);

@@ -100,6 +100,8 @@ class Chunk {
       return name_constants_[symbol] - 1;
     return add_name_constant_slow(text, symbol);
   }
+  // Room for the name constants of `symbols` lexer symbols, made at once.
+  void reserve_name_constants(std::size_t symbols) { name_constants_.resize(symbols, 0); }
   // See ConstantIndex::small_number_plus_one.
   std::uint32_t known_small_number(std::uint32_t value) const { return index_.small_number_plus_one(value); }
   const std::vector<Constant>& constants() const { return constants_; }

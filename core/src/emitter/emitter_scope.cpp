@@ -56,7 +56,10 @@ std::uint32_t VariableReferences::append(const SourceDiagnostic& record) {
 Scopes::Scopes(std::span<const std::string_view> symbols)
     : bindings_(symbols.size(), nullptr),
       symbols_(symbols),
-      symbol_count_(static_cast<std::uint32_t>(std::min<std::size_t>(symbols.size(), kNoName))) {}
+      symbol_count_(static_cast<std::uint32_t>(std::min<std::size_t>(symbols.size(), kNoName))) {
+  stack_.reserve(16);
+  variables_.reserve(64);
+}
 
 std::uint64_t Scopes::hash(std::string_view text) {
   // FNV-1a: names are short, and this keeps the look-up a handful of

@@ -11,7 +11,15 @@ Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_conf
       diagnostics(source_text, compile_config),
       source(source_text),
       config(compile_config),
-      arena(compile_arena) {}
+      arena(compile_arena) {
+  // The scratch stacks get room for the usual nesting at once, rather than
+  // growing step by step in every compilation.
+  windows.reserve(16);
+  scratch_registers.reserve(64);
+  binary_steps_.reserve(16);
+  operand_buffer_.reserve(32);
+  chunk.reserve_name_constants(tokens.symbols().size());
+}
 
 OpParam Emitter::count_of(std::uint64_t n) {
   if (n > 0x7FFFFFFFu) throw InternalFailure("register window larger than an operand can count");

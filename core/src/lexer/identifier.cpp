@@ -87,8 +87,8 @@ std::size_t continuation_run(std::string_view s, std::size_t pos) {
 }
 
 SymbolIndex::SymbolIndex(std::size_t expected) {
-  // Half full at most: 2 * expected slots, a power of two, 1024 or more.
-  std::size_t capacity = 1024;
+  // Half full at most: 2 * expected slots, a power of two, 256 or more (the keywords take 40).
+  std::size_t capacity = 256;
   while (capacity / 2 < expected) capacity *= 2;
   grow(capacity);
   for (std::size_t k = 0; k < kKeywords.size(); ++k) {

@@ -28,7 +28,7 @@ void MemoTable::reserve_tokens(std::size_t count) {
   // copying would cost more than the reservation (pages never touched are
   // never mapped).
   grow(std::max<std::size_t>(count / 4, 256));
-  const std::size_t buckets = std::bit_ceil(std::max<std::size_t>(count / 8, 1024));
+  const std::size_t buckets = std::bit_ceil(std::max<std::size_t>(count / 8, 128));
   heads_ = static_cast<std::uint32_t*>(allocate_zeroed(buckets * sizeof(std::uint32_t)));
   bucket_mask_ = buckets - 1;
 }

@@ -185,7 +185,12 @@ class MemoTable {
 // State shared by the parser of a script and the parsers of the
 // interpolations inside it.
 struct ParseContext {
-  explicit ParseContext(Arena& a) : arena(a), memo(a) {}
+  explicit ParseContext(Arena& a) : arena(a), memo(a) {
+    // Room for the usual depth of blocks and lists at once, rather than
+    // growing step by step in every compilation.
+    statement_scratch.reserve(64);
+    list_scratch.reserve(64);
+  }
   ParseContext(const ParseContext&) = delete;
   ParseContext& operator=(const ParseContext&) = delete;
 
