@@ -13,6 +13,18 @@
 namespace quendal {
 namespace {
 
+// A scope stack and the arena its variables live in.
+struct DeclaringScopes {
+  Arena arena;
+  Scopes scopes;
+  Variable* declare(std::string_view name) {
+    Variable* v = arena.make<Variable>();
+    v->set_name(name);
+    scopes.add(v);
+    return v;
+  }
+};
+
 class ScopeLookup : public ::testing::TestWithParam<int> {};
 
 TEST_P(ScopeLookup, FirstDeclarationOfANameWinsAndMissingNamesAreNull) {
@@ -49,14 +61,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ScopeLookup, ::testing::Values(1, 15, 16, 17, 40
 // of the unused hints), repeated names included, and gives every name back
 // the binding it had before the scope, whatever the order of the names.
 TEST(ScopeLookup, ClosingVisitsInDeclarationOrderAndRestoresEveryBinding) {
-  Arena arena;
-  Scopes scopes;
-  const auto declare = [&](std::string_view name) {
-    Variable* v = arena.make<Variable>();
-    v->set_name(name);
-    scopes.add(v);
-    return v;
-  };
+  DeclaringScopes d;
+  Scopes& scopes = d.scopes;
+  const auto declare = [&](std::string_view name) { return d.declare(name); };
   scopes.push(1);
   Variable* outer_a = declare("a");
   Variable* outer_b = declare("b");
@@ -94,14 +101,9 @@ TEST(ScopeLookup, EmptyNameIsFoundLikeAnyOther) {
 // inner scope's first declaration wins while it is open, the outer one once
 // it closes, and a scope opened and closed in between changes nothing.
 TEST(ScopeLookup, RedeclarationInAnInnerScopeUncoversTheOuterOneWhenItCloses) {
-  Arena arena;
-  Scopes scopes;
-  const auto declare = [&](std::string_view name) {
-    Variable* v = arena.make<Variable>();
-    v->set_name(name);
-    scopes.add(v);
-    return v;
-  };
+  DeclaringScopes d;
+  Scopes& scopes = d.scopes;
+  const auto declare = [&](std::string_view name) { return d.declare(name); };
   scopes.push(1);
   Variable* outer = declare("x");
   scopes.push(2);

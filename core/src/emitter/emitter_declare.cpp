@@ -130,11 +130,8 @@ void Emitter::declare_pattern(const Pattern& pattern, VariableKind kind, ModuleE
   if (pattern.kind == PatternKind::Binding && kind != VariableKind::Assignment && pub.is_null()) {
     const auto& binding = pattern.as<BindingPattern>();
     const TokenRef name = binding.name;
-    if (name.is_borrowed() && tokens.tag(name.index()) == TokenTag::Identifier) [[likely]] {
-      const TokenIndex index = name.index();
-      const SymbolId symbol = tokens.data(index);
-      declare_name(VariableName(tokens.symbol_text(symbol), symbol), {tokens.start(index), tokens.end(index)},
-                   !binding.mut.is_null(), kind);
+    if (is_column_name(name)) [[likely]] {
+      declare_name(column_name(name.index()), column_range(name.index()), !binding.mut.is_null(), kind);
       return;
     }
   }

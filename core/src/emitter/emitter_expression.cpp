@@ -169,19 +169,15 @@ Register Emitter::variable_reg(const Expression& inner, LoopContext loop) {
 
 Register Emitter::variable_reg_slow(const Expression& inner, LoopContext loop) {
   const TokenRef ref = inner.as<VariableExpression>().token;
-  if (ref.is_borrowed()) {
-    const TokenIndex index = ref.index();
-    if (tokens.tag(index) == TokenTag::Identifier) {
-      const SymbolId symbol = tokens.data(index);
-      const VariableName name(tokens.symbol_text(symbol), symbol);
-      const SourceRange range{tokens.start(index), tokens.end(index)};
-      if (Variable* local = scopes.find_local(name)) return local_in_place(*local, range);
-      // Anything else is read into a fresh register, as emit_expression
-      // would read it.
-      const Register r = alloc_register();
-      emit_name_read(name, range, r);
-      return r;
-    }
+  if (is_column_name(ref)) {
+    const VariableName name = column_name(ref.index());
+    const SourceRange range = column_range(ref.index());
+    if (Variable* local = scopes.find_local(name)) return local_in_place(*local, range);
+    // Anything else is read into a fresh register, as emit_expression would
+    // read it.
+    const Register r = alloc_register();
+    emit_name_read(name, range, r);
+    return r;
   }
   const Token& token = *ref;
   if (is_keyword(token, Keyword::Global)) {
@@ -343,11 +339,8 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
 void Emitter::emit_var_read(TokenRef token, Register dst) {
   if (token.is_borrowed()) {
     // A name of the token store, read from its columns.
-    const TokenIndex index = token.index();
-    if (tokens.tag(index) == TokenTag::Identifier) {
-      const SymbolId symbol = tokens.data(index);
-      emit_name_read(VariableName(tokens.symbol_text(symbol), symbol),
-                     {tokens.start(index), tokens.end(index)}, dst);
+    if (is_column_name(token)) {
+      emit_name_read(column_name(token.index()), column_range(token.index()), dst);
       return;
     }
   }

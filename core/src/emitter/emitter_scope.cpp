@@ -179,15 +179,9 @@ Variable* Emitter::check_local_variable(SourceRange range, VariableName name) {
 }
 
 Variable* Emitter::declare_variable(TokenRef name, bool is_mutable, VariableKind kind) {
-  if (name.is_borrowed()) {
-    // A name of the token store, read from its columns.
-    const TokenIndex index = name.index();
-    if (tokens.tag(index) == TokenTag::Identifier) {
-      const SymbolId symbol = tokens.data(index);
-      return declare_name(VariableName(tokens.symbol_text(symbol), symbol),
-                          {tokens.start(index), tokens.end(index)}, is_mutable, kind);
-    }
-  }
+  // A name of the token store, read from its columns.
+  if (is_column_name(name))
+    return declare_name(column_name(name.index()), column_range(name.index()), is_mutable, kind);
   return declare_variable(*name, is_mutable, kind);
 }
 

@@ -138,10 +138,9 @@ void Emitter::emit_bind(const BindStatement& bind, LoopContext loop) {
   if (bind.pattern->kind == PatternKind::Binding) {
     const TokenRef name = bind.pattern->as<BindingPattern>().name;
     std::optional<FoundVariable> found;
-    if (name.is_borrowed() && tokens.tag(name.index()) == TokenTag::Identifier) [[likely]] {
+    if (is_column_name(name)) [[likely]] {
       // The common case, a name of the token store, read from its columns.
-      const SymbolId symbol = tokens.data(name.index());
-      found = find_variable(VariableName(tokens.symbol_text(symbol), symbol));
+      found = find_variable(column_name(name.index()));
     } else if (name.is_null() || !is_identifier(name)) {
       return emit_expression(*bind.value, 0, loop);
     } else {
@@ -211,12 +210,10 @@ void Emitter::emit_assign(const AssignStatement& assign, LoopContext loop) {
       const TokenRef ref = target.as<VariableExpression>().token;
       SourceRange name_range;
       std::optional<FoundVariable> found;
-      if (ref.is_borrowed() && tokens.tag(ref.index()) == TokenTag::Identifier) {
+      if (is_column_name(ref)) {
         // The common case, a name of the token store, read from its columns.
-        const TokenIndex index = ref.index();
-        const SymbolId symbol = tokens.data(index);
-        name_range = {tokens.start(index), tokens.end(index)};
-        found = find_variable(VariableName(tokens.symbol_text(symbol), symbol));
+        name_range = column_range(ref.index());
+        found = find_variable(column_name(ref.index()));
       } else {
         const Token token = *ref;
         name_range = token_range(token);

@@ -319,6 +319,16 @@ class Emitter {
     chunk.put_chosen(code, operands...);
     source_map(range);
   }
+  // Whether the token is an identifier of the store, whose name and range
+  // column_name and column_range read from its columns.
+  bool is_column_name(const TokenRef& token) const {
+    return token.is_borrowed() && tokens.tag(token.index()) == TokenTag::Identifier;
+  }
+  VariableName column_name(TokenIndex index) const {
+    const SymbolId symbol = tokens.data(index);
+    return VariableName(tokens.symbol_text(symbol), symbol);
+  }
+  SourceRange column_range(TokenIndex index) const { return {tokens.start(index), tokens.end(index)}; }
   // A referenced token's range; a token of the store read from its columns.
   SourceRange ref_range(const TokenRef& token) const {
     if (token.is_borrowed()) return {tokens.start(token.index()), tokens.end(token.index())};
