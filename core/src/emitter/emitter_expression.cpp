@@ -337,13 +337,9 @@ void Emitter::emit_var_read(const Token& token, Register dst) {
 }
 
 void Emitter::emit_var_read(TokenRef token, Register dst) {
-  if (token.is_borrowed()) {
-    // A name of the token store, read from its columns.
-    if (is_column_name(token)) {
-      emit_name_read(column_name(token.index()), column_range(token.index()), dst);
-      return;
-    }
-  }
+  // A name of the token store, read from its columns.
+  if (is_column_name(token))
+    return emit_name_read(column_name(token.index()), column_range(token.index()), dst);
   emit_var_read_slow(token, dst);
 }
 

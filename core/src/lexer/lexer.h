@@ -86,7 +86,8 @@ class SymbolIndex {
     std::uint32_t keyword = 0;  // Keyword + 1; 0: not a keyword
   };
 
-  // `expected` names are taken without growing (at least 512).
+  // Room for about `expected` names before the table first grows (128
+  // entries at least, the keywords among them).
   explicit SymbolIndex(std::size_t expected = 0);
 
   // The slot of the name of at most 8 bytes whose key is `word`, or the empty
