@@ -19,21 +19,25 @@ struct Node {
   ArenaRef<Node> next;
 };
 
-TEST(ArenaRef, NodesOfManyBlocksResolveToThemselves) {
+class ArenaRefMany : public ::testing::TestWithParam<std::uint32_t> {};
+
+// Far more than one reference block's worth; the larger count takes its
+// later blocks from groups of blocks carved from one allocation.
+TEST_P(ArenaRefMany, NodesOfManyBlocksResolveToThemselves) {
+  const std::uint32_t count = GetParam();
   Arena arena;
   Tokens store;
   const UsingTokens using_tokens(store, arena);
-  // Far more than one reference block's worth.
   std::vector<Node*> made;
   ArenaRef<Node> previous;
-  for (std::uint32_t i = 0; i < 50'000; ++i) {
+  for (std::uint32_t i = 0; i < count; ++i) {
     Node* node = arena.make<Node>();
     node->value = i;
     node->next = previous;
     previous = node;
     made.push_back(node);
   }
-  std::uint32_t expected = 50'000;
+  std::uint32_t expected = count;
   for (Node* node = previous; node != nullptr; node = node->next) {
     --expected;
     ASSERT_EQ(node, made[expected]);
@@ -42,7 +46,16 @@ TEST(ArenaRef, NodesOfManyBlocksResolveToThemselves) {
   EXPECT_EQ(expected, 0u);
   EXPECT_EQ(ArenaRef<Node>().get(), nullptr);
   EXPECT_TRUE(ArenaRef<Node>(nullptr) == nullptr);
+#ifndef QUENDAL_ARENA_SEPARATE_BLOCKS
+  // What the arena holds counts the nodes, not the blocks reserved ahead.
+  const std::size_t nodes = std::size_t{count} * sizeof(Node);
+  EXPECT_GE(arena.held_bytes(), nodes);
+  EXPECT_LT(arena.held_bytes(), nodes + nodes / 64 + 4096);
+  EXPECT_GE(arena.reserved_bytes(), arena.held_bytes());
+#endif
 }
+
+INSTANTIATE_TEST_SUITE_P(Counts, ArenaRefMany, ::testing::Values(50'000u, 1'500'000u));
 
 TEST(ArenaRef, AnInnerUseOfTheSameArenaThatGrowsItLeavesTheOuterUseValid) {
   // Parsing sets the arena in use again inside a compilation that already

@@ -8,8 +8,23 @@
 #include <cstddef>
 #include <new>
 
-void* operator new(std::size_t n) { return mi_new(n); }
-void* operator new[](std::size_t n) { return mi_new(n); }
+#include "support/arena.h"
+
+namespace {
+
+// The large buffers of a big compilation (token columns, records, code,
+// source maps) are written once from end to end: huge pages where the
+// system offers them.
+void* allocate(std::size_t n) {
+  void* p = mi_new(n);
+  if (n >= (std::size_t{4} << 20)) quendal::advise_huge_pages(p, n);
+  return p;
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return allocate(n); }
+void* operator new[](std::size_t n) { return allocate(n); }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return mi_new_nothrow(n); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return mi_new_nothrow(n); }
 void* operator new(std::size_t n, std::align_val_t a) {

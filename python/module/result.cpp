@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module_support.h"
+#include "support/arena.h"
 
 namespace quendal::python {
 
@@ -133,10 +134,16 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
   return true;
 }
 
+// From this many records on (about 4 MiB of items) the list's item array
+// is worth backing with huge pages.
+constexpr std::size_t kHugeRecords = (std::size_t{4} << 20) / (5 * sizeof(PyObject*));
+
 bool fill_list(PyObject* list, const CompiledSource& source, PyObject* internal_failure) {
   const std::vector<SourceDiagnostic>& records = source.compiled.records;
   if (records.empty()) return true;
   PyObject** items = reinterpret_cast<PyListObject*>(list)->ob_item;
+  // The item array of a big result is fresh memory, written once here.
+  if (records.size() >= kHugeRecords) advise_huge_pages(items, records.size() * 5 * sizeof(PyObject*));
   const LineIndex& lines = *source.lines;
   return lines.with_columns(
       [&]<LineIndex::Columns C>() { return fill_items<C>(items, records, lines, internal_failure); });

@@ -82,10 +82,25 @@ void* Arena::allocate_referenced_slow(std::size_t size) {
   // never left unlisted, and never freed, when the table cannot grow.
   if (ref_blocks_.size() == ref_blocks_.capacity()) ref_blocks_.reserve(2 * ref_blocks_.size());
   constexpr std::size_t kBlock = std::size_t{1} << kRefBlockBits;
-  void* raw = mi_malloc_aligned(kBlock, kBlock);
-  if (raw == nullptr) throw std::bad_alloc();
-  reserved_ += kBlock;
-  char* block = static_cast<char*>(raw);
+  char* block;
+  if (ref_spare_blocks_ != 0) {
+    block = ref_spare_;
+    ref_spare_ += kBlock;
+    --ref_spare_blocks_;
+  } else {
+    // A small tree takes its blocks one at a time; a big one takes them a
+    // huge page at a time.
+    const std::size_t count = ref_blocks_.size() > kRefGroupBlocks ? kRefGroupBlocks : 1;
+    if (ref_groups_.size() == ref_groups_.capacity()) ref_groups_.reserve(2 * ref_groups_.size() + 16);
+    void* raw = mi_malloc_aligned(count * kBlock, count == 1 ? kBlock : count * kBlock);
+    if (raw == nullptr) throw std::bad_alloc();
+    if (count > 1) advise_huge_pages(raw, count * kBlock);
+    ref_groups_.push_back(raw);
+    reserved_ += count * kBlock;
+    block = static_cast<char*>(raw);
+    ref_spare_ = block + kBlock;
+    ref_spare_blocks_ = count - 1;
+  }
   // The header: what reference_of adds an object's address (in 4-byte
   // units) to, to make its reference.
   const auto number = static_cast<std::uint32_t>(ref_blocks_.size());
@@ -118,7 +133,7 @@ Arena::~Arena() {
 #ifdef QUENDAL_ARENA_SEPARATE_BLOCKS
   for (std::size_t i = 1; i < ref_blocks_.size(); ++i) std::free(ref_blocks_[i] - 16);
 #else
-  for (std::size_t i = 1; i < ref_blocks_.size(); ++i) mi_free(ref_blocks_[i]);
+  for (void* group : ref_groups_) mi_free(group);
 #endif
   while (head_ != nullptr) {
     Block* next = head_->next;
@@ -148,13 +163,7 @@ void* Arena::allocate_separate(std::size_t size, std::size_t align) {
 }
 #endif
 
-namespace {
-
-// Large blocks (the token list of a big source, the later arena blocks) are
-// backed by transparent huge pages where the system offers them on request:
-// a compilation writes every page it reserves once, and faulting those in
-// 4 KiB at a time is a large share of the time of a big compilation.
-void advise_huge_pages([[maybe_unused]] void* raw, [[maybe_unused]] std::size_t size) {
+void advise_huge_pages([[maybe_unused]] void* raw, [[maybe_unused]] std::size_t size) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
   const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(raw) + kHuge - 1) & ~(kHuge - 1);
@@ -162,8 +171,6 @@ void advise_huge_pages([[maybe_unused]] void* raw, [[maybe_unused]] std::size_t 
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
 }
-
-}  // namespace
 
 void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   std::size_t need = size + align;

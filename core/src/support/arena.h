@@ -26,6 +26,13 @@
 
 namespace quendal {
 
+// Asks the system to back the whole 2 MiB pages inside [raw, raw + size)
+// with transparent huge pages where it offers them on request. A
+// compilation writes every page of its large buffers once, and faulting
+// them in 4 KiB at a time is a large share of the time of a big
+// compilation. Only advice: nothing changes when it is not taken.
+void advise_huge_pages(void* raw, std::size_t size) noexcept;
+
 class Arena;
 
 // The arena whose objects 32-bit references (ArenaRef, and the tree's token
@@ -156,7 +163,7 @@ class Arena final : public std::pmr::memory_resource {
   std::size_t held_bytes() const {
     std::size_t held = head_ == nullptr ? reserved_ : reserved_ - (capacity_ - used_);
 #ifndef QUENDAL_ARENA_SEPARATE_BLOCKS
-    held -= (std::size_t{1} << kRefBlockBits) - ref_used_;
+    held -= (std::size_t{1} << kRefBlockBits) - ref_used_ + (ref_spare_blocks_ << kRefBlockBits);
 #endif
     return held;
   }
@@ -186,6 +193,13 @@ class Arena final : public std::pmr::memory_resource {
   // The current reference block and its bytes in use (full before the first).
   char* ref_block_ = nullptr;
   std::size_t ref_used_ = std::size_t{1} << kRefBlockBits;
+  // What the reference blocks were carved from: one block each at first,
+  // then groups of kRefGroupBlocks blocks (one huge page). The blocks of
+  // the newest group not handed out yet start at ref_spare_.
+  static constexpr std::size_t kRefGroupBlocks = 32;
+  std::vector<void*> ref_groups_;
+  char* ref_spare_ = nullptr;
+  std::size_t ref_spare_blocks_ = 0;
   void* allocate_referenced_slow(std::size_t size);
   void add_reference_block(char* block);
   static void check_resolvable(std::uint32_t ref);
