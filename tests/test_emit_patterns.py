@@ -498,3 +498,20 @@ def test_a_name_bound_in_a_for_iterable_is_not_initialised_in_the_body():
         ("VariableDeclaredHere", bound, bound + 1),
         ("UnusedLocalVariable", loop_variable, loop_variable + 1),
     ]
+
+
+# A bound name that starts with "@" never takes the short path for plain
+# names: `mut` with it is refused, and a plain name, even one spelled like
+# an "@" name elsewhere in the script, is bound as usual.
+@pytest.mark.parametrize(
+    "source, expected",
+    [
+        ("let mut @x = 1;", [("ConstantInBindPattern", 4, 10)]),
+        ("let mut @@x = 1;", [("ConstantInBindPattern", 4, 11)]),
+        ("let @y = 1; let mut @y = 2;", [("ConstantInBindPattern", 16, 22)]),
+        ("let mut y = 1; y = 2;", []),
+        ("let @y = 1; let mut y = 2; y = 3;", []),
+    ],
+)
+def test_names_starting_with_at_in_bind_patterns(source, expected):
+    assert diagnostics(source, keep={"ConstantInBindPattern"} | {r[0] for r in expected}) == expected

@@ -44,6 +44,17 @@ TEST(Symbols, DenseIdsInOrderOfFirstAppearance) {
   EXPECT_EQ(b.kind.text(), "b");
 }
 
+TEST(Symbols, NamesStartingWithAtAreKnownWithoutTheirText) {
+  for (const bool tmpl : {false, true}) {
+    const Lexed l(tmpl ? "$(a @b) and $(@@c a_long_name_without @b)" : "a @b '$(@@c)' a_long_name_without @b",
+                  tmpl);
+    const Tokens& t = l.tokens();
+    ASSERT_EQ(t.symbol_count(), 4u) << tmpl;
+    for (SymbolId id = 0; id < t.symbol_count(); ++id)
+      EXPECT_EQ(t.symbol_starts_with_at(id), t.symbol_text(id).front() == '@') << t.symbol_text(id);
+  }
+}
+
 TEST(Symbols, ADemotedKeywordSharesTheIdOfItsSpelling) {
   // `if` before `:` is a name; `not in` before `:` a name with one blank.
   const Lexed l("if x: if: 1, not   in: 2, `type` type");

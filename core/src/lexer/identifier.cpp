@@ -111,17 +111,15 @@ SymbolIndex::Slot& SymbolIndex::claim(Slot& slot, std::uint64_t key) {
   return *empty;
 }
 
-namespace {
-
-SymbolId give_id(std::vector<std::string_view>& symbols, SymbolIndex::Slot& slot, const char* text,
-                 std::size_t length) {
+SymbolId SymbolIndex::give_id(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
+                              std::size_t length) {
   const auto id = static_cast<SymbolId>(symbols.size());
   symbols.emplace_back(text, length);
+  if (length != 0 && text[0] == '@') [[unlikely]]
+    at_names_.push_back(id);
   slot.id = id + 1;
   return id;
 }
-
-}  // namespace
 
 SymbolId SymbolIndex::add_short(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
                                 std::uint32_t length, std::uint64_t word) {

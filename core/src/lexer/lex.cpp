@@ -442,6 +442,7 @@ bool finish_store(Lexer& lx) {
     if (!interpolation.tokens.empty())
       interpolation.tokens = TokenRange{interpolation.tokens.begin + main, interpolation.tokens.end + main};
   }
+  lx.out.at_symbols() = std::move(lx.symbol_index.at_names());
   const auto& fragments = lx.out.fragments();
   const auto& parts = lx.out.parts();
   for (StringInfo& info : lx.out.strings()) {

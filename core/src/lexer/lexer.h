@@ -24,6 +24,7 @@ struct TokenWriter {
   TokenRange& list() { return tokens.list_; }
   std::vector<std::pair<TokenIndex, std::uint32_t>>& long_ends() { return tokens.long_ends_; }
   std::vector<std::string_view>& symbols() { return tokens.symbols_; }
+  std::vector<SymbolId>& at_symbols() { return tokens.at_symbols_; }
   std::vector<NumberInfo>& numbers() { return tokens.numbers_; }
   std::vector<StringInfo>& strings() { return tokens.strings_; }
   std::vector<StringFragment>& fragments() { return tokens.fragments_; }
@@ -113,6 +114,8 @@ class SymbolIndex {
     return id_of(symbols, find_short(word), text, length, word);
   }
   SymbolId intern(std::vector<std::string_view>& symbols, std::string_view text);
+  // The ids of the names that start with "@", ascending.
+  std::vector<SymbolId>& at_names() { return at_names_; }
 
  private:
   static constexpr std::uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
@@ -121,6 +124,8 @@ class SymbolIndex {
                      std::uint32_t length, std::uint64_t word);
   // Takes an empty slot for `key` (growing first when half full).
   Slot& claim(Slot& slot, std::uint64_t key);
+  // The next id, for the name of `length` bytes at `text`, into `slot`.
+  SymbolId give_id(std::vector<std::string_view>& symbols, Slot& slot, const char* text, std::size_t length);
   void grow(std::size_t capacity);
 
   std::vector<Slot> slots_;
@@ -128,6 +133,7 @@ class SymbolIndex {
   int shift_ = 64;
   std::size_t count_ = 0;  // slots taken
   std::size_t limit_ = 0;  // grow at half full
+  std::vector<SymbolId> at_names_;
 };
 
 // The key of a name of at most 8 bytes: its bytes, zero-padded. Reads a whole

@@ -85,7 +85,10 @@ TokenIndex Tokens::append(const Token& token) {
       const std::string_view name = token.kind.text();
       const auto found = std::find(symbols_.begin(), symbols_.end(), name);
       data = static_cast<std::uint32_t>(found - symbols_.begin());
-      if (found == symbols_.end()) symbols_.push_back(name);
+      if (found == symbols_.end()) {
+        if (!name.empty() && name.front() == '@') at_symbols_.push_back(data);
+        symbols_.push_back(name);
+      }
       break;
     }
     case TokenTag::Number:

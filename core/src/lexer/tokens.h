@@ -186,6 +186,11 @@ class Tokens {
   std::span<const TokenDiagnostic> diagnostics_of(TokenIndex i) const;
 
   std::string_view symbol_text(SymbolId id) const { return symbols_[id]; }
+  // Whether the name starts with "@" (such names are rare, and the parser
+  // asks for every bound name: the answer needs no read of the name's text).
+  bool symbol_starts_with_at(SymbolId id) const {
+    return !at_symbols_.empty() && std::binary_search(at_symbols_.begin(), at_symbols_.end(), id);
+  }
   std::size_t symbol_count() const { return symbols_.size(); }
   std::span<const std::string_view> symbols() const { return symbols_; }
 
@@ -219,6 +224,8 @@ class Tokens {
   // (token, end) for tokens of 255 bytes or more, by token.
   std::vector<std::pair<TokenIndex, std::uint32_t>> long_ends_;
   std::vector<std::string_view> symbols_;
+  // The names that start with "@", ascending.
+  std::vector<SymbolId> at_symbols_;
   std::vector<NumberInfo> numbers_;
   std::vector<StringInfo> strings_;
   std::vector<StringFragment> fragments_;

@@ -5,8 +5,6 @@ namespace quendal {
 
 namespace {
 
-bool starts_with_at(std::string_view text) { return !text.empty() && text.front() == '@'; }
-
 // Continues a chain of `keyword` after its first operand `left`.
 template <class Node>
 [[gnu::noinline]] ParserResult<Pattern*> pattern_chain(
@@ -44,7 +42,7 @@ ParserResult<Pattern*> Parser::or_pattern(PatternMode mode) {
                                                 data_[at] == static_cast<std::uint32_t>(Keyword::And)));
   };
   const auto plain_name = [&](std::size_t at) {
-    return at < size_ && tags_[at] == TokenTag::Identifier && !starts_with_at(tokens_.symbol_text(data_[at]));
+    return at < size_ && tags_[at] == TokenTag::Identifier && !tokens_.symbol_starts_with_at(data_[at]);
   };
   if (pos_ + 1 < size_) {
     std::size_t name = pos_;
