@@ -171,6 +171,44 @@ TEST_F(EmitterGuards, ScopeLeftByAnExceptionIsClosedAndTheExceptionGoesOn) {
   EXPECT_TRUE(visible("d"));
 }
 
+TEST_F(EmitterGuards, AClosedScopesVariablesAreDeclaredAgainAsNewOnes) {
+  const Emitter::WindowGuard window(e(), 0, true);
+  const Emitter::ScopeGuard outer(e(), {0, 40});
+  Variable* kept = e().declare_variable(*name("k", 1), true, VariableKind::LetBinding);
+  std::vector<const Variable*> first;
+  {
+    const Emitter::ScopeGuard inner(e(), {2, 10});
+    Variable* a = e().declare_variable(*name("a", 3), true, VariableKind::LetBinding);
+    a->used = true;
+    a->initialized = true;
+    first = {a, e().declare_variable(*name("b", 5), false, VariableKind::ConstBinding)};
+  }
+  {
+    const Emitter::ScopeGuard inner(e(), {12, 20});
+    // The two spares come back, the last closed first, as fresh variables.
+    const Variable* c = e().declare_variable(*name("c", 13), false, VariableKind::FnBinding);
+    const Variable* d = e().declare_variable(*name("d", 15), false, VariableKind::LetBinding);
+    EXPECT_EQ(c, first[1]);
+    EXPECT_EQ(d, first[0]);
+    EXPECT_EQ(d->name(), "d");
+    EXPECT_EQ(d->range, (SourceRange{15, 16}));
+    EXPECT_FALSE(d->used);
+    EXPECT_FALSE(d->initialized);
+    EXPECT_FALSE(d->is_mutable);
+    EXPECT_EQ(d->kind, VariableKind::LetBinding);
+    // Once the spares are used up, variables are new again.
+    const Variable* f = e().declare_variable(*name("f", 17), false, VariableKind::LetBinding);
+    EXPECT_NE(f, first[0]);
+    EXPECT_NE(f, first[1]);
+    EXPECT_NE(f, kept);
+  }
+  // An open scope's variable is never handed out: `k` is still itself.
+  ASSERT_TRUE(visible("k"));
+  EXPECT_EQ(e().find_variable(VariableName("k"))->variable, kept);
+  EXPECT_EQ(kept->name(), "k");
+  EXPECT_TRUE(kept->is_mutable);
+}
+
 TEST_F(EmitterGuards, WindowGuardGivesItsWindowBack) {
   const Emitter::WindowGuard function(e(), 2, true);
   EXPECT_EQ(e().window_count(), 1u);

@@ -153,6 +153,7 @@ void Emitter::exit_scope() {
       if (!variable.used) {
         if (auto hint = variable_kind_info(variable.kind).unused_hint) push(*hint, variable.range);
       }
+      spare_variables.give(variable);
     });
   } else {
     // Without tags a variable has no tag and keeps no references: only the
@@ -161,6 +162,7 @@ void Emitter::exit_scope() {
       if (!variable.used) {
         if (auto hint = variable_kind_info(variable.kind).unused_hint) push(*hint, variable.range);
       }
+      spare_variables.give(variable);
     });
   }
 }

@@ -280,6 +280,7 @@ class Emitter {
   const Tokens& tokens;
   Scopes scopes;
   VariableReferences references;     // of the open scopes' variables
+  SpareVariables spare_variables;    // of the closed ones
   DiagnosticsCollector diagnostics;  // the emitter's own records
   std::string_view source;
   const CompileConfig& config;
@@ -394,7 +395,8 @@ class Emitter {
   // without a duplicate check.
   Variable* add_variable(VariableName name, SourceRange range, Register reg, bool is_mutable,
                          bool initialized, VariableKind kind) {
-    Variable* variable = arena.make<Variable>();
+    Variable* variable = spare_variables.take();
+    if (variable == nullptr) variable = arena.make<Variable>();
     variable->set_name(name.text());
     variable->range = range;
     variable->reg = reg;

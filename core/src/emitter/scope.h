@@ -43,10 +43,11 @@ class Scopes {
   // declared; the names it declared resolve to what they resolved to before
   // it.
   std::size_t pop();
-  // pop(), handing each variable of the scope to `visit` first, in
-  // declaration order. (A name has at most one binding per scope, so the
-  // order in which the bindings come back does not matter.) `visit` must
-  // not change the scopes.
+  // pop(), handing each variable of the scope to `visit` once its binding
+  // is undone, in declaration order (a name has at most one binding per
+  // scope, so the order in which the bindings come back does not matter).
+  // `visit` must not change the scopes, and is the last to touch the
+  // variable: it may hand it on.
   template <class Visit>
   void pop_visiting(Visit&& visit) {
     if (stack_.empty()) [[unlikely]]
@@ -57,11 +58,11 @@ class Scopes {
     Variable* const* const end = variables_.data() + variables_.size();
     for (Variable* const* it = variables_.data() + first; it != end; ++it) {
       Variable* variable = *it;
-      visit(*variable);
       if (variable->bound) {
         bindings[variable->name_id] = variable->shadowed;
         variable->bound = false;
       }
+      visit(*variable);
     }
     variables_.resize(first);
   }

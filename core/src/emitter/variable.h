@@ -3,10 +3,23 @@
 // tag, declaration reference and unused hint, and the tag references its
 // uses leave while its scope is open.
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUENDAL_HAS_ASAN 1
+#endif
+#endif
+#ifndef QUENDAL_HAS_ASAN
+#define QUENDAL_HAS_ASAN 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || QUENDAL_HAS_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "diagnostic/source_diagnostic.h"
 #include "emitter/opcode.h"
@@ -103,6 +116,46 @@ struct Variable {
 // A compilation declares a variable for every name it binds: one cache line
 // each at most.
 static_assert(sizeof(Variable) <= 64, "a variable fits in 64 bytes");
+
+// The variables of closed scopes, declared again by later scopes: a
+// compilation then holds at once only the variables of its open scopes, and
+// writes them where it wrote before (in the caches) rather than into fresh
+// memory. Under AddressSanitizer a spare variable is poisoned until it is
+// declared again, so a use of a variable after its scope closed is
+// reported.
+class SpareVariables {
+ public:
+  SpareVariables() = default;
+  SpareVariables(const SpareVariables&) = delete;
+  SpareVariables& operator=(const SpareVariables&) = delete;
+  ~SpareVariables() {
+    for (Variable* variable : spare_) unpoison(variable);
+  }
+
+  // `variable`'s scope has closed: nothing refers to it any more.
+  void give(Variable& variable) {
+    spare_.push_back(&variable);
+    poison(&variable);
+  }
+  // A spare variable as a new one, or null when there is none.
+  Variable* take() {
+    if (spare_.empty()) return nullptr;
+    Variable* variable = spare_.back();
+    spare_.pop_back();
+    unpoison(variable);
+    return ::new (variable) Variable();
+  }
+
+ private:
+#if defined(__SANITIZE_ADDRESS__) || QUENDAL_HAS_ASAN
+  static void poison(Variable* variable) { ASAN_POISON_MEMORY_REGION(variable, sizeof(Variable)); }
+  static void unpoison(Variable* variable) { ASAN_UNPOISON_MEMORY_REGION(variable, sizeof(Variable)); }
+#else
+  static void poison(Variable*) {}
+  static void unpoison(Variable*) {}
+#endif
+  std::vector<Variable*> spare_;
+};
 
 // The tag references (ReadLocal, ReadWriteLocal, WriteLocal, RedeclareLocal,
 // ExportedLocal) the variables of the open scopes collect when tags are
