@@ -138,15 +138,15 @@ std::size_t reserved(const std::vector<T>& v) {
 }  // namespace
 
 std::size_t Tokens::bytes_used() const {
-  return columns_.bytes_used() + used(long_ends_) + used(symbols_) + used(numbers_) + used(strings_) +
-         used(fragments_) + used(interpolations_) + used(parts_) + used(boxes_) + used(token_diagnostics_) +
-         used(wrapped_);
+  return columns_.bytes_used() + used(long_ends_) + used(symbols_) + used(at_symbols_) + used(numbers_) +
+         used(strings_) + used(fragments_) + used(interpolations_) + used(parts_) + used(boxes_) +
+         used(token_diagnostics_) + used(wrapped_);
 }
 
 std::size_t Tokens::bytes_reserved() const {
-  return columns_.bytes_reserved() + reserved(long_ends_) + reserved(symbols_) + reserved(numbers_) +
-         reserved(strings_) + reserved(fragments_) + reserved(interpolations_) + reserved(parts_) +
-         reserved(boxes_) + reserved(token_diagnostics_) + reserved(wrapped_);
+  return columns_.bytes_reserved() + reserved(long_ends_) + reserved(symbols_) + reserved(at_symbols_) +
+         reserved(numbers_) + reserved(strings_) + reserved(fragments_) + reserved(interpolations_) +
+         reserved(parts_) + reserved(boxes_) + reserved(token_diagnostics_) + reserved(wrapped_);
 }
 
 }  // namespace quendal
