@@ -18,6 +18,7 @@ Emitter::Emitter(std::string_view source_text, const CompileConfig& compile_conf
   scratch_registers.reserve(64);
   binary_steps_.reserve(16);
   operand_buffer_.reserve(32);
+  spare_variables.reserve(64);
   chunk.reserve_name_constants(tokens.symbols().size());
 }
 

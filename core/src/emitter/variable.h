@@ -132,6 +132,7 @@ class SpareVariables {
     for (Variable* variable : spare_) unpoison(variable);
   }
 
+  void reserve(std::size_t count) { spare_.reserve(count); }
   // `variable`'s scope has closed: nothing refers to it any more.
   void give(Variable& variable) {
     spare_.push_back(&variable);

@@ -111,8 +111,9 @@ SymbolIndex::Slot& SymbolIndex::claim(Slot& slot, std::uint64_t key) {
   return *empty;
 }
 
-SymbolId SymbolIndex::give_id(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
-                              std::size_t length) {
+[[gnu::always_inline]] inline SymbolId SymbolIndex::give_id(std::vector<std::string_view>& symbols,
+                                                            Slot& slot, const char* text,
+                                                            std::size_t length) {
   const auto id = static_cast<SymbolId>(symbols.size());
   symbols.emplace_back(text, length);
   if (length != 0 && text[0] == '@') [[unlikely]]
