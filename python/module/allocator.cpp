@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <new>
 
-#include "support/arena.h"
+#include "support/huge_pages.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "module_support.h"
-#include "support/arena.h"
+#include "support/huge_pages.h"
 
 namespace quendal::python {
 

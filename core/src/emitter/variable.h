@@ -9,21 +9,14 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDAL_HAS_ASAN 1
-#endif
-#endif
-#ifndef QUENDAL_HAS_ASAN
-#define QUENDAL_HAS_ASAN 0
-#endif
-#if defined(__SANITIZE_ADDRESS__) || QUENDAL_HAS_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 #include "diagnostic/source_diagnostic.h"
 #include "emitter/opcode.h"
 #include "parser/ast.h"
+#include "support/checks.h"
+
+#if QUENDAL_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace quendal {
 
@@ -148,7 +141,7 @@ class SpareVariables {
   }
 
  private:
-#if defined(__SANITIZE_ADDRESS__) || QUENDAL_HAS_ASAN
+#if QUENDAL_ASAN
   static void poison(Variable* variable) { ASAN_POISON_MEMORY_REGION(variable, sizeof(Variable)); }
   static void unpoison(Variable* variable) { ASAN_UNPOISON_MEMORY_REGION(variable, sizeof(Variable)); }
 #else

@@ -1,11 +1,9 @@
 #include "support/arena.h"
 
 #include "quendal/compile.h"
+#include "support/huge_pages.h"
 
 #include <mimalloc.h>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -162,15 +160,6 @@ void* Arena::allocate_separate(std::size_t size, std::size_t align) {
   return b->data() + (((base + align - 1) & ~(std::uintptr_t{align} - 1)) - base);
 }
 #endif
-
-void advise_huge_pages([[maybe_unused]] void* raw, [[maybe_unused]] std::size_t size) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(raw) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(raw) + size) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
 
 void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   std::size_t need = size + align;

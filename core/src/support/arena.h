@@ -13,25 +13,16 @@
 #include <utility>
 #include <vector>
 
+#include "support/checks.h"
+
 // Under AddressSanitizer every allocation gets a heap block of its own, so
 // reads and writes past an object are caught instead of landing in the
 // neighbouring bump-allocated object.
-#if defined(__SANITIZE_ADDRESS__)
+#if QUENDAL_ASAN
 #define QUENDAL_ARENA_SEPARATE_BLOCKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDAL_ARENA_SEPARATE_BLOCKS 1
-#endif
 #endif
 
 namespace quendal {
-
-// Asks the system to back the whole 2 MiB pages inside [raw, raw + size)
-// with transparent huge pages where it offers them on request. A
-// compilation writes every page of its large buffers once, and faulting
-// them in 4 KiB at a time is a large share of the time of a big
-// compilation. Only advice: nothing changes when it is not taken.
-void advise_huge_pages(void* raw, std::size_t size) noexcept;
 
 class Arena;
 

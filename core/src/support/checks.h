@@ -14,3 +14,15 @@
 #ifndef QUENDAL_CHECKED
 #define QUENDAL_CHECKED 0
 #endif
+
+// Whether the build runs under AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUENDAL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUENDAL_ASAN 1
+#endif
+#endif
+#ifndef QUENDAL_ASAN
+#define QUENDAL_ASAN 0
+#endif
