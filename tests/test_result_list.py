@@ -119,3 +119,26 @@ def test_every_item_owns_one_reference():
             # The list's references, and those of `shared`, `value` and the call.
             assert sys.getrefcount(value) == places[key] + 3, value
         assert items == core.compile(source, core.Config(position_unit=unit))[1]
+
+
+def _small_ints_are_counted() -> bool:
+    before = sys.getrefcount(7)
+    held = [7] * 10
+    return sys.getrefcount(7) == before + 10 and len(held) == 10
+
+
+@pytest.mark.skipif(not _small_ints_are_counted(), reason="small ints are immortal in this interpreter")
+def test_small_values_are_counted_once_per_place():
+    """Small columns, lines and codes are the interpreter's own int objects; the
+    list holds one reference per place, dropped with the list."""
+    source = "\n".join(f"let v{i} = [1, 2, {i % 9}];  w{i} = v{i};" for i in range(300))
+    values = range(0, 257)
+    before = [sys.getrefcount(v) for v in values]
+    items = core.compile(source, core.Config())[1]
+    during = [sys.getrefcount(v) for v in values]
+    places = [items.count(v) for v in values]
+    assert sum(1 for n in places if n) > 50
+    assert [d - b for d, b in zip(during, before)] == places
+    del items, places
+    assert [sys.getrefcount(v) for v in values] == before
+

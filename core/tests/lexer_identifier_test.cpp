@@ -59,5 +59,42 @@ TEST(IdentifierClasses, AsciiFastPath) {
   }
 }
 
+// Where a name ends in a long input (the lexer's fast path reads names many
+// bytes at a time): after every length up to 40, at several alignments,
+// followed by every ASCII byte and by a continuing and a stopping character
+// beyond ASCII, the first token ends where the name's characters do.
+TEST(IdentifierClasses, NamesEndAtTheirLastCharacterInLongInput) {
+  const std::string letters = "qZ9_zA0yb8_Kx7";
+  const std::string padding(48, ' ');
+  int mismatches = 0;
+  const auto check = [&](std::size_t offset, std::size_t length, const std::string& after,
+                         std::size_t expected_end, unsigned label) {
+    std::string name = "q";
+    while (name.size() < length) name += letters[name.size() % letters.size()];
+    const std::string source = std::string(offset, ' ') + name + after + padding + "x;";
+    Arena arena;
+    CompileConfig config;
+    LexResult r = lex(source, config, arena);
+    const Token first = testing::lexed_token(r, 0);
+    if ((first.kind.tag != TokenTag::Identifier || first.start != offset ||
+         first.end != offset + expected_end) &&
+        ++mismatches < 10)
+      ADD_FAILURE() << "length " << length << ", offset " << offset << ", then " << label << ": "
+                    << testing::print_token(first, true);
+  };
+  for (std::size_t offset = 0; offset < 4; ++offset) {
+    for (std::size_t length = 1; length <= 40; ++length) {
+      for (unsigned c = 1; c < 0x80; ++c) {
+        const bool continues =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        check(offset, length, std::string(1, static_cast<char>(c)) + " ", continues ? length + 1 : length, c);
+      }
+      check(offset, length, "\xC3\xA9 ", length + 2, 0xE9);    // é continues a name
+      check(offset, length, "\xE2\x86\x92 ", length, 0x2192);  // an arrow does not
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 }  // namespace
 }  // namespace quendal

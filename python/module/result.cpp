@@ -23,6 +23,8 @@ namespace {
 // out stays valid for the whole fill even once its slot is taken.
 class IntObjects {
  public:
+  static constexpr std::uint32_t kSmall = 256;
+
   explicit IntObjects(std::size_t values) {
     std::size_t slots = 16;
     while (slots < 4096 && slots * 8 < values) slots *= 2;
@@ -67,7 +69,6 @@ class IntObjects {
     return object;
   }
 
-  static constexpr std::uint32_t kSmall = 256;
   struct Slot {
     std::uint32_t value = 0;
     PyObject* object = nullptr;
@@ -78,53 +79,122 @@ class IntObjects {
   std::size_t mask_ = 0;
 };
 
+// References counted in bulk. Most records repeat the last line and code,
+// and their columns are small: adding one to the same object's count five
+// times a record makes a chain of dependent writes, so the fill counts the
+// references it stores and adds each object's count once. An object is
+// counted before anything that could drop another reference to it.
+class PendingReferences {
+ public:
+  explicit PendingReferences(PyObject* object = nullptr) : object_(object) {}
+  PendingReferences(const PendingReferences&) = delete;
+  PendingReferences& operator=(const PendingReferences&) = delete;
+  ~PendingReferences() { flush(); }
+
+  PyObject* object() const { return object_; }
+  void add(Py_ssize_t n = 1) { count_ += n; }
+  // Adds the stored references to the object's count.
+  void flush() {
+    if (count_ != 0) add_references(object_, count_);
+    count_ = 0;
+  }
+  // Counts what is pending on the current object and takes `object`.
+  void reset(PyObject* object) {
+    flush();
+    object_ = object;
+  }
+
+  static void add_references(PyObject* object, Py_ssize_t n) {
+#ifdef Py_GIL_DISABLED
+    // Counts are split between owner and other threads there: one at a time.
+    for (; n > 0; --n) Py_INCREF(object);
+#else
+    // Immortal objects keep their count (Py_SET_REFCNT leaves them alone).
+    Py_SET_REFCNT(object, Py_REFCNT(object) + n);
+#endif
+  }
+
+ private:
+  PyObject* object_ = nullptr;
+  Py_ssize_t count_ = 0;
+};
+
 // Fills `items` (five empty slots per record) from the records; false with
-// an exception set on failure, the slots filled so far left to the list.
-// Each item stored is a new reference.
+// an exception set on failure, the slots filled so far left to the list
+// (counted). Each item stored is a new reference.
 template <LineIndex::Columns C>
 bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, const LineIndex& lines,
                 PyObject* internal_failure) {
   IntObjects ints(records.size() * 5);
   LineIndex::Cursor<C> cursor(lines);
   // The last start line and code, which most records repeat (lines start
-  // at 1, codes are 16-bit).
+  // at 1, codes are 16-bit). A new one is asked for only after the pending
+  // references of every object the tables could let go of are counted.
   std::uint32_t line = 0;
-  PyObject* line_object = nullptr;
   std::uint32_t code = 0x10000;
-  PyObject* code_object = nullptr;
-  const auto put = [](PyObject** item, PyObject* object) {
-    Py_INCREF(object);
-    *item = object;
+  PendingReferences line_refs;
+  PendingReferences code_refs;
+  // References to the small table's objects, which it holds until the end.
+  Py_ssize_t small_refs[IntObjects::kSmall] = {};
+  struct SmallCounts {
+    IntObjects& ints;
+    Py_ssize_t* counts;
+    ~SmallCounts() {
+      for (std::uint32_t v = 0; v < ints.filled(); ++v)
+        if (counts[v] != 0) PendingReferences::add_references(ints.small(v), counts[v]);
+    }
+  } small_counts{ints, small_refs};
+  const auto flush = [&] {
+    line_refs.flush();
+    code_refs.flush();
+  };
+  const auto get = [&](std::uint32_t value) {
+    flush();
+    return ints.get(value);
   };
   try {
     for (const SourceDiagnostic& record : records) {
       const LineIndex::RecordPositions p = cursor.next(record);
       if (p.start.line != line) [[unlikely]] {
-        if ((line_object = ints.get(p.start.line)) == nullptr) return false;
+        PyObject* object = get(p.start.line);
+        if (object == nullptr) return false;
+        line_refs.reset(object);
         line = p.start.line;
       }
-      put(items, line_object);
+      items[0] = line_refs.object();
+      line_refs.add();
       PyObject* object;
-      if (p.start.column < ints.filled()) [[likely]]
+      if (p.start.column < ints.filled()) [[likely]] {
         object = ints.small(p.start.column);
-      else if ((object = ints.get(p.start.column)) == nullptr)
-        return false;
-      put(items + 1, object);
-      if (p.end.line == line) [[likely]]
-        object = line_object;
-      else if ((object = ints.get(p.end.line)) == nullptr)
-        return false;
-      put(items + 2, object);
-      if (p.end.column < ints.filled()) [[likely]]
+        ++small_refs[p.start.column];
+      } else {
+        if ((object = get(p.start.column)) == nullptr) return false;
+        Py_INCREF(object);
+      }
+      items[1] = object;
+      if (p.end.line == line) [[likely]] {
+        object = line_refs.object();
+        line_refs.add();
+      } else {
+        if ((object = get(p.end.line)) == nullptr) return false;
+        Py_INCREF(object);
+      }
+      items[2] = object;
+      if (p.end.column < ints.filled()) [[likely]] {
         object = ints.small(p.end.column);
-      else if ((object = ints.get(p.end.column)) == nullptr)
-        return false;
-      put(items + 3, object);
+        ++small_refs[p.end.column];
+      } else {
+        if ((object = get(p.end.column)) == nullptr) return false;
+        Py_INCREF(object);
+      }
+      items[3] = object;
       if (const std::uint32_t value = to_number(record.code); value != code) [[unlikely]] {
-        if ((code_object = ints.get(value)) == nullptr) return false;
+        if ((object = get(value)) == nullptr) return false;
+        code_refs.reset(object);
         code = value;
       }
-      put(items + 4, code_object);
+      items[4] = code_refs.object();
+      code_refs.add();
       items += 5;
     }
   } catch (const std::exception& failure) {
