@@ -13,6 +13,18 @@ namespace quendal::python {
 
 namespace {
 
+// Adds `n` references to `object`'s count at once.
+void add_references(PyObject* object, Py_ssize_t n) {
+#ifdef Py_GIL_DISABLED
+  // Counts are split between the owning thread and the others there: one
+  // at a time.
+  for (; n > 0; --n) Py_INCREF(object);
+#else
+  // Immortal objects keep their count (Py_SET_REFCNT leaves them alone).
+  Py_SET_REFCNT(object, Py_REFCNT(object) + n);
+#endif
+}
+
 // Int objects by value for one list. Lines, columns and codes repeat a great
 // deal (every record on a line has the same line number, columns are small,
 // most records are source maps): ints are immutable, so one object per value
@@ -20,7 +32,9 @@ namespace {
 // own, filled up to the largest small value asked for so far; larger ones
 // share a direct-mapped cache sized to the list. The tables hold a reference
 // to each object in them until they are destroyed, so an object they hand
-// out stays valid for the whole fill even once its slot is taken.
+// out stays valid for the whole fill even once its slot is taken. The small
+// table also counts the references the list takes to its objects
+// (`take_small`), and adds them to the objects' counts when it is destroyed.
 class IntObjects {
  public:
   static constexpr std::uint32_t kSmall = 256;
@@ -34,13 +48,21 @@ class IntObjects {
   IntObjects(const IntObjects&) = delete;
   IntObjects& operator=(const IntObjects&) = delete;
   ~IntObjects() {
-    for (std::uint32_t v = 0; v < filled_; ++v) Py_DECREF(small_[v]);
+    for (std::uint32_t v = 0; v < filled_; ++v) {
+      if (small_taken_[v] != 0) add_references(small_[v], small_taken_[v]);
+      Py_DECREF(small_[v]);
+    }
     for (const Slot& slot : large_) Py_XDECREF(slot.object);
   }
 
   // Values below filled() are in the table.
   std::uint32_t filled() const { return filled_; }
   PyObject* small(std::uint32_t value) const { return small_[value]; }
+  // small(value), for a reference the list takes (counted later).
+  PyObject* take_small(std::uint32_t value) {
+    ++small_taken_[value];
+    return small_[value];
+  }
 
   // A borrowed reference, or null with an exception set.
   PyObject* get(std::uint32_t value) {
@@ -57,6 +79,7 @@ class IntObjects {
         PyObject* object = PyLong_FromLongLong(filled_);
         if (object == nullptr) return nullptr;
         small_[filled_] = object;
+        small_taken_[filled_] = 0;
       }
       return small_[value];
     }
@@ -74,6 +97,7 @@ class IntObjects {
     PyObject* object = nullptr;
   };
   PyObject* small_[kSmall];
+  Py_ssize_t small_taken_[kSmall];  // references taken by the list, below filled_
   std::uint32_t filled_ = 0;
   std::vector<Slot> large_;
   std::size_t mask_ = 0;
@@ -104,16 +128,6 @@ class PendingReferences {
     object_ = object;
   }
 
-  static void add_references(PyObject* object, Py_ssize_t n) {
-#ifdef Py_GIL_DISABLED
-    // Counts are split between owner and other threads there: one at a time.
-    for (; n > 0; --n) Py_INCREF(object);
-#else
-    // Immortal objects keep their count (Py_SET_REFCNT leaves them alone).
-    Py_SET_REFCNT(object, Py_REFCNT(object) + n);
-#endif
-  }
-
  private:
   PyObject* object_ = nullptr;
   Py_ssize_t count_ = 0;
@@ -134,16 +148,6 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
   std::uint32_t code = 0x10000;
   PendingReferences line_refs;
   PendingReferences code_refs;
-  // References to the small table's objects, which it holds until the end.
-  Py_ssize_t small_refs[IntObjects::kSmall] = {};
-  struct SmallCounts {
-    IntObjects& ints;
-    Py_ssize_t* counts;
-    ~SmallCounts() {
-      for (std::uint32_t v = 0; v < ints.filled(); ++v)
-        if (counts[v] != 0) PendingReferences::add_references(ints.small(v), counts[v]);
-    }
-  } small_counts{ints, small_refs};
   const auto flush = [&] {
     line_refs.flush();
     code_refs.flush();
@@ -165,8 +169,7 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
       line_refs.add();
       PyObject* object;
       if (p.start.column < ints.filled()) [[likely]] {
-        object = ints.small(p.start.column);
-        ++small_refs[p.start.column];
+        object = ints.take_small(p.start.column);
       } else {
         if ((object = get(p.start.column)) == nullptr) return false;
         Py_INCREF(object);
@@ -181,8 +184,7 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
       }
       items[2] = object;
       if (p.end.column < ints.filled()) [[likely]] {
-        object = ints.small(p.end.column);
-        ++small_refs[p.end.column];
+        object = ints.take_small(p.end.column);
       } else {
         if ((object = get(p.end.column)) == nullptr) return false;
         Py_INCREF(object);

@@ -750,7 +750,8 @@ name:
   // name -> letter continuation*
   q = p + 1;
 name_rest : {
-  q = name_run_end(s, size, q);
+  // One-letter names are common enough for a look of their own.
+  if ((kNameByte[static_cast<unsigned char>(s[q])] & kContinues) != 0) q = name_run_end(s, size, q + 1);
   // More of the name beyond ASCII? (A name's run ends before the input
   // does: see word_end.)
   if (kNameByte[static_cast<unsigned char>(s[q])] != 0) goto general;
