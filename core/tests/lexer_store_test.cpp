@@ -128,22 +128,29 @@ TEST(Symbols, ALargeSourceStartsWithARoomierIndex) {
   EXPECT_EQ(l.name(last - 1), "a_rather_long_name");
 }
 
-TEST(Keywords, EverySpellingIsFoundAndNearMissesAreNot) {
+// Small sources start from a copy of one keyword table; large ones build a
+// roomier table of their own: every keyword is found in both.
+class KeywordTables : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(KeywordTables, EverySpellingIsFoundAndNearMissesAreNot) {
+  const std::string prefix = GetParam() == 0 ? "" : "/*" + std::string(GetParam(), ' ') + "*/ ";
   for (int k = 0; k < kKeywordCount; ++k) {
     const auto keyword = static_cast<Keyword>(k);
     const std::string_view spelling = keyword_spelling(keyword);
     if (keyword == Keyword::NotIn) continue;  // only made by merging `not` and `in`
     // Before a name, as `type` is a keyword only there.
-    const Lexed l{std::string(spelling) + " x"};
+    const Lexed l{prefix + std::string(spelling) + " x"};
     ASSERT_EQ(l.tokens().tag(0), TokenTag::Keyword) << spelling;
     EXPECT_EQ(l.tokens().keyword(0), keyword) << spelling;
     for (const std::string& near : {std::string(spelling) + "x", "x" + std::string(spelling),
                                     std::string(spelling.substr(0, spelling.size() - 1)) + "Q"}) {
-      const Lexed m(near);
+      const Lexed m(prefix + near);
       EXPECT_EQ(m.tokens().tag(0), TokenTag::Identifier) << near;
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Keywords, KeywordTables, ::testing::Values(std::size_t{0}, std::size_t{1} << 17));
 
 TEST(LongTokens, EndsBeyondTheLengthByteAreKept) {
   const std::string name(300, 'n');

@@ -73,8 +73,9 @@ class IntObjects {
  private:
   [[gnu::noinline]] PyObject* make(std::uint32_t value) {
     if (value < kSmall) {
-      // The table up to `value`, and a little beyond: columns grow.
-      const std::uint32_t to = std::min(kSmall, std::max(value + 1, 2 * filled_));
+      // The table up to `value`, and a little beyond: columns grow, a few
+      // at a time. (A small result uses few values: no more are made.)
+      const std::uint32_t to = std::min(kSmall, (value | 15u) + 1);
       for (; filled_ < to; ++filled_) {
         PyObject* object = PyLong_FromLongLong(filled_);
         if (object == nullptr) return nullptr;

@@ -73,10 +73,6 @@ void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t val
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-void append_u32(std::vector<std::uint8_t>& bytes, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 }  // namespace
 
 Chunk::Chunk() : code_(kHeaderBytes, 0), size_(kHeaderBytes) { constants_.reserve(32); }
@@ -265,26 +261,27 @@ void Chunk::append_constants(std::vector<std::uint8_t>& out) const {
     if (c.tag == Constant::Tag::Number) bytes += 8;
     if (c.tag == Constant::Tag::String) bytes += 4 + c.text.size();
   }
-  out.reserve(out.size() + bytes);
-  std::size_t code_length = out.size() - kHeaderBytes;
-  std::size_t m_at = out.size();
-  append_u32(out, 0);
+  const std::size_t code_length = out.size() - kHeaderBytes;
+  const std::size_t m_at = out.size();
+  out.resize(m_at + bytes);
+  std::uint8_t* w = out.data() + m_at + 4;
   for (const Constant& c : constants_) {
-    out.push_back(static_cast<std::uint8_t>(c.tag));
+    *w++ = static_cast<std::uint8_t>(c.tag);
     switch (c.tag) {
       case Constant::Tag::Integer:
-        append_u32(out, static_cast<std::uint32_t>(c.integer));
+        w = chunk_detail::put_le32(w, static_cast<std::uint32_t>(c.integer));
         break;
       case Constant::Tag::Number: {
-        std::uint64_t bits = c.number_bits();
-        for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+        const std::uint64_t bits = c.number_bits();
+        for (int i = 0; i < 8; ++i) *w++ = static_cast<std::uint8_t>(bits >> (8 * i));
         break;
       }
       case Constant::Tag::String: {
-        std::size_t at = out.size();
-        append_u32(out, 0);
-        store_u32(out, at, c.text.size());
-        out.insert(out.end(), c.text.begin(), c.text.end());
+        if (c.text.size() > std::numeric_limits<std::uint32_t>::max())
+          throw InternalFailure("chunk section larger than 4 GiB");
+        w = chunk_detail::put_le32(w, static_cast<std::uint32_t>(c.text.size()));
+        if (!c.text.empty()) std::memcpy(w, c.text.data(), c.text.size());
+        w += c.text.size();
         break;
       }
       default:

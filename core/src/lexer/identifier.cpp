@@ -87,9 +87,27 @@ std::size_t continuation_run(std::string_view s, std::size_t pos) {
 }
 
 SymbolIndex::SymbolIndex(std::size_t expected) {
-  // Half full at most: 2 * expected slots, a power of two, 256 or more (the keywords take 40).
-  std::size_t capacity = 256;
+  // Half full at most: 2 * expected slots, a power of two, kFirstCapacity
+  // or more (the keywords take 40).
+  std::size_t capacity = kFirstCapacity;
   while (capacity / 2 < expected) capacity *= 2;
+  if (capacity == kFirstCapacity) {
+    // Most sources are small: their table is a copy of the first size
+    // with the keywords in place, made once.
+    static const SymbolIndex first(Seeded{}, kFirstCapacity);
+    slots_ = first.slots_;
+    mask_ = first.mask_;
+    shift_ = first.shift_;
+    count_ = first.count_;
+    limit_ = first.limit_;
+    return;
+  }
+  seed(capacity);
+}
+
+SymbolIndex::SymbolIndex(Seeded, std::size_t capacity) { seed(capacity); }
+
+void SymbolIndex::seed(std::size_t capacity) {
   grow(capacity);
   for (std::size_t k = 0; k < kKeywords.size(); ++k) {
     if (!matched_by_words(kKeywords[k])) continue;

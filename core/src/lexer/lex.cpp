@@ -28,9 +28,6 @@ Lexer::Lexer(std::string_view source, const CompileConfig& config, Arena& arena,
       out{tokens},
       records(records),
       tags(records != nullptr && config.report_tags) {
-  // One list per level; never resized afterwards, so a level may keep a
-  // reference to its list while deeper levels lex theirs.
-  lists.resize(kMaxInterpolationDepth + 2);
   fragment_stack.reserve(64);
 }
 

@@ -119,6 +119,11 @@ class SymbolIndex {
 
  private:
   static constexpr std::uint64_t kFibonacci = 0x9E3779B97F4A7C15ull;
+  static constexpr std::size_t kFirstCapacity = 256;
+  struct Seeded {};
+  // A table of `capacity` slots with the keywords in place.
+  SymbolIndex(Seeded, std::size_t capacity);
+  void seed(std::size_t capacity);
   // A new name into the empty `slot`, or the first id of a keyword's spelling.
   SymbolId add_short(std::vector<std::string_view>& symbols, Slot& slot, const char* text,
                      std::uint32_t length, std::uint64_t word);
@@ -168,8 +173,19 @@ struct Lexer {
   TokenColumns nested;
   std::vector<std::pair<TokenIndex, std::uint32_t>> nested_long_ends;
   std::vector<Tokens::Wrapped> nested_wrapped;
-  // One list per nesting level, reused.
+  // One list per nesting level, reused; made when a string first reaches
+  // the level (most sources have no interpolation, or only shallow ones).
   std::vector<std::vector<ListToken>> lists;
+  // The list of level `depth`. Room for every level is reserved with the
+  // first, so a level's list never moves while deeper levels make theirs.
+  std::vector<ListToken>& list_at(int depth) {
+    const auto level = static_cast<std::size_t>(depth);
+    if (level >= kMaxInterpolationDepth + 2) [[unlikely]]
+      throw InternalFailure("an interpolation nested beyond the limit");
+    if (lists.capacity() == 0) lists.reserve(kMaxInterpolationDepth + 2);
+    while (lists.size() <= level) lists.emplace_back();
+    return lists[level];
+  }
 
   // Sized for one new name per 128 bytes of source, so that scripts like the
   // benchmark corpus (about one per 190 bytes) never rehash.

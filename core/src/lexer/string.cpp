@@ -285,7 +285,7 @@ bool simple_interpolation(Lexer& lx, std::vector<ListToken>& list, bool& has_for
 // interpolation -> "(" tokens [":" format] ")"
 [[gnu::noinline]] StringFragment parenthesised_interpolation(Lexer& lx, std::size_t dollar,
                                                              std::size_t dollar_end) {
-  std::vector<ListToken>& list = lx.lists[static_cast<std::size_t>(lx.depth)];
+  std::vector<ListToken>& list = lx.list_at(lx.depth);
   list.clear();
   StringInterpolation interpolation;
   interpolation.dollar_start = static_cast<std::uint32_t>(dollar);
@@ -358,7 +358,7 @@ bool simple_interpolation(Lexer& lx, std::vector<ListToken>& list, bool& has_for
 
 // interpolation -> "{" tokens "}" (the braces stay in the tokens)
 [[gnu::noinline]] StringFragment braced_interpolation(Lexer& lx, std::size_t dollar, std::size_t dollar_end) {
-  std::vector<ListToken>& list = lx.lists[static_cast<std::size_t>(lx.depth)];
+  std::vector<ListToken>& list = lx.list_at(lx.depth);
   list.clear();
   int braces = 0;
   for (;;) {
