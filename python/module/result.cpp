@@ -111,13 +111,13 @@ class IntObjects {
 // counted before anything that could drop another reference to it.
 class PendingReferences {
  public:
-  explicit PendingReferences(PyObject* object = nullptr) : object_(object) {}
+  PendingReferences() = default;
   PendingReferences(const PendingReferences&) = delete;
   PendingReferences& operator=(const PendingReferences&) = delete;
   ~PendingReferences() { flush(); }
 
   PyObject* object() const { return object_; }
-  void add(Py_ssize_t n = 1) { count_ += n; }
+  void add() { ++count_; }
   // Adds the stored references to the object's count.
   void flush() {
     if (count_ != 0) add_references(object_, count_);
@@ -157,6 +157,14 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
     flush();
     return ints.get(value);
   };
+  // A new reference to the object of a column (null with an exception set).
+  const auto column = [&](std::uint32_t value) -> PyObject* {
+    if (value < ints.filled()) [[likely]]
+      return ints.take_small(value);
+    PyObject* object = get(value);
+    Py_XINCREF(object);
+    return object;
+  };
   try {
     for (const SourceDiagnostic& record : records) {
       const LineIndex::RecordPositions p = cursor.next(record);
@@ -168,31 +176,18 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
       }
       items[0] = line_refs.object();
       line_refs.add();
-      PyObject* object;
-      if (p.start.column < ints.filled()) [[likely]] {
-        object = ints.take_small(p.start.column);
-      } else {
-        if ((object = get(p.start.column)) == nullptr) return false;
-        Py_INCREF(object);
-      }
-      items[1] = object;
+      if ((items[1] = column(p.start.column)) == nullptr) return false;
       if (p.end.line == line) [[likely]] {
-        object = line_refs.object();
+        items[2] = line_refs.object();
         line_refs.add();
       } else {
-        if ((object = get(p.end.line)) == nullptr) return false;
-        Py_INCREF(object);
+        if ((items[2] = get(p.end.line)) == nullptr) return false;
+        Py_INCREF(items[2]);
       }
-      items[2] = object;
-      if (p.end.column < ints.filled()) [[likely]] {
-        object = ints.take_small(p.end.column);
-      } else {
-        if ((object = get(p.end.column)) == nullptr) return false;
-        Py_INCREF(object);
-      }
-      items[3] = object;
+      if ((items[3] = column(p.end.column)) == nullptr) return false;
       if (const std::uint32_t value = to_number(record.code); value != code) [[unlikely]] {
-        if ((object = get(value)) == nullptr) return false;
+        PyObject* object = get(value);
+        if (object == nullptr) return false;
         code_refs.reset(object);
         code = value;
       }
