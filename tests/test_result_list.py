@@ -121,6 +121,22 @@ def test_every_item_owns_one_reference():
         assert items == core.compile(source, core.Config(position_unit=unit))[1]
 
 
+def test_a_line_object_keeps_its_references_when_its_cache_slot_is_taken():
+    """A short list shares a small cache of large ints. Here the first record on
+    line 301 starts at column 285, which takes the line's slot: the line's object
+    leaves the cache with the list's references to it counted, and lives on."""
+    source = "\n" * 300 + " " * 276 + "let x = 1; let y = x;"
+    items = core.compile(source, core.Config())[1]
+    assert items[5:9] == [301, 285, 301, 286]
+    places = collections.Counter(id(v) for v in items)
+    shared = {id(v): v for v in items if v > 256}
+    for key in shared:
+        value = shared[key]
+        # The list's references, and those of `shared`, `value` and the call.
+        assert sys.getrefcount(value) == places[key] + 3, value
+    assert items == core.compile(source, core.Config())[1]
+
+
 def _small_ints_are_counted() -> bool:
     before = sys.getrefcount(7)
     held = [7] * 10

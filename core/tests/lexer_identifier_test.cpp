@@ -1,6 +1,9 @@
 // Identifier characters against ICU's property API, over every code point.
 #include <gtest/gtest.h>
+
 #include <unicode/uchar.h>
+#include <cstring>
+#include <memory>
 
 #include "lexer/identifier.h"
 #include "lexer_test_support.h"
@@ -94,6 +97,29 @@ TEST(IdentifierClasses, NamesEndAtTheirLastCharacterInLongInput) {
     }
   }
   EXPECT_EQ(mismatches, 0);
+}
+
+// Names that end a few bytes before the end of the input, lexed from a
+// buffer of exactly the input's size: every read stays inside it (checked
+// under AddressSanitizer), and the names end where they do.
+TEST(IdentifierClasses, NamesNearTheEndOfTheInputAreReadWithinIt) {
+  const std::string letters = "qZ9_zA0yb8_Kx7";
+  for (std::size_t tail = 0; tail <= 20; ++tail) {
+    for (std::size_t length = 1; length <= 40; ++length) {
+      std::string name = "q";
+      while (name.size() < length) name += letters[name.size() % letters.size()];
+      const std::string text = "let " + name + std::string(tail, ';');
+      const auto buffer = std::make_unique<char[]>(text.size());
+      std::memcpy(buffer.get(), text.data(), text.size());
+      Arena arena;
+      CompileConfig config;
+      LexResult r = lex(std::string_view(buffer.get(), text.size()), config, arena);
+      const Token token = testing::lexed_token(r, 1);
+      EXPECT_EQ(token.kind.tag, TokenTag::Identifier) << text;
+      EXPECT_EQ(token.start, 4u) << text;
+      EXPECT_EQ(token.end, 4u + length) << text;
+    }
+  }
 }
 
 }  // namespace

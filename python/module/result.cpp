@@ -15,9 +15,9 @@ namespace {
 
 // Adds `n` references to `object`'s count at once.
 void add_references(PyObject* object, Py_ssize_t n) {
-#ifdef Py_GIL_DISABLED
-  // Counts are split between the owning thread and the others there: one
-  // at a time.
+#if defined(Py_GIL_DISABLED) || defined(Py_REF_DEBUG)
+  // Counts are split between the owning thread and the others there, and
+  // debug builds keep a total of every count: one at a time.
   for (; n > 0; --n) Py_INCREF(object);
 #else
   // Immortal objects keep their count (Py_SET_REFCNT leaves them alone).
@@ -57,8 +57,8 @@ class IntObjects {
 
   // Values below filled() are in the table.
   std::uint32_t filled() const { return filled_; }
-  PyObject* small(std::uint32_t value) const { return small_[value]; }
-  // small(value), for a reference the list takes (counted later).
+  // The small table's object for `value`, for a reference the list takes
+  // (counted when the table is destroyed).
   PyObject* take_small(std::uint32_t value) {
     ++small_taken_[value];
     return small_[value];
@@ -147,6 +147,8 @@ bool fill_items(PyObject** items, std::span<const SourceDiagnostic> records, con
   // references of every object the tables could let go of are counted.
   std::uint32_t line = 0;
   std::uint32_t code = 0x10000;
+  // Declared after `ints`, so destroyed before it: the pending counts are
+  // added while the tables still hold their own references.
   PendingReferences line_refs;
   PendingReferences code_refs;
   const auto flush = [&] {

@@ -93,8 +93,10 @@ SymbolIndex::SymbolIndex(std::size_t expected) {
   while (capacity / 2 < expected) capacity *= 2;
   if (capacity == kFirstCapacity) {
     // Most sources are small: their table is a copy of the first size
-    // with the keywords in place, made once.
-    static const SymbolIndex first(Seeded{}, kFirstCapacity);
+    // with the keywords in place, made once and never destroyed (a
+    // compilation on another thread may still copy it while the process
+    // exits).
+    static const SymbolIndex& first = *new SymbolIndex(Seeded{}, kFirstCapacity);
     slots_ = first.slots_;
     mask_ = first.mask_;
     shift_ = first.shift_;
