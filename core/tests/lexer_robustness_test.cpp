@@ -10,6 +10,7 @@
 #include "diagnostic/diagnostics_collector.h"
 #include "lexer/lexer.h"
 #include "lexer_test_support.h"
+#include "support/checks.h"
 
 namespace quendal {
 namespace {
@@ -115,16 +116,8 @@ std::size_t stack_bytes_used(std::size_t stack_size, const std::function<void()>
 
 // Lexing, recovering and copying the deepest accepted nesting fits easily in
 // a 1 MiB stack (Python threads may have small stacks).
-#if defined(__SANITIZE_ADDRESS__)
-#define QUENDAL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUENDAL_ASAN 1
-#endif
-#endif
-
 TEST(Nesting, DeepestNestingFitsInOneMebibyteStack) {
-#ifdef QUENDAL_ASAN
+#if QUENDAL_ASAN
   GTEST_SKIP() << "AddressSanitizer does not support a caller-provided thread stack, and grows frames";
 #endif
   auto work = [](int depth, bool all) {
