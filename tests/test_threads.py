@@ -97,3 +97,34 @@ def test_deep_nesting_from_a_thread(source, chunk_expected):
     if not chunk_expected and source.startswith(("(", "{")):
         assert PARSER_ERROR in codes
     assert box[0] == core.compile(source, core.Config())
+
+
+def big_source(seed):
+    # A little over 1 MiB, so that each compilation hands its freed memory
+    # back to the system before its result list is made.
+    lines = [f"let v{seed}_{i} = [{i}, 'text {i}', {f'v{seed}_{i - 1}' if i else 0}]; // {i}\n" for i in range(30_000 + 500 * seed)]
+    source = "".join(lines) + "undefined_name + 1;\n"
+    assert len(source.encode()) > 1 << 20
+    return source
+
+
+def test_big_compilations_on_threads_without_the_interpreter_lock_match_serial_results():
+    from quendal import _engine
+
+    sources = [big_source(seed) for seed in range(3)]
+    serial = [_engine.compile(source) for source in sources]
+    assert all(chunk is not None for chunk, _ in serial)
+    assert serial[0][1] and serial[0] != serial[1]
+    results = {}
+
+    def compile_all(index):
+        for rounds in range(2):
+            for k in range(len(sources)):
+                job = (k + index) % len(sources)
+                results[(index, rounds, job)] = _engine.compile(sources[job])
+
+    run_threads(4, compile_all)
+    assert len(results) == 4 * 2 * len(sources)
+    for (_, _, job), result in results.items():
+        assert result == serial[job]
+    assert [core.compile(source, core.Config()) for source in sources] == serial
