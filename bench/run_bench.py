@@ -12,6 +12,9 @@ Measured, in this one process:
               of source (each language's own corpus size);
   latency     one small unit per call, best of several timed batches, in us.
 Ratios are quendal's speed over the peer's (above 1: quendal is faster).
+quendal and Lua are timed in alternating rounds (the corpus runs, then the
+unit batches), so that both bests come from the same stretch of time and a
+machine whose speed drifts over a run bends neither ratio.
 
 Peak memory is measured in a fresh subprocess per compiler, because
 tracemalloc cannot see native allocations: after the source is loaded the
@@ -94,22 +97,55 @@ def best_time(fn, repeat: int) -> float:
     return best
 
 
-def per_call(fn, batches: int = 5, min_batch_seconds: float = 0.2) -> float:
-    """Seconds per call: the best of several batches, each long enough to time."""
+def batch_size(fn, min_batch_seconds: float = 0.2) -> int:
+    """Calls per batch: enough for a batch to take about min_batch_seconds / 4."""
     n = 1
     while True:
         t = time.perf_counter()
         for _ in range(n):
             fn()
         if time.perf_counter() - t >= min_batch_seconds / 4:
-            break
+            return n
         n *= 2
-    best = float("inf")
-    for _ in range(batches):
-        t = time.perf_counter()
-        for _ in range(n):
-            fn()
-        best = min(best, (time.perf_counter() - t) / n)
+
+
+def time_batch(fn, n: int) -> float:
+    t = time.perf_counter()
+    for _ in range(n):
+        fn()
+    return (time.perf_counter() - t) / n
+
+
+def per_call(fn, batches: int = 5, min_batch_seconds: float = 0.2) -> float:
+    """Seconds per call: the best of several batches, each long enough to time."""
+    n = batch_size(fn, min_batch_seconds)
+    return min(time_batch(fn, n) for _ in range(batches))
+
+
+def alternating(fns: dict, rounds: int, measure) -> dict:
+    """The best of `rounds` measurements of each function, taken in turns:
+    every round measures each once, in an order reversed from one round to
+    the next, so that no function always runs first."""
+    best = {name: float("inf") for name in fns}
+    names = list(fns)
+    for r in range(rounds):
+        for name in names if r % 2 == 0 else reversed(names):
+            best[name] = min(best[name], measure(fns[name]))
+    return best
+
+
+def one_run(fn) -> float:
+    gc.collect()
+    t = time.perf_counter()
+    fn()
+    return time.perf_counter() - t
+
+
+def alternating_per_call(fns: dict, batches: int = 5, min_batch_seconds: float = 0.2) -> dict:
+    """per_call for several functions, their batches taken in turns."""
+    sizes = {name: batch_size(fn, min_batch_seconds) for name, fn in fns.items()}
+    best = alternating({name: (fn, sizes[name]) for name, fn in fns.items()}, batches,
+                       lambda pair: time_batch(*pair))
     return best
 
 
@@ -286,7 +322,9 @@ def main(argv=None) -> int:
     print(f"corpus: quendal {size['q'] / 1e6:.2f} MB, lua {size['lua'] / 1e6:.2f} MB, python {size['py'] / 1e6:.2f} MB; "
           f"unit: {unit_size['q']} / {unit_size['lua']} / {unit_size['py']} bytes")
 
-    # quendal
+    # What each compiler makes of the corpus, once.
+    timed_corpus: dict = {}  # name -> (function, corpus bytes)
+    timed_unit: dict = {}
     if core is None:
         notes.append(f"quendal.core not available ({why})")
     else:
@@ -302,36 +340,43 @@ def main(argv=None) -> int:
             if chunk is None:
                 notes.append(f"quendal returned no chunk for the corpus ({errors} error records): timings cover a "
                              "compilation that stopped producing bytecode")
-            t = best_time(lambda: core.compile(corpus["q"], config), args.repeat)
-            results["quendal_mb_s"] = size["q"] / t / 1e6
-            u = unit["q"]
-            results["quendal_unit_us"] = per_call(lambda: core.compile(u, config)) * 1e6
+            src_q, u = corpus["q"], unit["q"]
+            timed_corpus["quendal"] = (lambda: core.compile(src_q, config), size["q"])
+            timed_unit["quendal"] = lambda: core.compile(u, config)
         except BaseException as e:  # the internal-failure type derives from BaseException
             if isinstance(e, (KeyboardInterrupt, SystemExit)):
                 raise
             notes.append(f"quendal.core.compile failed: {type(e).__name__}: {e}")
-
-    # CPython
-    src_py = corpus["py"]
-    t = best_time(lambda: compile(src_py, "<corpus>", "exec"), args.repeat)
-    results["cpython_mb_s"] = size["py"] / t / 1e6
-    u_py = unit["py"]
-    results["cpython_unit_us"] = per_call(lambda: compile(u_py, "<unit>", "exec")) * 1e6
-    results["cpython_version"] = sys.version.split()[0]
-
-    # Lua
     if lua_check is None:
         notes.append(f"lupa not available ({lua_why}); install it with `pip install lupa`")
     else:
         ok, err = lua_check(corpus["lua"])
         if not ok:
             notes.append(f"Lua rejected the corpus: {err}")
-        src_lua = corpus["lua"]
-        t = best_time(lambda: lua_check(src_lua), args.repeat)
-        results["lua_mb_s"] = size["lua"] / t / 1e6
-        u_lua = unit["lua"]
-        results["lua_unit_us"] = per_call(lambda: lua_check(u_lua)) * 1e6
+        src_lua, u_lua = corpus["lua"], unit["lua"]
+        timed_corpus["lua"] = (lambda: lua_check(src_lua), size["lua"])
+        timed_unit["lua"] = lambda: lua_check(u_lua)
         results["lua_version"] = lua_version
+
+    # quendal and Lua, in alternating rounds.
+    try:
+        best = alternating({name: fn for name, (fn, _) in timed_corpus.items()}, args.repeat, one_run)
+        for name, (_, nbytes) in timed_corpus.items():
+            results[f"{name}_mb_s"] = nbytes / best[name] / 1e6
+        for name, seconds in alternating_per_call(timed_unit).items():
+            results[f"{name}_unit_us"] = seconds * 1e6
+    except BaseException as e:
+        if isinstance(e, (KeyboardInterrupt, SystemExit)):
+            raise
+        notes.append(f"timing failed: {type(e).__name__}: {e}")
+
+    # CPython, on its own: one corpus run takes seconds.
+    src_py = corpus["py"]
+    t = best_time(lambda: compile(src_py, "<corpus>", "exec"), args.repeat)
+    results["cpython_mb_s"] = size["py"] / t / 1e6
+    u_py = unit["py"]
+    results["cpython_unit_us"] = per_call(lambda: compile(u_py, "<unit>", "exec")) * 1e6
+    results["cpython_version"] = sys.version.split()[0]
 
     # Peak memory, one fresh process per compiler.
     if not args.no_memory:
