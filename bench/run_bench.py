@@ -122,15 +122,23 @@ def per_call(fn, batches: int = 5, min_batch_seconds: float = 0.2) -> float:
     return min(time_batch(fn, n) for _ in range(batches))
 
 
-def alternating(fns: dict, rounds: int, measure) -> dict:
+def alternating(fns: dict, rounds: int, measure, notes: list) -> dict:
     """The best of `rounds` measurements of each function, taken in turns:
     every round measures each once, in an order reversed from one round to
-    the next, so that no function always runs first."""
+    the next, so that no function always runs first. A function that raises
+    is noted and left out of the rest; the others go on."""
     best = {name: float("inf") for name in fns}
     names = list(fns)
     for r in range(rounds):
-        for name in names if r % 2 == 0 else reversed(names):
-            best[name] = min(best[name], measure(fns[name]))
+        for name in names if r % 2 == 0 else list(reversed(names)):
+            try:
+                best[name] = min(best[name], measure(fns[name]))
+            except BaseException as e:  # the internal-failure type derives from BaseException
+                if isinstance(e, (KeyboardInterrupt, SystemExit)):
+                    raise
+                notes.append(f"{name} failed while timed: {type(e).__name__}: {e}")
+                names.remove(name)
+                del best[name]
     return best
 
 
@@ -141,12 +149,12 @@ def one_run(fn) -> float:
     return time.perf_counter() - t
 
 
-def alternating_per_call(fns: dict, batches: int = 5, min_batch_seconds: float = 0.2) -> dict:
+def alternating_per_call(fns: dict, notes: list, batches: int = 5, min_batch_seconds: float = 0.2) -> dict:
     """per_call for several functions, their batches taken in turns."""
-    sizes = {name: batch_size(fn, min_batch_seconds) for name, fn in fns.items()}
-    best = alternating({name: (fn, sizes[name]) for name, fn in fns.items()}, batches,
-                       lambda pair: time_batch(*pair))
-    return best
+    sized = alternating({name: fn for name, fn in fns.items()}, 1,
+                        lambda fn: batch_size(fn, min_batch_seconds), notes)
+    return alternating({name: (fns[name], int(n)) for name, n in sized.items()}, batches,
+                       lambda pair: time_batch(*pair), notes)
 
 
 # ---------------------------------------------------------------------------
@@ -341,6 +349,7 @@ def main(argv=None) -> int:
                 notes.append(f"quendal returned no chunk for the corpus ({errors} error records): timings cover a "
                              "compilation that stopped producing bytecode")
             src_q, u = corpus["q"], unit["q"]
+            core.compile(u, config)
             timed_corpus["quendal"] = (lambda: core.compile(src_q, config), size["q"])
             timed_unit["quendal"] = lambda: core.compile(u, config)
         except BaseException as e:  # the internal-failure type derives from BaseException
@@ -359,16 +368,11 @@ def main(argv=None) -> int:
         results["lua_version"] = lua_version
 
     # quendal and Lua, in alternating rounds.
-    try:
-        best = alternating({name: fn for name, (fn, _) in timed_corpus.items()}, args.repeat, one_run)
-        for name, (_, nbytes) in timed_corpus.items():
-            results[f"{name}_mb_s"] = nbytes / best[name] / 1e6
-        for name, seconds in alternating_per_call(timed_unit).items():
-            results[f"{name}_unit_us"] = seconds * 1e6
-    except BaseException as e:
-        if isinstance(e, (KeyboardInterrupt, SystemExit)):
-            raise
-        notes.append(f"timing failed: {type(e).__name__}: {e}")
+    best = alternating({name: fn for name, (fn, _) in timed_corpus.items()}, args.repeat, one_run, notes)
+    for name, seconds in best.items():
+        results[f"{name}_mb_s"] = timed_corpus[name][1] / seconds / 1e6
+    for name, seconds in alternating_per_call({n: timed_unit[n] for n in best}, notes).items():
+        results[f"{name}_unit_us"] = seconds * 1e6
 
     # CPython, on its own: one corpus run takes seconds.
     src_py = corpus["py"]
@@ -418,7 +422,7 @@ def main(argv=None) -> int:
     for peer in ("cpython", "lua"):
         q_tp, p_tp = results.get("quendal_mb_s"), results.get(f"{peer}_mb_s")
         q_lat, p_lat = results.get("quendal_unit_us"), results.get(f"{peer}_unit_us")
-        if q_tp and p_tp:
+        if q_tp and p_tp and q_lat and p_lat:
             results[f"throughput_ratio_vs_{peer}"] = q_tp / p_tp
             results[f"latency_ratio_vs_{peer}"] = p_lat / q_lat
             print(f"quendal vs {peer}: throughput x{q_tp / p_tp:.2f}, unit latency x{p_lat / q_lat:.2f} "

@@ -100,15 +100,19 @@ def test_deep_nesting_from_a_thread(source, chunk_expected):
 
 
 def big_source(seed):
-    # A little over 1 MiB, so that each compilation hands its freed memory
-    # back to the system before its result list is made.
-    lines = [f"let v{seed}_{i} = [{i}, 'text {i}', {f'v{seed}_{i - 1}' if i else 0}]; // {i}\n" for i in range(30_000 + 500 * seed)]
+    # A little over 1 MiB, so that each compilation hands the memory it has
+    # freed back to the system before its result list is made.
+    lines = [f"let v{seed}_{i} = [{i}, 'text {i}', {f'v{seed}_{i - 1}' if i else 0}]; // {i}\n"
+             for i in range(30_000 + 500 * seed)]
     source = "".join(lines) + "undefined_name + 1;\n"
     assert len(source.encode()) > 1 << 20
     return source
 
 
-def test_big_compilations_on_threads_without_the_interpreter_lock_match_serial_results():
+def test_big_compilations_on_several_threads_at_once_match_serial_results():
+    # Workers compile through _engine, without the interpreter lock, while
+    # the main thread compiles through quendal.core: memory is handed back
+    # on several threads at the same moment.
     from quendal import _engine
 
     sources = [big_source(seed) for seed in range(3)]
@@ -116,15 +120,26 @@ def test_big_compilations_on_threads_without_the_interpreter_lock_match_serial_r
     assert all(chunk is not None for chunk, _ in serial)
     assert serial[0][1] and serial[0] != serial[1]
     results = {}
+    errors = []
 
     def compile_all(index):
-        for rounds in range(2):
-            for k in range(len(sources)):
-                job = (k + index) % len(sources)
-                results[(index, rounds, job)] = _engine.compile(sources[job])
+        try:
+            for rounds in range(2):
+                for k in range(len(sources)):
+                    job = (k + index) % len(sources)
+                    results[(index, rounds, job)] = _engine.compile(sources[job])
+        except BaseException as error:  # reported in the main thread
+            errors.append(error)
 
-    run_threads(4, compile_all)
+    threads = [threading.Thread(target=compile_all, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    in_main = [core.compile(sources[k % len(sources)], core.Config()) for k in range(4)]
+    for thread in threads:
+        thread.join()
+    if errors:
+        raise errors[0]
     assert len(results) == 4 * 2 * len(sources)
     for (_, _, job), result in results.items():
         assert result == serial[job]
-    assert [core.compile(source, core.Config()) for source in sources] == serial
+    assert in_main == [serial[k % len(sources)] for k in range(4)]

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "module_support.h"
@@ -210,7 +209,7 @@ PyObject* engine_compile(PyObject* module, PyObject* const* args, Py_ssize_t nar
     return nullptr;
   }
   // The list, and the positions encoded on the way, need the interpreter.
-  return encode_result(std::move(compiled), engine_state(module).internal_failure);
+  return encode_result(compiled, engine_state(module).internal_failure);
 }
 
 PyMethodDef kMethods[] = {

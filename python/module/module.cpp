@@ -6,7 +6,6 @@
 #include <exception>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "diagnostic/diagnostic_code.h"
@@ -92,7 +91,7 @@ PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t n
     PyErr_SetString(state.internal_failure, failure.what());
     return nullptr;
   }
-  return encode_result(std::move(compiled), state.internal_failure);
+  return encode_result(compiled, state.internal_failure);
 }
 
 PyObject* get_diagnostic_message_function(PyObject*, PyObject* const* args, Py_ssize_t nargs,

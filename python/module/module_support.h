@@ -45,17 +45,14 @@ const CompileConfig& config_data(PyObject* object, PyTypeObject* config_type);
 struct CompiledSource {
   CompileRecords compiled;
   std::optional<LineIndex> lines;
-  // A big source: memory is handed back to the system as it is freed.
-  bool return_memory = false;
 };
 CompiledSource compile_source(std::string_view source, const CompileConfig& config);
 
 // The tuple (bytes | None, list of int) for a compilation: five ints per
 // record, each record's positions encoded as its ints are made. Null with
 // an exception set: `internal_failure` for a position the index rejects,
-// MemoryError when memory runs out. The compilation is released before
-// this returns.
-PyObject* encode_result(CompiledSource&& source, PyObject* internal_failure);
+// MemoryError when memory runs out.
+PyObject* encode_result(const CompiledSource& source, PyObject* internal_failure);
 
 PyObject* compile_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* get_diagnostic_message_function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,

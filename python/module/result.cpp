@@ -221,7 +221,27 @@ bool fill_list(PyObject* list, const CompiledSource& source, PyObject* internal_
       [&]<LineIndex::Columns C>() { return fill_items<C>(items, records, lines, internal_failure); });
 }
 
-PyObject* make_result(const CompiledSource& source, PyObject* internal_failure) {
+}  // namespace
+
+// From this source size on, the memory a compilation frees is handed back
+// to the system before the result list is made.
+constexpr std::size_t kReturnMemoryBytes = std::size_t{1} << 20;
+
+CompiledSource compile_source(std::string_view source, const CompileConfig& config) {
+  CompiledSource result{compile_records(source, config), std::nullopt};
+  // The token store and the tree of a big source, several times its size,
+  // are freed by now, and the list's item array and ints, made next by the
+  // interpreter's allocator, take fresh pages. Handed back at once rather
+  // than kept by this module's allocator for a while, the freed memory's
+  // pages are the ones the system hands the list, and the peak stays lower.
+  // (Only here: handing back what the call frees at its end too would make
+  // the next big call fault in all of its memory again.)
+  if (source.size() >= kReturnMemoryBytes) mi_collect(true);
+  if (!result.compiled.records.empty()) result.lines.emplace(source, config.position_unit);
+  return result;
+}
+
+PyObject* encode_result(const CompiledSource& source, PyObject* internal_failure) {
   const std::optional<std::vector<std::uint8_t>>& bytes = source.compiled.chunk;
   PyObject* chunk;
   if (bytes) {
@@ -250,35 +270,6 @@ PyObject* make_result(const CompiledSource& source, PyObject* internal_failure) 
   PyTuple_SET_ITEM(tuple, 0, chunk);
   PyTuple_SET_ITEM(tuple, 1, list);
   return tuple;
-}
-
-}  // namespace
-
-// From this source size on, a compilation's freed memory goes back to the
-// system as soon as it is freed, rather than staying with this module's
-// allocator for a while: once before the result list is made, and once
-// when the call ends.
-constexpr std::size_t kReturnMemoryBytes = std::size_t{1} << 20;
-
-CompiledSource compile_source(std::string_view source, const CompileConfig& config) {
-  CompiledSource result{compile_records(source, config), std::nullopt, source.size() >= kReturnMemoryBytes};
-  // The token store and the tree of a big source, several times its size,
-  // are freed by now, and the list's item array, made next by the
-  // interpreter's allocator, takes fresh pages. Handed back at once, the
-  // freed memory's pages are the ones the system hands the list: pages it
-  // has just taken back cost it much less than pages it has not used lately.
-  if (result.return_memory) mi_collect(true);
-  if (!result.compiled.records.empty()) result.lines.emplace(source, config.position_unit);
-  return result;
-}
-
-PyObject* encode_result(CompiledSource&& source, PyObject* internal_failure) {
-  PyObject* result = make_result(source, internal_failure);
-  const bool return_memory = source.return_memory;
-  source = CompiledSource{};
-  // The records, the code and the line index: nothing of the call is kept.
-  if (return_memory) mi_collect(true);
-  return result;
 }
 
 }  // namespace quendal::python
