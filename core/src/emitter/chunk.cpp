@@ -65,12 +65,16 @@ bool all_short(std::span<const Operand> operands) {
   return true;
 }
 
-void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t value) {
+// A length field's value: a chunk section beyond 32 bits is an internal fault.
+std::uint32_t length_field(std::size_t value) {
   if (value > std::numeric_limits<std::uint32_t>::max()) {
     throw InternalFailure("chunk section larger than 4 GiB");
   }
-  auto v = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return static_cast<std::uint32_t>(value);
+}
+
+void store_u32(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t value) {
+  chunk_detail::put_le32(bytes.data() + at, length_field(value));
 }
 
 }  // namespace
@@ -277,9 +281,7 @@ void Chunk::append_constants(std::vector<std::uint8_t>& out) const {
         break;
       }
       case Constant::Tag::String: {
-        if (c.text.size() > std::numeric_limits<std::uint32_t>::max())
-          throw InternalFailure("chunk section larger than 4 GiB");
-        w = chunk_detail::put_le32(w, static_cast<std::uint32_t>(c.text.size()));
+        w = chunk_detail::put_le32(w, length_field(c.text.size()));
         if (!c.text.empty()) std::memcpy(w, c.text.data(), c.text.size());
         w += c.text.size();
         break;
