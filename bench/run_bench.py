@@ -287,6 +287,20 @@ def scaling(core, corpus_q: str, units: int, factors=(1, 4, 16)) -> dict:
     return out
 
 
+def free_page_reporting() -> dict | None:
+    """The guest's free page reporting settings, when the kernel has them: a
+    virtual machine that hands free memory back to its host makes every page
+    that was free for a while cost a host fault when it is touched again."""
+    root = Path("/sys/module/page_reporting/parameters")
+    settings = {}
+    for name in ("page_reporting_order", "min_free_ms"):
+        try:
+            settings[name] = int((root / name).read_text().strip())
+        except (OSError, ValueError):
+            pass
+    return settings or None
+
+
 def count_errors(diagnostics) -> tuple[int, int]:
     """(records, error records) of an encoded diagnostics list."""
     codes = diagnostics[4::5]
@@ -448,6 +462,13 @@ def main(argv=None) -> int:
             f"{f}x {v['user_ns_per_byte']:.1f} ns/B ({v['user_ns_per_byte'] / user_base:.2f})"
             for f, v in scaled.items()) + "; system time: " + ", ".join(
             f"{f}x {v['system_ns_per_byte']:.1f} ns/B" for f, v in scaled.items()))
+        reporting = free_page_reporting()
+        if reporting is not None:
+            results["free_page_reporting"] = reporting
+            print("  this machine reports free memory to its host (" +
+                  ", ".join(f"{k} {v}" for k, v in reporting.items()) +
+                  "): a size whose memory outgrows what the process freed a moment ago pays host faults "
+                  "in its system time")
     for note in notes:
         print(f"note: {note}")
     results["notes"] = notes
